@@ -1,0 +1,57 @@
+// Multilevel recursive bisection: two-way refinement arrays, FM refinement,
+// balancing, uncoarsening, initial bisection, multilevel bisection and the
+// recursive driver.
+#pragma once
+
+#include "hgraph/ctrl.h"
+#include "hgraph/hgraph.h"
+#include "support/types.h"
+
+namespace veldan {
+
+// --- two-way arrays (params2way.cc) -------------------------------------------
+void Allocate2wayRefinementMemory(PartitionCtrl& ctrl, HGraph* graph);
+void Free2wayRefinementMemory(HGraph* graph);
+void Compute2WayParams(PartitionCtrl& ctrl, HGraph* graph);
+
+// --- balancing (balance.cc) ---------------------------------------------------
+// 1 when a side was below its minimum and balancing ran, else 0.
+int Balance(PartitionCtrl& ctrl, HGraph* graph);
+
+// --- FM refinement (fm.cc) ----------------------------------------------------
+// fmtype 1: queue key = gain; 2: gain / cell weight.
+void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
+                 real_t limitfrac);
+
+// --- uncoarsening (uncoarsen2way.cc) ------------------------------------------
+void Refine2Way(PartitionCtrl& ctrl, HGraph* graph);
+void PlaceIslands(HGraph* graph);
+void Uncoarsen2Way(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);
+
+// --- initial bisection (initbisect.cc) ----------------------------------------
+void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph);
+
+// --- multilevel bisection (bisection.cc) --------------------------------------
+real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection);
+real_t VCycleRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles);
+void InitBisection(PartitionCtrl& ctrl, HGraph* cgraph);
+// Weight fraction of the lighter side of a 0/1 vector.
+double ComputeSideFraction(const HGraph* graph, const idx_t* where);
+
+// --- recursive bisection (recursive.cc) ---------------------------------------
+// ubfactor is the percentage of -ufactor; negative integer parameters stand
+// for their defaults.
+real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
+                          const idx_t* netptr, const idx_t* netind,
+                          const real_t* netwgt, real_t ubfactor, idx_t ctype,
+                          idx_t rtype, idx_t nruns, idx_t nvcycles, idx_t cmaxnet,
+                          idx_t rmaxnet, idx_t fixed, idx_t reconst,
+                          idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
+                          idx_t* part);
+real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
+real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
+            idx_t fpart);
+void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
+                    HGraph* lgraph, HGraph* rgraph);
+
+}  // namespace veldan

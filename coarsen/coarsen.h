@@ -1,0 +1,50 @@
+// Coarsening: matching, coarse-level construction, the coarsening drivers,
+// islands, fixed-cell compression and the partition measures.
+#pragma once
+
+#include "hgraph/ctrl.h"
+#include "hgraph/hgraph.h"
+#include "support/types.h"
+
+namespace veldan {
+
+// --- matching (match.cc) ---------------------------------------------------
+
+// Groups the cells of graph (cells with different where entries never share
+// a group) and builds graph->coarser through CreateCoarseHGraph.
+void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where);
+// Builds the clique graph (xadj, adjncy, adjwgt, adjwgt2) and matchthreshold.
+void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph);
+void FreeAdjacentGraph(PartitionCtrl& ctrl, HGraph* graph);
+// Stable counting sort of the fine cells by coarse cell.
+void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr,
+                    idx_t* mind);
+
+// --- contraction (contract.cc) -----------------------------------------------
+
+// Builds the next coarser level from cellmap/mptr/mind of graph.
+void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs);
+// Merges nets with identical pin sets (pins of every net are sorted in
+// place); returns fresh arrays owned by the caller.
+void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
+                        const real_t* netwgt, idx_t* r_nnets, idx_t** r_netptr,
+                        idx_t** r_netind, real_t** r_netwgt);
+
+// --- drivers (coarsen.cc) ----------------------------------------------------
+
+HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph);
+HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph);
+void SeparateIslands(HGraph* graph);
+void CombineIslands(HGraph* graph);
+
+// --- fixed cells and measures (fixed.cc) -------------------------------------
+
+void CompressFixedCells(PartitionCtrl& ctrl, HGraph* graph, const idx_t* part);
+void ProjectFixedCells(PartitionCtrl& ctrl, HGraph* graph, idx_t* part,
+                       const idx_t* cpart);
+// Weighted cut over all nets, whatever their size.
+real_t ComputeCut(const HGraph* graph, const idx_t* where);
+// Sum of external degrees over all nets.
+real_t ComputeSOED(const HGraph* graph, const idx_t* where);
+
+}  // namespace veldan

@@ -1,0 +1,79 @@
+// The control record of one partitioning run, passed by reference as the
+// first argument of every coarsening, bisection and refinement routine.
+#pragma once
+
+#include "support/timers.h"
+#include "support/types.h"
+
+namespace veldan {
+
+// Bits of dbglvl.
+enum : idx_t {
+  DBG_COARSEN = 1,      // coarsening progress
+  DBG_INITCUT = 2,      // initial cuts
+  DBG_REFINE = 4,       // refinement progress
+  DBG_BISECT = 8,       // bisection statistics
+  DBG_BISECT2 = 16,     // per-trial bisection statistics
+  DBG_TIME = 32,        // timers
+  DBG_DETAIL = 128,     // detailed bisection statistics
+  DBG_MOVES = 256,      // every cell move
+  DBG_LISTING = 16384,  // coarse net listing
+};
+
+// Bits of cflags.
+enum : idx_t {
+  CFLAG_GREEDY = 1,    // a connection-weight threshold is used
+  CFLAG_VARIANT1 = 2,  // scores are penalised, the threshold ratchets up
+};
+
+// Scheme codes.
+enum : idx_t { PTYPE_RB = 1, PTYPE_KWAY = 2 };
+enum : idx_t {
+  CTYPE_FC1 = 1, CTYPE_GFC1, CTYPE_FC2, CTYPE_GFC2, CTYPE_H1, CTYPE_H2,
+  CTYPE_H12, CTYPE_EDGE1, CTYPE_GEDGE1, CTYPE_EDGE2, CTYPE_GEDGE2
+};
+enum : idx_t {
+  RTYPE_FAST = 1, RTYPE_MODERATE, RTYPE_SLOW, RTYPE_KRANDOM, RTYPE_KPFAST,
+  RTYPE_KPMODERATE, RTYPE_KPSLOW
+};
+enum : idx_t { OTYPE_CUT = 1, OTYPE_SOED = 2 };
+
+struct PartitionCtrl {
+  idx_t ptype = 0;
+  idx_t coarsento = 0;
+  idx_t ctype = 0;
+  idx_t rtype = 0;
+  idx_t otype = 0;
+  idx_t nruns = 0;
+  idx_t nvcycles = 0;
+  idx_t cmaxnet = 0;
+  idx_t rmaxnet = 0;
+  real_t ubfactor = 0.0f;
+  idx_t fixed = 0;
+  idx_t seed = 0;
+  idx_t dbglvl = 0;
+  idx_t cflags = 0;
+  idx_t reconst = 0;
+  idx_t nparts = 0;
+  idx_t hasheavy = 0;
+  idx_t kwayrefine = 0;
+  idx_t curtrial = 0;
+  real_t tpwgt = 0.5f;
+  real_t maxcellwgt = 0.0f;
+  idx_t maxgroupsize = 5;
+  TimerSet timers = {};
+};
+
+// Sets cflags and maxgroupsize from a ctype code (codes outside 1..11
+// leave 0 and 5).
+void ApplyCTypeTable(PartitionCtrl& ctrl, idx_t ctype);
+
+// Timers run only when dbglvl has DBG_TIME.
+inline void StartTimer(PartitionCtrl& ctrl, TimerId t) {
+  if (ctrl.dbglvl & DBG_TIME) starttimer(ctrl.timers.t[t]);
+}
+inline void StopTimer(PartitionCtrl& ctrl, TimerId t) {
+  if (ctrl.dbglvl & DBG_TIME) stoptimer(ctrl.timers.t[t]);
+}
+
+}  // namespace veldan

@@ -1,0 +1,117 @@
+// The hypergraph record: one level of the multilevel hierarchy, with its
+// nets as compressed pin lists, its incidence lists, coarsening maps and
+// the partition state of the two-way and k-way refinements.
+#pragma once
+
+#include "hgraph/ctrl.h"
+#include "support/types.h"
+
+namespace veldan {
+
+// K-way work records (see kway/kwayrefine.cc).
+struct NetPartCount {
+  idx_t part;
+  idx_t count;
+};
+
+struct NetRInfo {
+  idx_t nspan;            // parts spanned, -1 when the net is not counted
+  NetPartCount* pcounts;  // nspan records inside HGraph::nrdata
+};
+
+struct CellPartDegree {
+  idx_t part;
+  real_t uncutwgt;
+  idx_t affinity;
+  real_t congain;
+};
+
+struct CellRInfo {
+  idx_t ndegrees;
+  real_t iwgt;
+  real_t swgt;
+  CellPartDegree* degrees;  // ndegrees records inside HGraph::crdata
+};
+
+struct HGraph {
+  idx_t nvtxs = -1;
+  idx_t nislands = 0;
+  idx_t nnets = -1;
+  real_t removedwgt = 0.0f;
+  idx_t nfixed = -1;
+  idx_t keep = 0;
+
+  idx_t* incptr = nullptr;
+  idx_t* incind = nullptr;
+  idx_t* netptr = nullptr;
+  idx_t* netind = nullptr;
+  idx_t* islandmap = nullptr;
+
+  real_t* cellwgt = nullptr;
+  real_t* netwgt = nullptr;
+  real_t* incwgt = nullptr;
+  real_t* edgewgt = nullptr;
+  real_t* edgewgt2 = nullptr;
+
+  idx_t* label = nullptr;
+  idx_t* cellmap = nullptr;
+  idx_t* netmap = nullptr;
+  idx_t* mptr = nullptr;
+  idx_t* mind = nullptr;
+
+  idx_t* xadj = nullptr;
+  idx_t* adjncy = nullptr;
+  real_t* adjwgt = nullptr;
+  real_t* adjwgt2 = nullptr;
+  real_t matchthreshold = 0.0f;
+
+  HGraph* coarser = nullptr;
+  HGraph* finer = nullptr;
+  idx_t level = -1;
+
+  // Partition state.
+  idx_t* where = nullptr;
+  real_t mincut = 0.0f;
+  real_t* gain = nullptr;
+  idx_t* ndeg[3] = {nullptr, nullptr, nullptr};
+  real_t pwgts[2] = {-1.0f, -1.0f};
+
+  // K-way work area.
+  real_t objval = -1.0f;
+  real_t soed = 0.0f;
+  NetRInfo* nrinfo = nullptr;
+  NetPartCount* nrdata = nullptr;
+  CellRInfo* crinfo = nullptr;
+  CellPartDegree* crdata = nullptr;
+  real_t* kpwgts = nullptr;
+
+  idx_t ncon = -1;
+  real_t* ncellwgt = nullptr;
+};
+
+// A new record with every field at its initial value.
+HGraph* CreateHGraph();
+
+// A working copy of caller arrays: weights defaulted to 1, cell weights
+// raised to kFloatEps, normalised per constraint when ncon >= 2.
+HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
+                    const real_t* netwgt, const idx_t* netptr,
+                    const idx_t* netind);
+
+// Fills incptr, incind, incwgt, edgewgt and edgewgt2 from the nets.
+void CreateIncidentHGraph(PartitionCtrl& ctrl, HGraph* graph);
+
+// Frees the per-level working arrays (maps, matching data, partition state,
+// k-way work area); the record and its structure stay.
+void FreeHGraphWork(HGraph* graph);
+
+// Frees the working and structural arrays; with flag non-zero also the
+// record itself, setting *graph to null.
+void FreeHGraph(HGraph** graph, int flag);
+
+// Number of pins of net e.
+inline idx_t NetSize(const HGraph* g, idx_t e) {
+  return g->netptr[e + 1] - g->netptr[e];
+}
+
+}  // namespace veldan

@@ -1,0 +1,44 @@
+// Direct k-way partitioning: the k-way work area and greedy refinement, the
+// pairwise refinement, the multilevel k-way driver and the final k-way
+// refinement after recursive bisection.
+#pragma once
+
+#include "hgraph/ctrl.h"
+#include "hgraph/hgraph.h"
+#include "support/types.h"
+
+namespace veldan {
+
+// --- greedy k-way refinement (kwayrefine.cc) ----------------------------------
+void AllocateKwayRefinementMemory(PartitionCtrl& ctrl, HGraph* graph);
+void ComputeKwayPartitionParams(PartitionCtrl& ctrl, HGraph* graph);
+void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells);
+void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
+                         idx_t* marker, idx_t* updind);
+void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
+
+// --- dispatch and pairwise refinement (pairwise.cc) ---------------------------
+void RefineKway(PartitionCtrl& ctrl, HGraph* graph);
+void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
+
+// --- multilevel k-way driver (kway.cc) ----------------------------------------
+// ubfactor is the percentage of -ufactor; negative integer parameters stand
+// for their defaults.
+real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
+                     const idx_t* netptr, const idx_t* netind,
+                     const real_t* netwgt, real_t ubfactor, idx_t otype,
+                     idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
+                     idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
+                     idx_t dbglvl, idx_t nparts, idx_t* part);
+real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
+void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph);
+void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);
+real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles);
+real_t ComputeBalanceKway(PartitionCtrl& ctrl, const HGraph* graph,
+                          const idx_t* where);
+real_t ComputeMaxCellWeight(PartitionCtrl& ctrl, idx_t n, const real_t* cellwgt);
+
+// --- final k-way refinement (finalkway.cc) ------------------------------------
+void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
+
+}  // namespace veldan

@@ -1,0 +1,47 @@
+// The command-line program: options, hypergraph reader, fixed-cell and
+// partition files, quality report and the run header.
+#pragma once
+
+#include "hgraph/hgraph.h"
+#include "support/types.h"
+
+namespace veldan {
+
+struct RunParams {
+  idx_t ptype = 1;
+  idx_t ctype = 0;
+  idx_t rtype = -1;
+  idx_t otype = 1;
+  real_t ubfactor = 5.0f;
+  idx_t nruns = 10;
+  idx_t nvcycles = 1;
+  idx_t reconstruct = 0;
+  idx_t cmaxnet = 50;
+  idx_t rmaxnet = 50;
+  idx_t kwayrefine = 0;
+  idx_t seed = -1;
+  idx_t dbglvl = 8;
+  idx_t nparts = 1;
+  char* fixedfile = nullptr;
+  char* filename = nullptr;
+};
+
+// cmdline.cc
+void ParseCommandLine(RunParams* params, int argc, char** argv);
+
+// reader.cc
+idx_t GetNetListSize(const char* filename);
+HGraph* ReadHGraph(const char* filename);
+
+// partfile.cc
+void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename);
+void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename);
+
+// report.cc
+void ComputePartCuts(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
+                     const idx_t* netptr, const idx_t* netind,
+                     const real_t* netwgt, const real_t* cellwgt,
+                     const idx_t* part);
+void PrintRunHeader(const RunParams* params, const HGraph* graph);
+
+}  // namespace veldan

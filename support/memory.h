@@ -1,0 +1,78 @@
+// Checked allocation with named failure messages, the two error exits and
+// the byte statistics of the program's allocations.
+//
+// Every allocation passes a message "Function: array". Allocation never fails
+// back to the caller: on failure the memory statistics are printed and the
+// program ends through ax_errexit with the abort signal. A request for zero
+// bytes or elements gives a null pointer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "support/types.h"
+
+namespace veldan {
+
+// Writes the formatted message and a line feed to standard error and ends
+// the process with exit code -2.
+[[noreturn]] void errexit(const char* fmt, ...)
+    __attribute__((format(printf, 1, 2)));
+
+// Writes the formatted message and a line feed to standard error, then
+// raises the given signal; returns only if the signal does not end the
+// process.
+void ax_errexit(int signum, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+
+void* ax_malloc(std::size_t nbytes, const char* msg);
+void* ax_realloc(void* ptr, std::size_t nbytes, const char* msg);
+// Releases one block obtained from ax_malloc/ax_realloc (null is fine).
+void ax_release(void* ptr);
+
+// Frees every listed pointer variable and sets it to null:
+//   ax_free(&a, &b, &c);
+template <class... T>
+inline void ax_free(T**... ptrs) {
+  ((ax_release(static_cast<void*>(const_cast<std::remove_const_t<T>*>(*ptrs))),
+    *ptrs = nullptr),
+   ...);
+}
+
+// Bytes currently held and the most ever held by the program's allocations.
+std::size_t ax_CurMemory();
+std::size_t ax_MaxMemory();
+
+// Typed array routines. n is a count of elements; n <= 0 gives null.
+idx_t* ax_imalloc(idx_t n, const char* msg);
+idx_t* ax_ismalloc(idx_t n, idx_t val, const char* msg);
+idx_t* ax_icopy(idx_t n, const idx_t* a, idx_t* b);
+idx_t* ax_irealloc(idx_t* ptr, idx_t n, const char* msg);
+idx_t* ax_iset(idx_t n, idx_t val, idx_t* x);
+
+real_t* ax_fmalloc(idx_t n, const char* msg);
+real_t* ax_fsmalloc(idx_t n, real_t val, const char* msg);
+real_t* ax_fcopy(idx_t n, const real_t* a, real_t* b);
+real_t* ax_frealloc(real_t* ptr, idx_t n, const char* msg);
+
+FKeyVal* ax_fkvmalloc(idx_t n, const char* msg);
+IKeyVal* ax_ikvmalloc(idx_t n, const char* msg);
+
+// Allocates n elements of any plain type through ax_malloc.
+template <class T>
+inline T* ax_tmalloc(idx_t n, const char* msg) {
+  if (n <= 0) return nullptr;
+  if (static_cast<std::size_t>(n) > SIZE_MAX / sizeof(T))
+    return static_cast<T*>(ax_malloc(SIZE_MAX, msg));
+  return static_cast<T*>(ax_malloc(static_cast<std::size_t>(n) * sizeof(T), msg));
+}
+
+// Frees every row of a matrix, then the row array, setting each to null.
+void ax_FreeMatrix(void*** rows, idx_t nrows);
+template <class T>
+inline void ax_FreeMatrix(T*** rows, idx_t nrows) {
+  ax_FreeMatrix(reinterpret_cast<void***>(rows), nrows);
+}
+
+}  // namespace veldan

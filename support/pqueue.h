@@ -1,0 +1,123 @@
+// Addressable max-priority queue of cell ids keyed by a float gain.
+//
+// A binary heap of {key, cell} entries plus a locator giving each queued
+// cell's heap slot (-1 when not queued). Among equal keys the entry that is
+// already higher stays higher: sifting moves an entry only past strictly
+// smaller keys, and of two equal children the left one is promoted.
+// Every operation but init and reset is O(log n) and allocates nothing.
+#pragma once
+
+#include "support/memory.h"
+#include "support/types.h"
+
+namespace veldan {
+
+struct PQueue {
+  idx_t nnodes = 0;
+  idx_t maxnodes = 0;
+  FKeyVal* heap = nullptr;
+  idx_t* locator = nullptr;
+};
+
+inline void ax_PQInit(PQueue* q, idx_t maxnodes) {
+  q->nnodes = 0;
+  q->maxnodes = maxnodes;
+  q->heap = ax_fkvmalloc(maxnodes, "ax_PQInit: heap");
+  q->locator = ax_ismalloc(maxnodes, -1, "ax_PQInit: locator");
+}
+
+inline void ax_PQReset(PQueue* q) {
+  q->nnodes = 0;
+  ax_iset(q->maxnodes, -1, q->locator);
+}
+
+inline void ax_PQFree(PQueue* q) {
+  ax_free(&q->heap, &q->locator);
+  q->maxnodes = 0;
+  q->nnodes = 0;
+}
+
+namespace pq_detail {
+
+// Moves the entry {key, node} up from slot i past strictly smaller parents.
+inline void SiftUp(PQueue* q, idx_t i, idx_t node, real_t key) {
+  FKeyVal* heap = q->heap;
+  idx_t* locator = q->locator;
+  while (i > 0) {
+    idx_t j = (i - 1) >> 1;
+    if (key > heap[j].key) {
+      heap[i] = heap[j];
+      locator[heap[i].val] = i;
+      i = j;
+    } else {
+      break;
+    }
+  }
+  heap[i].key = key;
+  heap[i].val = node;
+  locator[node] = i;
+}
+
+// Moves the entry {key, node} down from slot i past strictly larger children.
+inline void SiftDown(PQueue* q, idx_t i, idx_t node, real_t key) {
+  FKeyVal* heap = q->heap;
+  idx_t* locator = q->locator;
+  const idx_t nnodes = q->nnodes;
+  idx_t j;
+  while ((j = 2 * i + 1) < nnodes) {
+    if (heap[j].key > key) {
+      if (j + 1 < nnodes && heap[j + 1].key > heap[j].key) j = j + 1;
+      heap[i] = heap[j];
+      locator[heap[i].val] = i;
+      i = j;
+    } else if (j + 1 < nnodes && heap[j + 1].key > key) {
+      j = j + 1;
+      heap[i] = heap[j];
+      locator[heap[i].val] = i;
+      i = j;
+    } else {
+      break;
+    }
+  }
+  heap[i].key = key;
+  heap[i].val = node;
+  locator[node] = i;
+}
+
+}  // namespace pq_detail
+
+inline int ax_PQInsert(PQueue* q, idx_t node, real_t key) {
+  idx_t i = q->nnodes++;
+  pq_detail::SiftUp(q, i, node, key);
+  return 0;
+}
+
+inline int ax_PQUpdate(PQueue* q, idx_t node, real_t newkey) {
+  idx_t i = q->locator[node];
+  if (newkey > q->heap[i].key)
+    pq_detail::SiftUp(q, i, node, newkey);
+  else
+    pq_detail::SiftDown(q, i, node, newkey);
+  return 0;
+}
+
+inline idx_t ax_PQGetTop(PQueue* q) {
+  if (q->nnodes == 0) return -1;
+  q->nnodes--;
+  idx_t vtx = q->heap[0].val;
+  q->locator[vtx] = -1;
+  idx_t i = q->nnodes;
+  if (i > 0) {
+    FKeyVal last = q->heap[i];
+    pq_detail::SiftDown(q, 0, last.val, last.key);
+  }
+  return vtx;
+}
+
+inline idx_t ax_PQSeeTopVal(const PQueue* q) {
+  return q->nnodes == 0 ? -1 : q->heap[0].val;
+}
+
+inline idx_t ax_PQLength(const PQueue* q) { return q->nnodes; }
+
+}  // namespace veldan

@@ -1,0 +1,30 @@
+// Vector kernels, two-dimensional arrays and the shared random stream.
+#pragma once
+
+#include "support/types.h"
+
+namespace veldan {
+
+real_t* ax_fset(idx_t n, real_t val, real_t* x);
+idx_t* ax_iincset(idx_t n, idx_t base, idx_t* x);
+// Index of the first largest (smallest) element; 0 when n < 2.
+idx_t ax_iargmax(idx_t n, const idx_t* x);
+idx_t ax_fargmax(idx_t n, const real_t* x);
+idx_t ax_fargmin(idx_t n, const real_t* x);
+// Sum of x[0], x[incx], ... (n terms) in single precision, in order.
+real_t ax_fsum(idx_t n, const real_t* x, idx_t incx);
+real_t* ax_faxpy(idx_t n, real_t alpha, const real_t* x, idx_t incx, real_t* y,
+                 idx_t incy);
+
+idx_t** ax_iAllocMatrix(idx_t nrows, idx_t ncols, idx_t val, const char* msg);
+real_t** ax_fAllocMatrix(idx_t nrows, idx_t ncols, real_t val, const char* msg);
+void ax_fSetMatrix(real_t** matrix, idx_t nrows, idx_t ncols, real_t val);
+
+// Seeds the platform generator with seed, or with the clock when seed < 0.
+void InitRandom(idx_t seed);
+// Two draws of rand() combined into a 63-bit number, taken modulo n (n > 0).
+idx_t RandomInRange(idx_t n);
+// flag 1: p[i] = i first; then n/2 random swaps.
+void RandomPermute(idx_t n, idx_t* p, int flag);
+
+}  // namespace veldan

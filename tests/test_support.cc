@@ -1,0 +1,2 @@
+// placeholder, being written
+#include <gtest/gtest.h>

@@ -1,0 +1,47 @@
+// Helpers shared by the tests: temporary folders, small files, running the
+// built binary, and the location of the shared real hypergraphs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace veldan_test {
+
+// Path of the built veldan program.
+std::string BinaryPath();
+// Folder of the shared real hypergraphs ("" when absent).
+std::string SharedHgrDir();
+
+// A fresh temporary folder, removed with its contents on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // Writes text into a file of this folder and returns its path.
+  std::string Write(const std::string& name, const std::string& text) const;
+
+ private:
+  std::string path_;
+};
+
+struct RunResult {
+  int exit_code = -1;    // exit status when the process exited, else -1
+  int term_signal = 0;   // signal number when it was killed by a signal
+  std::string out;       // standard output
+  std::string err;       // standard error
+};
+
+// Runs the program with the given arguments (argv[0] is the binary path
+// unless argv0 is given), optionally with extra environment assignments
+// ("NAME=value"), capturing both streams.
+RunResult Run(const std::vector<std::string>& args,
+              const std::vector<std::string>& env = {},
+              const std::string& argv0 = "");
+
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+}  // namespace veldan_test
