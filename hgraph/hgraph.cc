@@ -1,1 +1,127 @@
-// placeholder, being written
+// Creation, set-up, incidence lists and release of hypergraph levels.
+#include "hgraph/hgraph.h"
+
+#include <new>
+
+#include "support/memory.h"
+
+namespace veldan {
+
+HGraph* CreateHGraph() {
+  void* mem = ax_malloc(sizeof(HGraph), "CreateCoarseHGraph: graph");
+  return new (mem) HGraph();
+}
+
+HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
+                    const real_t* netwgt, const idx_t* netptr,
+                    const idx_t* netind) {
+  HGraph* graph = CreateHGraph();
+  graph->nvtxs = nvtxs;
+  graph->nnets = nnets;
+  graph->ncon = ncon;
+
+  const idx_t npins = netptr[nnets];
+  graph->netwgt = ax_fmalloc(nnets, "SetUpHGraph: graph->netwgt");
+  graph->netptr = ax_imalloc(nnets + 1, "SetUpHGraph: graph->netptr");
+  graph->netind = ax_imalloc(npins, "SetUpHGraph: graph->netind");
+
+  // Weights below the single-precision epsilon (zero, negative, NaN) are
+  // raised to it, so that every cell has a positive weight.
+  auto raise = [](real_t w) { return (w >= kFloatEps) ? w : kFloatEps; };
+
+  if (ncon <= 1) {
+    real_t* cw = graph->cellwgt = ax_fmalloc(nvtxs, "VELDAN: graph->cellwgt");
+    for (idx_t i = 0; i < nvtxs; i++) cw[i] = cellwgt ? raise(cellwgt[i]) : 1.0f;
+  } else {
+    const idx_t n = nvtxs * ncon;
+    real_t* cw = graph->ncellwgt = ax_fmalloc(n, "VELDAN: graph->ncellwgt");
+    for (idx_t i = 0; i < n; i++) cw[i] = cellwgt ? raise(cellwgt[i]) : 1.0f;
+    // Normalise every constraint to sum 1.
+    for (idx_t j = 0; j < ncon; j++) {
+      real_t sum = 0.0f;
+      for (idx_t i = 0; i < nvtxs; i++) sum += cw[i * ncon + j];
+      const real_t factor = 1.0f / sum;
+      for (idx_t i = 0; i < nvtxs; i++) cw[i * ncon + j] *= factor;
+    }
+  }
+
+  if (netwgt)
+    ax_fcopy(nnets, netwgt, graph->netwgt);
+  else
+    for (idx_t e = 0; e < nnets; e++) graph->netwgt[e] = 1.0f;
+
+  ax_icopy(nnets + 1, netptr, graph->netptr);
+  ax_icopy(npins, netind, graph->netind);
+  return graph;
+}
+
+void CreateIncidentHGraph(PartitionCtrl& /*ctrl*/, HGraph* graph) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nnets = graph->nnets;
+  const idx_t* netptr = graph->netptr;
+  const idx_t* netind = graph->netind;
+  const real_t* netwgt = graph->netwgt;
+  const idx_t npins = netptr[nnets];
+
+  idx_t* incptr = graph->incptr =
+      ax_ismalloc(nvtxs + 1, 0, "CreateIncidentHGraph: incptr");
+  idx_t* incind = graph->incind =
+      ax_imalloc(npins, "CreateIncidentHGraph: graph->incind");
+  real_t* incwgt = graph->incwgt = ax_fmalloc(nvtxs, "CreateIncidentHGraph: incwgt");
+  real_t* edgewgt = graph->edgewgt =
+      ax_fmalloc(nnets, "CreateIncidentHGraph: graph->edgewgt");
+  real_t* edgewgt2 = graph->edgewgt2 =
+      ax_fmalloc(nnets, "CreateIncidentHGraph: graph->edgewgt2");
+
+  // Counting sort of the pins by cell: count, prefix, fill, shift back.
+  for (idx_t p = 0; p < npins; p++) incptr[netind[p]]++;
+  for (idx_t i = 1; i < nvtxs; i++) incptr[i] += incptr[i - 1];
+  for (idx_t e = nnets - 1; e >= 0; e--)
+    for (idx_t p = netptr[e + 1] - 1; p >= netptr[e]; p--)
+      incind[--incptr[netind[p]]] = e;
+  // After the backward fill incptr[i] is the start of cell i; the last entry
+  // is the number of pins.
+  if (nvtxs >= 0) incptr[nvtxs] = npins;
+
+  for (idx_t i = 0; i < nvtxs; i++) {
+    real_t sum = 0.0f;
+    for (idx_t j = incptr[i]; j < incptr[i + 1]; j++) sum += netwgt[incind[j]];
+    incwgt[i] = sum;
+  }
+
+  // A net of fewer than two pins connects nothing: its clique weights are 0.
+  for (idx_t e = 0; e < nnets; e++) {
+    const idx_t p = netptr[e + 1] - netptr[e];
+    if (p < 2) {
+      edgewgt[e] = edgewgt2[e] = 0.0f;
+    } else {
+      edgewgt[e] = static_cast<real_t>(static_cast<double>(netwgt[e]) / (p - 1));
+      edgewgt2[e] = edgewgt[e] / static_cast<real_t>(p - 1);
+    }
+  }
+}
+
+void FreeHGraphWork(HGraph* graph) {
+  ax_free(&graph->cellmap, &graph->netmap, &graph->mptr, &graph->mind,
+          &graph->gain, &graph->ndeg[0], &graph->ndeg[1], &graph->ndeg[2],
+          &graph->islandmap, &graph->where);
+  ax_free(&graph->kpwgts, &graph->nrinfo, &graph->nrdata, &graph->crinfo,
+          &graph->crdata);
+}
+
+void FreeHGraph(HGraph** graphp, int flag) {
+  HGraph* graph = *graphp;
+  if (graph == nullptr) return;
+  FreeHGraphWork(graph);
+  ax_free(&graph->incptr, &graph->incind, &graph->netptr, &graph->netind,
+          &graph->cellwgt, &graph->netwgt, &graph->incwgt, &graph->edgewgt,
+          &graph->edgewgt2, &graph->xadj, &graph->adjncy, &graph->adjwgt,
+          &graph->adjwgt2);
+  if (flag) {
+    graph->~HGraph();
+    ax_release(graph);
+    *graphp = nullptr;
+  }
+}
+
+}  // namespace veldan

@@ -1,2 +1,172 @@
-// placeholder, being written
+// Hypergraph record set-up, incidence lists, release, and the scheme table.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "hgraph/ctrl.h"
+#include "hgraph/hgraph.h"
+#include "support/memory.h"
+
+using namespace veldan;
+
+namespace {
+
+// Five cells, three nets: {0,1}, {1,2,3}, {3}; cell 4 lies on no net.
+struct Small {
+  std::vector<idx_t> netptr{0, 2, 5, 6};
+  std::vector<idx_t> netind{0, 1, 1, 2, 3, 3};
+};
+
+}  // namespace
+
+TEST(SetUpHGraph, DefaultsUnitWeightsAndCopiesArrays) {
+  Small s;
+  HGraph* g = SetUpHGraph(5, 3, 1, nullptr, nullptr, s.netptr.data(), s.netind.data());
+  ASSERT_NE(g->cellwgt, nullptr);
+  EXPECT_EQ(g->ncellwgt, nullptr);
+  for (idx_t i = 0; i < 5; i++) EXPECT_EQ(g->cellwgt[i], 1.0f);
+  for (idx_t e = 0; e < 3; e++) EXPECT_EQ(g->netwgt[e], 1.0f);
+  EXPECT_NE(g->netptr, s.netptr.data());
+  s.netind[0] = 4;  // the record owns its own copy
+  EXPECT_EQ(g->netind[0], 0);
+  EXPECT_EQ(g->netptr[3], 6);
+  EXPECT_EQ(g->nfixed, -1);
+  EXPECT_EQ(g->level, -1);
+  FreeHGraph(&g, 1);
+  EXPECT_EQ(g, nullptr);
+}
+
+TEST(SetUpHGraph, RaisesTinyNegativeAndNaNCellWeightsButNotNetWeights) {
+  Small s;
+  std::vector<real_t> cw{0.0f, -3.0f, NAN, 2.5f, 1e-9f};
+  std::vector<real_t> nw{0.0f, 2.0f, -1.0f};
+  HGraph* g = SetUpHGraph(5, 3, 1, cw.data(), nw.data(), s.netptr.data(), s.netind.data());
+  EXPECT_EQ(g->cellwgt[0], kFloatEps);
+  EXPECT_EQ(g->cellwgt[1], kFloatEps);
+  EXPECT_EQ(g->cellwgt[2], kFloatEps);
+  EXPECT_EQ(g->cellwgt[3], 2.5f);
+  EXPECT_EQ(g->cellwgt[4], kFloatEps);
+  EXPECT_EQ(g->netwgt[0], 0.0f);
+  EXPECT_EQ(g->netwgt[2], -1.0f);
+  FreeHGraph(&g, 1);
+}
+
+TEST(SetUpHGraph, NormalisesEachConstraintWhenSeveral) {
+  std::vector<idx_t> netptr{0, 2};
+  std::vector<idx_t> netind{0, 1};
+  std::vector<real_t> cw{1, 2, 3, 2};  // cell 0: (1,2), cell 1: (3,2)
+  HGraph* g = SetUpHGraph(2, 1, 2, cw.data(), nullptr, netptr.data(), netind.data());
+  EXPECT_EQ(g->cellwgt, nullptr);
+  ASSERT_NE(g->ncellwgt, nullptr);
+  EXPECT_FLOAT_EQ(g->ncellwgt[0], 0.25f);
+  EXPECT_FLOAT_EQ(g->ncellwgt[1], 0.5f);
+  EXPECT_FLOAT_EQ(g->ncellwgt[2], 0.75f);
+  EXPECT_FLOAT_EQ(g->ncellwgt[3], 0.5f);
+  real_t* ncw = g->ncellwgt;  // owned by the caller of SetUpHGraph
+  FreeHGraph(&g, 1);
+  ax_free(&ncw);
+}
+
+TEST(CreateIncidentHGraph, EdgeWeightsAndEmptyCell) {
+  // Net 0 = {4, 9} weight 3; net 1 = {0, 1, 2} weight 1; net 2 = {5} weight 2.
+  std::vector<idx_t> netptr{0, 2, 5, 6};
+  std::vector<idx_t> netind{4, 9, 0, 1, 2, 5};
+  std::vector<real_t> nw{3, 1, 2};
+  HGraph* g = SetUpHGraph(10, 3, 1, nullptr, nw.data(), netptr.data(), netind.data());
+  PartitionCtrl ctrl;
+  CreateIncidentHGraph(ctrl, g);
+  EXPECT_FLOAT_EQ(g->edgewgt[0], 3.0f);
+  EXPECT_FLOAT_EQ(g->edgewgt2[0], 3.0f);
+  EXPECT_FLOAT_EQ(g->edgewgt[1], 0.5f);
+  EXPECT_FLOAT_EQ(g->edgewgt2[1], 0.25f);
+  // A single-pin net connects nothing.
+  EXPECT_EQ(g->edgewgt[2], 0.0f);
+  EXPECT_EQ(g->edgewgt2[2], 0.0f);
+  // Cell 3 lies on no net.
+  EXPECT_EQ(g->incptr[3], g->incptr[4]);
+  EXPECT_EQ(g->incwgt[3], 0.0f);
+  EXPECT_FLOAT_EQ(g->incwgt[5], 2.0f);
+  EXPECT_EQ(g->incptr[10], 6);
+  FreeHGraph(&g, 1);
+}
+
+TEST(CreateIncidentHGraph, IsTheExactTransposeInNetOrder) {
+  std::mt19937 rng(7);
+  const idx_t nvtxs = 300, nnets = 500;
+  std::vector<idx_t> netptr{0}, netind;
+  for (idx_t e = 0; e < nnets; e++) {
+    idx_t size = 1 + rng() % 6;
+    std::vector<char> used(nvtxs, 0);
+    for (idx_t k = 0; k < size; k++) {
+      idx_t v = rng() % nvtxs;
+      if (!used[v]) {
+        used[v] = 1;
+        netind.push_back(v);
+      }
+    }
+    netptr.push_back(static_cast<idx_t>(netind.size()));
+  }
+  HGraph* g = SetUpHGraph(nvtxs, nnets, 1, nullptr, nullptr, netptr.data(), netind.data());
+  PartitionCtrl ctrl;
+  CreateIncidentHGraph(ctrl, g);
+  std::vector<std::vector<idx_t>> expect(nvtxs);
+  for (idx_t e = 0; e < nnets; e++)
+    for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) expect[netind[p]].push_back(e);
+  EXPECT_EQ(g->incptr[0], 0);
+  for (idx_t v = 0; v < nvtxs; v++) {
+    std::vector<idx_t> got(g->incind + g->incptr[v], g->incind + g->incptr[v + 1]);
+    ASSERT_EQ(got, expect[v]) << "cell " << v;
+    EXPECT_FLOAT_EQ(g->incwgt[v], static_cast<real_t>(expect[v].size()));
+  }
+  FreeHGraph(&g, 1);
+}
+
+TEST(FreeHGraph, FlagZeroKeepsTheRecordWithNullFields) {
+  Small s;
+  HGraph* g = SetUpHGraph(5, 3, 1, nullptr, nullptr, s.netptr.data(), s.netind.data());
+  PartitionCtrl ctrl;
+  CreateIncidentHGraph(ctrl, g);
+  g->where = ax_ismalloc(5, 0, "test: where");
+  const std::size_t before = ax_CurMemory();
+  FreeHGraph(&g, 0);
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->netptr, nullptr);
+  EXPECT_EQ(g->incptr, nullptr);
+  EXPECT_EQ(g->where, nullptr);
+  EXPECT_EQ(g->cellwgt, nullptr);
+  EXPECT_LT(ax_CurMemory(), before);
+  FreeHGraph(&g, 1);
+  EXPECT_EQ(g, nullptr);
+}
+
+TEST(PartitionCtrl, SchemeTable) {
+  PartitionCtrl c;
+  ApplyCTypeTable(c, CTYPE_GEDGE1);
+  EXPECT_EQ(c.cflags, 3);
+  EXPECT_EQ(c.maxgroupsize, 2);
+  ApplyCTypeTable(c, CTYPE_H12);
+  EXPECT_EQ(c.cflags, 0);
+  EXPECT_EQ(c.maxgroupsize, 5);
+  ApplyCTypeTable(c, CTYPE_FC1);
+  EXPECT_EQ(c.cflags, 2);
+  ApplyCTypeTable(c, -1);
+  EXPECT_EQ(c.cflags, 0);
+  EXPECT_EQ(c.maxgroupsize, 5);
+}
+
+TEST(PartitionCtrl, TimersRunOnlyUnderTheTimingBit) {
+  PartitionCtrl c;
+  c.dbglvl = 0;
+  StartTimer(c, TIMER_COARSEN);
+  StopTimer(c, TIMER_COARSEN);
+  EXPECT_EQ(c.timers.t[TIMER_COARSEN], 0.0);
+  c.dbglvl = DBG_TIME;
+  c.timers.t[TIMER_COARSEN] = 0.0;
+  StartTimer(c, TIMER_COARSEN);
+  volatile double x = 0;
+  for (int i = 0; i < 2000000; i++) x += i;
+  StopTimer(c, TIMER_COARSEN);
+  EXPECT_GE(c.timers.t[TIMER_COARSEN], 0.0);
+}
