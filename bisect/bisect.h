@@ -39,6 +39,9 @@ void InitBisection(PartitionCtrl& ctrl, HGraph* cgraph);
 double ComputeSideFraction(const HGraph* graph, const idx_t* where);
 
 // --- recursive bisection (recursive.cc) ---------------------------------------
+// Coarsening limit for an input of nvtxs cells: the smaller of sqrt(nvtxs)
+// and 100, truncated, but at most nvtxs - 1.
+idx_t ComputeCoarsenTo(idx_t nvtxs);
 // ubfactor is the percentage of -ufactor; negative integer parameters stand
 // for their defaults.
 real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,

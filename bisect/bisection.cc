@@ -1,1 +1,237 @@
-// placeholder, being written
+// Multilevel bisection of one hypergraph: several independent runs of
+// coarsening, initial bisection and refined uncoarsening, the best runs
+// improved further by V-cycles, and the statistics of each bisection.
+#include <algorithm>
+#include <cstdio>
+
+#include "bisect/bisect.h"
+#include "coarsen/coarsen.h"
+#include "support/support.h"
+
+namespace veldan {
+
+double ComputeSideFraction(const HGraph* graph, const idx_t* where) {
+  const idx_t nvtxs = graph->nvtxs;
+  const real_t* cellwgt = graph->cellwgt;
+  real_t w[2] = {0.0f, 0.0f};
+  for (idx_t i = 0; i < nvtxs; i++) w[where[i]] += cellwgt ? cellwgt[i] : 1.0f;
+
+  const double total = static_cast<double>(w[0]) + static_cast<double>(w[1]);
+  // An empty level (or one of weightless cells) has no lighter side.
+  if (!(total > 0.0)) return 0.0;
+  return (w[1] > w[0]) ? w[0] / total : w[1] / total;
+}
+
+void InitBisection(PartitionCtrl& ctrl, HGraph* cgraph) {
+  // Refinement progress and cell moves are not reported while the coarsest
+  // level is bisected.
+  const idx_t dbglvl = ctrl.dbglvl;
+  ctrl.dbglvl &= ~(DBG_REFINE | DBG_MOVES);
+
+  StartTimer(ctrl, TIMER_INITPART);
+  Random_FMPartition(ctrl, cgraph);
+  PlaceIslands(cgraph);
+  StopTimer(ctrl, TIMER_INITPART);
+
+  ctrl.dbglvl = dbglvl;
+}
+
+real_t VCycleRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
+  real_t best = graph->mincut;
+  idx_t last = -1;
+
+  if (ctrl.dbglvl & DBG_DETAIL) std::printf("          [");
+
+  for (idx_t i = 0; i < maxcycles; i++) {
+    ctrl.curtrial = i;
+    HGraph* cgraph = CCoarsen(ctrl, graph);
+    Uncoarsen2Way(ctrl, graph, cgraph);
+
+    if (ctrl.dbglvl & DBG_DETAIL) {
+      std::printf("%8.3f ", graph->mincut);
+      std::fflush(stdout);
+    }
+
+    // Keep the partition, drop the rest of the cycle's working arrays.
+    idx_t* where = graph->where;
+    graph->where = nullptr;
+    FreeHGraphWork(graph);
+    graph->where = where;
+
+    if (graph->mincut < best) {
+      best = graph->mincut;
+      last = i;
+    } else if (i - last >= 2) {
+      break;  // two cycles in a row brought nothing
+    }
+  }
+
+  if (ctrl.dbglvl & DBG_DETAIL) std::printf("(min = %8.3f)]\n", graph->mincut);
+  return graph->mincut;
+}
+
+// Prints the closing statistics of a bisection (dbglvl 8 or 128).
+static void PrintBisectionSummary(const PartitionCtrl& ctrl, const HGraph* graph,
+                                  real_t bestcut, real_t avgcut,
+                                  const idx_t* bisection) {
+  if (!(ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))) return;
+  std::printf(
+      "\n    The mincut for this bisection = %10.2f (average = %3.1f) (balance =",
+      bestcut, avgcut);
+  std::printf(" [%.2f]", ComputeSideFraction(graph, bisection));
+}
+
+real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nnets = graph->nnets;
+
+  if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
+    std::printf(
+        "\n  Bisecting a hgraph of size [vertices=%ld, hedges=%ld, balance=%4.2f]\n",
+        nvtxs, nnets, ctrl.tpwgt);
+
+  // A level of no cell or a single cell (more parts were asked for than
+  // there are cells) has only one sensible bisection: everything on side 0,
+  // nothing cut. The multilevel machinery is not run on it.
+  if (nvtxs < 2) {
+    CreateIncidentHGraph(ctrl, graph);  // callers may refine the level later
+    for (idx_t i = 0; i < nvtxs; i++) bisection[i] = 0;
+    PrintBisectionSummary(ctrl, graph, 0.0f, 0.0f, bisection);
+    return 0.0f;
+  }
+
+  // A run count below 1 would leave the bisection unset; one run is the
+  // least that gives a result.
+  const idx_t nruns = std::max<idx_t>(ctrl.nruns, 1);
+  const idx_t nvcycles = ctrl.nvcycles;
+
+  idx_t** parts = nullptr;
+  real_t* cuts = nullptr;
+  if (nvcycles > 0) {
+    parts = ax_iAllocMatrix(nvcycles, nvtxs, -1, "Hypergraph_Bisection: parts");
+    cuts = ax_fsmalloc(nvcycles, kMaxFloat, "Hypergraph_Bisection: cuts");
+  }
+
+  CreateIncidentHGraph(ctrl, graph);
+
+  const idx_t* netptr = graph->netptr;
+  bool largenets = false;
+  for (idx_t e = 0; e < nnets; e++) {
+    if (netptr[e + 1] - netptr[e] > ctrl.rmaxnet) {
+      largenets = true;
+      break;
+    }
+  }
+
+  // Heavy cells: heavier than twice the average weight of a cell of the
+  // coarsest level. They are left out of the weight that bounds a coarse
+  // cell. coarsento is at least 1 here and the divisor of the bound never
+  // drops below 1, even when the heavy cells alone outnumber coarsento.
+  {
+    const real_t* cellwgt = graph->cellwgt;
+    const idx_t coarsento = std::max<idx_t>(ctrl.coarsento, 1);
+    const real_t totwgt = ax_fsum(nvtxs, cellwgt, 1);
+    const real_t heavy = 2.0f * totwgt / static_cast<real_t>(coarsento);
+    idx_t nheavy = 0;
+    real_t lightwgt = totwgt;
+    for (idx_t i = 0; i < nvtxs; i++) {
+      if (cellwgt[i] > heavy) {
+        nheavy++;
+        lightwgt -= cellwgt[i];
+      }
+    }
+    ctrl.hasheavy = (nheavy > 0) ? 1 : 0;
+    ctrl.maxcellwgt =
+        2.0f * lightwgt / static_cast<real_t>(std::max<idx_t>(coarsento - nheavy, 1));
+  }
+
+  real_t bestcut = 0.0f;
+  real_t sumcut = 0.0f;
+
+  for (idx_t r = 0; r < nruns; r++) {
+    ctrl.curtrial = r;
+    HGraph* cgraph = Coarsen(ctrl, graph);
+    InitBisection(ctrl, cgraph);
+    Uncoarsen2Way(ctrl, graph, cgraph);
+
+    if (ctrl.dbglvl & DBG_DETAIL) {
+      std::printf("    Cut of trial %6ld:\t %8.2f", r, graph->mincut);
+      std::fflush(stdout);
+    }
+
+    // Nets above rmaxnet were ignored during the run: one more refinement
+    // of the finest level counts them all.
+    if (largenets) {
+      if (ctrl.dbglvl & DBG_DETAIL) {
+        std::printf("[%8.2f, ", ComputeCut(graph, graph->where));
+        std::fflush(stdout);
+      }
+      const idx_t rmaxnet = ctrl.rmaxnet;
+      ctrl.rmaxnet = nvtxs;
+      Refine2Way(ctrl, graph);
+      ctrl.rmaxnet = rmaxnet;
+      if (ctrl.dbglvl & DBG_DETAIL) {
+        std::printf("%8.2f]", graph->mincut);
+        std::fflush(stdout);
+      }
+    }
+
+    if (ctrl.dbglvl & DBG_BISECT2)
+      std::printf("    Cut of trial %4ld:\t %8.2f", r, graph->mincut);
+    if (ctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
+      std::printf(" [%0.2f]\n", ComputeSideFraction(graph, graph->where));
+
+    sumcut += graph->mincut;
+    if (r == 0 || graph->mincut < bestcut) {
+      ax_icopy(nvtxs, graph->where, bisection);
+      bestcut = graph->mincut;
+    }
+
+    // Keep the run as a V-cycle candidate when it beats the worst one kept.
+    if (nvcycles > 0) {
+      const idx_t k = ax_fargmax(nvcycles, cuts);
+      if (cuts[k] > graph->mincut) {
+        ax_icopy(nvtxs, graph->where, parts[k]);
+        cuts[k] = graph->mincut;
+      }
+    }
+
+    FreeHGraphWork(graph);
+  }
+
+  if (nvcycles > 0) {
+    const idx_t rmaxnet = ctrl.rmaxnet;
+    ctrl.rmaxnet = nvtxs;
+    graph->where = ax_imalloc(nvtxs, "Hypergraph_Bisection: where");
+
+    for (idx_t k = 0; k < nvcycles; k++) {
+      // A slot that no run filled (fewer runs than V-cycles) holds no
+      // partition.
+      if (cuts[k] == kMaxFloat) continue;
+      // The V-cycle replaces graph->where; write into the current one.
+      if (graph->where == nullptr)
+        graph->where = ax_imalloc(nvtxs, "Hypergraph_Bisection: where");
+      ax_icopy(nvtxs, parts[k], graph->where);
+      graph->mincut = cuts[k];
+      VCycleRefine(ctrl, graph, 10);
+      if (graph->mincut < bestcut) {
+        bestcut = graph->mincut;
+        ax_icopy(nvtxs, graph->where, bisection);
+      }
+    }
+
+    ax_FreeMatrix(&parts, nvcycles);
+    ax_free(&cuts, &graph->where);
+    ctrl.rmaxnet = rmaxnet;
+  }
+
+  PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(nruns),
+                        bisection);
+
+  const real_t cut = ComputeCut(graph, bisection);
+  if (cut != bestcut) std::printf("Wrong cut! %8.3f %8.3f\n", bestcut, cut);
+
+  return bestcut;
+}
+
+}  // namespace veldan

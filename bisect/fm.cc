@@ -1,1 +1,287 @@
-// placeholder, being written
+// Two-way FM refinement: passes of single-cell moves taken from one priority
+// queue per side, with a rollback to the best point of every pass.
+#include <cmath>
+#include <cstdio>
+
+#include "bisect/bisect.h"
+#include "bisect/twoway.h"
+#include "support/memory.h"
+#include "support/pqueue.h"
+#include "support/vecops.h"
+
+namespace veldan {
+
+idx_t FMPassMoveLimit(idx_t n, real_t limitfrac) {
+  const real_t product = static_cast<real_t>(n) * limitfrac;
+  return static_cast<idx_t>(product);
+}
+
+namespace {
+
+// The work area of one Refine_EEFM call, created once and reused by every
+// pass and move.
+struct FMWork {
+  PQueue queues[2];
+  idx_t* moved = nullptr;   // -1 until the cell moves in this pass or is locked
+  idx_t* swaps = nullptr;   // the cells in the order they moved
+  idx_t* perm = nullptr;    // the order in which the queues are filled
+  idx_t* updind = nullptr;  // neighbours whose gain changed by the current move
+  idx_t* updmrk = nullptr;  // move number at which a cell was last listed
+};
+
+// Queue key of a cell under the given queue type.
+inline real_t FMKey(idx_t fmtype, real_t gain, real_t wgt) {
+  return fmtype == 1 ? gain : gain / wgt;
+}
+
+// Sum of the weights of the nets with pins on at least two sides, from the
+// pin counts.
+real_t CutFromPinCounts(const HGraph* graph) {
+  real_t cut = 0.0f;
+  for (idx_t e = 0; e < graph->nnets; e++) {
+    const int nsides = (graph->ndeg[0][e] > 0) + (graph->ndeg[1][e] > 0) +
+                       (graph->ndeg[2][e] > 0);
+    if (nsides >= 2) cut += graph->netwgt[e];
+  }
+  return cut;
+}
+
+// Updates the pin counts of the nets of c, which has just gone from side
+// `from` to side `to`, and the gains of its neighbours. A net changes
+// neighbour gains only when a count crosses a threshold: the from-side count
+// falls to 1 or 0, or the to-side count rises to 1 or 2. With `list` set,
+// each neighbour that has not moved in this pass is listed once for move k.
+template <bool list>
+inline idx_t UpdateNeighbours(const HGraph* graph, idx_t rmaxnet, idx_t c,
+                              idx_t from, idx_t to, idx_t k, FMWork& w) {
+  const idx_t* netptr = graph->netptr;
+  const idx_t* netind = graph->netind;
+  const idx_t* incptr = graph->incptr;
+  const idx_t* incind = graph->incind;
+  const real_t* netwgt = graph->netwgt;
+  const idx_t* where = graph->where;
+  real_t* gain = graph->gain;
+  idx_t* fromdeg = graph->ndeg[from];
+  idx_t* todeg = graph->ndeg[to];
+  const idx_t* ndeg2 = graph->ndeg[2];
+  idx_t nupd = 0;
+
+  for (idx_t j = incptr[c]; j < incptr[c + 1]; j++) {
+    const idx_t e = incind[j];
+    const idx_t begin = netptr[e];
+    const idx_t end = netptr[e + 1];
+    if (end - begin > rmaxnet) continue;
+    const idx_t tcount = ++todeg[e];
+    const idx_t fcount = --fromdeg[e];
+    if (!(tcount < 3 || fcount < 2) || ndeg2[e] > 0) continue;
+
+    const real_t wgt = netwgt[e];
+    const bool from_single = (fcount == 1);  // the last from-side pin is alone
+    const bool became_cut = (tcount == 1);   // e now spans both sides
+    const bool became_uncut = (fcount == 0); // e lies wholly on side `to`
+    const bool to_pair = (tcount == 2);      // the to-side pin has company
+    for (idx_t p = begin; p < end; p++) {
+      const idx_t d = netind[p];
+      if (d == c) continue;
+      if (where[d] == from) {
+        if (from_single) gain[d] += wgt;  // moving d would now uncut e
+        if (became_cut) gain[d] += wgt;   // moving d no longer cuts e
+      } else {
+        if (became_uncut) gain[d] -= wgt; // moving d would now cut e
+        if (to_pair) gain[d] -= wgt;      // moving d no longer uncuts e
+      }
+      if constexpr (list) {
+        if (w.moved[d] == -1 && w.updmrk[d] != k) {
+          w.updmrk[d] = k;
+          w.updind[nupd++] = d;
+        }
+      }
+    }
+  }
+  return nupd;
+}
+
+}  // namespace
+
+void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
+                 real_t limitfrac) {
+  const idx_t n = graph->nvtxs;
+  const idx_t nnets = graph->nnets;
+  const idx_t nfixed = graph->nfixed;
+  const idx_t rmaxnet = ctrl.rmaxnet;
+  const real_t* cellwgt = graph->cellwgt;
+  const bool show_progress = (ctrl.dbglvl & DBG_REFINE) != 0;
+  const bool show_moves = (ctrl.dbglvl & DBG_MOVES) != 0;
+
+  FMWork w;
+  ax_PQInit(&w.queues[0], n);
+  ax_PQInit(&w.queues[1], n);
+  w.moved = ax_imalloc(n, "Refine_EEFM: moved");
+  w.swaps = ax_imalloc(n, "Refine_EEFM: swaps");
+  w.perm = ax_imalloc(n, "Refine_EEFM: perm");
+  w.updind = ax_imalloc(n, "Refine_EEFM: updind");
+  w.updmrk = ax_imalloc(n, "Refine_EEFM: updmrk");
+  const idx_t limit = FMPassMoveLimit(n, limitfrac);
+
+  StartTimer(ctrl, TIMER_INIT);
+  Compute2WayParams(ctrl, graph);
+  StopTimer(ctrl, TIMER_INIT);
+
+  idx_t* where = graph->where;
+  real_t* gain = graph->gain;
+  real_t* pwgts = graph->pwgts;
+
+  // Least weight each side must keep; a side already lighter than that
+  // only has to keep what it has.
+  const real_t total = pwgts[0] + pwgts[1];
+  const double t = ctrl.tpwgt;
+  const double u = ctrl.ubfactor;
+  real_t minwgt0 = static_cast<real_t>(2.0 * (0.5 - u) * t * total);
+  real_t minwgt1 = static_cast<real_t>(static_cast<double>(minwgt0) * (1.0 - t) / t);
+  if (pwgts[0] < minwgt0) minwgt0 = pwgts[0];
+  if (pwgts[1] < minwgt1) minwgt1 = pwgts[1];
+  const real_t minwgt[2] = {minwgt0, minwgt1};
+
+  const idx_t npins = (n >= 0 && graph->incptr != nullptr) ? graph->incptr[n] : 0;
+  bool recompute = false;
+
+  for (idx_t pass = 0; pass < npasses; pass++) {
+    if (recompute) {
+      StartTimer(ctrl, TIMER_INIT);
+      Compute2WayParams(ctrl, graph);
+      StopTimer(ctrl, TIMER_INIT);
+    }
+
+    ax_PQReset(&w.queues[0]);
+    ax_PQReset(&w.queues[1]);
+    const real_t initcut = graph->mincut;
+    for (idx_t i = 0; i < n; i++) w.moved[i] = w.updmrk[i] = -1;
+    RandomPermute(n, w.perm, 1);
+
+    for (idx_t i = 0; i < n; i++) {
+      const idx_t c = w.perm[i];
+      if (c < nfixed || where[c] == 2) {
+        w.moved[c] = 1;
+        continue;
+      }
+      if (fmtype != 1 && fmtype != 2)
+        errexit("Unknown FMType of %d\n", static_cast<int>(fmtype));
+      ax_PQInsert(&w.queues[where[c]], c, FMKey(fmtype, gain[c], cellwgt[c]));
+    }
+
+    if (show_progress && pass == 0)
+      std::printf(
+          "Partitions: [%6ld,%12.2f]  [%6ld,%12.2f], Initial Cut: %12.2f "
+          "[%12.2f] [%12.2f]\n",
+          w.queues[0].nnodes, pwgts[0], w.queues[1].nnodes, pwgts[1], initcut,
+          CutFromPinCounts(graph), minwgt0);
+
+    StartTimer(ctrl, TIMER_ITERATE);
+    real_t best = initcut;
+    real_t cut = initcut;
+    idx_t bestpos = -1;
+    real_t bestdiff = std::fabs(pwgts[0] - pwgts[1]);
+    idx_t nmoves = 0;  // moves that stand at the end of the pass
+    for (idx_t k = 0; k < n; k++) {
+      const idx_t a = ax_PQSeeTopVal(&w.queues[0]);
+      const idx_t b = ax_PQSeeTopVal(&w.queues[1]);
+      nmoves = k;
+      if (a == -1 && b == -1) break;
+
+      // Side to move from: the larger raw gain, unless that would take its
+      // side below the minimum; on equal gains, the side with more room.
+      idx_t from;
+      if (a == -1) {
+        from = 1;
+      } else if (b == -1) {
+        from = 0;
+      } else if (gain[a] > gain[b]) {
+        from = (pwgts[0] - cellwgt[a] < minwgt0) ? 1 : 0;
+      } else if (gain[b] > gain[a]) {
+        from = (pwgts[1] - cellwgt[b] >= minwgt1) ? 1 : 0;
+      } else {
+        from = (pwgts[0] - minwgt0 < pwgts[1] - minwgt1) ? 1 : 0;
+      }
+      const idx_t to = 1 - from;
+
+      const idx_t c = ax_PQGetTop(&w.queues[from]);
+      cut -= gain[c];
+      pwgts[to] += cellwgt[c];
+      pwgts[from] -= cellwgt[c];
+      w.moved[c] = k;
+      w.swaps[k] = c;
+      where[c] = to;
+
+      bool newbest = false;
+      if (pwgts[0] < minwgt[0] || pwgts[1] < minwgt[1]) {
+        newbest = false;
+      } else if (cut < best) {
+        newbest = true;
+      } else if (cut == best) {
+        newbest = std::fabs(pwgts[0] - pwgts[1]) < bestdiff ||
+                  RandomInRange(2) == 1;
+      }
+      if (newbest) {
+        best = cut;
+        bestpos = k;
+        bestdiff = std::fabs(pwgts[0] - pwgts[1]);
+      } else if (cut > best && k - bestpos > limit) {
+        // Too far past the best point: take this move back and end the
+        // pass. Its gain and pin counts were not touched yet.
+        where[c] = from;
+        pwgts[from] += cellwgt[c];
+        pwgts[to] -= cellwgt[c];
+        nmoves = k;
+        break;
+      }
+
+      if (show_moves)
+        std::printf(
+            "Gains from moving %8ld from %2ld: %4.2f, \tNewcut: %10.2f "
+            "[%10.2f %10.2f]%s\n",
+            c, from, gain[c], cut, pwgts[0], pwgts[1], newbest ? "*" : "");
+
+      gain[c] = -gain[c];
+      const idx_t nupd = UpdateNeighbours<true>(graph, rmaxnet, c, from, to, k, w);
+      for (idx_t i = 0; i < nupd; i++) {
+        const idx_t d = w.updind[i];
+        ax_PQUpdate(&w.queues[where[d]], d, FMKey(fmtype, gain[d], cellwgt[d]));
+      }
+      nmoves = k + 1;
+    }
+    StopTimer(ctrl, TIMER_ITERATE);
+
+    graph->mincut = best;
+    const bool stop = std::fabs(best - initcut) <= kFloatEps || pass == npasses - 1;
+    // Undoing move by move costs about the pins of the undone cells; a
+    // recount costs all pins. Recount when that is cheaper.
+    recompute = (nmoves - bestpos) * npins > nnets * n;
+
+    StartTimer(ctrl, TIMER_WRAPUP);
+    for (idx_t i = nmoves - 1; i > bestpos; i--) {
+      const idx_t c = w.swaps[i];
+      const idx_t from = where[c];
+      const idx_t to = 1 - from;
+      where[c] = to;
+      pwgts[to] += cellwgt[c];
+      pwgts[from] -= cellwgt[c];
+      if (!stop && !recompute) {
+        gain[c] = -gain[c];
+        UpdateNeighbours<false>(graph, rmaxnet, c, from, to, i, w);
+      }
+    }
+    StopTimer(ctrl, TIMER_WRAPUP);
+
+    if (show_progress)
+      std::printf("\tMinimum Cut: %12.2f [%12.2f] at %5ld [%10.2f %10.2f]\n",
+                  best, CutFromPinCounts(graph), bestpos, pwgts[0], pwgts[1]);
+
+    if (stop) break;
+  }
+
+  ax_PQFree(&w.queues[0]);
+  ax_PQFree(&w.queues[1]);
+  ax_free(&w.moved, &w.swaps, &w.perm, &w.updind, &w.updmrk);
+}
+
+}  // namespace veldan

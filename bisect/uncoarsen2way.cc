@@ -1,1 +1,83 @@
-// placeholder, being written
+// The walk of a bisection from the coarsest level back to the finest, the
+// refinement schedule of one level and the placement of island cells.
+#include "bisect/bisect.h"
+#include "bisect/twoway.h"
+#include "coarsen/coarsen.h"
+#include "support/memory.h"
+
+namespace veldan {
+
+real_t Refine2WayLimitFrac(idx_t rtype, idx_t n) {
+  // The floor of f bounds how many moves a pass may run past its best
+  // point: about a thousand on mid-sized levels, a fixed share above.
+  double minfrac;
+  switch (rtype) {
+    case RTYPE_FAST:
+      minfrac = 0.05;
+      break;
+    case RTYPE_MODERATE:
+      minfrac = 0.2;
+      break;
+    case RTYPE_SLOW:
+      return 1.0f;
+    default:
+      errexit("Unknown refinement type: %d\n", static_cast<int>(rtype));
+  }
+  const double q = 1000.0 / static_cast<double>(n);
+  if (q > 1.0) return 1.0f;
+  if (q <= minfrac) return static_cast<real_t>(minfrac);
+  return static_cast<real_t>(q);
+}
+
+void Refine2Way(PartitionCtrl& ctrl, HGraph* graph) {
+  const real_t f = Refine2WayLimitFrac(ctrl.rtype, graph->nvtxs);
+  Refine_EEFM(ctrl, graph, 10, 2, f);
+  Refine_EEFM(ctrl, graph, 10, 1, f);
+}
+
+void PlaceIslands(HGraph* graph) {
+  const idx_t first = graph->nvtxs;
+  const idx_t last = graph->nvtxs + graph->nislands;
+  for (idx_t c = first; c < last; c++) {
+    const idx_t side = (graph->pwgts[1] > graph->pwgts[0]) ? 0 : 1;
+    graph->where[c] = side;
+    graph->pwgts[side] += graph->cellwgt[c];
+  }
+}
+
+void Uncoarsen2Way(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
+  StartTimer(ctrl, TIMER_UNCOARSEN);
+
+  HGraph* cur = cgraph;
+  while (cur->finer != nullptr) {
+    HGraph* fine = cur->finer;
+
+    StartTimer(ctrl, TIMER_PROJECT);
+    Allocate2wayRefinementMemory(ctrl, fine);
+    const idx_t* cellmap = fine->cellmap;
+    const idx_t* cwhere = cur->where;
+    idx_t* where = fine->where;
+    for (idx_t i = 0; i < fine->nvtxs; i++) where[i] = cwhere[cellmap[i]];
+    FreeHGraph(&cur, 1);
+    fine->coarser = nullptr;
+    StopTimer(ctrl, TIMER_PROJECT);
+
+    if (fine->nvtxs < 1) {
+      Compute2WayParams(ctrl, fine);
+    } else {
+      StartTimer(ctrl, TIMER_REFINE);
+      Refine2Way(ctrl, fine);
+      if (Balance(ctrl, fine)) Refine2Way(ctrl, fine);
+      StopTimer(ctrl, TIMER_REFINE);
+    }
+
+    if (fine->nislands > 0) PlaceIslands(fine);
+    cur = fine;
+  }
+
+  // The walk ends on the finest level, graph itself.
+  CombineIslands(graph);
+  StopTimer(ctrl, TIMER_UNCOARSEN);
+}
+
+}  // namespace veldan

@@ -1,1 +1,237 @@
-// placeholder, being written
+// The coarsening drivers (fresh and inside a partition) and the islands
+// step that sets cells without nets aside before each level is matched.
+#include <algorithm>
+#include <cstdio>
+
+#include "coarsen/coarsen.h"
+#include "support/memory.h"
+#include "support/vecops.h"
+
+namespace veldan {
+
+namespace {
+
+// The hybrid schemes alternate between two matchings: the flip stays in
+// ctrl, so the next coarsening uses the other one.
+void ToggleScheme(PartitionCtrl& ctrl) {
+  if (ctrl.ctype == CTYPE_H1 || ctrl.ctype == CTYPE_H2) {
+    ctrl.cflags ^= CFLAG_GREEDY;
+  } else if (ctrl.ctype == CTYPE_H12) {
+    if (ctrl.curtrial % 2 != 0)
+      ctrl.cflags ^= CFLAG_VARIANT1;
+    else
+      ctrl.cflags ^= CFLAG_GREEDY;
+  }
+}
+
+void PrintLevel(const HGraph* graph, bool newline) {
+  const real_t sum = ax_fsum(graph->nnets, graph->netwgt, 1);
+  printf("[%6ld %6ld %10.3f %10.3f %10.3f]", graph->nvtxs, graph->nnets,
+         static_cast<double>(sum), static_cast<double>(graph->removedwgt),
+         static_cast<double>(graph->removedwgt + sum));
+  if (newline) printf("\n");
+}
+
+// A coarser level that keeps nine tenths of the cells ends the coarsening.
+bool SlowProgress(const PartitionCtrl& ctrl, const HGraph* coarse, idx_t finenvtxs) {
+  if (static_cast<double>(coarse->nvtxs) < 0.9 * static_cast<double>(finenvtxs))
+    return false;
+  if (ctrl.dbglvl & DBG_COARSEN)
+    printf("\nSlow progress in coarsening. Aborted at %ld nodes\n", coarse->nvtxs);
+  return true;
+}
+
+// new[perm[i]] = old[i] for n rows of ncon floats, through the buffer aux.
+void PermuteRows(idx_t n, idx_t ncon, const idx_t* perm, real_t* x, real_t* aux) {
+  std::copy(x, x + n * ncon, aux);
+  for (idx_t i = 0; i < n; i++)
+    for (idx_t j = 0; j < ncon; j++) x[perm[i] * ncon + j] = aux[i * ncon + j];
+}
+
+}  // namespace
+
+HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph) {
+  StartTimer(ctrl, TIMER_COARSEN);
+
+  graph->level = 0;
+  // Every level is matched against this array of ones: no part restriction.
+  idx_t* where = ax_ismalloc(graph->nvtxs, 1, "Coarsen: where");
+
+  if (ctrl.dbglvl & DBG_COARSEN) {
+    printf("----------------------------------------------------------\n");
+    PrintLevel(graph, false);
+    printf("[%10.3f]\n", static_cast<double>(ctrl.maxcellwgt));
+  }
+
+  ToggleScheme(ctrl);
+
+  HGraph* cur = graph;
+  idx_t nlevels = 0;
+  while (cur->nvtxs > ctrl.coarsento) {
+    SeparateIslands(cur);
+
+    StartTimer(ctrl, TIMER_AUX1);
+    Match_Edges(ctrl, cur, where);
+    StopTimer(ctrl, TIMER_AUX1);
+
+    const idx_t finenvtxs = cur->nvtxs;
+    cur = cur->coarser;
+    cur->level = ++nlevels;
+    if (ctrl.dbglvl & DBG_COARSEN) PrintLevel(cur, true);
+    if (SlowProgress(ctrl, cur, finenvtxs)) break;
+  }
+
+  ax_free(&where);
+  if (ctrl.dbglvl & DBG_COARSEN) printf("\n");
+  StopTimer(ctrl, TIMER_COARSEN);
+  return cur;
+}
+
+HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph) {
+  if (ctrl.dbglvl & DBG_COARSEN) {
+    printf("----------------------------------------------------------\n");
+    PrintLevel(graph, true);
+  }
+
+  ToggleScheme(ctrl);
+  StartTimer(ctrl, TIMER_COARSEN);
+  graph->level = 0;
+  const idx_t savedgroupsize = ctrl.maxgroupsize;
+
+  HGraph* cur = graph;
+  idx_t nlevels = 0;
+  while (cur->nvtxs > ctrl.coarsento) {
+    SeparateIslands(cur);
+
+    // A fresh group size for every level, drawn before the matching's own
+    // draws.
+    ctrl.maxgroupsize = (RandomInRange(2) != 0) ? 5 : 2;
+    Match_Edges(ctrl, cur, cur->where);
+
+    HGraph* coarse = cur->coarser;
+    idx_t* cwhere = ax_imalloc(coarse->nvtxs, "CCoarsen: cwhere");
+    const idx_t* cellmap = cur->cellmap;
+    const idx_t* where = cur->where;
+    for (idx_t i = 0; i < cur->nvtxs; i++) cwhere[cellmap[i]] = where[i];
+    ax_free(&cur->where);
+    coarse->where = cwhere;
+
+    const idx_t finenvtxs = cur->nvtxs;
+    cur = coarse;
+    cur->level = ++nlevels;
+    if (ctrl.dbglvl & DBG_COARSEN) PrintLevel(cur, true);
+    if (SlowProgress(ctrl, cur, finenvtxs)) break;
+  }
+
+  ctrl.maxgroupsize = savedgroupsize;
+  if (ctrl.dbglvl & DBG_COARSEN) printf("\n");
+  StopTimer(ctrl, TIMER_COARSEN);
+  return cur;
+}
+
+void SeparateIslands(HGraph* graph) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nfixed = std::clamp<idx_t>(graph->nfixed, 0, nvtxs);
+  const idx_t ncon = std::max<idx_t>(graph->ncon, 1);
+  idx_t* incptr = graph->incptr;
+
+  idx_t* newid = ax_imalloc(nvtxs, "SeparateIslands: ncells");
+  idx_t* aux = ax_imalloc(nvtxs, "SeparateIslands: aux");
+  real_t* naux = ax_fmalloc(nvtxs * ncon, "SeparateIslands: naux");
+
+  // Fixed cells keep their ids; the other cells with nets count up from
+  // nfixed in their old order, the islands count down from the end.
+  for (idx_t i = 0; i < nfixed; i++) newid[i] = i;
+  idx_t up = nfixed;
+  idx_t down = nvtxs - 1;
+  for (idx_t i = nfixed; i < nvtxs; i++)
+    newid[i] = (incptr[i + 1] > incptr[i]) ? up++ : down--;
+
+  graph->nislands = nvtxs - up;
+  graph->nvtxs = up;
+  if (graph->nislands == 0) {
+    ax_free(&newid, &aux, &naux);
+    return;
+  }
+
+  // Drop the empty ranges; the lists themselves stay where they are, since
+  // the cells with nets keep their relative order.
+  for (idx_t i = nfixed; i < nvtxs; i++) {
+    const idx_t end = incptr[i + 1];
+    if (newid[i] < up) incptr[newid[i] + 1] = end;
+  }
+
+  if (graph->where) {
+    std::copy(graph->where, graph->where + nvtxs, aux);
+    for (idx_t i = 0; i < nvtxs; i++) graph->where[newid[i]] = aux[i];
+  }
+  if (graph->ncon > 1) {
+    if (graph->ncellwgt) PermuteRows(nvtxs, ncon, newid, graph->ncellwgt, naux);
+  } else if (graph->cellwgt) {
+    PermuteRows(nvtxs, 1, newid, graph->cellwgt, naux);
+  }
+  if (graph->incwgt) PermuteRows(nvtxs, 1, newid, graph->incwgt, naux);
+
+  const idx_t npins = graph->netptr[graph->nnets];
+  idx_t* netind = graph->netind;
+  for (idx_t p = 0; p < npins; p++) netind[p] = newid[netind[p]];
+
+  if (HGraph* finer = graph->finer) {
+    // The finer level's groups now point at the new ids; its group lists
+    // are rebuilt so that they stay the transpose of cellmap.
+    idx_t* cellmap = finer->cellmap;
+    for (idx_t v = 0; v < finer->nvtxs; v++) cellmap[v] = newid[cellmap[v]];
+    if (finer->mptr && finer->mind)
+      MakeGroupLists(finer->nvtxs, nvtxs, cellmap, finer->mptr, finer->mind);
+  } else {
+    ax_free(&graph->islandmap);
+    graph->islandmap = ax_imalloc(nvtxs, "SeparateIslands: graph->islandmap");
+    std::copy(newid, newid + nvtxs, graph->islandmap);
+  }
+
+  ax_free(&newid, &aux, &naux);
+}
+
+void CombineIslands(HGraph* graph) {
+  if (graph->nislands == 0) return;
+
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t n = nvtxs + graph->nislands;
+  const idx_t ncon = std::max<idx_t>(graph->ncon, 1);
+  const idx_t* islandmap = graph->islandmap;
+
+  idx_t* imap = ax_imalloc(n, "CombineIslands: imap");
+  idx_t* aux = ax_imalloc(n + 1, "CombineIslands: aux");
+  real_t* naux = ax_fmalloc(n * ncon, "CombineIslands: naux");
+  for (idx_t i = 0; i < n; i++) imap[islandmap[i]] = i;
+
+  const idx_t npins = graph->netptr[graph->nnets];
+  idx_t* netind = graph->netind;
+  for (idx_t p = 0; p < npins; p++) netind[p] = imap[netind[p]];
+
+  if (graph->ncon > 1) {
+    if (graph->ncellwgt) PermuteRows(n, ncon, imap, graph->ncellwgt, naux);
+  } else if (graph->cellwgt) {
+    PermuteRows(n, 1, imap, graph->cellwgt, naux);
+  }
+  if (graph->incwgt) PermuteRows(n, 1, imap, graph->incwgt, naux);
+  if (graph->where) {
+    std::copy(graph->where, graph->where + n, aux);
+    for (idx_t i = 0; i < n; i++) graph->where[imap[i]] = aux[i];
+  }
+
+  // The lists in incind are already in the old cell order (islands have
+  // none); only the pointers need the old numbering.
+  if (idx_t* incptr = graph->incptr) {
+    std::fill(aux, aux + n + 1, 0);
+    for (idx_t i = 0; i < nvtxs; i++) aux[imap[i] + 1] = incptr[i + 1] - incptr[i];
+    incptr[0] = 0;
+    for (idx_t i = 0; i < n; i++) incptr[i + 1] = incptr[i] + aux[i + 1];
+  }
+
+  graph->nvtxs = n;
+  graph->nislands = 0;
+  ax_free(&imap, &aux, &naux);
+}
+
+}  // namespace veldan

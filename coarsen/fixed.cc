@@ -1,1 +1,113 @@
-// placeholder, being written
+// Fixed cells: the cells pre-assigned to one part are contracted into one
+// fixed cell before partitioning and the result is projected back. Also the
+// two recounted partition measures, the weighted cut and the sum of external
+// degrees.
+#include "coarsen/coarsen.h"
+#include "support/memory.h"
+#include "support/vecops.h"
+
+namespace veldan {
+
+void CompressFixedCells(PartitionCtrl& ctrl, HGraph* graph, const idx_t* part) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nparts = ctrl.nparts;
+
+  // The spare entries keep the sizes valid for any grouping of these cells.
+  ax_free(&graph->mptr, &graph->mind, &graph->cellmap);
+  idx_t* mptr = graph->mptr =
+      ax_ismalloc(nvtxs + nparts + 11, 0, "CompressFixedCells: graph->mptr");
+  idx_t* mind = graph->mind = ax_imalloc(nvtxs + 10, "CompressFixedCells: graph->mind");
+  idx_t* cellmap = graph->cellmap =
+      ax_ismalloc(nvtxs + 10, -1, "CompressFixedCells: graph->cellmap");
+
+  // Cell k < nparts gathers the cells pre-assigned to part k; every free
+  // cell is a cell of its own after them, in input order.
+  idx_t cnvtxs = nparts;
+  for (idx_t i = 0; i < nvtxs; i++) cellmap[i] = (part[i] != -1) ? part[i] : cnvtxs++;
+
+  MakeGroupLists(nvtxs, cnvtxs, cellmap, mptr, mind);
+
+  CreateIncidentHGraph(ctrl, graph);
+  CreateCoarseHGraph(ctrl, graph, cnvtxs);
+
+  // The partitioner rebuilds the incidence data it needs on the level it
+  // works on.
+  HGraph* cgraph = graph->coarser;
+  ax_free(&graph->incptr, &graph->incind);
+  ax_free(&graph->incwgt, &graph->edgewgt, &graph->edgewgt2);
+  ax_free(&cgraph->incptr, &cgraph->incind);
+  ax_free(&cgraph->incwgt, &cgraph->edgewgt, &cgraph->edgewgt2);
+}
+
+void ProjectFixedCells(PartitionCtrl& ctrl, HGraph* graph, idx_t* part,
+                       const idx_t* cpart) {
+  const idx_t nparts = ctrl.nparts;
+  const idx_t* cellmap = graph->cellmap;
+
+  // The part holding fixed cell k becomes part k. Should two fixed cells
+  // share a part, the part numbers left unclaimed go, in increasing order,
+  // to the parts left unnamed, so that the result is still a permutation.
+  idx_t* imap = ax_ismalloc(nparts, -1, "ProjectFixedCells: imap");
+  for (idx_t k = 0; k < nparts; k++) imap[cpart[k]] = k;
+
+  idx_t* used = ax_ismalloc(nparts, 0, "ProjectFixedCells: used");
+  for (idx_t p = 0; p < nparts; p++)
+    if (imap[p] != -1) used[imap[p]] = 1;
+  idx_t next = 0;
+  for (idx_t p = 0; p < nparts; p++) {
+    if (imap[p] != -1) continue;
+    while (used[next]) next++;
+    imap[p] = next++;
+  }
+  ax_free(&used);
+
+  for (idx_t i = 0; i < graph->nvtxs; i++) part[i] = imap[cpart[cellmap[i]]];
+  ax_free(&imap);
+}
+
+real_t ComputeCut(const HGraph* graph, const idx_t* where) {
+  const idx_t* netptr = graph->netptr;
+  const idx_t* netind = graph->netind;
+  const real_t* netwgt = graph->netwgt;
+
+  real_t cut = 0.0f;
+  for (idx_t e = 0; e < graph->nnets; e++) {
+    if (netptr[e + 1] == netptr[e]) continue;
+    const idx_t first = where[netind[netptr[e]]];
+    for (idx_t p = netptr[e] + 1; p < netptr[e + 1]; p++) {
+      if (where[netind[p]] != first) {
+        cut += netwgt[e];
+        break;
+      }
+    }
+  }
+  return cut;
+}
+
+real_t ComputeSOED(const HGraph* graph, const idx_t* where) {
+  const idx_t* netptr = graph->netptr;
+  const idx_t* netind = graph->netind;
+  const real_t* netwgt = graph->netwgt;
+  const idx_t nvtxs = graph->nvtxs;
+
+  // htable[part] holds the last net that counted the part.
+  const idx_t maxpart = (nvtxs > 0) ? where[ax_iargmax(nvtxs, where)] : 0;
+  idx_t* htable = ax_ismalloc(maxpart + 1, -1, "htable");
+
+  real_t soed = 0.0f;
+  for (idx_t e = 0; e < graph->nnets; e++) {
+    idx_t nspan = 0;
+    for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) {
+      const idx_t q = where[netind[p]];
+      if (htable[q] != e) {
+        htable[q] = e;
+        nspan++;
+      }
+    }
+    if (nspan > 1) soed += static_cast<real_t>(nspan) * netwgt[e];
+  }
+  ax_free(&htable);
+  return soed;
+}
+
+}  // namespace veldan

@@ -1,1 +1,331 @@
-// placeholder, being written
+// Matching: the clique graph of a level, the randomised low-degree-first
+// visit and the choice of a partner (or a partner's group) for every cell.
+// The eleven coarsening schemes differ only in the greedy bit and the
+// variant bit of cflags and in maxgroupsize.
+#include <algorithm>
+
+#include "coarsen/coarsen.h"
+#include "coarsen/internal.h"
+#include "support/memory.h"
+#include "support/sort.h"
+#include "support/vecops.h"
+
+namespace veldan {
+
+void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nnets = graph->nnets;
+  const idx_t cmaxnet = ctrl.cmaxnet;
+  const idx_t* netptr = graph->netptr;
+  const idx_t* netind = graph->netind;
+  const idx_t* incptr = graph->incptr;
+  const idx_t* incind = graph->incind;
+  const real_t* edgewgt = graph->edgewgt;
+  const real_t* edgewgt2 = graph->edgewgt2;
+
+  // A net of s pins contributes s x (s-1) entries; larger nets than cmaxnet
+  // are left out, which bounds the graph.
+  idx_t capacity = 0;
+  for (idx_t e = 0; e < nnets; e++) {
+    const idx_t s = netptr[e + 1] - netptr[e];
+    if (s >= 1 && s <= cmaxnet) capacity += s * (s - 1);
+  }
+
+  idx_t* xadj = graph->xadj = ax_imalloc(nvtxs + 1, "CreateAdjancentGraph: xadj");
+  idx_t* adjncy = graph->adjncy = ax_imalloc(capacity, "CreateAdjancentGraph: adjncy");
+  real_t* adjwgt = graph->adjwgt = ax_fmalloc(capacity, "CreateAdjancentGraph: adjwgt");
+  real_t* adjwgt2 = graph->adjwgt2 =
+      ax_fmalloc(capacity, "CreateAdjancentGraph: adjwgt2");
+  // marker[j] is the position of j's entry in the current cell's list; any
+  // value below the list's start means "not yet listed", so the array never
+  // needs clearing.
+  idx_t* marker = ax_ismalloc(nvtxs, -1, "CreateAdjancentGraph: marker");
+
+  idx_t nedges = 0;
+  xadj[0] = 0;
+  for (idx_t i = 0; i < nvtxs; i++) {
+    const idx_t start = nedges;
+    for (idx_t q = incptr[i]; q < incptr[i + 1]; q++) {
+      const idx_t e = incind[q];
+      const idx_t s = netptr[e + 1] - netptr[e];
+      if (s < 1 || s > cmaxnet) continue;
+      const real_t w = edgewgt[e];
+      const real_t w2 = edgewgt2[e];
+      for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) {
+        const idx_t j = netind[p];
+        if (j == i) continue;
+        if (marker[j] < start) {
+          adjncy[nedges] = j;
+          adjwgt[nedges] = w;
+          adjwgt2[nedges] = w2;
+          marker[j] = nedges++;
+        } else {
+          adjwgt[marker[j]] += w;
+          adjwgt2[marker[j]] += w2;
+        }
+      }
+    }
+    xadj[i + 1] = nedges;
+  }
+  ax_free(&marker);
+
+  // Shrinking to 0 entries releases the arrays.
+  graph->adjncy = ax_irealloc(adjncy, nedges, "CreateAdjancentGraph: adjncy");
+  graph->adjwgt = ax_frealloc(adjwgt, nedges, "CreateAdjancentGraph: adjwgt");
+  graph->adjwgt2 = ax_frealloc(adjwgt2, nedges, "CreateAdjancentGraph: adjwgt2");
+
+  graph->matchthreshold = 0.0f;
+  if ((ctrl.cflags & CFLAG_GREEDY) && nedges > 0) {
+    const real_t sum = ax_fsum(nedges, graph->adjwgt, 1);
+    if (ctrl.cflags & CFLAG_VARIANT1)
+      graph->matchthreshold = static_cast<real_t>(0.5 * sum / nedges);
+    else
+      graph->matchthreshold = sum / static_cast<real_t>(nedges);
+  }
+}
+
+void FreeAdjacentGraph(PartitionCtrl& /*ctrl*/, HGraph* graph) {
+  ax_free(&graph->xadj, &graph->adjncy);
+  ax_free(&graph->adjwgt, &graph->adjwgt2);
+}
+
+void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr,
+                    idx_t* mind) {
+  // Counting sort: sizes at c+1, prefix sums, then fill front to back so
+  // that every group lists its cells in increasing fine id.
+  for (idx_t c = 0; c <= cnvtxs; c++) mptr[c] = 0;
+  for (idx_t i = 0; i < nvtxs; i++) mptr[cellmap[i] + 1]++;
+  for (idx_t c = 1; c <= cnvtxs; c++) mptr[c] += mptr[c - 1];
+  for (idx_t i = 0; i < nvtxs; i++) mind[mptr[cellmap[i]]++] = i;
+  // Every start moved to the next group's start: shift back by one.
+  for (idx_t c = cnvtxs; c > 0; c--) mptr[c] = mptr[c - 1];
+  mptr[0] = 0;
+}
+
+idx_t MatchLimit(idx_t draw, idx_t nvtxs) {
+  return static_cast<idx_t>(((draw - 500) * 0.0001 + 0.4) * nvtxs);
+}
+
+idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
+                          const HGraph* graph, idx_t i, const idx_t* cellmap,
+                          const real_t* wgts, const idx_t* mcounts,
+                          const idx_t* where, idx_t* cmarker, real_t* cadjwgt,
+                          FKeyVal* cand, idx_t* nskipped) {
+  const real_t* cellwgt = graph->cellwgt;
+  const real_t room = ctrl.maxcellwgt - cellwgt[i];
+  if (room <= 0.0f) return 0;
+
+  const idx_t* xadj = graph->xadj;
+  const idx_t* adjncy = graph->adjncy;
+  const real_t* adjwgt = graph->adjwgt;
+  const real_t* adjwgt2 = graph->adjwgt2;
+  const bool variant1 = (ctrl.cflags & CFLAG_VARIANT1) != 0;
+
+  // Variant 1 marks i's neighbourhood with the second weights, so that the
+  // weight a pair would leave outside itself can be read off j's list.
+  real_t total = 0.0f;
+  if (variant1) {
+    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
+      const idx_t k = adjncy[e];
+      cmarker[k] = 1;
+      cadjwgt[k] = adjwgt2[e];
+      total += adjwgt2[e];
+    }
+    cmarker[i] = 1;
+    cadjwgt[i] = 0.0f;
+  }
+
+  idx_t ncand = 0;
+  for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
+    const idx_t j = adjncy[e];
+    if (where[j] != where[i]) continue;
+    const idx_t cj = cellmap[j];
+    if (mcounts[cj] == 0) continue;
+    const real_t wj = (cj == -1) ? cellwgt[j] : wgts[cj];
+    if (wj > room) continue;
+
+    if (adjwgt[e] < threshold) {
+      (*nskipped)++;
+      continue;
+    }
+    cand[ncand].key = adjwgt[e];
+    cand[ncand].val = j;
+    if (!variant1) {
+      ncand++;
+      continue;
+    }
+
+    // rest: i's connections that reach neither j nor j's neighbours;
+    // out: j's connections that lie outside i's neighbourhood.
+    real_t rest = total - adjwgt2[e];
+    real_t out = 0.0f;
+    for (idx_t f = xadj[j]; f < xadj[j + 1]; f++) {
+      const idx_t k = adjncy[f];
+      if (cmarker[k]) {
+        if (k != i) rest -= cadjwgt[k];
+      } else {
+        out += adjwgt2[f];
+      }
+    }
+    const real_t score = static_cast<real_t>(
+        static_cast<double>(adjwgt[e]) + (-0.8) * static_cast<double>(std::min(out, rest)));
+    cand[ncand].key = score;
+    if (score < threshold) {
+      (*nskipped)++;  // the slot is reused by the next candidate
+    } else {
+      ncand++;
+      threshold = score;
+    }
+  }
+
+  if (variant1) {
+    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) cmarker[adjncy[e]] = 0;
+    cmarker[i] = 0;
+  }
+  return ncand;
+}
+
+idx_t SelectMatch(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i,
+                  const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
+                  const idx_t* where, idx_t* cmarker, real_t* cadjwgt,
+                  FKeyVal* cand, int pass) {
+  const real_t* cellwgt = graph->cellwgt;
+  if (ctrl.maxcellwgt - cellwgt[i] <= 0.0f) return -1;
+
+  const real_t threshold = (pass == 0) ? graph->matchthreshold : -kMaxFloat;
+  idx_t nskipped = 0;
+  const idx_t ncand = FindMatchCandidates(threshold, ctrl, graph, i, cellmap, wgts,
+                                          mcounts, where, cmarker, cadjwgt, cand,
+                                          &nskipped);
+  if (ncand == 0) {
+    if (pass == 1) return -1;
+    return (nskipped > 0) ? -2 : -1;
+  }
+
+  auto weight_of = [&](idx_t j) {
+    return (cellmap[j] == -1) ? cellwgt[j] : wgts[cellmap[j]];
+  };
+
+  // Highest key wins; on equal keys the lighter cell or group; on equal
+  // keys and weights a coin flip from the shared stream.
+  idx_t best = cand[0].val;
+  real_t bestkey = cand[0].key;
+  real_t bestw = weight_of(best);
+  for (idx_t k = 1; k < ncand; k++) {
+    const idx_t j = cand[k].val;
+    const real_t key = cand[k].key;
+    const real_t w = weight_of(j);
+    bool take;
+    if (key > bestkey)
+      take = true;
+    else if (key < bestkey)
+      take = false;
+    else if (w < bestw)
+      take = true;
+    else if (w > bestw)
+      take = false;
+    else
+      take = RandomInRange(2) != 0;
+    if (take) {
+      best = j;
+      bestkey = key;
+      bestw = w;
+    }
+  }
+  return best;
+}
+
+void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
+  const real_t* cellwgt = graph->cellwgt;
+  const idx_t* incptr = graph->incptr;
+
+  CreateAdjancentGraph(ctrl, graph);
+
+  // Maps of an earlier matching of this level are replaced.
+  ax_free(&graph->mptr, &graph->mind, &graph->cellmap);
+  graph->mptr = ax_ismalloc(nvtxs + 1, -1, "Match_Edges: graph->mptr");
+  graph->mind = ax_ismalloc(nvtxs, -1, "Match_Edges: graph->mind");
+  idx_t* cellmap = graph->cellmap = ax_ismalloc(nvtxs, -1, "Match_Edges: graph->cellmap");
+
+  idx_t* perm = ax_imalloc(nvtxs, "Match_Edges: perm");
+  idx_t* cmarker = ax_ismalloc(nvtxs, 0, "Match_Edges: cmarker");
+  real_t* cadjwgt = ax_fmalloc(nvtxs, "Match_Edges: cadjwgt");
+  FKeyVal* cand = ax_fkvmalloc(nvtxs, "Match_Edges: cand");
+  // Slot 0 of these two stands for coarse cell -1, so that lookups through
+  // cellmap of a cell not yet grouped need no test.
+  real_t* wgtsbase = ax_fsmalloc(nvtxs + 1, 0.0f, "Match_Edges: wgts");
+  idx_t* mcountsbase = ax_ismalloc(nvtxs + 1, ctrl.maxgroupsize, "Match_Edges: mcounts");
+  real_t* wgts = wgtsbase + 1;
+  idx_t* mcounts = mcountsbase + 1;
+
+  const real_t maxw = (nvtxs > 0) ? cellwgt[ax_fargmax(nvtxs, cellwgt)] : 0.0f;
+
+  // Visit cells with few nets first, lighter before heavier, with ties left
+  // in random order.
+  RandomPermute(nvtxs, perm, 1);
+  for (idx_t i = 0; i < nvtxs; i++) {
+    const idx_t degree = incptr[i + 1] - incptr[i];
+    cand[perm[i]].key =
+        static_cast<real_t>(degree * (maxw + 1.0) + cellwgt[i]);
+    cand[perm[i]].val = i;
+  }
+  ax_fkvsorti(nvtxs, cand);
+  for (idx_t k = 0; k < nvtxs; k++) perm[k] = cand[k].val;
+
+  const idx_t limit = MatchLimit(RandomInRange(1000), nvtxs);
+
+  // Fixed cells stay alone: a weight of twice the limit keeps everyone out.
+  idx_t cnvtxs = 0;
+  for (; cnvtxs < nfixed; cnvtxs++) {
+    cellmap[cnvtxs] = cnvtxs;
+    wgts[cnvtxs] = 2.0f * ctrl.maxcellwgt;
+  }
+
+  StartTimer(ctrl, TIMER_AUX4);
+  idx_t nmatched = 0;
+  for (int pass = 0; pass < 2; pass++) {
+    for (idx_t k = 0; k < nvtxs; k++) {
+      const idx_t i = perm[k];
+      if (cellmap[i] != -1) continue;
+
+      idx_t j = -1;
+      if (nmatched < limit) {
+        j = SelectMatch(ctrl, graph, i, cellmap, wgts, mcounts, where, cmarker,
+                        cadjwgt, cand, pass);
+        if (j == -2) continue;  // retried in pass 1
+      }
+
+      if (j >= 0) {
+        nmatched++;
+        if (cellmap[j] == -1) {
+          const idx_t c = cnvtxs++;
+          mcounts[c] -= 2;
+          cellmap[i] = cellmap[j] = c;
+          wgts[c] = cellwgt[i] + cellwgt[j];
+        } else {
+          const idx_t c = cellmap[j];
+          mcounts[c] -= 1;
+          cellmap[i] = c;
+          wgts[c] += cellwgt[i];
+        }
+      } else {
+        const idx_t c = cnvtxs++;
+        mcounts[c] -= 1;
+        cellmap[i] = c;
+        wgts[c] = cellwgt[i];
+      }
+    }
+  }
+  StopTimer(ctrl, TIMER_AUX4);
+
+  MakeGroupLists(nvtxs, cnvtxs, cellmap, graph->mptr, graph->mind);
+
+  ax_free(&perm, &cmarker, &cadjwgt, &cand, &wgtsbase, &mcountsbase);
+  FreeAdjacentGraph(ctrl, graph);
+
+  CreateCoarseHGraph(ctrl, graph, cnvtxs);
+}
+
+}  // namespace veldan

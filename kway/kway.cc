@@ -1,1 +1,416 @@
-// placeholder, being written
+// The direct k-way scheme: the entry that fills the control record, the
+// multilevel driver with its runs and V-cycles, the initial partition of the
+// coarsest level by recursive bisection, and the k-way uncoarsening.
+//
+// Pre-assigned cells are honoured the way the recursive bisection honours
+// them: every group of cells pre-assigned to part k is compressed into one
+// cell k of a smaller hypergraph whose first nparts cells are fixed. The
+// matching never merges fixed cells, the initial partition puts fixed cell k
+// in part k, and neither refinement moves a cell numbered below nfixed, so
+// each fixed cell stays in its part through every level, run and V-cycle.
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+
+#include "bisect/bisect.h"
+#include "coarsen/coarsen.h"
+#include "kway/kway.h"
+#include "support/support.h"
+
+namespace veldan {
+
+idx_t KwayCoarsenTo(idx_t nvtxs, idx_t nparts) {
+  const double m = std::min(std::sqrt(static_cast<double>(nvtxs)), 100.0);
+  const double c = m * static_cast<double>(2 * nparts);
+  if (c < static_cast<double>(nvtxs - 1)) return static_cast<idx_t>(c);
+  // An empty hypergraph must not ask for coarsening below zero cells.
+  return std::max<idx_t>(nvtxs - 1, 0);
+}
+
+real_t ComputeMaxCellWeight(PartitionCtrl& ctrl, idx_t n, const real_t* cellwgt) {
+  real_t total = ax_fsum(n, cellwgt, 1);
+  const real_t heavy = 2.0f * total / static_cast<real_t>(ctrl.coarsento);
+  idx_t h = 0;
+  for (idx_t i = 0; i < n; ++i) {
+    if (cellwgt[i] > heavy) {
+      total -= cellwgt[i];
+      ++h;
+    }
+  }
+  ctrl.hasheavy = (h > 0) ? 1 : 0;
+  return 2.0f * total / static_cast<real_t>(ctrl.coarsento - h);
+}
+
+real_t ComputeBalanceKway(PartitionCtrl& ctrl, const HGraph* graph,
+                          const idx_t* where) {
+  const idx_t nparts = ctrl.nparts;
+  real_t* kpwgts = ax_fsmalloc(nparts, 0.0f, "ComputeBalanceKway: kpwgts");
+  for (idx_t i = 0; i < graph->nvtxs; ++i)
+    kpwgts[where[i]] += graph->cellwgt[i];
+  const idx_t i = ax_fargmax(nparts, kpwgts);
+  const real_t balance = static_cast<real_t>(
+      static_cast<double>(nparts) * static_cast<double>(kpwgts[i]) /
+      static_cast<double>(ax_fsum(nparts, kpwgts, 1)));
+  ax_free(&kpwgts);
+  return balance;
+}
+
+// Fills where for the recursive bisection of the coarsest level: fixed
+// cell k pre-assigned to part k, every other cell free.
+static void FixedStartVector(const HGraph* cgraph, idx_t* where) {
+  const idx_t nfixed = std::max<idx_t>(cgraph->nfixed, 0);
+  for (idx_t i = 0; i < cgraph->nvtxs; ++i) where[i] = (i < nfixed) ? i : -1;
+}
+
+// One recursive bisection of the coarsest level into where, seeded with
+// seed. With fixed cells the bisection keeps fixed cell k in part k.
+static void BisectCoarsest(PartitionCtrl& ctrl, HGraph* cgraph, idx_t seed) {
+  const idx_t fixed = (cgraph->nfixed > 0) ? 1 : 0;
+  if (fixed) FixedStartVector(cgraph, cgraph->where);
+  RecursivePartition(cgraph->nvtxs, cgraph->nnets, cgraph->cellwgt,
+                     cgraph->netptr, cgraph->netind, cgraph->netwgt, 1.0f, 2, 1,
+                     1, 0, -1, -1, fixed, 1, 0, seed, 0, ctrl.nparts,
+                     cgraph->where);
+}
+
+void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
+  StartTimer(ctrl, TIMER_INITPART);
+
+  const idx_t nvtxs = cgraph->nvtxs;
+  idx_t* bestwhere = ax_imalloc(nvtxs, "InitPartitionKway: bestwhere");
+  AllocateKwayRefinementMemory(ctrl, cgraph);
+
+  BisectCoarsest(ctrl, cgraph, ctrl.seed);
+  RefineKway(ctrl, cgraph);
+  real_t first = cgraph->objval;
+  ax_icopy(nvtxs, cgraph->where, bestwhere);
+
+  BisectCoarsest(ctrl, cgraph, ctrl.seed == -1 ? -1 : ctrl.seed + 1);
+  RefineKway(ctrl, cgraph);
+  if (first > cgraph->objval) {
+    ax_icopy(nvtxs, cgraph->where, bestwhere);
+    first = cgraph->objval;
+  }
+
+  // The rest of the work area describes the second attempt; every finer
+  // level rebuilds it from where.
+  ax_icopy(nvtxs, bestwhere, cgraph->where);
+  cgraph->objval = first;
+
+  if (ctrl.dbglvl & DBG_INITCUT)
+    std::printf("%ld-way initial %s: %f\n", ctrl.nparts,
+                ctrl.otype == OTYPE_CUT ? "cut" : "soed", first);
+
+  StopTimer(ctrl, TIMER_INITPART);
+  ax_free(&bestwhere);
+}
+
+void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
+  (void)graph;
+  StartTimer(ctrl, TIMER_UNCOARSEN);
+
+  HGraph* cur = cgraph;
+  while (cur->finer != nullptr) {
+    HGraph* fine = cur->finer;
+
+    StartTimer(ctrl, TIMER_PROJECT);
+    AllocateKwayRefinementMemory(ctrl, fine);
+    const idx_t* cmap = fine->cellmap;
+    const idx_t* cwhere = cur->where;
+    idx_t* fwhere = fine->where;
+    for (idx_t i = 0; i < fine->nvtxs; ++i) fwhere[i] = cwhere[cmap[i]];
+    StopTimer(ctrl, TIMER_PROJECT);
+
+    FreeHGraph(&cur, 1);
+    fine->coarser = nullptr;
+    cur = fine;
+
+    if (cur->nvtxs >= 1) {
+      StartTimer(ctrl, TIMER_REFINE);
+      RefineKway(ctrl, cur);
+      StopTimer(ctrl, TIMER_REFINE);
+    } else {
+      ComputeKwayPartitionParams(ctrl, cur);
+    }
+
+    // Islands touch no net: each goes to the currently lightest part.
+    for (idx_t i = cur->nvtxs; i < cur->nvtxs + cur->nislands; ++i) {
+      const idx_t k = ax_fargmin(ctrl.nparts, cur->kpwgts);
+      cur->where[i] = k;
+      cur->kpwgts[k] += cur->cellwgt[i];
+    }
+  }
+
+  CombineIslands(cur);
+  StopTimer(ctrl, TIMER_UNCOARSEN);
+}
+
+real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
+  real_t best = graph->objval;
+  idx_t last = -1;
+  if (ctrl.dbglvl & DBG_DETAIL) std::printf("          [");
+
+  for (idx_t i = 0; i < maxcycles; ++i) {
+    HGraph* cgraph = CCoarsen(ctrl, graph);
+    UncoarsenKway(ctrl, graph, cgraph);
+    if (ctrl.dbglvl & DBG_DETAIL) {
+      std::printf("%f ", graph->objval);
+      std::fflush(stdout);
+    }
+
+    idx_t* where = graph->where;
+    graph->where = nullptr;
+    FreeHGraphWork(graph);
+    graph->where = where;
+
+    if (graph->objval < best) {
+      best = graph->objval;
+      last = i;
+    } else if (i - last >= 2) {
+      break;  // two cycles in a row without improvement
+    }
+  }
+
+  if (ctrl.dbglvl & DBG_DETAIL) std::printf("(min = %f)]\n", graph->objval);
+  return graph->objval;
+}
+
+real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nvcycles = ctrl.nvcycles;
+  const bool cutobj = (ctrl.otype == OTYPE_CUT);
+
+  if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
+    std::printf(
+        "\n  Partitioning a hgraph of size [vertices=%ld, hedges=%ld, "
+        "balance=%4.2f]\n",
+        nvtxs, graph->nnets, ctrl.ubfactor);
+
+  idx_t** parts = nullptr;
+  real_t* cuts = nullptr;
+  if (nvcycles > 0) {
+    parts = ax_iAllocMatrix(nvcycles, nvtxs, -1,
+                            "MultilevelKwayPartition: parts");
+    cuts = ax_fsmalloc(nvcycles, kMaxFloat, "MultilevelKwayPartition: cuts");
+  }
+
+  CreateIncidentHGraph(ctrl, graph);
+
+  bool largenets = false;
+  for (idx_t e = 0; e < graph->nnets; ++e) {
+    if (NetSize(graph, e) > ctrl.rmaxnet) {
+      largenets = true;
+      break;
+    }
+  }
+
+  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, nvtxs, graph->cellwgt);
+
+  real_t best = 0.0f;
+  real_t sum = 0.0f;
+  for (idx_t r = 0; r < ctrl.nruns; ++r) {
+    ctrl.curtrial = r;
+    HGraph* cgraph = Coarsen(ctrl, graph);
+    InitPartitionKway(ctrl, cgraph);
+    UncoarsenKway(ctrl, graph, cgraph);
+
+    if (ctrl.dbglvl & DBG_DETAIL) {
+      std::printf("    Cut/SOED of trial %4ld:\t %8.3f %8.3f", r, graph->mincut,
+                  graph->soed);
+      std::fflush(stdout);
+    }
+
+    // Nets above rmaxnet were left out so far: one more refinement of the
+    // finest level with every net counted.
+    if (largenets) {
+      if (ctrl.dbglvl & DBG_DETAIL) {
+        std::printf("[%12.3f, ", cutobj ? ComputeCut(graph, graph->where)
+                                        : ComputeSOED(graph, graph->where));
+        std::fflush(stdout);
+      }
+      const idx_t oldrmaxnet = ctrl.rmaxnet;
+      ctrl.rmaxnet = nvtxs;
+      RefineKway(ctrl, graph);
+      ctrl.rmaxnet = oldrmaxnet;
+      if (ctrl.dbglvl & DBG_DETAIL) {
+        std::printf("%f]", graph->objval);
+        std::fflush(stdout);
+      }
+    }
+
+    if (ctrl.dbglvl & DBG_BISECT2)
+      std::printf("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
+                  graph->objval);
+    if (ctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
+      std::printf(" [%4.2f]\n", ComputeBalanceKway(ctrl, graph, graph->where));
+
+    sum += graph->objval;
+    if (r == 0 || graph->objval < best) {
+      ax_icopy(nvtxs, graph->where, part);
+      best = graph->objval;
+    }
+
+    if (nvcycles > 0) {
+      const idx_t k = ax_fargmax(nvcycles, cuts);
+      if (cuts[k] > graph->objval) {
+        ax_icopy(nvtxs, graph->where, parts[k]);
+        cuts[k] = graph->objval;
+      }
+    }
+
+    FreeHGraphWork(graph);
+  }
+
+  if (nvcycles > 0) {
+    const idx_t oldrmaxnet = ctrl.rmaxnet;
+    ctrl.rmaxnet = nvtxs;
+    graph->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
+    for (idx_t k = 0; k < nvcycles; ++k) {
+      ax_icopy(nvtxs, parts[k], graph->where);
+      graph->objval = cuts[k];
+      VCycleKway(ctrl, graph, 10);
+      if (graph->objval < best) {
+        best = graph->objval;
+        ax_icopy(nvtxs, graph->where, part);
+      }
+    }
+    ax_FreeMatrix(&parts, nvcycles);
+    ax_free(&cuts, &graph->where);
+    ctrl.rmaxnet = oldrmaxnet;
+  }
+
+  if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
+    std::printf(
+        "    The %s for this partitioning = %.2f, (average = %.2f) "
+        "(balance = %.2f)\n",
+        cutobj ? "mincut" : "minsoed", best,
+        static_cast<double>(sum) / static_cast<double>(ctrl.nruns),
+        ComputeBalanceKway(ctrl, graph, part));
+
+  return best;
+}
+
+// The k-way scheme on the hypergraph with every pre-assigned group
+// compressed into one fixed cell per part; the result is projected back to
+// the input cells. Any pre-assigned cell that still ends elsewhere is
+// reported, as the recursive bisection does.
+static real_t MultilevelKwayPartitionFixed(PartitionCtrl& ctrl, HGraph* graph,
+                                           idx_t* part) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nparts = ctrl.nparts;
+
+  idx_t* orgpart = ax_icopy(nvtxs, part, ax_imalloc(nvtxs, "orgpart"));
+
+  CompressFixedCells(ctrl, graph, orgpart);
+  HGraph* cgraph = graph->coarser;
+  graph->coarser = nullptr;
+  cgraph->finer = nullptr;
+  cgraph->keep = 1;
+  cgraph->nfixed = nparts;
+
+  idx_t* cpart = ax_imalloc(cgraph->nvtxs, "MultilevelKwayPartition: cpart");
+  const real_t result = MultilevelKwayPartition(ctrl, cgraph, cpart);
+  ProjectFixedCells(ctrl, graph, part, cpart);
+
+  for (idx_t i = 0; i < nvtxs; ++i)
+    if (orgpart[i] != -1 && orgpart[i] != part[i])
+      std::printf("Fixing failed: %ld %ld %ld\n", i, orgpart[i], part[i]);
+
+  ax_free(&cpart, &orgpart);
+  FreeHGraph(&cgraph, 1);
+  return result;
+}
+
+real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
+                     const idx_t* netptr, const idx_t* netind,
+                     const real_t* netwgt, real_t ubfactor, idx_t otype,
+                     idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
+                     idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
+                     idx_t dbglvl, idx_t nparts, idx_t* part) {
+  PartitionCtrl ctrl;
+  ctrl.ptype = PTYPE_KWAY;
+  ctrl.coarsento = KwayCoarsenTo(nvtxs, nparts);
+  ctrl.ctype = (ctype < 0) ? CTYPE_GFC1 : ctype;
+  ctrl.rtype = (rtype < 0) ? RTYPE_KRANDOM : rtype;
+  ctrl.otype = (otype < 0) ? OTYPE_CUT : otype;
+  // Zero runs would leave the part vector unwritten: one run at least.
+  ctrl.nruns = (nruns < 0) ? 10 : std::max<idx_t>(nruns, 1);
+  ctrl.nvcycles = (nvcycles < 0) ? 1 : std::min(nvcycles, ctrl.nruns);
+  ctrl.cmaxnet = (cmaxnet < 0) ? 50 : cmaxnet;
+  ctrl.rmaxnet = (rmaxnet < 0) ? 50 : rmaxnet;
+  const double ub = 1.0 + static_cast<double>(ubfactor) / 100.0;
+  ctrl.ubfactor = (ub < 1.01) ? 1.01f : static_cast<real_t>(ub);
+  ctrl.fixed = (fixed < 0) ? 0 : fixed;
+  ctrl.seed = seed;
+  ctrl.dbglvl = (dbglvl < 0) ? 0 : dbglvl;
+  ctrl.cflags = 0;
+  ctrl.maxgroupsize = 5;
+  ctrl.reconst = 0;
+  ctrl.nparts = nparts;
+  ctrl.tpwgt = 0.5f;
+
+  if (nparts < 2) {
+    ax_errexit(SIGABRT, "Nparts should be at least 2.\n");
+    return 0.0f;
+  }
+  if (ubfactor < 1.0f) {
+    ax_errexit(SIGABRT, "UBfactor should be greater than 1.\n");
+    return 0.0f;
+  }
+  if (ctrl.ctype < 1 || ctrl.ctype > 11) {
+    ax_errexit(SIGABRT, "Invalid ctype parameter of %d\n",
+               static_cast<int>(ctrl.ctype));
+    return 0.0f;
+  }
+  if (ctrl.rtype < RTYPE_KRANDOM || ctrl.rtype > RTYPE_KPSLOW) {
+    ax_errexit(SIGABRT, "Invalid rtype parameter of %d\n",
+               static_cast<int>(ctrl.rtype));
+    return 0.0f;
+  }
+  if (ctrl.otype < OTYPE_CUT || ctrl.otype > OTYPE_SOED) {
+    ax_errexit(SIGABRT, "Invalid objtype parameter of %d\n",
+               static_cast<int>(ctrl.otype));
+    return 0.0f;
+  }
+
+  ApplyCTypeTable(ctrl, ctype);
+  InitRandom(seed);
+
+  if (ctrl.dbglvl & DBG_TIME) {
+    InitTimers(ctrl.timers);
+    StartTimer(ctrl, TIMER_TOTAL);
+  }
+
+  HGraph* graph = SetUpHGraph(nvtxs, nnets, 1, cellwgt, netwgt, netptr, netind);
+
+  // Values outside 0..nparts-1 in the part vector mean "free".
+  bool anyfixed = false;
+  if (ctrl.fixed == 1) {
+    for (idx_t i = 0; i < nvtxs; ++i) {
+      if (part[i] < 0 || part[i] >= nparts)
+        part[i] = -1;
+      else
+        anyfixed = true;
+    }
+  }
+
+  StartTimer(ctrl, TIMER_MULTILEVEL);
+  real_t result;
+  if (anyfixed) {
+    result = MultilevelKwayPartitionFixed(ctrl, graph, part);
+  } else {
+    graph->nfixed = 0;  // every cell may move
+    result = MultilevelKwayPartition(ctrl, graph, part);
+  }
+  if (ctrl.dbglvl & DBG_TIME) {
+    StopTimer(ctrl, TIMER_MULTILEVEL);
+    StopTimer(ctrl, TIMER_TOTAL);
+    PrintTimers(ctrl.timers, 0);
+  }
+
+  FreeHGraph(&graph, 1);
+  return result;
+}
+
+}  // namespace veldan

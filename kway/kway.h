@@ -37,6 +37,9 @@ real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles);
 real_t ComputeBalanceKway(PartitionCtrl& ctrl, const HGraph* graph,
                           const idx_t* where);
 real_t ComputeMaxCellWeight(PartitionCtrl& ctrl, idx_t n, const real_t* cellwgt);
+// Coarsening stops at this many cells in the k-way scheme: min(sqrt(n), 100)
+// times 2 nparts, at most n-1.
+idx_t KwayCoarsenTo(idx_t nvtxs, idx_t nparts);
 
 // --- final k-way refinement (finalkway.cc) ------------------------------------
 void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);

@@ -1,1 +1,378 @@
-// placeholder, being written
+// The k-way work area of one level and the greedy random-order k-way
+// refinement.
+//
+// The work area keeps, for every counted net (at most rmaxnet pins), the
+// parts it touches with their pin counts, and for every cell the gains of
+// moving it to each part it shares a cut net with. A move updates the net
+// records in place and recomputes only the cells whose gains can change, so
+// a pass costs about the pins of the nets touched by its moves and allocates
+// nothing per move.
+#include <cmath>
+#include <cstdio>
+
+#include "kway/kway.h"
+#include "support/support.h"
+
+namespace veldan {
+
+void AllocateKwayRefinementMemory(PartitionCtrl& ctrl, HGraph* graph) {
+  const idx_t n = graph->nvtxs + graph->nislands;
+  const idx_t nparts = ctrl.nparts;
+  const idx_t nnets = graph->nnets;
+  const idx_t npins = graph->netptr[nnets];
+
+  graph->where = ax_imalloc(n, "AllocateRefinementMemory: where");
+  graph->kpwgts = ax_fmalloc(nparts, "AllocateKwayRefinementMemory: kpwgts");
+  graph->crinfo =
+      ax_tmalloc<CellRInfo>(n, "AllocateKwayRefinementMemory: crinfo");
+  graph->crdata = ax_tmalloc<CellPartDegree>(
+      nparts * n, "AllocateKwayRefinementMemory: crdata");
+  graph->nrinfo =
+      ax_tmalloc<NetRInfo>(nnets, "AllocateKwayRefinementMemory: nrinfo");
+  graph->nrdata =
+      ax_tmalloc<NetPartCount>(npins, "AllocateKwayRefinementMemory: nrdata");
+
+  // A net never spans more parts than it has pins, and a cell never has
+  // more than nparts-1 neighbouring parts, so fixed stretches suffice.
+  for (idx_t e = 0; e < nnets; ++e) {
+    graph->nrinfo[e].nspan = 0;
+    graph->nrinfo[e].pcounts = graph->nrdata + graph->netptr[e];
+  }
+  for (idx_t c = 0; c < n; ++c) {
+    graph->crinfo[c].ndegrees = 0;
+    graph->crinfo[c].degrees = graph->crdata + c * nparts;
+  }
+}
+
+// The cell rule: rebuilds the CellRInfo of cell c from the net records and
+// where. The records appear in the order their parts are first met over
+// the incidence list and each net's part list; the move step depends on it.
+static void ComputeCellRInfo(HGraph* graph, idx_t c) {
+  const idx_t* incptr = graph->incptr;
+  const idx_t* incind = graph->incind;
+  const idx_t* netptr = graph->netptr;
+  const real_t* netwgt = graph->netwgt;
+  const NetRInfo* nrinfo = graph->nrinfo;
+  const idx_t p = graph->where[c];
+
+  CellRInfo& r = graph->crinfo[c];
+  CellPartDegree* deg = r.degrees;
+  real_t iwgt = 0.0f;
+  real_t swgt = 0.0f;
+  real_t ownwgt = 0.0f;  // nets whose only pin is c
+  idx_t nd = 0;
+
+  for (idx_t j = incptr[c]; j < incptr[c + 1]; ++j) {
+    const idx_t e = incind[j];
+    const idx_t nspan = nrinfo[e].nspan;
+    if (nspan == -1) continue;  // not counted
+    const real_t w = netwgt[e];
+    if (nspan == 1) {
+      // A net wholly inside p is cut by any move of c, unless c is its only
+      // pin: such a net goes wherever c goes and never enters the cut.
+      if (netptr[e + 1] - netptr[e] == 1)
+        ownwgt += w;
+      else
+        iwgt += w;
+      continue;
+    }
+    const NetPartCount* pc = nrinfo[e].pcounts;
+    idx_t k = 0;  // pins of e in p (c is one of them)
+    for (idx_t i = 0; i < nspan; ++i) {
+      if (pc[i].part == p) {
+        k = pc[i].count;
+        break;
+      }
+    }
+    const bool alone = (k == 1);
+    if (alone) swgt += w;
+    for (idx_t i = 0; i < nspan; ++i) {
+      const idx_t q = pc[i].part;
+      if (q == p) continue;
+      const idx_t kq = pc[i].count;
+      idx_t d = 0;
+      while (d < nd && deg[d].part != q) ++d;
+      if (d == nd) {
+        deg[nd].part = q;
+        deg[nd].uncutwgt = 0.0f;
+        deg[nd].affinity = 0;
+        deg[nd].congain = 0.0f;
+        ++nd;
+      }
+      deg[d].congain += w;  // weight shared with q, for now
+      if (k > kq)
+        deg[d].affinity -= 1;
+      else if (k < kq)
+        deg[d].affinity += 1;
+      if (alone && nspan == 2) deg[d].uncutwgt += w;  // leaves the cut
+    }
+  }
+
+  // incwgt also holds the ignored nets, which lower every congain; the
+  // single-pin nets are taken out again since a move never changes them.
+  const real_t incwgt =
+      (ownwgt != 0.0f) ? graph->incwgt[c] - ownwgt : graph->incwgt[c];
+  for (idx_t d = 0; d < nd; ++d)
+    deg[d].congain = swgt - (incwgt - deg[d].congain);
+  r.iwgt = iwgt;
+  r.swgt = swgt;
+  r.ndegrees = nd;
+}
+
+void ComputeKwayPartitionParams(PartitionCtrl& ctrl, HGraph* graph) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nnets = graph->nnets;
+  const idx_t* netptr = graph->netptr;
+  const idx_t* netind = graph->netind;
+  const real_t* netwgt = graph->netwgt;
+  const real_t* cellwgt = graph->cellwgt;
+  const idx_t* where = graph->where;
+  const idx_t rmaxnet = ctrl.rmaxnet;
+  real_t* kpwgts = graph->kpwgts;
+  NetRInfo* nrinfo = graph->nrinfo;
+
+  ax_fset(ctrl.nparts, 0.0f, kpwgts);
+  real_t mincut = 0.0f;
+  real_t soed = 0.0f;
+
+  for (idx_t e = 0; e < nnets; ++e) {
+    if (netptr[e + 1] - netptr[e] > rmaxnet) {
+      nrinfo[e].nspan = -1;
+      continue;
+    }
+    NetPartCount* pc = nrinfo[e].pcounts;
+    idx_t nspan = 0;
+    for (idx_t j = netptr[e]; j < netptr[e + 1]; ++j) {
+      const idx_t part = where[netind[j]];
+      idx_t i = 0;
+      while (i < nspan && pc[i].part != part) ++i;
+      if (i < nspan) {
+        pc[i].count += 1;
+      } else {
+        pc[nspan].part = part;
+        pc[nspan].count = 1;
+        ++nspan;
+      }
+    }
+    nrinfo[e].nspan = nspan;
+    if (nspan > 1) {
+      mincut += netwgt[e];
+      soed += static_cast<real_t>(nspan) * netwgt[e];
+    }
+  }
+
+  for (idx_t c = 0; c < nvtxs; ++c) {
+    kpwgts[where[c]] += cellwgt[c];
+    ComputeCellRInfo(graph, c);
+  }
+  graph->mincut = mincut;
+  graph->soed = soed;
+}
+
+void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells) {
+  for (idx_t i = 0; i < n; ++i) ComputeCellRInfo(graph, cells[i]);
+}
+
+void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
+                         idx_t* marker, idx_t* updind) {
+  const idx_t* incptr = graph->incptr;
+  const idx_t* incind = graph->incind;
+  const idx_t* netptr = graph->netptr;
+  const idx_t* netind = graph->netind;
+  NetRInfo* nrinfo = graph->nrinfo;
+
+  marker[c] = c;
+  updind[0] = c;
+  idx_t n = 1;
+
+  for (idx_t j = incptr[c]; j < incptr[c + 1]; ++j) {
+    const idx_t e = incind[j];
+    idx_t nspan = nrinfo[e].nspan;
+    if (nspan == -1) continue;
+    NetPartCount* pc = nrinfo[e].pcounts;
+
+    // One pin fewer in `from`; a part left empty gives its slot to the
+    // last record.
+    idx_t i = 0;
+    while (pc[i].part != from) ++i;
+    const idx_t fromleft = --pc[i].count;
+    if (fromleft == 0) {
+      pc[i] = pc[nspan - 1];
+      --nspan;
+    }
+
+    // One pin more in `to`.
+    idx_t tocount = 1;
+    bool found = false;
+    for (i = 0; i < nspan; ++i) {
+      if (pc[i].part == to) {
+        tocount = ++pc[i].count;
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      pc[nspan].part = to;
+      pc[nspan].count = 1;
+      ++nspan;
+    }
+    nrinfo[e].nspan = nspan;
+
+    // The span is unchanged and neither part's count crossed the values
+    // (1 and 2) that decide the other pins' uncut and single-pin weights.
+    if (found && fromleft > 1 && tocount > 2) continue;
+
+    for (idx_t p = netptr[e]; p < netptr[e + 1]; ++p) {
+      const idx_t u = netind[p];
+      if (marker[u] != c) {
+        marker[u] = c;
+        updind[n++] = u;
+      }
+    }
+  }
+
+  UpdateKwayCellInfo(graph, n, updind);
+}
+
+// Whether record e beats record d for the move of a cell: the objective's
+// own measure first, then the other one, then affinity; on a full tie the
+// lighter (or equally light) target part wins.
+static inline bool BetterDegree(const CellPartDegree& e, const CellPartDegree& d,
+                                idx_t otype, const real_t* kpwgts) {
+  if (otype == OTYPE_CUT) {
+    if (e.uncutwgt != d.uncutwgt) return e.uncutwgt > d.uncutwgt;
+    if (e.congain != d.congain) return e.congain > d.congain;
+  } else {
+    if (e.congain != d.congain) return e.congain > d.congain;
+    if (e.uncutwgt != d.uncutwgt) return e.uncutwgt > d.uncutwgt;
+  }
+  if (e.affinity != d.affinity) return e.affinity > d.affinity;
+  return kpwgts[e.part] <= kpwgts[d.part];
+}
+
+void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nparts = ctrl.nparts;
+  const idx_t otype = ctrl.otype;
+  const idx_t nfixed = graph->nfixed;
+  const real_t* cellwgt = graph->cellwgt;
+
+  idx_t* perm = ax_imalloc(nvtxs, "RefineKway_Random: perm");
+  idx_t* marker = ax_imalloc(nvtxs, "RefineKway_Random: marker");
+  idx_t* updind = ax_imalloc(nvtxs, "RefineKway_Random: updind");
+
+  StartTimer(ctrl, TIMER_INIT);
+  ax_iincset(nvtxs, 0, perm);
+  ComputeKwayPartitionParams(ctrl, graph);
+  real_t* kpwgts = graph->kpwgts;
+  idx_t* where = graph->where;
+  const real_t total = ax_fsum(nparts, kpwgts, 1);
+  const real_t maxpwgt = (total * ctrl.ubfactor) / static_cast<real_t>(nparts);
+  const real_t minpwgt =
+      total / (static_cast<real_t>(nparts) * ctrl.ubfactor);
+  StopTimer(ctrl, TIMER_INIT);
+
+  for (idx_t pass = 0; pass < npasses; ++pass) {
+    RandomPermute(nvtxs, perm, 0);
+
+    if (pass == 0 && (ctrl.dbglvl & DBG_REFINE))
+      std::printf(
+          "Partitions: [%10.3f,%10.3f], Balance: [%10.3f, %10.3f,%10.3f], "
+          "Init Cut: %10.3f, Init SOED: %10.3f\n",
+          kpwgts[ax_fargmin(nparts, kpwgts)], kpwgts[ax_fargmax(nparts, kpwgts)],
+          ctrl.ubfactor, minpwgt, maxpwgt, graph->mincut, graph->soed);
+
+    const real_t oldcut = graph->mincut;
+    const real_t oldsoed = graph->soed;
+    ax_iset(nvtxs, -1, marker);
+
+    StartTimer(ctrl, TIMER_ITERATE);
+    idx_t nmoves = 0;
+    for (idx_t ii = 0; ii < nvtxs; ++ii) {
+      const idx_t c = perm[ii];
+      if (c < nfixed) continue;
+      const CellRInfo& r = graph->crinfo[c];
+      if (r.iwgt > r.swgt) continue;  // any move would cut more than it uncuts
+
+      const real_t w = cellwgt[c];
+      const idx_t p = where[c];
+      const CellPartDegree* deg = r.degrees;
+      const idx_t nd = r.ndegrees;
+
+      // First feasible record that does not worsen the objective's measure.
+      idx_t best = 0;
+      for (; best < nd; ++best) {
+        const CellPartDegree& d = deg[best];
+        if (w + kpwgts[d.part] > maxpwgt) continue;
+        if (otype == OTYPE_CUT ? d.uncutwgt >= r.iwgt : d.congain >= 0.0f)
+          break;
+      }
+      if (best == nd) continue;
+      for (idx_t j = best + 1; j < nd; ++j) {
+        if (w + kpwgts[deg[j].part] > maxpwgt) continue;
+        if (BetterDegree(deg[j], deg[best], otype, kpwgts)) best = j;
+      }
+      const CellPartDegree d = deg[best];  // copy: the move rebuilds deg
+      const idx_t q = d.part;
+
+      // Decide: the primary measure, then the secondary one, then the tie
+      // rule (affinity, then a strictly narrowing balance).
+      int verdict;  // 1 move, -1 skip, 0 tie
+      if (otype == OTYPE_CUT) {
+        if (d.uncutwgt > r.iwgt)
+          verdict = 1;
+        else
+          verdict = d.congain > 0.0f ? 1 : (d.congain < 0.0f ? -1 : 0);
+      } else {
+        if (d.congain > 0.0f)
+          verdict = 1;
+        else
+          verdict = d.uncutwgt > r.iwgt ? 1 : (d.uncutwgt < r.iwgt ? -1 : 0);
+      }
+      if (verdict == 0) {
+        if (d.affinity > 0)
+          verdict = 1;
+        else if (d.affinity < 0)
+          verdict = -1;
+        else
+          verdict = (kpwgts[p] - kpwgts[q] > w) ? 1 : -1;
+      }
+      if (verdict < 0) continue;
+
+      const real_t iwgt = r.iwgt;
+      const real_t g = d.uncutwgt - iwgt;
+      graph->mincut -= g;
+      graph->soed -= g + d.congain;
+      kpwgts[q] += w;
+      kpwgts[p] -= w;
+      where[c] = q;
+
+      if (ctrl.dbglvl & DBG_MOVES)
+        std::printf(
+            "\tMoving %6ld[%3ld] (%3ld -> %3ld) [%6.2f %6.2f %10.3f %6ld] "
+            "%10.3f %10.3f\n",
+            c, graph->incptr[c + 1] - graph->incptr[c], p, q, iwgt, d.uncutwgt,
+            d.congain, d.affinity, graph->mincut, graph->soed);
+
+      UpdateKwayAfterMove(graph, c, p, q, marker, updind);
+      ++nmoves;
+    }
+    StopTimer(ctrl, TIMER_ITERATE);
+
+    if (ctrl.dbglvl & DBG_REFINE)
+      std::printf(
+          "\tCut: %12.3f, SOED: %12.3f, Nmoves: %3ld, Pwgts: [%10.3f %10.3f]\n",
+          graph->mincut, graph->soed, nmoves,
+          kpwgts[ax_fargmin(nparts, kpwgts)],
+          kpwgts[ax_fargmax(nparts, kpwgts)]);
+
+    if (std::fabs(oldcut - graph->mincut) <= kFloatEps &&
+        std::fabs(oldsoed - graph->soed) <= kFloatEps)
+      break;
+  }
+
+  graph->objval = (otype == OTYPE_CUT) ? graph->mincut : graph->soed;
+  ax_free(&perm, &marker, &updind);
+}
+
+}  // namespace veldan

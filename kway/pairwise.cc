@@ -1,1 +1,104 @@
-// placeholder, being written
+// The k-way refinement entry and the pairwise k-way refinement, which runs
+// the two-way FM refinement on every pair of parts with the cells of all
+// other parts frozen, then finishes with the greedy k-way refinement.
+#include "bisect/bisect.h"
+#include "kway/kway.h"
+#include "support/support.h"
+
+namespace veldan {
+
+void RefineKway(PartitionCtrl& ctrl, HGraph* graph) {
+  switch (ctrl.rtype) {
+    case RTYPE_KRANDOM:
+      RefineKway_Random(ctrl, graph, 10);
+      break;
+    case RTYPE_KPFAST:
+    case RTYPE_KPMODERATE:
+    case RTYPE_KPSLOW:
+      RefineKway_Pairwise(ctrl, graph, 10);
+      break;
+    default:
+      errexit("Unknown refinement type: %d\n", static_cast<int>(ctrl.rtype));
+  }
+}
+
+// Fraction of the level's cells a pass may move past its best point, from
+// the pair's weight t: the fast and moderate schemes shorten passes on
+// heavy pairs, down to a floor.
+static real_t PairLimitFraction(idx_t rtype, real_t t) {
+  const double q = 1000.0 / static_cast<double>(t);
+  double f = 1.0;
+  if (rtype == RTYPE_KPFAST) {
+    if (q <= 1.0) f = (q <= 0.05) ? 0.05 : q;
+  } else if (rtype == RTYPE_KPMODERATE) {
+    if (q <= 1.0) f = (q <= 0.2) ? 0.2 : q;
+  }
+  return static_cast<real_t>(f);
+}
+
+void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t nparts = ctrl.nparts;
+  const real_t* cellwgt = graph->cellwgt;
+  const real_t oldubfactor = ctrl.ubfactor;
+
+  // The largest weight either part of a pair may reach.
+  const real_t maxpwgt = (ax_fsum(nvtxs, cellwgt, 1) * ctrl.ubfactor) /
+                         static_cast<real_t>(nparts);
+
+  // The two-way arrays borrow the level's where field for the side vector.
+  idx_t* kwhere = graph->where;
+  graph->where = nullptr;
+  Allocate2wayRefinementMemory(ctrl, graph);
+  idx_t* bwhere = graph->where;
+  // Islands belong to no side: they never move and count nowhere.
+  for (idx_t v = nvtxs; v < nvtxs + graph->nislands; ++v) bwhere[v] = 2;
+
+  for (idx_t p1 = 0; p1 < nparts - 1; ++p1) {
+    for (idx_t p2 = p1 + 1; p2 < nparts; ++p2) {
+      real_t w0 = 0.0f;
+      real_t w1 = 0.0f;
+      for (idx_t v = 0; v < nvtxs; ++v) {
+        if (kwhere[v] == p1) {
+          bwhere[v] = 0;
+          w0 += cellwgt[v];
+        } else if (kwhere[v] == p2) {
+          bwhere[v] = 1;
+          w1 += cellwgt[v];
+        } else {
+          bwhere[v] = 2;
+        }
+      }
+
+      // With a target fraction of 0.5 the two-way refinement keeps each
+      // side above (0.5 - x) t = t - maxpwgt, so neither part exceeds
+      // maxpwgt; the floor keeps heavy pairs near an even split.
+      const real_t t = w0 + w1;
+      const double x =
+          (static_cast<double>(maxpwgt) - 0.5 * static_cast<double>(t)) /
+          static_cast<double>(t);
+      ctrl.ubfactor = (x > 0.001) ? static_cast<real_t>(x) : 0.001f;
+
+      if (ctrl.rtype >= RTYPE_KPFAST && ctrl.rtype <= RTYPE_KPSLOW) {
+        const real_t f = PairLimitFraction(ctrl.rtype, t);
+        Refine_EEFM(ctrl, graph, npasses, 2, f);
+        Refine_EEFM(ctrl, graph, npasses, 1, f);
+      }
+
+      for (idx_t v = 0; v < nvtxs; ++v) {
+        if (bwhere[v] == 0)
+          kwhere[v] = p1;
+        else if (bwhere[v] == 1)
+          kwhere[v] = p2;
+      }
+    }
+  }
+
+  Free2wayRefinementMemory(graph);
+  graph->where = kwhere;
+  ctrl.ubfactor = oldubfactor;
+
+  RefineKway_Random(ctrl, graph, npasses);
+}
+
+}  // namespace veldan

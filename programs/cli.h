@@ -2,6 +2,8 @@
 // partition files, quality report and the run header.
 #pragma once
 
+#include <cstddef>
+
 #include "hgraph/hgraph.h"
 #include "support/types.h"
 
@@ -26,8 +28,25 @@ struct RunParams {
   char* filename = nullptr;
 };
 
+// Printed names of the scheme codes, indexed by code (entry 0 unused).
+extern const char* const kPTypeNames[3];
+extern const char* const kCTypeNames[12];
+extern const char* const kRTypeNames[8];
+extern const char* const kOTypeNames[3];
+
+// The name of a code in one of the tables above, "?" outside its range.
+template <std::size_t N>
+inline const char* SchemeName(const char* const (&names)[N], idx_t code) {
+  return (code >= 1 && code < static_cast<idx_t>(N)) ? names[code] : "?";
+}
+
 // cmdline.cc
 void ParseCommandLine(RunParams* params, int argc, char** argv);
+// The numeric conversions of the options: decimal text to int, saturating
+// at the ends of the int range, and decimal text to float; text without a
+// number gives 0.
+int ParseInt(const char* text);
+real_t ParseFloat(const char* text);
 
 // reader.cc
 idx_t GetNetListSize(const char* filename);

@@ -1,1 +1,102 @@
-// placeholder, being written
+// Vector kernels, two-dimensional arrays and the shared random stream.
+#include "support/vecops.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+
+#include "support/memory.h"
+
+namespace veldan {
+
+real_t* ax_fset(idx_t n, real_t val, real_t* x) {
+  for (idx_t i = 0; i < n; ++i) x[i] = val;
+  return x;
+}
+
+idx_t* ax_iincset(idx_t n, idx_t base, idx_t* x) {
+  for (idx_t i = 0; i < n; ++i) x[i] = base + i;
+  return x;
+}
+
+// The arg-extremum kernels replace the candidate only on a strict
+// improvement, so the first of equal extremes wins.
+idx_t ax_iargmax(idx_t n, const idx_t* x) {
+  idx_t best = 0;
+  for (idx_t i = 1; i < n; ++i)
+    if (x[i] > x[best]) best = i;
+  return best;
+}
+
+idx_t ax_fargmax(idx_t n, const real_t* x) {
+  idx_t best = 0;
+  for (idx_t i = 1; i < n; ++i)
+    if (x[i] > x[best]) best = i;
+  return best;
+}
+
+idx_t ax_fargmin(idx_t n, const real_t* x) {
+  idx_t best = 0;
+  for (idx_t i = 1; i < n; ++i)
+    if (x[i] < x[best]) best = i;
+  return best;
+}
+
+real_t ax_fsum(idx_t n, const real_t* x, idx_t incx) {
+  real_t sum = 0.0f;
+  for (idx_t i = 0; i < n; ++i, x += incx) sum += *x;
+  return sum;
+}
+
+real_t* ax_faxpy(idx_t n, real_t alpha, const real_t* x, idx_t incx, real_t* y,
+                 idx_t incy) {
+  real_t* y0 = y;
+  for (idx_t i = 0; i < n; ++i, x += incx, y += incy) *y += alpha * (*x);
+  return y0;
+}
+
+idx_t** ax_iAllocMatrix(idx_t nrows, idx_t ncols, idx_t val, const char* msg) {
+  idx_t** rows = ax_tmalloc<idx_t*>(nrows, msg);
+  for (idx_t i = 0; i < nrows; ++i) rows[i] = ax_ismalloc(ncols, val, msg);
+  return rows;
+}
+
+real_t** ax_fAllocMatrix(idx_t nrows, idx_t ncols, real_t val, const char* msg) {
+  real_t** rows = ax_tmalloc<real_t*>(nrows, msg);
+  for (idx_t i = 0; i < nrows; ++i) rows[i] = ax_fsmalloc(ncols, val, msg);
+  return rows;
+}
+
+void ax_fSetMatrix(real_t** matrix, idx_t nrows, idx_t ncols, real_t val) {
+  for (idx_t i = 0; i < nrows; ++i) ax_fset(ncols, val, matrix[i]);
+}
+
+void InitRandom(idx_t seed) {
+  if (seed < 0)
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+  else
+    std::srand(static_cast<unsigned>(static_cast<std::uint32_t>(seed)));
+}
+
+idx_t RandomInRange(idx_t n) {
+  // Two separate statements fix the order of the draws: the first gives
+  // the high bits, the second the low ones.
+  const idx_t hi = static_cast<idx_t>(std::rand());
+  const idx_t lo = static_cast<idx_t>(std::rand());
+  const idx_t r = (hi << 32) | lo;
+  return r % n;
+}
+
+void RandomPermute(idx_t n, idx_t* p, int flag) {
+  if (flag == 1)
+    for (idx_t i = 0; i < n; ++i) p[i] = i;
+  for (idx_t i = 0; i < n / 2; ++i) {
+    const idx_t u = RandomInRange(n);
+    const idx_t v = RandomInRange(n);
+    const idx_t tmp = p[u];
+    p[u] = p[v];
+    p[v] = tmp;
+  }
+}
+
+}  // namespace veldan

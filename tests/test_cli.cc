@@ -1,2 +1,700 @@
-// placeholder, being written
+// The command-line program: options (in-process and end to end), the help,
+// usage and failure texts, the run header, fixed-cell and partition files,
+// and the quality report on hand-worked cases.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "programs/cli.h"
+#include "support/memory.h"
+#include "tests/testutil.h"
+
+namespace {
+
+using veldan::idx_t;
+using veldan::real_t;
+using veldan::RunParams;
+using veldan_test::ReadFile;
+using veldan_test::RunResult;
+using veldan_test::TempDir;
+
+// Runs the built program (the name Run is taken inside test bodies).
+RunResult Exec(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+               const std::string& argv0 = "") {
+  return veldan_test::Run(args, env, argv0);
+}
+
+// ---- in-process option parsing ------------------------------------------------
+
+// Parses the arguments (after the program name) and owns the strings of
+// the result.
+struct Parsed {
+  explicit Parsed(std::vector<std::string> args) {
+    args.insert(args.begin(), "veldan");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    veldan::ParseCommandLine(&p, static_cast<int>(args.size()), argv.data());
+  }
+  ~Parsed() { veldan::ax_free(&p.filename, &p.fixedfile); }
+  RunParams p;
+};
+
+// The defaults and every option's field are checked end to end through
+// the run header (Runs.HeaderWithDefaults, Runs.HeaderWithOptions).
+
+TEST(ParseOptions, KeywordsIgnoreCase) {
+  EXPECT_EQ(Parsed({"-ptype=KWAY", "g", "2"}).p.ptype, 2);
+  EXPECT_EQ(Parsed({"-ptype=Kway", "g", "2"}).p.ptype, 2);
+  EXPECT_EQ(Parsed({"-rtype=MODERATE", "g", "2"}).p.rtype, 2);
+  EXPECT_EQ(Parsed({"-otype=SoEd", "g", "2"}).p.otype, 2);
+}
+
+TEST(ParseOptions, CoarseningSchemeFollowsRuns) {
+  // A valid -ctype is looked up but the scheme is chosen by nruns.
+  EXPECT_EQ(Parsed({"-ctype=gfc1", "g", "2"}).p.ctype, 5);
+  EXPECT_EQ(Parsed({"-ctype=edge1", "-nruns=19", "g", "2"}).p.ctype, 5);
+  EXPECT_EQ(Parsed({"-ctype=edge1", "-nruns=20", "g", "2"}).p.ctype, 7);
+  EXPECT_EQ(Parsed({"-nruns=abc", "g", "2"}).p.ctype, 5);
+}
+
+TEST(ParseOptions, RefinementDefaultFollowsScheme) {
+  EXPECT_EQ(Parsed({"-ptype=kway", "g", "2"}).p.rtype, 4);
+  EXPECT_EQ(Parsed({"-ptype=rb", "g", "2"}).p.rtype, 1);
+  EXPECT_EQ(Parsed({"-ptype=kway", "-rtype=kpfast", "g", "2"}).p.rtype, 5);
+  // The objective is accepted with rb and simply not used.
+  EXPECT_EQ(Parsed({"-otype=soed", "g", "2"}).p.otype, 2);
+}
+
+TEST(ParseOptions, SyntaxOfTheParser) {
+  // Unique prefixes, two dashes, the argument as the next word.
+  EXPECT_EQ(Parsed({"-nr=20", "g", "2"}).p.nruns, 20);
+  EXPECT_EQ(Parsed({"--seed=3", "g", "2"}).p.seed, 3);
+  EXPECT_EQ(Parsed({"-uf", "2.5", "g", "2"}).p.ubfactor, 2.5f);
+  EXPECT_EQ(Parsed({"-kw", "g", "2"}).p.kwayrefine, 1);
+  // Operands may come first.
+  Parsed r({"g.hgr", "-nruns=5", "4", "-seed", "9"});
+  EXPECT_STREQ(r.p.filename, "g.hgr");
+  EXPECT_EQ(r.p.nparts, 4);
+  EXPECT_EQ(r.p.nruns, 5);
+  EXPECT_EQ(r.p.seed, 9);
+}
+
+TEST(ParseOptions, LastOccurrenceWins) {
+  Parsed r({"-nruns=5", "-fixed=a", "-ptype=kway", "g", "2", "-nruns=7", "-fixed=b",
+            "-ptype=rb"});
+  EXPECT_EQ(r.p.nruns, 7);
+  EXPECT_STREQ(r.p.fixedfile, "b");
+  EXPECT_EQ(r.p.ptype, 1);
+  EXPECT_EQ(r.p.rtype, 1);
+}
+
+TEST(ParseOptions, NumberConversions) {
+  EXPECT_EQ(Parsed({"-nruns=abc", "g", "2"}).p.nruns, 0);
+  EXPECT_EQ(Parsed({"-nruns= 12x", "g", "2"}).p.nruns, 12);
+  EXPECT_EQ(Parsed({"-seed=-4", "g", "2"}).p.seed, -4);
+  // Beyond the int range: saturated, never wrapped.
+  EXPECT_EQ(Parsed({"-seed=99999999999", "g", "2"}).p.seed, INT_MAX);
+  EXPECT_EQ(Parsed({"-seed=-99999999999", "g", "2"}).p.seed, INT_MIN);
+  EXPECT_EQ(Parsed({"-dbglvl=4294967297", "g", "2"}).p.dbglvl, INT_MAX);
+  EXPECT_EQ(Parsed({"g", "3x"}).p.nparts, 3);
+  EXPECT_EQ(Parsed({"-ufactor=abc", "g", "2"}).p.ubfactor, 0.0f);
+  EXPECT_EQ(Parsed({"-ufactor=2.5e0x", "g", "2"}).p.ubfactor, 2.5f);
+  const real_t big = Parsed({"-ufactor=1e300", "g", "2"}).p.ubfactor;
+  EXPECT_TRUE(std::isinf(big) && big > 0);
+  EXPECT_EQ(veldan::ParseInt("2147483648"), INT_MAX);
+  EXPECT_EQ(veldan::ParseInt("-2147483648"), INT_MIN);
+  EXPECT_EQ(veldan::ParseInt("+17"), 17);
+  EXPECT_EQ(veldan::ParseInt(""), 0);
+}
+
+// ---- end to end: help, usage and the failure table ---------------------------
+
+const char kHelp[] =
+    " \n"
+    "Usage: veldan [options] <filename> <nparts>\n"
+    " \n"
+    " Required parameters\n"
+    "    filename    Stores the hypergraph to be partitioned.\n"
+    "    nparts      The number of partitions to split the hypergraph.\n"
+    " \n"
+    " Optional parameters\n"
+    "  -ptype=string\n"
+    "     Specifies the scheme to be used for computing the k-way partitioning.\n"
+    "     The possible values are:\n"
+    "        rb       - Recursive bisection [default]\n"
+    "        kway     - Direct k-way partitioning.\n"
+    " \n"
+    "  -ctype=string                 (rb, kway)\n"
+    "     Specifies the scheme to be used for coarsening.\n"
+    "     The possible values are:\n"
+    "        fc1        - First-choice scheme\n"
+    "        gfc1       - Greedy first-choice scheme [default]\n"
+    "        fc2        - Alternate implementation of the fc scheme\n"
+    "        gfc2       - Alternate implementation of the gfc scheme\n"
+    "        h1         - Alternates between fc1 and gfc1 [default if nruns<20]\n"
+    "        h2         - Alternates between fc2 and gfc2\n"
+    "        h12        - Alternates between fc1, gfc1, fc2, gfc2 [default otherwise]\n"
+    "        edge1      - Edge-based coarsening\n"
+    "        gedge1     - Greedy edge-based coarsening\n"
+    "        edge2      - Alternate implementation of the edge scheme\n"
+    "        gedge2     - Alternate implementation of the gedge scheme\n"
+    " \n"
+    "  -rtype=string                 (rb, kway)\n"
+    "     Specifies the scheme to be used for refinement.\n"
+    "     The possible values and the partitioning types where they apply are:\n"
+    "        fast        - Fast FM-based refinement (rb) [default]\n"
+    "        moderate    - Moderate FM-based refinement (rb)\n"
+    "        slow        - Slow FM-based refinement (rb)\n"
+    "        krandom     - Random k-way refinement (kway) [default for ptype=kway]\n"
+    "        kpfast      - Pairwise k-way FAST refinement (kway)\n"
+    "        kpmoderate  - Pairwise k-way MODERATE refinement (kway)\n"
+    "        kpslow      - Pairwise k-way SLOW refinement (kway)\n"
+    " \n"
+    "  -otype=string                 (kway)\n"
+    "     Specifies the objective function to use for k-way partitioning.\n"
+    "     The possible values are:\n"
+    "        cut      - Minimize the cut [default]\n"
+    "        soed     - Minimize the sum-of-external-degrees\n"
+    " \n"
+    "  -ufactor=float                (rb, kway)\n"
+    "     Specifies the unbalance factor. The meaning of this parameters depends\n"
+    "     on the partitioning scheme (ptype):\n"
+    "       For ptype=rb\n"
+    "         Specifies the maximum difference between each successive bisection.\n"
+    "         For instance, a value of 5 leads to a 45-55 split at each bisection.\n"
+    "       For ptype=kway\n"
+    "         Specifies the maximum load imbalance among all the partitions. For\n"
+    "         instance, a value of 5 produces partitions in which the weight of\n"
+    "         the largest partition over the average weight is bounded by 5%.\n"
+    " \n"
+    "  -nruns=int                    (rb, kway)\n"
+    "     Specifies the number of different bisections to be computed\n"
+    "     at each level. The final bisection corresponds to the one that\n"
+    "     has the smallest cut\n"
+    " \n"
+    "  -nvcycles=int                 (rb, kway)\n"
+    "     Specifies the number of solutions to be further refined using\n"
+    "     V-cycle refinement. If the supplied number is k, then the best\n"
+    "     k bisections are further refined using V-cycling. This number\n"
+    "     should be less or equal to that specified for -nruns. The default\n"
+    "     value is one.\n"
+    " \n"
+    "  -cmaxnet=int                  (rb, kway)\n"
+    "     Specifies the size of the largest net to be considered during\n"
+    "     coarsening. Any nets larger than that are ignored when determing\n"
+    "     which cells to merge together. Default value for that is 50.\n"
+    " \n"
+    "  -rmaxnet=int                  (rb, kway)\n"
+    "     Specifies the size of the largest net to be considered during\n"
+    "     refinement. Any nets larger than that are ignored during the\n"
+    "     multilevel partitioning phase, and are dealt once the partitioning\n"
+    "     has been computed. Default value for that is 50.\n"
+    " \n"
+    "  -reconst                      (rb)\n"
+    "     Instructs veldan to create partial nets within each partition \n"
+    "     representing the nets that were cut during the bisection.\n"
+    " \n"
+    "  -kwayrefine                   (rb)\n"
+    "     Instructs veldan to perform a final k-way refinement once the\n"
+    "     partitioning has been computed using recursive bisection\n"
+    " \n"
+    "  -fixed=string                 (rb, kway)\n"
+    "     Instructs veldan to read the file specified as the argument\n"
+    "     of this parameter for specifying the groups of cells to be\n"
+    "     placed in the same partition\n"
+    " \n"
+    "  -seed=int                     (rb, kway)\n"
+    "     Selects the seed of the random number generator.  \n"
+    " \n"
+    "  -dbglvl=int                   (rb, kway)\n"
+    "     Selects the dbglvl. The value is obtained by adding the following \n"
+    "     codes:\n"
+    "        1       - Show coarsening progress\n"
+    "        2       - Show the initial cuts\n"
+    "        4       - Show the refinement progress\n"
+    "        8       - Show bisection statistics\n"
+    "       16       - Show bisection statistics\n"
+    "       32       - Print timing statistics\n"
+    "      128       - Show detailed bisection statistics\n"
+    "      256       - Show detailed info about cell moves\n"
+    " \n"
+    "  -help\n"
+    "     Prints this message.\n";
+
+const char kMissing[] =
+    "Missing parameters. \n"
+    "   Usage: veldan [options] <filename> <nparts>\n"
+    "          use 'veldan -help' for a summary of the options.\n";
+
+void ExpectStatus0(const RunResult& r, const std::string& out) {
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.term_signal, 0);
+  EXPECT_EQ(r.out, out);
+}
+
+TEST(CommandLine, HelpText) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-help"}, {"--help"}, {"-h"}, {"g.hgr", "4", "-help"}, {"-help", "-ptype=foo"}}) {
+    const RunResult r = Exec(args);
+    ExpectStatus0(r, kHelp);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(CommandLine, MissingParameters) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"g.hgr"}, {"g.hgr", "4", "extra"}, {"-nruns=3", "g.hgr"}}) {
+    const RunResult r = Exec(args);
+    ExpectStatus0(r, kMissing);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(CommandLine, IllegalOptions) {
+  const std::string illegal =
+      "Illegal command-line option(s)\nUse prog -help for a summary of the options.\n";
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-foo", "g", "2"},        // unknown
+           {"-n=5", "g", "2"},        // ambiguous: nruns, nvcycles
+           {"-r", "g", "2"},          // ambiguous: rtype, rmaxnet, reconst
+           {"g", "2", "-seed"},       // missing argument
+           {"-reconst=1", "g", "2"},  // the flag takes no argument
+       }) {
+    const RunResult r = Exec(args, {}, "prog");
+    ExpectStatus0(r, illegal);
+    // The parser's own diagnostic comes first, on standard error.
+    EXPECT_FALSE(r.err.empty());
+  }
+}
+
+TEST(CommandLine, InvalidKeywords) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"-ptype=k", "g", "2"}, "Invalid option -ptype=k\n"},
+           {{"-pt=foo", "g", "2"}, "Invalid option -ptype=foo\n"},
+           {{"-ctype=foo", "g", "2"}, "Invalid option -ctype=foo\n"},
+           {{"-rtype=Fastest", "g", "2"}, "Invalid option -rtype=Fastest\n"},
+           {{"-otype", "", "g", "2"}, "Invalid option -otype=\n"},
+           {{"-ptype=foo", "-help"}, "Invalid option -ptype=foo\n"},
+       }) {
+    const RunResult r = Exec(c.args);
+    EXPECT_EQ(r.exit_code, 254);
+    EXPECT_EQ(r.err, c.message + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(CommandLine, SchemePairingAborts) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"-rtype=kpfast", "g", "2"}, "rtype=KPFAST cannot be used with ptype=rb.\n"},
+           {{"-ptype=rb", "-rtype=KRANDOM", "g", "2"},
+            "rtype=KRANDOM cannot be used with ptype=rb.\n"},
+           {{"-ptype=kway", "-rtype=slow", "g", "2"},
+            "rtype=SLOW cannot be used with ptype=kway.\n"},
+           {{"-rtype=fast", "-ptype=kway", "g", "2"},
+            "rtype=FAST cannot be used with ptype=kway.\n"},
+       }) {
+    const RunResult r = Exec(c.args);
+    EXPECT_EQ(r.term_signal, SIGABRT);
+    EXPECT_EQ(r.err, c.message + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(CommandLine, PosixlyCorrectStopsAtFirstOperand) {
+  TempDir dir;
+  const std::string g = dir.path() + "/missing.hgr";
+  // Without it the trailing option is taken; the run goes on to the file.
+  RunResult r = Exec({g, "4", "-nruns=5"});
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_EQ(r.err, "Hypergraph file " + g + " does not exist!\n\n");
+  // With it, three operands remain.
+  r = Exec({g, "4", "-nruns=5"}, {"POSIXLY_CORRECT=1"});
+  ExpectStatus0(r, kMissing);
+}
+
+TEST(CommandLine, TooFewPartsBeforeOpeningTheFile) {
+  const std::string message = "The number of partitions should be greater than 1!\n";
+  ExpectStatus0(Exec({"/nonexistent/g.hgr", "1"}), message);
+  ExpectStatus0(Exec({"/nonexistent/g.hgr", "abc"}), message);
+  ExpectStatus0(Exec({"/nonexistent/g.hgr", "0"}), message);
+}
+
+// ---- end to end: runs on small generated hypergraphs ---------------------------
+
+// 40 cells; nets: a ring of pairs, then triples (i, i+5, i+11).
+std::string SmallHypergraph() {
+  const int n = 40;
+  std::ostringstream s;
+  s << 2 * n << " " << n << "\n";
+  for (int i = 0; i < n; i++) s << i + 1 << " " << (i + 1) % n + 1 << "\n";
+  for (int i = 0; i < n; i++) s << i + 1 << " " << (i + 5) % n + 1 << " " << (i + 11) % n + 1 << "\n";
+  return s.str();
+}
+
+std::vector<idx_t> ReadParts(const std::string& path) {
+  std::vector<idx_t> parts;
+  std::istringstream in(ReadFile(path));
+  idx_t v;
+  while (in >> v) parts.push_back(v);
+  return parts;
+}
+
+std::vector<std::string> FolderEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The figure printed after a label of the summary.
+double ReportFigure(const std::string& out, const std::string& label) {
+  const std::size_t at = out.find(label);
+  if (at == std::string::npos) return NAN;
+  return std::strtod(out.c_str() + at + label.size(), nullptr);
+}
+
+const char kTimingPattern[] =
+    "\n\nTiming Information -{57}\n  Partitioning Time:\t\t +[0-9]+\\.[0-9]{3}sec\n"
+    "           I/O Time:\t\t +[0-9]+\\.[0-9]{3}sec\n\\*{79}\n$";
+
+TEST(Runs, HeaderWithDefaults) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", SmallHypergraph());
+  const RunResult r = Exec({g, "4"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string header =
+      "*******************************************************************************\n"
+      " VELDAN 2.0pre1  Copyright 2026, The veldan developers\n"
+      "\n"
+      "HyperGraph Information -----------------------------------------------------\n"
+      " Name: " + g + ", #Vtxs:    40, #Hedges:    80, #Cons: 1\n"
+      "\n"
+      "Options --------------------------------------------------------------------\n"
+      " ptype=rb, ctype=H1, rtype=FAST, otype=cut, dbglvl=8\n"
+      " kwayrefine: No, reconstruct: No, fixed: No\n"
+      " Nruns: 10, NV-cycles: 1, CMaxNet: 50, RMaxNet: 50, Seed: -1\n"
+      " #Parts: 4, UBfactor:   5.00\n"
+      "\n"
+      "Partitioning... ------------------------------------------------------------\n";
+  EXPECT_EQ(r.out.substr(0, header.size()), header);
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(kTimingPattern))) << r.out;
+}
+
+TEST(Runs, HeaderWithOptions) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", SmallHypergraph());
+  const RunResult r = Exec({"-ptype=KWAY", "-ctype=edge1", "-nruns=20", "-otype=soed",
+                           "-kwayrefine", "-reconst", "-seed=7", "-dbglvl=0", "-ufactor=7.5",
+                           "-nvcycles=2", "-cmaxnet=30", "-rmaxnet=1000", g, "3"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("\n ptype=kway, ctype=H12, rtype=KRANDOM, otype=soed, dbglvl=0\n"
+                       " kwayrefine: Yes, reconstruct: Yes, fixed: No\n"
+                       " Nruns: 20, NV-cycles: 2, CMaxNet: 30, RMaxNet: 1000, Seed: 7\n"
+                       " #Parts: 3, UBfactor:   7.50\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST(Runs, PartitionFileMatchesReport) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", SmallHypergraph());
+  for (const std::string ptype : {"rb", "kway"}) {
+    const RunResult r = Exec({"-ptype=" + ptype, "-seed=1", g, "4"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    // One line per cell, every value a part; nothing else left in the folder.
+    const std::string text = ReadFile(g + ".part.4");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 40);
+    EXPECT_TRUE(std::regex_match(text, std::regex("([0-3]\n){40}")));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"g.hgr", "g.hgr.part.4"}));
+
+    // Recount the cut and the sum of external degrees from the file.
+    const std::vector<idx_t> part = ReadParts(g + ".part.4");
+    int cut = 0, soed = 0;
+    for (int i = 0; i < 40; i++) {
+      const std::vector<int> nets[2] = {{i, (i + 1) % 40}, {i, (i + 5) % 40, (i + 11) % 40}};
+      for (const auto& net : nets) {
+        std::vector<bool> seen(4, false);
+        for (int c : net) seen[part[c]] = true;
+        const int span = static_cast<int>(std::count(seen.begin(), seen.end(), true));
+        cut += span > 1;
+        soed += span > 1 ? span : 0;
+      }
+    }
+    EXPECT_EQ(ReportFigure(r.out, "Hyperedge Cut:"), cut);
+    EXPECT_EQ(ReportFigure(r.out, "Sum of External Degrees:"), soed);
+  }
+}
+
+TEST(Runs, SeveralWeightsPerCell) {
+  // Two weights per cell: the run succeeds and the report sums each
+  // constraint over the parts to the file's totals (40 and 100).
+  TempDir dir;
+  std::string text = SmallHypergraph();
+  text.replace(0, text.find('\n'), "80 40 10 2");
+  for (int i = 0; i < 40; i++) text += "1 " + std::to_string(i % 2 ? 4 : 1) + "\n";
+  const std::string g = dir.Write("g.hgr", text);
+  const RunResult r = Exec({g, "2"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("#Cons: 2\n"), std::string::npos);
+  const std::regex entry("\\( *([0-9.]+)  *([0-9.]+)\\)\\[ *[0-9.]+\\] ");
+  double w0 = 0, w1 = 0;
+  int nentries = 0;
+  for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), entry);
+       it != std::sregex_iterator(); ++it, ++nentries) {
+    w0 += std::stod((*it)[1]);
+    w1 += std::stod((*it)[2]);
+  }
+  EXPECT_EQ(nentries, 2);
+  EXPECT_EQ(w0, 40.0);
+  EXPECT_EQ(w1, 100.0);
+}
+
+// ---- fixed-cell files ------------------------------------------------------------
+
+// Six cells with weights 1 to 6 and four nets worked out by hand for the
+// parts 0 0 1 1 2 2:
+//   net 1, weight 5, cells 1-4: cut; parts 0 and 1 hold 2 pins each:
+//          absorption 1/3 + 1/3
+//   net 2, weight 2, cells 5 6: uncut, absorption 1
+//   net 3, weight 1, cells 4 5: cut; parts 1 and 2 hold one pin each
+//   net 4, weight 3, cell 6:    a single pin, absorption 1
+// cut 5+1 = 6; external degrees 5, 5+1, 1: sum 12; part weights 3, 7, 11;
+// scaled cost (5/3 + 6/7 + 1/11) / (6 * 2) = 0.2179; absorption 2.67.
+const char kSixCells[] = "4 6 11\n5 1 2 3 4\n2 5 6\n1 4 5\n3 6\n1\n2\n3\n4\n5\n6\n";
+const char kSixCellsSummary[] =
+    "\n --------------------------------------------------------------------------"
+    "\n  Summary for the 3-way partition:"
+    "\n                Hyperedge Cut:          6.00\t\t(minimize)"
+    "\n      Sum of External Degrees:         12.00\t\t(minimize)"
+    "\n                  Scaled Cost:      2.18e-01\t\t(minimize)"
+    "\n                   Absorption:          2.67\t\t(maximize)"
+    "\n\n      Partition Sizes & External Degrees:\n\t"
+    "(     3.000)[   5.000] (     7.000)[   6.000] (    11.000)[   1.000] \n\t"
+    "\n\nTiming Information";
+
+TEST(FixedCells, EveryCellFixedGivesHandWorkedReport) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", kSixCells);
+  const std::string f = dir.Write("fixed", "0 0\n1\n1 2\n2\n");
+  for (const std::string ptype : {"rb", "kway"}) {
+    const RunResult r = Exec({"-ptype=" + ptype, "-fixed=" + f, g, "3"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find(" kwayrefine: No, reconstruct: No, fixed: Yes\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(g + ".part.3"), "0\n0\n1\n1\n2\n2\n");
+    EXPECT_NE(r.out.find(kSixCellsSummary), std::string::npos) << r.out;
+  }
+}
+
+TEST(FixedCells, FileNamedAfterLargestPartUsed) {
+  // Part 3 of 4 stays empty: the file is numbered 3.
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", kSixCells);
+  const std::string f = dir.Write("fixed", "0 0 1 1 2 2\n");
+  const RunResult r = Exec({"-fixed=" + f, g, "4"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(ReadFile(g + ".part.3"), "0\n0\n1\n1\n2\n2\n");
+  EXPECT_FALSE(veldan_test::FileExists(g + ".part.4"));
+  // An empty part must not make the scaled cost meaningless.
+  EXPECT_EQ(r.out.find("nan"), std::string::npos);
+}
+
+TEST(FixedCells, PartitionFileFixesEveryCell) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", SmallHypergraph());
+  ASSERT_EQ(Exec({"-seed=3", g, "5"}).exit_code, 0);
+  const std::string first = ReadFile(g + ".part.5");
+  const std::string prev = dir.Write("prev", first);
+  const RunResult r = Exec({"-seed=4", "-fixed=" + prev, g, "5"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(ReadFile(g + ".part.5"), first);
+}
+
+TEST(FixedCells, KwayKeepsFixedCellsAndFreesTheOthers) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", SmallHypergraph());
+  std::string fixed;
+  for (int i = 0; i < 40; i++) fixed += (i % 10 == 0) ? std::to_string(i / 10) + "\n" : "-1\n";
+  const std::string f = dir.Write("fixed", fixed);
+  const RunResult r = Exec({"-ptype=kway", "-fixed=" + f, g, "4"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<idx_t> part = ReadParts(g + ".part.4");
+  ASSERT_EQ(part.size(), 40u);
+  for (int i = 0; i < 40; i += 10) EXPECT_EQ(part[i], i / 10) << "cell " << i + 1;
+}
+
+TEST(FixedCells, LargestValueAtNpartsRejected) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", kSixCells);
+  const std::string f = dir.Write("fixed", "-1 -1 2 -1 0 1\n");
+  const RunResult r = Exec({"-fixed=" + f, g, "2"});
+  ExpectStatus0(r, "Input Error:\n\tThe file " + f +
+                       " contains more than 2 sets of pre-assigned vertices.\n\n");
+  EXPECT_FALSE(veldan_test::FileExists(g + ".part.2"));
+  // One part fewer than nparts is accepted.
+  EXPECT_EQ(Exec({"-fixed=" + f, g, "3"}).exit_code, 0);
+}
+
+TEST(FixedCells, MalformedFilesRejected) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", kSixCells);
+  struct Case {
+    std::string text;
+    std::string message;  // after "Fixed-cell file <name>"
+  };
+  for (const Case& c : std::vector<Case>{
+           {"0 0 -2 1 1 1\n", ": cell 3 has the value -2; a value is -1 (free) or a part number.\n"},
+           {"0 0 1\n", " holds 3 values for 6 cells.\n"},
+           {"", " holds 0 values for 6 cells.\n"},
+           {"0 1x 1 1 1 1\n", ": the value for cell 2 is not a number (\"1x\").\n"},
+           {"0 1 - 1 1 1\n", ": the value for cell 3 is not a number (\"-\").\n"},
+           {"0 1 1.0 1 1 1\n", ": the value for cell 3 is not a number (\"1.0\").\n"},
+           {"0 1 -99999999999999999999 1 1 1\n",
+            ": cell 3 has the value -9223372036854775807; a value is -1 (free) or a part "
+            "number.\n"},
+       }) {
+    const std::string f = dir.Write("fixed", c.text);
+    const RunResult r = Exec({"-fixed=" + f, g, "2"});
+    EXPECT_EQ(r.exit_code, 254);
+    EXPECT_EQ(r.err, "Fixed-cell file " + f + c.message + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+  const RunResult r = Exec({"-fixed=" + dir.path() + "/none", g, "2"});
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_NE(r.err.find("mode: r, [ReadPartition: partfile]"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Failed on ax_fopen()\n"), std::string::npos);
+}
+
+TEST(FixedCells, ReaderIgnoresLineStructure) {
+  TempDir dir;
+  const std::string f = dir.Write("fixed", "  3 -1\n\n\t+2\n0 7 1 extra text\n");
+  std::vector<idx_t> part(6, 0);
+  veldan::ReadPartition(6, part.data(), f.c_str());
+  EXPECT_EQ(part, (std::vector<idx_t>{3, -1, 2, 0, 7, 1}));
+}
+
+// ---- partition file writing --------------------------------------------------------
+
+TEST(PartitionFile, LongNameAndContent) {
+  TempDir dir;
+  // A path far beyond 256 characters.
+  std::string sub = dir.path();
+  for (int i = 0; i < 3; i++) {
+    sub += "/" + std::string(150, static_cast<char>('a' + i));
+    std::filesystem::create_directory(sub);
+  }
+  const std::string g = sub + "/g.hgr";
+  const std::vector<idx_t> part = {2, 0, 11, 11, 3};
+  veldan::WriteHGraphPart(5, part.data(), g.c_str());
+  EXPECT_EQ(ReadFile(g + ".part.12"), "2\n0\n11\n11\n3\n");
+  EXPECT_EQ(FolderEntries(sub), (std::vector<std::string>{"g.hgr.part.12"}));
+}
+
+TEST(PartitionFile, FailedWriteLeavesNothingBehind) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", kSixCells);
+  const std::string f = dir.Write("fixed", "0 0 1 1 2 2\n");
+  // The file's name is taken by a folder, so it cannot be put in place.
+  std::filesystem::create_directory(g + ".part.3");
+  const RunResult r = Exec({"-fixed=" + f, g, "3"});
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_EQ(r.err, "Failed to write the partition file " + g + ".part.3: Is a directory\n\n");
+  EXPECT_EQ(FolderEntries(dir.path()),
+            (std::vector<std::string>{"fixed", "g.hgr", "g.hgr.part.3"}));
+}
+
+TEST(PartitionFile, UnwritableFolder) {
+  // A folder that does not exist cannot take the file; the failure is
+  // reported the way the file opener reports it.
+  const std::string g = "/nonexistent-folder/g.hgr";
+  const std::vector<idx_t> part = {0, 1};
+  EXPECT_EXIT(veldan::WriteHGraphPart(2, part.data(), g.c_str()), ::testing::ExitedWithCode(254),
+              "file: /nonexistent-folder/g.hgr.part.2, mode: w, \\[WriteHGraphPart: partfile\\]: "
+              "No such file or directory\nFailed on ax_fopen\\(\\)");
+}
+
+// ---- the quality report in-process --------------------------------------------------
+
+std::string Report(idx_t nvtxs, idx_t ncon, idx_t nparts, const std::vector<idx_t>& netptr,
+                   const std::vector<idx_t>& netind, const real_t* netwgt, const real_t* cellwgt,
+                   const std::vector<idx_t>& part) {
+  ::testing::internal::CaptureStdout();
+  veldan::ComputePartCuts(nvtxs, static_cast<idx_t>(netptr.size()) - 1, ncon, nparts,
+                          netptr.data(), netind.data(), netwgt, cellwgt, part.data());
+  std::fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+TEST(QualityReport, NetSplitTwoAndTwo) {
+  // One net of weight 5 with pins two in part 0 and two in part 1: cut 5,
+  // SOED 10, absorption 2/3; scaled cost (5/2 + 5/2) / (4 * 1) = 1.25.
+  const real_t netwgt[] = {5.0f};
+  const std::string out = Report(4, 1, 2, {0, 4}, {0, 1, 2, 3}, netwgt, nullptr, {0, 1, 0, 1});
+  EXPECT_EQ(out,
+            "\n --------------------------------------------------------------------------"
+            "\n  Summary for the 2-way partition:"
+            "\n                Hyperedge Cut:          5.00\t\t(minimize)"
+            "\n      Sum of External Degrees:         10.00\t\t(minimize)"
+            "\n                  Scaled Cost:      1.25e+00\t\t(minimize)"
+            "\n                   Absorption:          0.67\t\t(maximize)"
+            "\n\n      Partition Sizes & External Degrees:\n\t"
+            "(     2.000)[   5.000] (     2.000)[   5.000] ");
+}
+
+TEST(QualityReport, NothingCut) {
+  // Three nets inside parts (one a single pin): zero cost, absorption 3.
+  const std::string out =
+      Report(4, 1, 2, {0, 2, 3, 5}, {0, 1, 1, 2, 3}, nullptr, nullptr, {0, 0, 1, 1});
+  EXPECT_NE(out.find("Hyperedge Cut:          0.00\t"), std::string::npos);
+  EXPECT_NE(out.find("Sum of External Degrees:          0.00\t"), std::string::npos);
+  EXPECT_NE(out.find("Scaled Cost:      0.00e+00\t"), std::string::npos);
+  EXPECT_NE(out.find("Absorption:          3.00\t"), std::string::npos);
+}
+
+TEST(QualityReport, TwoWeightsSevenPartsLayout) {
+  // Cell i sits alone in part i with weights (i+1, 0.5); one net joins
+  // cells 1 and 2, so parts 0 and 1 have external degree 2 (its weight).
+  std::vector<real_t> cellwgt;
+  for (int i = 0; i < 7; i++) {
+    cellwgt.push_back(static_cast<real_t>(i + 1));
+    cellwgt.push_back(0.5f);
+  }
+  const real_t netwgt[] = {2.0f};
+  const std::string out = Report(7, 2, 7, {0, 2}, {0, 1}, netwgt, cellwgt.data(),
+                                 {0, 1, 2, 3, 4, 5, 6});
+  const std::string table = out.substr(out.find("Degrees:\n\t") + 10);
+  EXPECT_EQ(table,
+            "(     1.000      0.500)[   2.000] (     2.000      0.500)[   2.000] "
+            "(     3.000      0.500)[   0.000] \n\t"
+            "(     4.000      0.500)[   0.000] (     5.000      0.500)[   0.000] "
+            "(     6.000      0.500)[   0.000] \n\t"
+            "(     7.000      0.500)[   0.000] ");
+  // Each part's degree is scaled by the sum of its two weights:
+  // (2/1.5 + 2/2.5) / (7 * 6) = 0.0508.
+  EXPECT_NE(out.find("Scaled Cost:      5.08e-02\t"), std::string::npos) << out;
+}
+
+TEST(QualityReport, PartOutsideRangeIsAFault) {
+  EXPECT_EXIT(Report(2, 1, 2, {0, 2}, {0, 1}, nullptr, nullptr, {0, 2}),
+              ::testing::ExitedWithCode(254), "cell 2 is in part 2, outside 0 to 1");
+}
+
+}  // namespace

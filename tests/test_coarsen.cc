@@ -1,2 +1,601 @@
-// placeholder, being written
+// Coarsening: matching, contraction, drivers, islands, fixed cells and the
+// partition measures. Real hypergraphs are checked level by level with an
+// invariant checker for every scheme.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "coarsen/coarsen.h"
+#include "coarsen/internal.h"
+#include "support/memory.h"
+#include "support/vecops.h"
+
+using namespace veldan;
+using Nets = std::vector<std::vector<idx_t>>;
+
+namespace {
+
+HGraph* Build(idx_t nvtxs, const Nets& nets, std::vector<real_t> netwgt = {},
+              std::vector<real_t> cellwgt = {}) {
+  std::vector<idx_t> ptr{0}, ind;
+  for (const auto& n : nets) {
+    ind.insert(ind.end(), n.begin(), n.end());
+    ptr.push_back(static_cast<idx_t>(ind.size()));
+  }
+  HGraph* g = SetUpHGraph(nvtxs, static_cast<idx_t>(nets.size()), 1,
+                          cellwgt.empty() ? nullptr : cellwgt.data(),
+                          netwgt.empty() ? nullptr : netwgt.data(), ptr.data(), ind.data());
+  PartitionCtrl ctrl;
+  CreateIncidentHGraph(ctrl, g);
+  g->nfixed = 0;
+  return g;
+}
+
+// Reads an hgr file (fmt 0, 1, 10 or 11; duplicate pins dropped). Null when
+// the shared folder is absent.
+HGraph* Load(const std::string& name) {
+  std::ifstream in(std::string(VELDAN_SHARED_DIR) + "/data/hgr/" + name);
+  if (!in) return nullptr;
+  std::string line;
+  std::getline(in, line);
+  idx_t nnets = 0, nvtxs = 0, fmt = 0;
+  std::istringstream(line) >> nnets >> nvtxs >> fmt;
+  Nets nets(nnets);
+  std::vector<real_t> nw, cw;
+  for (auto& n : nets) {
+    std::getline(in, line);
+    std::istringstream ls(line);
+    real_t w;
+    if (fmt % 10) ls >> w, nw.push_back(w);
+    for (idx_t c; ls >> c;)
+      if (std::find(n.begin(), n.end(), c - 1) == n.end()) n.push_back(c - 1);
+  }
+  for (idx_t i = 0; fmt / 10 % 10 && i < nvtxs; i++) {
+    std::getline(in, line);
+    cw.push_back(std::stof(line));
+  }
+  return Build(nvtxs, nets, nw, cw);
+}
+
+void SetUpCtrl(PartitionCtrl& ctrl, const HGraph* g, idx_t ctype, idx_t seed) {
+  ctrl.coarsento = 100;
+  ctrl.ctype = ctype;
+  ApplyCTypeTable(ctrl, ctype);
+  ctrl.cmaxnet = 50;
+  // Heavy-cell rule of the bisection driver.
+  real_t W = 0;
+  for (idx_t i = 0; i < g->nvtxs; i++) W += g->cellwgt[i];
+  const real_t A = 2 * W / ctrl.coarsento;
+  real_t Wl = W;
+  idx_t h = 0;
+  for (idx_t i = 0; i < g->nvtxs; i++)
+    if (g->cellwgt[i] > A) h++, Wl -= g->cellwgt[i];
+  ctrl.maxcellwgt = 2 * Wl / (ctrl.coarsento - h);
+  InitRandom(seed);
+}
+
+void FreeChain(HGraph* top) {
+  for (HGraph* g = top; g;) {
+    HGraph* next = g->coarser;
+    FreeHGraph(&g, 1);
+    g = next;
+  }
+}
+
+template <class T>
+std::vector<T> V(const T* p, idx_t n) { return std::vector<T>(p, p + n); }
+
+bool Near(double a, double b) { return std::fabs(a - b) <= 1e-4 * std::max(1.0, std::fabs(b)); }
+
+// Structure of one level made by contraction, and its relation to the
+// finer level F it was made from.
+void CheckLevel(const PartitionCtrl& ctrl, const HGraph* F, idx_t maxgroup) {
+  const HGraph* C = F->coarser;
+  ASSERT_TRUE(C && C->finer == F);
+  ASSERT_EQ(C->level, F->level + 1);
+  const idx_t ncells = C->nvtxs + C->nislands, npins = C->netptr[C->nnets];
+
+  std::vector<std::pair<idx_t, idx_t>> bynet, bycell;
+  std::vector<double> incw(C->nvtxs, 0.0);
+  ASSERT_EQ(C->netptr[0], 0);
+  for (idx_t e = 0; e < C->nnets; e++) {
+    ASSERT_GE(NetSize(C, e), 2) << "net " << e;
+    for (idx_t p = C->netptr[e]; p < C->netptr[e + 1]; p++) {
+      const idx_t c = C->netind[p];
+      ASSERT_TRUE(c >= 0 && c < C->nvtxs);
+      if (p > C->netptr[e]) {
+        ASSERT_LT(C->netind[p - 1], c);
+      }
+      bynet.push_back({c, e});
+      incw[c] += C->netwgt[e];
+    }
+    EXPECT_FLOAT_EQ(C->edgewgt[e], C->netwgt[e] / (NetSize(C, e) - 1));
+  }
+  ASSERT_EQ(C->incptr[C->nvtxs], npins);
+  for (idx_t c = 0; c < C->nvtxs; c++) {
+    for (idx_t q = C->incptr[c]; q < C->incptr[c + 1]; q++) bycell.push_back({c, C->incind[q]});
+    EXPECT_TRUE(Near(C->incwgt[c], incw[c])) << c;
+  }
+  std::sort(bynet.begin(), bynet.end());
+  std::sort(bycell.begin(), bycell.end());
+  ASSERT_EQ(bynet, bycell);
+
+  // Groups: the transpose of cellmap, bounded in size and weight, summed.
+  ASSERT_EQ(F->mptr[0], 0);
+  ASSERT_EQ(F->mptr[ncells], F->nvtxs);
+  for (idx_t c = 0; c < ncells; c++) {
+    const idx_t size = F->mptr[c + 1] - F->mptr[c];
+    ASSERT_GE(size, 1);
+    ASSERT_LE(size, maxgroup);
+    real_t w = 0.0f;
+    for (idx_t m = F->mptr[c]; m < F->mptr[c + 1]; m++) {
+      ASSERT_EQ(F->cellmap[F->mind[m]], c);
+      if (m > F->mptr[c]) {
+        ASSERT_LT(F->mind[m - 1], F->mind[m]);
+      }
+      w += F->cellwgt[F->mind[m]];
+    }
+    ASSERT_EQ(C->cellwgt[c], w) << c;
+    if (size > 1) {
+      EXPECT_LE(w, ctrl.maxcellwgt * 1.00001f);
+    }
+  }
+  EXPECT_LE(F->nvtxs - ncells, static_cast<idx_t>(0.45 * F->nvtxs)) << "merge limit";
+  for (idx_t i = 0; i < F->nfixed; i++) {
+    ASSERT_EQ(F->cellmap[i], i);
+    ASSERT_EQ(F->mptr[i + 1] - F->mptr[i], 1);
+  }
+
+  // Nets: each fine net maps to the coarse net of its mapped pins, or to -1
+  // when they fall into one cell; weights add up.
+  std::vector<double> sum(C->nnets, 0.0);
+  double removed = F->removedwgt;
+  for (idx_t e = 0; e < F->nnets; e++) {
+    std::vector<idx_t> pins;
+    for (idx_t p = F->netptr[e]; p < F->netptr[e + 1]; p++) pins.push_back(F->cellmap[F->netind[p]]);
+    std::sort(pins.begin(), pins.end());
+    pins.erase(std::unique(pins.begin(), pins.end()), pins.end());
+    const idx_t ce = F->netmap[e];
+    if (ce == -1) {
+      ASSERT_EQ(pins.size(), 1u);
+      removed += F->netwgt[e];
+      continue;
+    }
+    ASSERT_EQ(std::vector<idx_t>(C->netind + C->netptr[ce], C->netind + C->netptr[ce + 1]), pins);
+    sum[ce] += F->netwgt[e];
+  }
+  for (idx_t ce = 0; ce < C->nnets; ce++) EXPECT_TRUE(Near(C->netwgt[ce], sum[ce]));
+  EXPECT_TRUE(Near(C->removedwgt, removed));
+}
+
+void CheckHierarchy(const PartitionCtrl& ctrl, HGraph* top, const HGraph* coarsest, idx_t maxgroup) {
+  EXPECT_EQ(top->level, 0);
+  const HGraph* g = top;
+  for (; g->coarser; g = g->coarser) {
+    SCOPED_TRACE("level " + std::to_string(g->level));
+    CheckLevel(ctrl, g, maxgroup);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_EQ(g, coarsest);
+  if (coarsest != top && coarsest->nvtxs > ctrl.coarsento) {  // slow progress
+    EXPECT_GE(coarsest->nvtxs, 0.9 * coarsest->finer->nvtxs);
+  }
+}
+
+// Capture of what a call prints on standard output.
+template <class F>
+std::string Printed(F f) {
+  ::testing::internal::CaptureStdout();
+  f();
+  fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(Matching, MergeLimitAndNetKeys) {
+  EXPECT_EQ(MatchLimit(0, 1000), 350);
+  EXPECT_EQ(MatchLimit(500, 1000), 400);
+  EXPECT_EQ(MatchLimit(999, 1000), 449);
+  const idx_t a[] = {0, 1, 5}, b[] = {1, 2, 4}, c[] = {1, 2};
+  EXPECT_EQ(NetKey(3, a), 1703);
+  EXPECT_EQ(NetKey(3, b), 1703);
+  EXPECT_EQ(NetKey(2, c), 502);
+  EXPECT_EQ(NetKey(0, a), 0);
+  // Huge cell numbers wrap instead of overflowing (caught under UBSan).
+  const idx_t h1[] = {idx_t(1) << 62}, h2[] = {(idx_t(1) << 62) + 1};
+  EXPECT_NE(NetKey(1, h1), NetKey(1, h2));
+}
+
+// A hand-made clique graph: i=0 sees j=1 (2.0, 1.0) and k=2 (1.0, 0.5);
+// j sees i (2.0, 1.0) and m=3 (2.0, 2.0), m not adjacent to i.
+struct Clique {
+  HGraph g;
+  idx_t xadj[5] = {0, 2, 4, 5, 6};
+  idx_t adjncy[8] = {1, 2, 0, 3, 0, 1};
+  real_t adjwgt[8] = {2.0f, 1.0f, 2.0f, 2.0f, 1.0f, 2.0f};
+  real_t adjwgt2[8] = {1.0f, 0.5f, 1.0f, 2.0f, 0.5f, 2.0f};
+  real_t cellwgt[4] = {1, 1, 1, 1};
+  idx_t cellmap[4] = {-1, -1, -1, -1}, where[4] = {1, 1, 1, 1}, cmarker[4] = {};
+  real_t wgts[5] = {}, cadjwgt[4] = {};
+  idx_t mcounts[5] = {5, 5, 5, 5, 5};
+  FKeyVal cand[4];
+  PartitionCtrl ctrl;
+  Clique() {
+    g.nvtxs = 4;
+    g.xadj = xadj, g.adjncy = adjncy, g.adjwgt = adjwgt, g.adjwgt2 = adjwgt2, g.cellwgt = cellwgt;
+    ctrl.maxcellwgt = 10.0f;
+  }
+  // j also sees k: j's list becomes i, k, m.
+  void LinkJK() {
+    const idx_t x[] = {0, 2, 5, 7, 8}, a[] = {1, 2, 0, 2, 3, 0, 1, 1};
+    const real_t w[] = {2, 1, 2, 1, 2, 1, 1, 2}, w2[] = {1, 0.5f, 1, 0.5f, 2, 0.5f, 0.5f, 2};
+    std::copy(x, x + 5, xadj), std::copy(a, a + 8, adjncy);
+    std::copy(w, w + 8, adjwgt), std::copy(w2, w2 + 8, adjwgt2);
+  }
+  idx_t Find(real_t threshold, idx_t* nskipped) {
+    return FindMatchCandidates(threshold, ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where,
+                               cmarker, cadjwgt, cand, nskipped);
+  }
+  idx_t Select(int pass) {
+    return SelectMatch(ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where, cmarker, cadjwgt, cand, pass);
+  }
+};
+
+TEST(Matching, VariantOneScoresAndRatchets) {
+  Clique q;
+  q.ctrl.cflags = CFLAG_VARIANT1;
+  idx_t nskipped = 0;
+  ASSERT_EQ(q.Find(0.0f, &nskipped), 1);
+  EXPECT_EQ(nskipped, 1);  // k's 1.0 is below the raised threshold 1.6
+  EXPECT_EQ(q.cand[0].val, 1);
+  EXPECT_FLOAT_EQ(q.cand[0].key, 1.6f);
+  for (idx_t m : q.cmarker) EXPECT_EQ(m, 0);
+  EXPECT_EQ(q.Select(0), 1);
+  // With k shared, rest = 1.5 - 1.0 - 0.5 = 0: j keeps its full 2.0.
+  q.LinkJK();
+  nskipped = 0;
+  ASSERT_EQ(q.Find(0.0f, &nskipped), 1);
+  EXPECT_FLOAT_EQ(q.cand[0].key, 2.0f);
+}
+
+TEST(Matching, ChoiceRules) {
+  Clique q;  // variant 2: plain connection weights
+  EXPECT_EQ(q.Select(0), 1);
+  q.g.matchthreshold = 5.0f;  // everything skipped: wait for pass 1
+  EXPECT_EQ(q.Select(0), -2);
+  EXPECT_EQ(q.Select(1), 1);
+  q.g.matchthreshold = 0.0f;
+  q.cellwgt[0] = 10.0f;  // no room left
+  EXPECT_EQ(q.Select(1), -1);
+  q.cellwgt[0] = 1.0f;
+  q.cellwgt[1] = 9.5f;  // j too heavy: k is the only candidate
+  EXPECT_EQ(q.Select(0), 2);
+  q.cellwgt[1] = 1.0f;
+  q.cellmap[1] = 0, q.mcounts[1] = 0;  // j's group is full
+  EXPECT_EQ(q.Select(0), 2);
+
+  // Equal keys: the lighter one wins, equal weights flip a coin.
+  Clique t;
+  t.adjwgt[1] = 2.0f;
+  t.cellwgt[2] = 0.5f;
+  EXPECT_EQ(t.Select(0), 2);
+  t.cellwgt[2] = 1.0f;
+  std::vector<idx_t> seen;
+  for (idx_t seed = 0; seed < 40; seed++) {
+    InitRandom(seed);
+    const idx_t a = t.Select(0);
+    InitRandom(seed);
+    EXPECT_EQ(t.Select(0), a);
+    seen.push_back(a);
+  }
+  EXPECT_NE(std::count(seen.begin(), seen.end(), 1), 0);
+  EXPECT_NE(std::count(seen.begin(), seen.end(), 2), 0);
+}
+
+TEST(Matching, GroupsRespectLimits) {
+  PartitionCtrl ctrl;
+  ctrl.cmaxnet = 3, ctrl.maxcellwgt = 10.0f, ctrl.maxgroupsize = 5;
+  InitRandom(1);
+  // A net of four pins is above cmaxnet: only {0,1} connects cells.
+  HGraph* g = Build(4, {{0, 1, 2, 3}, {0, 1}});
+  Match_Edges(ctrl, g, std::vector<idx_t>(4, 1).data());
+  EXPECT_EQ(g->coarser->nvtxs, 3);
+  EXPECT_EQ(g->cellmap[0], g->cellmap[1]);
+  FreeChain(g);
+
+  // A ring of ten cells with two heavy ones; then a clique, with pairs only
+  // when maxgroupsize is 2.
+  Nets ring;
+  for (idx_t i = 0; i < 10; i++) ring.push_back({i, (i + 1) % 10});
+  std::vector<real_t> w(10, 1.0f);
+  w[0] = w[5] = 10.0f;
+  ctrl.cmaxnet = 50, ctrl.maxcellwgt = 3.0f;
+  for (idx_t seed = 0; seed < 5; seed++) {
+    InitRandom(seed);
+    g = Build(10, ring, {}, w);
+    Match_Edges(ctrl, g, std::vector<idx_t>(10, 1).data());
+    for (idx_t h : {0, 5}) EXPECT_EQ(g->mptr[g->cellmap[h] + 1] - g->mptr[g->cellmap[h]], 1);
+    for (idx_t c = 0; c < g->coarser->nvtxs; c++) {
+      if (c != g->cellmap[0] && c != g->cellmap[5]) {
+        EXPECT_LE(g->coarser->cellwgt[c], 3.0f);
+      }
+    }
+    FreeChain(g);
+  }
+  std::vector<idx_t> all(10), ones(10, 1);
+  for (idx_t i = 0; i < 10; i++) all[i] = i;
+  ctrl.maxcellwgt = 100.0f;
+  for (idx_t group : {2, 5}) {
+    ctrl.maxgroupsize = group;
+    InitRandom(group);
+    g = Build(10, {all});
+    Match_Edges(ctrl, g, ones.data());
+    idx_t largest = 0;
+    for (idx_t c = 0; c < g->coarser->nvtxs; c++) largest = std::max(largest, g->mptr[c + 1] - g->mptr[c]);
+    EXPECT_GE(largest, 2);
+    EXPECT_LE(largest, group);
+    FreeChain(g);
+  }
+}
+
+TEST(Contraction, MergesVanishesAndCarries) {
+  // Coarse cells: 0 = {0,6}, 1 = {1,7}, 2 = {2,8}, 3..5 alone.
+  HGraph* g = Build(9, {{0, 1, 5}, {7, 2, 4}, {1, 8}, {7, 2}, {0, 6}, {0, 3}, {6, 3}},
+                    {1, 1, 2, 3, 4, 1, 2}, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+  g->removedwgt = 1.5f;
+  g->cellmap = ax_imalloc(9, "test");
+  g->mptr = ax_imalloc(10, "test");
+  g->mind = ax_imalloc(9, "test");
+  const idx_t cellmap[] = {0, 1, 2, 3, 4, 5, 0, 1, 2};
+  std::copy(cellmap, cellmap + 9, g->cellmap);
+  MakeGroupLists(9, 6, g->cellmap, g->mptr, g->mind);
+  PartitionCtrl ctrl;
+  CreateCoarseHGraph(ctrl, g, 6);
+  const HGraph* c = g->coarser;
+  ASSERT_EQ(c->nnets, 4);
+  // Keys 502 {1,2}, 602 {0,3}, then the two nets of key 1703 kept apart.
+  EXPECT_EQ(g->netmap[2], 0);
+  EXPECT_EQ(g->netmap[3], 0);
+  EXPECT_FLOAT_EQ(c->netwgt[0], 5.0f);
+  EXPECT_EQ(g->netmap[5], 1);
+  EXPECT_EQ(g->netmap[6], 1);
+  EXPECT_FLOAT_EQ(c->netwgt[1], 3.0f);
+  EXPECT_EQ(g->netmap[4], -1);
+  EXPECT_EQ(std::min(g->netmap[0], g->netmap[1]), 2);
+  EXPECT_EQ(std::max(g->netmap[0], g->netmap[1]), 3);
+  EXPECT_FLOAT_EQ(c->removedwgt, 5.5f);
+  EXPECT_FLOAT_EQ(c->cellwgt[0], 1 + 7);
+  EXPECT_FLOAT_EQ(c->edgewgt[2], 0.5f);
+  EXPECT_FLOAT_EQ(c->edgewgt2[2], 0.25f);
+  // Coarse cell 0 lists the merged net {0,3} once and counts it once.
+  ASSERT_EQ(c->incptr[1], 2);
+  EXPECT_EQ(c->incind[0], g->netmap[0]);
+  EXPECT_EQ(c->incind[1], 1);
+  EXPECT_FLOAT_EQ(c->incwgt[0], 1 + 3);
+  FreeChain(g);
+}
+
+TEST(Contraction, CollapseSameHEdges) {
+  std::vector<idx_t> ptr{0, 3, 6, 8, 11}, ind{3, 1, 2, 2, 3, 1, 1, 2, 4, 1, 2};
+  const real_t w[] = {1, 2, 4, 1};
+  idx_t n, *rptr, *rind;
+  real_t* rw;
+  CollapseSameHEdges(4, ptr.data(), ind.data(), w, &n, &rptr, &rind, &rw);
+  EXPECT_EQ(ind, (std::vector<idx_t>{1, 2, 3, 1, 2, 3, 1, 2, 1, 2, 4}));
+  ASSERT_EQ(n, 3);  // keys 502, 1403, 1703
+  EXPECT_EQ(V(rptr, 4), (std::vector<idx_t>{0, 2, 5, 8}));
+  EXPECT_EQ(V(rind, 8), (std::vector<idx_t>{1, 2, 1, 2, 3, 1, 2, 4}));
+  EXPECT_EQ(V(rw, 3), (std::vector<real_t>{4, 3, 1}));
+  ax_free(&rptr, &rind);
+  ax_free(&rw);
+}
+
+TEST(Islands, SeparateAndCombine) {
+  // Cells 1 and 4 have no nets: new ids 0,5,1,2,4,3.
+  HGraph* g = Build(6, {{0, 2}, {3, 5}, {2, 3}}, {}, {10, 11, 12, 13, 14, 15});
+  g->where = ax_imalloc(6, "test");
+  for (idx_t i = 0; i < 6; i++) g->where[i] = 100 + i;
+  const std::vector<idx_t> netind(g->netind, g->netind + 6), incptr(g->incptr, g->incptr + 7),
+      incind(g->incind, g->incind + 6);
+  SeparateIslands(g);
+  EXPECT_EQ(g->nvtxs, 4);
+  EXPECT_EQ(g->nislands, 2);
+  EXPECT_EQ(V(g->islandmap, 6), (std::vector<idx_t>{0, 5, 1, 2, 4, 3}));
+  EXPECT_EQ(V(g->netind, 6), (std::vector<idx_t>{0, 1, 2, 3, 1, 2}));
+  EXPECT_EQ(V(g->incptr, 5), (std::vector<idx_t>{0, 1, 3, 5, 6}));
+  EXPECT_EQ(V(g->cellwgt, 6), (std::vector<real_t>{10, 12, 13, 15, 14, 11}));
+  EXPECT_EQ(V(g->where, 6), (std::vector<idx_t>{100, 102, 103, 105, 104, 101}));
+  CombineIslands(g);
+  EXPECT_EQ(g->nvtxs, 6);
+  EXPECT_EQ(g->nislands, 0);
+  EXPECT_EQ(V(g->netind, 6), netind);
+  EXPECT_EQ(V(g->incptr, 7), incptr);
+  EXPECT_EQ(V(g->incind, 6), incind);
+  EXPECT_EQ(V(g->cellwgt, 6), (std::vector<real_t>{10, 11, 12, 13, 14, 15}));
+  EXPECT_EQ(g->where[4], 104);
+  // A fixed cell without nets keeps its id.
+  g->nfixed = 2;
+  SeparateIslands(g);
+  EXPECT_EQ(V(g->islandmap, 6), (std::vector<idx_t>{0, 1, 2, 3, 5, 4}));
+  FreeChain(g);
+}
+
+TEST(Coarsen, SmallCasesAndProgressOutput) {
+  PartitionCtrl ctrl;
+  HGraph* g = Build(6, {{0, 1}, {1, 2, 3}, {4, 5}});
+  SetUpCtrl(ctrl, g, CTYPE_H1, 1);
+  ctrl.dbglvl = DBG_COARSEN;
+  ctrl.maxcellwgt = 10.0f;
+  HGraph* c = nullptr;
+  EXPECT_EQ(Printed([&] { c = Coarsen(ctrl, g); }),
+            "----------------------------------------------------------\n"
+            "[     6      3      3.000      0.000      3.000][    10.000]\n\n");
+  EXPECT_EQ(c, g);
+  EXPECT_EQ(g->coarser, nullptr);
+  // h1 alternates gfc1 and fc1; h12 follows the parity of curtrial.
+  EXPECT_EQ(ctrl.cflags, 3);
+  ctrl.dbglvl = 0;
+  Coarsen(ctrl, g);
+  EXPECT_EQ(ctrl.cflags, 2);
+  ctrl.ctype = CTYPE_H12, ctrl.cflags = 0;
+  std::vector<idx_t> flags;
+  for (ctrl.curtrial = 0; ctrl.curtrial < 5; ctrl.curtrial++) Coarsen(ctrl, g), flags.push_back(ctrl.cflags);
+  EXPECT_EQ(flags, (std::vector<idx_t>{1, 3, 2, 0, 1}));
+
+  // Every cell heavier than maxcellwgt: nothing merges, slow progress.
+  ctrl.coarsento = 2, ctrl.dbglvl = DBG_COARSEN, ctrl.maxcellwgt = 0.5f;
+  EXPECT_EQ(Printed([&] { c = Coarsen(ctrl, g); }),
+            "----------------------------------------------------------\n"
+            "[     6      3      3.000      0.000      3.000][     0.500]\n"
+            "[     6      3      3.000      0.000      3.000]\n"
+            "\nSlow progress in coarsening. Aborted at 6 nodes\n\n");
+  EXPECT_EQ(c->level, 1);
+  FreeChain(g);
+}
+
+TEST(Coarsen, InvariantsOnRealHypergraphsForEveryScheme) {
+  for (const char* name : {"ibm01.hgr", "ibm01.weight.hgr", "powersim.mtx.hgr"}) {
+    for (idx_t ctype = 1; ctype <= 11; ctype++) {
+      HGraph* g = Load(name);
+      if (!g) GTEST_SKIP() << "shared hypergraphs absent";
+      SCOPED_TRACE(std::string(name) + " ctype " + std::to_string(ctype));
+      PartitionCtrl ctrl;
+      SetUpCtrl(ctrl, g, ctype, 7 + ctype);
+      if (ctype == CTYPE_GFC1) g->nfixed = 8;  // fixed cells are never merged
+      HGraph* c = Coarsen(ctrl, g);
+      EXPECT_GT(c->level, 2);
+      CheckHierarchy(ctrl, g, c, ctrl.maxgroupsize);
+      FreeChain(g);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST(Coarsen, SameSeedSameLevelsAndIslandsComeBack) {
+  // A generated hypergraph with every tenth cell on no net, and 50 pairs on
+  // nets of their own that become islands once merged.
+  Nets nets;
+  for (idx_t k = 2000; k < 2100; k += 2) nets.push_back({k, k + 1});
+  InitRandom(3);
+  for (idx_t e = 0; e < 3000; e++) {
+    std::vector<idx_t> n;
+    for (idx_t k = 2 + RandomInRange(4); k > 0; k--) {
+      const idx_t c = RandomInRange(2000);
+      if (c % 10 && std::find(n.begin(), n.end(), c) == n.end()) n.push_back(c);
+    }
+    if (n.size() >= 2) nets.push_back(n);
+  }
+  std::vector<idx_t> degree(2100, 0);
+  for (const auto& n : nets)
+    for (idx_t c : n) degree[c]++;
+  const auto nislands = std::count(degree.begin(), degree.end(), 0);
+  ASSERT_GE(nislands, 200);
+  std::vector<std::vector<idx_t>> runs[2];
+  for (auto& run : runs) {
+    HGraph* g = Build(2100, nets);
+    const std::vector<idx_t> netind(g->netind, g->netind + g->netptr[g->nnets]);
+    PartitionCtrl ctrl;
+    SetUpCtrl(ctrl, g, CTYPE_H12, 11);
+    HGraph* c = Coarsen(ctrl, g);
+    CheckHierarchy(ctrl, g, c, 5);
+    EXPECT_EQ(g->nislands, nislands);
+    for (const HGraph* l = g; l; l = l->coarser) {
+      run.push_back({l->nvtxs, l->nnets});
+      run.push_back(V(l->netind, l->netptr[l->nnets]));
+      if (l->cellmap) run.push_back(V(l->cellmap, l->nvtxs));
+    }
+    CombineIslands(g);
+    EXPECT_EQ(g->nvtxs, 2100);
+    EXPECT_GT(g->coarser->nislands, 0);
+    EXPECT_EQ(V(g->netind, g->netptr[g->nnets]), netind);
+    FreeChain(g);
+  }
+  EXPECT_GT(runs[0].size(), 6u);
+  EXPECT_EQ(runs[0], runs[1]);
+}
+
+TEST(Coarsen, CCoarsenKeepsPartsApart) {
+  HGraph* g = Load("ibm01.hgr");
+  if (!g) GTEST_SKIP() << "shared hypergraphs absent";
+  PartitionCtrl ctrl;
+  SetUpCtrl(ctrl, g, CTYPE_FC1, 5);
+  const idx_t n = g->nvtxs;
+  std::vector<idx_t> part(n);
+  for (idx_t i = 0; i < n; i++) part[i] = RandomInRange(3) == 0;
+  g->where = ax_imalloc(n, "test");
+  std::copy(part.begin(), part.end(), g->where);
+  HGraph* c = CCoarsen(ctrl, g);
+  EXPECT_EQ(ctrl.maxgroupsize, 5);
+  CheckHierarchy(ctrl, g, c, 5);
+  ASSERT_GT(c->level, 2);
+  for (const HGraph* l = g; l != c; l = l->coarser) EXPECT_EQ(l->where, nullptr);
+  // Follow every input cell down the levels (islands of a level stop).
+  for (idx_t i = 0; i < n; i++) {
+    idx_t v = g->islandmap ? g->islandmap[i] : i;
+    const HGraph* l = g;
+    for (; l != c && v < l->nvtxs; l = l->coarser) v = l->cellmap[v];
+    if (l == c) {
+      ASSERT_EQ(c->where[v], part[i]) << i;
+    }
+  }
+  FreeChain(g);
+}
+
+TEST(FixedCells, CompressAndProject) {
+  // Cells 0 and 3 pre-assigned to part 0, cell 2 to part 1, none to part 2.
+  HGraph* g = Build(6, {{0, 1}, {3, 1}, {0, 3}, {1, 4, 5}, {2, 5}}, {1, 2, 4, 1, 1});
+  ax_free(&g->incptr, &g->incind);
+  ax_free(&g->incwgt, &g->edgewgt, &g->edgewgt2);
+  PartitionCtrl ctrl;
+  ctrl.nparts = 3;
+  const idx_t part0[] = {0, -1, 1, 0, -1, -1};
+  CompressFixedCells(ctrl, g, part0);
+  const HGraph* c = g->coarser;
+  ASSERT_EQ(c->nvtxs, 6);
+  EXPECT_EQ(V(c->cellwgt, 6), (std::vector<real_t>{2, 1, 0, 1, 1, 1}));
+  ASSERT_EQ(c->nnets, 3);  // {0,3} twice merged, {0} gone
+  EXPECT_FLOAT_EQ(c->removedwgt, 4.0f);
+  EXPECT_EQ(g->netmap[0], g->netmap[1]);
+  EXPECT_FLOAT_EQ(c->netwgt[g->netmap[0]], 3.0f);
+  EXPECT_EQ(std::count(c->netind, c->netind + c->netptr[3], 2), 0);
+  EXPECT_EQ(c->incptr, nullptr);
+  EXPECT_EQ(g->incptr, nullptr);
+
+  const idx_t cpart[] = {2, 0, 1, 1, 2, 0};
+  idx_t part[6];
+  ProjectFixedCells(ctrl, g, part, cpart);
+  EXPECT_EQ(V(part, 6), (std::vector<idx_t>{0, 2, 1, 0, 0, 1}));
+  // Two fixed cells in one part: the unnamed part takes the unused number.
+  const idx_t clash[] = {0, 0, 1, 2, 2, 2};
+  ProjectFixedCells(ctrl, g, part, clash);
+  EXPECT_EQ(V(part, 6), (std::vector<idx_t>{1, 0, 1, 1, 0, 0}));
+  FreeChain(g);
+
+  // No free cell: exactly nparts compressed cells.
+  g = Build(3, {{0, 1, 2}});
+  ctrl.nparts = 2;
+  const idx_t all[] = {0, 1, 0};
+  CompressFixedCells(ctrl, g, all);
+  EXPECT_EQ(g->coarser->nvtxs, 2);
+  EXPECT_EQ(g->coarser->nnets, 1);
+  FreeChain(g);
+}
+
+TEST(Measures, CutAndSumOfExternalDegrees) {
+  HGraph* g = Build(4, {{0, 1, 2}, {2, 3}, {1}, {0, 3}}, {2, 5, 7, 0.5f});
+  const idx_t where[] = {0, 1, 2, 2};
+  EXPECT_FLOAT_EQ(ComputeSOED(g, where), 6.0f + 1.0f);
+  EXPECT_FLOAT_EQ(ComputeCut(g, where), 2.0f + 0.5f);
+  const idx_t one[] = {4, 4, 4, 4};
+  EXPECT_FLOAT_EQ(ComputeSOED(g, one), 0.0f);
+  EXPECT_FLOAT_EQ(ComputeCut(g, one), 0.0f);
+  FreeChain(g);
+}

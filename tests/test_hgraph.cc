@@ -166,7 +166,7 @@ TEST(PartitionCtrl, TimersRunOnlyUnderTheTimingBit) {
   c.timers.t[TIMER_COARSEN] = 0.0;
   StartTimer(c, TIMER_COARSEN);
   volatile double x = 0;
-  for (int i = 0; i < 2000000; i++) x += i;
+  for (int i = 0; i < 2000000; i++) x = x + i;
   StopTimer(c, TIMER_COARSEN);
   EXPECT_GE(c.timers.t[TIMER_COARSEN], 0.0);
 }

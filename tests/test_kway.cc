@@ -1,2 +1,517 @@
-// placeholder, being written
+// Tests of the direct k-way scheme: the k-way work area and the greedy
+// refinement, the pairwise refinement, the final k-way refinement and the
+// multilevel k-way driver.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "coarsen/coarsen.h"
+#include "kway/kway.h"
+#include "programs/cli.h"
+#include "support/support.h"
+#include "testutil.h"
+
+namespace veldan {
+namespace {
+
+struct Nets {
+  idx_t nvtxs = 0;
+  std::vector<idx_t> netptr{0}, netind;
+  std::vector<real_t> netwgt, cellwgt;
+  void Add(std::vector<idx_t> pins, real_t w) {
+    netind.insert(netind.end(), pins.begin(), pins.end());
+    netptr.push_back(static_cast<idx_t>(netind.size()));
+    netwgt.push_back(w);
+  }
+  idx_t nnets() const { return static_cast<idx_t>(netwgt.size()); }
+};
+
+// Nets of 2 to maxsize pins near a random centre (local structure for the
+// refinement to find); every 50th net is large; a few end with one pin.
+Nets Generate(unsigned seed, idx_t nvtxs, idx_t nnets, idx_t maxsize, bool weighted) {
+  std::mt19937 rng(seed);
+  Nets h;
+  h.nvtxs = nvtxs;
+  for (idx_t i = 0; i < nvtxs; ++i)
+    h.cellwgt.push_back(weighted ? static_cast<real_t>(1 + rng() % 4) : 1.0f);
+  for (idx_t e = 0; e < nnets; ++e) {
+    const idx_t size = (e % 50 == 49) ? 3 * maxsize : 2 + rng() % (maxsize - 1);
+    const idx_t centre = rng() % nvtxs;
+    std::vector<idx_t> pins;
+    for (idx_t k = 0; k < size; ++k) {
+      const idx_t v = (centre + static_cast<idx_t>(rng() % (4 * size))) % nvtxs;
+      if (std::find(pins.begin(), pins.end(), v) == pins.end()) pins.push_back(v);
+    }
+    h.Add(pins, weighted ? static_cast<real_t>(1 + rng() % 3) : 1.0f);
+  }
+  return h;
+}
+
+HGraph* Level(const Nets& h) {
+  HGraph* g = SetUpHGraph(h.nvtxs, h.nnets(), 1, h.cellwgt.data(), h.netwgt.data(),
+                          h.netptr.data(), h.netind.data());
+  PartitionCtrl ctrl;
+  CreateIncidentHGraph(ctrl, g);
+  g->nfixed = 0;
+  return g;
+}
+
+PartitionCtrl KCtrl(idx_t nparts, idx_t otype, real_t ubfactor, idx_t rmaxnet) {
+  PartitionCtrl ctrl;
+  ctrl.ptype = PTYPE_KWAY;
+  ctrl.nparts = nparts;
+  ctrl.otype = otype;
+  ctrl.ubfactor = ubfactor;
+  ctrl.rmaxnet = rmaxnet;
+  ctrl.rtype = RTYPE_KRANDOM;
+  return ctrl;
+}
+
+// A random start partition balanced by cell count.
+void RandomStart(const HGraph* g, idx_t nparts, unsigned seed, idx_t* where) {
+  std::vector<idx_t> perm(g->nvtxs);
+  for (idx_t i = 0; i < g->nvtxs; ++i) perm[i] = i;
+  std::shuffle(perm.begin(), perm.end(), std::mt19937(seed));
+  for (idx_t i = 0; i < g->nvtxs; ++i) where[perm[i]] = i % nparts;
+}
+
+std::vector<double> PartWeights(const HGraph* g, idx_t nparts, const idx_t* where) {
+  std::vector<double> w(nparts, 0.0);
+  for (idx_t i = 0; i < g->nvtxs; ++i) w[where[i]] += g->cellwgt[i];
+  return w;
+}
+
+// Cut over the nets of at most rmaxnet pins.
+double CountedCut(const HGraph* g, const idx_t* where, idx_t rmaxnet) {
+  double cut = 0;
+  for (idx_t e = 0; e < g->nnets; ++e) {
+    if (NetSize(g, e) > rmaxnet) continue;
+    for (idx_t j = g->netptr[e] + 1; j < g->netptr[e + 1]; ++j)
+      if (where[g->netind[j]] != where[g->netind[g->netptr[e]]]) {
+        cut += g->netwgt[e];
+        break;
+      }
+  }
+  return cut;
+}
+
+// The net and cell records in an order-free form: (net, -2, part, count),
+// (cell, -1, iwgt, swgt) and (cell, part, uncutwgt, congain). Affinity is
+// left out: it only breaks ties, and the update keeps it for nets whose
+// counts stay at 2 or more.
+using Record = std::tuple<idx_t, idx_t, double, double>;
+std::vector<Record> Records(const HGraph* g) {
+  std::vector<Record> out;
+  for (idx_t e = 0; e < g->nnets; ++e) {
+    out.emplace_back(e, -3, g->nrinfo[e].nspan, 0);
+    for (idx_t i = 0; i < g->nrinfo[e].nspan; ++i)
+      out.emplace_back(e, -2, g->nrinfo[e].pcounts[i].part, g->nrinfo[e].pcounts[i].count);
+  }
+  for (idx_t c = 0; c < g->nvtxs; ++c) {
+    const CellRInfo& r = g->crinfo[c];
+    out.emplace_back(c + g->nnets, -1, r.iwgt, r.swgt);
+    for (idx_t d = 0; d < r.ndegrees; ++d)
+      out.emplace_back(c + g->nnets, r.degrees[d].part, r.degrees[d].uncutwgt,
+                       r.degrees[d].congain);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Runs RefineKway_Random from a balanced random start and checks what the
+// refinement claims about its result.
+void CheckRandomRefinement(HGraph* g, idx_t nparts, idx_t otype, unsigned seed,
+                           idx_t rmaxnet) {
+  SCOPED_TRACE("nparts " + std::to_string(nparts) + " otype " +
+               std::to_string(otype) + " seed " + std::to_string(seed));
+  PartitionCtrl ctrl = KCtrl(nparts, otype, 1.05f, rmaxnet);
+  AllocateKwayRefinementMemory(ctrl, g);
+  RandomStart(g, nparts, seed, g->where);
+  const std::vector<double> start = PartWeights(g, nparts, g->where);
+  const double cut0 = CountedCut(g, g->where, rmaxnet);
+  const double km0 = ComputeSOED(g, g->where) - ComputeCut(g, g->where);
+  double total = 0;
+  for (double w : start) total += w;
+
+  InitRandom(seed);
+  RefineKway_Random(ctrl, g, 10);
+
+  const double cut = CountedCut(g, g->where, rmaxnet), tol = 1e-4 * (1 + cut0);
+  EXPECT_NEAR(cut, g->mincut, tol);
+  EXPECT_EQ(otype == OTYPE_CUT ? g->mincut : g->soed, g->objval);
+  if (rmaxnet >= g->nvtxs) {  // every net counted
+    EXPECT_NEAR(ComputeCut(g, g->where), g->mincut, tol);
+    EXPECT_NEAR(ComputeSOED(g, g->where), g->soed, 2 * tol);
+    // No move raises the objective's own measure: the cut, or the summed
+    // (span - 1) x weight.
+    if (otype == OTYPE_CUT) {
+      EXPECT_LE(cut, cut0 + tol);
+    } else {
+      EXPECT_LE(g->soed - g->mincut, km0 + tol);
+    }
+  }
+  const std::vector<double> fresh = PartWeights(g, nparts, g->where);
+  for (idx_t k = 0; k < nparts; ++k) {
+    EXPECT_NEAR(fresh[k], g->kpwgts[k], 1e-3);
+    // A part grows only by moves that keep it within the bound.
+    EXPECT_LE(fresh[k], std::max(start[k], total * 1.05 / nparts) + 1e-3);
+  }
+  const std::vector<Record> kept = Records(g);
+  ComputeKwayPartitionParams(ctrl, g);
+  EXPECT_TRUE(kept == Records(g)) << "records kept by the moves differ from a rebuild";
+  FreeHGraphWork(g);
+}
+
+// The worked example: cell c (numbered last) in part 0 with nets {c,a} of
+// weight 1, {c,b,d} of weight 2 and {c,x} of weight 1; a in part 1, b and x
+// in part 0, d in part 2. The other cells are fixed (nfixed 4).
+constexpr idx_t kA = 0, kB = 1, kD = 2, kX = 3, kC = 4;
+
+HGraph* WorkedExample(PartitionCtrl& ctrl, bool with_cx, bool with_large) {
+  Nets h;
+  h.nvtxs = 5;
+  h.cellwgt.assign(5, 1.0f);
+  h.Add({kC, kA}, 1.0f);
+  h.Add({kC, kB, kD}, 2.0f);
+  if (with_cx) h.Add({kC, kX}, 1.0f);
+  if (with_large) h.Add({kC, kB, kX, kA}, 3.0f);  // ignored under rmaxnet 3
+  HGraph* g = Level(h);
+  g->nfixed = 4;
+  AllocateKwayRefinementMemory(ctrl, g);
+  const idx_t where[5] = {1, 0, 2, 0, 0};
+  std::copy(where, where + 5, g->where);
+  ComputeKwayPartitionParams(ctrl, g);
+  return g;
+}
+
+TEST(KwayCellRule, WorkedExample) {
+  PartitionCtrl ctrl = KCtrl(3, OTYPE_CUT, 10.0f, 50);
+  HGraph* g = WorkedExample(ctrl, true, false);
+  const CellRInfo& r = g->crinfo[kC];
+  EXPECT_EQ(1.0f, r.iwgt);
+  EXPECT_EQ(1.0f, r.swgt);
+  ASSERT_EQ(2, r.ndegrees);
+  EXPECT_EQ(1, r.degrees[0].part);
+  EXPECT_EQ(1.0f, r.degrees[0].uncutwgt);
+  EXPECT_EQ(0, r.degrees[0].affinity);
+  EXPECT_EQ(-2.0f, r.degrees[0].congain);
+  EXPECT_EQ(2, r.degrees[1].part);
+  EXPECT_EQ(0.0f, r.degrees[1].uncutwgt);
+  EXPECT_EQ(-1, r.degrees[1].affinity);
+  EXPECT_EQ(-1.0f, r.degrees[1].congain);
+  EXPECT_EQ(3.0f, g->mincut);
+  EXPECT_EQ(6.0f, g->soed);
+  // Zero cut gain with a negative congain: c stays under either objective.
+  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED}) {
+    ctrl.otype = otype;
+    RefineKway_Random(ctrl, g, 10);
+    EXPECT_EQ(0, g->where[kC]);
+  }
+  FreeHGraph(&g, 1);
+
+  // An ignored net lowers every congain of c by its weight.
+  ctrl.rmaxnet = 3;
+  g = WorkedExample(ctrl, true, true);
+  EXPECT_EQ(-1, g->nrinfo[3].nspan);
+  EXPECT_EQ(-5.0f, g->crinfo[kC].degrees[0].congain);
+  EXPECT_EQ(-4.0f, g->crinfo[kC].degrees[1].congain);
+  FreeHGraph(&g, 1);
+
+  // Without {c,x}: c leaves part 0, {c,a} leaves the cut and {c,b,d} goes
+  // from span 2 to 3, so the cut falls by 1 and the soed stays at 6.
+  ctrl.rmaxnet = 50;
+  ctrl.otype = OTYPE_CUT;
+  ctrl.dbglvl = DBG_MOVES;
+  g = WorkedExample(ctrl, false, false);
+  testing::internal::CaptureStdout();
+  RefineKway_Random(ctrl, g, 10);
+  EXPECT_EQ("\tMoving      4[  2] (  0 ->   1) [  0.00   1.00     -1.000      0]"
+            "      2.000      6.000\n",
+            testing::internal::GetCapturedStdout());
+  EXPECT_EQ(2.0f, g->mincut);
+  EXPECT_EQ(6.0f, g->soed);
+  FreeHGraph(&g, 1);
+}
+
+TEST(KwayCellRule, WeightBoundAndSinglePinNets) {
+  // One net of weight 2 on cells 0 (part 0) and 1 (part 1), cells 2 to 4 of
+  // part 0 on no net; cell 0 also has a net of its own, which no move cuts
+  // and which must not hold it back. Bound 2.5 under ubfactor 1: part 0
+  // (weight 4) cannot take cell 1, so cell 0 goes to part 1.
+  Nets h;
+  h.nvtxs = 5;
+  h.cellwgt.assign(5, 1.0f);
+  h.Add({0, 1}, 2.0f);
+  h.Add({0}, 5.0f);
+  const idx_t start[5] = {0, 1, 0, 0, 0};
+  for (int heavy = 0; heavy < 2; ++heavy) {
+    // Heavy: cells 0 and 1 weigh 3, the bound is 4.5 and either move would
+    // lift its target to 6: nothing moves.
+    if (heavy) h.cellwgt[0] = h.cellwgt[1] = 3.0f;
+    HGraph* g = Level(h);
+    PartitionCtrl ctrl = KCtrl(2, OTYPE_CUT, 1.0f, 50);
+    AllocateKwayRefinementMemory(ctrl, g);
+    std::copy(start, start + 5, g->where);
+    RefineKway_Random(ctrl, g, 10);
+    EXPECT_EQ(heavy ? 0 : 1, g->where[0]);
+    EXPECT_EQ(1, g->where[1]);
+    EXPECT_EQ(heavy ? 2.0f : 0.0f, g->mincut);
+    EXPECT_EQ(heavy ? 4.0f : 0.0f, g->soed);
+    FreeHGraph(&g, 1);
+  }
+}
+
+TEST(KwayCellRule, BalanceTieNeedsAStrictlyNarrowingGap) {
+  // Movable cell 4 of part 0 on nets {4,0} (0 in part 1) and {4,1} (1 in
+  // part 0): zero cut gain, zero congain, zero affinity. It moves only when
+  // part 0 is heavier than part 1 by more than its weight.
+  Nets h;
+  h.nvtxs = 5;
+  h.cellwgt.assign(5, 1.0f);
+  h.Add({4, 0}, 1.0f);
+  h.Add({4, 1}, 1.0f);
+  for (idx_t part3 : {1, 0}) {  // gap 3 - 2 = 1 (stays), then 4 - 1 = 3
+    HGraph* g = Level(h);
+    g->nfixed = 4;
+    PartitionCtrl ctrl = KCtrl(2, OTYPE_CUT, 10.0f, 50);
+    AllocateKwayRefinementMemory(ctrl, g);
+    const idx_t where[5] = {1, 0, 0, part3, 0};
+    std::copy(where, where + 5, g->where);
+    RefineKway_Random(ctrl, g, 10);
+    EXPECT_EQ(part3 == 0 ? 1 : 0, g->where[4]);
+    EXPECT_EQ(1.0f, g->mincut);
+    FreeHGraph(&g, 1);
+  }
+}
+
+TEST(KwayRefineRandom, GeneratedInputsBothObjectives) {
+  for (unsigned seed = 0; seed < 10; ++seed) {
+    HGraph* g = Level(Generate(seed, 300 + 40 * seed, 500, 7, seed % 2 == 1));
+    for (idx_t nparts : {2, 3, 5, 8})
+      for (idx_t otype : {OTYPE_CUT, OTYPE_SOED})
+        CheckRandomRefinement(g, nparts, otype, seed, g->nvtxs);
+    CheckRandomRefinement(g, 4, OTYPE_CUT, seed, 6);  // large nets ignored
+    FreeHGraph(&g, 1);
+  }
+}
+
+TEST(KwayRefineRandom, RealLevelsOfIbm01) {
+  const std::string path = std::string(VELDAN_SHARED_DIR) + "/data/hgr/ibm01.hgr";
+  if (!veldan_test::FileExists(path)) GTEST_SKIP() << "shared hypergraphs absent";
+  HGraph* file = ReadHGraph(path.c_str());
+  HGraph* g = SetUpHGraph(file->nvtxs, file->nnets, 1, file->cellwgt, file->netwgt,
+                          file->netptr, file->netind);
+  FreeHGraph(&file, 1);
+  PartitionCtrl ctrl = KCtrl(4, OTYPE_CUT, 1.05f, 50);
+  CreateIncidentHGraph(ctrl, g);
+  g->nfixed = 0;
+  CheckRandomRefinement(g, 4, OTYPE_SOED, 1, g->nvtxs);
+
+  // The coarse levels the k-way driver builds.
+  ctrl.coarsento = KwayCoarsenTo(g->nvtxs, 4);
+  ctrl.cmaxnet = 50;
+  ApplyCTypeTable(ctrl, CTYPE_GFC1);
+  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
+  InitRandom(5);
+  Coarsen(ctrl, g);
+  int levels = 0;
+  for (HGraph* lv = g->coarser; lv != nullptr; lv = lv->coarser, ++levels)
+    CheckRandomRefinement(lv, 5, levels % 2 ? OTYPE_SOED : OTYPE_CUT, 20 + levels,
+                          lv->nvtxs);
+  EXPECT_GE(levels, 2);
+  while (g->coarser != nullptr) {
+    HGraph* next = g->coarser->coarser;
+    FreeHGraph(&g->coarser, 1);
+    g->coarser = next;
+  }
+  FreeHGraph(&g, 1);
+}
+
+TEST(KwayPairwise, RestoresStateAndKeepsPartsWithinBound) {
+  HGraph* g = Level(Generate(42, 600, 900, 6, true));
+  for (idx_t nparts : {2, 4})
+    for (idx_t rtype : {RTYPE_KPFAST, RTYPE_KPMODERATE, RTYPE_KPSLOW}) {
+      SCOPED_TRACE("nparts " + std::to_string(nparts) + " rtype " + std::to_string(rtype));
+      PartitionCtrl ctrl = KCtrl(nparts, OTYPE_CUT, 1.05f, g->nvtxs);
+      ctrl.rtype = rtype;
+      AllocateKwayRefinementMemory(ctrl, g);
+      idx_t* where = g->where;
+      RandomStart(g, nparts, 7 * rtype + nparts, where);
+      const std::vector<double> start = PartWeights(g, nparts, where);
+      const double cut0 = ComputeCut(g, where);
+      double total = 0;
+      for (double w : start) total += w;
+
+      InitRandom(9);
+      RefineKway(ctrl, g);
+
+      EXPECT_EQ(1.05f, ctrl.ubfactor);
+      EXPECT_EQ(where, g->where);
+      EXPECT_EQ(nullptr, g->gain);
+      for (idx_t* nd : g->ndeg) EXPECT_EQ(nullptr, nd);
+      const double cut = ComputeCut(g, where);
+      EXPECT_NEAR(cut, g->mincut, 1e-3);
+      EXPECT_LT(cut, cut0);  // never above, and a random start leaves much to gain
+      const std::vector<double> fresh = PartWeights(g, nparts, where);
+      for (idx_t k = 0; k < nparts; ++k)
+        EXPECT_LE(fresh[k], std::max(start[k], total * 1.05 / nparts) + 1e-3);
+      FreeHGraphWork(g);
+    }
+  FreeHGraph(&g, 1);
+}
+
+TEST(KwayMeasures, BalanceCoarsenToAndMaxCellWeight) {
+  Nets h;
+  h.nvtxs = 4;
+  h.cellwgt = {30, 20, 25, 25};
+  h.Add({0, 1}, 1.0f);
+  HGraph* g = Level(h);
+  PartitionCtrl ctrl = KCtrl(4, OTYPE_CUT, 1.05f, 50);
+  const idx_t spread[4] = {0, 1, 2, 3}, one[4] = {2, 2, 2, 2};
+  EXPECT_FLOAT_EQ(1.2f, ComputeBalanceKway(ctrl, g, spread));
+  EXPECT_FLOAT_EQ(4.0f, ComputeBalanceKway(ctrl, g, one));
+  FreeHGraph(&g, 1);
+
+  EXPECT_EQ(800, KwayCoarsenTo(10000, 4));
+  EXPECT_EQ(252, KwayCoarsenTo(1000, 4));
+  EXPECT_EQ(99, KwayCoarsenTo(100, 8));
+  EXPECT_EQ(0, KwayCoarsenTo(1, 2));
+
+  // Coarsento 10, nine cells of weight 1 and one of 100: the heavy bound is
+  // 2 x 109 / 10, so the heavy cell is set aside and 2 x 9 / 9 remains.
+  std::vector<real_t> w(9, 1.0f);
+  w.push_back(100.0f);
+  ctrl.coarsento = 10;
+  EXPECT_FLOAT_EQ(2.0f, ComputeMaxCellWeight(ctrl, 10, w.data()));
+  EXPECT_EQ(1, ctrl.hasheavy);
+}
+
+TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
+  for (unsigned seed = 0; seed < 4; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    HGraph* g = Level(Generate(100 + seed, 800, 1200, 6, seed % 2 == 0));
+    const idx_t nparts = 3 + seed;
+    // The control record as the recursive bisection leaves it.
+    PartitionCtrl ctrl = KCtrl(nparts, 0, 0.05f, 50);
+    ctrl.ptype = PTYPE_RB;
+    ctrl.rtype = RTYPE_FAST;
+    ctrl.coarsento = 28;
+    ctrl.cmaxnet = 50;
+    ApplyCTypeTable(ctrl, CTYPE_GFC1);
+    ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
+    // Seeds 2 and 3: the first nparts cells are fixed in parts 0 to k-1.
+    g->nfixed = (seed >= 2) ? nparts : 0;
+    std::vector<idx_t> part(g->nvtxs);
+    RandomStart(g, nparts, seed, part.data());
+    for (idx_t k = 0; k < g->nfixed; ++k) part[k] = k;
+    const std::vector<double> start = PartWeights(g, nparts, part.data());
+    const double heaviest = *std::max_element(start.begin(), start.end());
+    const real_t cut0 = g->mincut = ComputeCut(g, part.data());
+
+    InitRandom(seed);
+    PerformFinalKwayRefine(ctrl, g, part.data());
+
+    EXPECT_NEAR(ComputeCut(g, part.data()), g->mincut, 1e-3);
+    // Equal part weights let no part grow, so nothing moves.
+    if (seed % 2 == 1 && g->nvtxs % nparts == 0) {
+      EXPECT_EQ(cut0, g->mincut);
+    } else {
+      EXPECT_LT(g->mincut, cut0);
+    }
+    for (double w : PartWeights(g, nparts, part.data())) EXPECT_LE(w, heaviest + 1e-3);
+    for (idx_t k = 0; k < g->nfixed; ++k) EXPECT_EQ(k, part[k]);
+    EXPECT_EQ(nullptr, g->where);
+    EXPECT_EQ(nullptr, g->crinfo);
+    EXPECT_EQ(RTYPE_FAST, ctrl.rtype);
+    EXPECT_EQ(50, ctrl.rmaxnet);
+    FreeHGraph(&g, 1);
+  }
+}
+
+// KwayPartition with the driver's defaults except the fields set.
+struct KwayRun {
+  idx_t otype = -1, rtype = -1, nruns = 2, fixed = 0, seed = 7, nparts = 4;
+  real_t ufactor = 5.0f, result = 0;
+  std::vector<idx_t> part;
+  void Run(const Nets& h) {
+    part.resize(h.nvtxs, 0);
+    result = KwayPartition(h.nvtxs, h.nnets(), h.cellwgt.data(), h.netptr.data(),
+                           h.netind.data(), h.netwgt.data(), ufactor, otype, -1,
+                           rtype, nruns, -1, -1, -1, fixed, seed, 0, nparts,
+                           part.data());
+  }
+};
+
+TEST(KwayPartitionEndToEnd, PartsBalanceObjectiveAndDeterminism) {
+  const Nets h = Generate(5, 1500, 1800, 6, false);
+  HGraph* g = Level(h);
+  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED})
+    for (idx_t rtype : {RTYPE_KRANDOM, RTYPE_KPMODERATE}) {
+      SCOPED_TRACE("otype " + std::to_string(otype) + " rtype " + std::to_string(rtype));
+      KwayRun run, again;
+      run.otype = again.otype = otype;
+      run.rtype = again.rtype = rtype;
+      run.Run(h);
+      for (idx_t p : run.part) ASSERT_TRUE(p >= 0 && p < run.nparts);
+      PartitionCtrl ctrl = KCtrl(run.nparts, otype, 1.05f, 50);
+      EXPECT_LE(ComputeBalanceKway(ctrl, g, run.part.data()), 1.05f + 1e-4f);
+      // The result is the objective of the partition, over all nets.
+      const real_t value = (otype == OTYPE_CUT) ? ComputeCut(g, run.part.data())
+                                                : ComputeSOED(g, run.part.data());
+      EXPECT_NEAR(value, run.result, 1e-3 * value);
+      again.Run(h);
+      EXPECT_EQ(run.part, again.part);
+    }
+  FreeHGraph(&g, 1);
+}
+
+TEST(KwayPartitionEndToEnd, PreassignedCellsStayInTheirParts) {
+  const Nets h = Generate(8, 1500, 1800, 6, true);
+  std::mt19937 rng(3);
+  for (idx_t nparts : {3, 5}) {
+    KwayRun run;
+    run.nparts = nparts;
+    run.fixed = 1;
+    run.part.assign(h.nvtxs, -1);
+    // About one cell in twelve pre-assigned; the last part gets none.
+    for (idx_t i = 0; i < h.nvtxs; ++i)
+      if (rng() % 12 == 0) run.part[i] = rng() % (nparts - 1);
+    const std::vector<idx_t> pre = run.part;
+    run.Run(h);
+    for (idx_t i = 0; i < h.nvtxs; ++i) {
+      ASSERT_TRUE(run.part[i] >= 0 && run.part[i] < nparts);
+      if (pre[i] != -1) {
+        ASSERT_EQ(pre[i], run.part[i]) << "cell " << i;
+      }
+    }
+  }
+}
+
+TEST(KwayPartitionEndToEnd, ParameterErrors) {
+  const Nets h = Generate(2, 40, 50, 4, false);
+  KwayRun bad[4];
+  bad[0].nparts = 1;
+  bad[1].ufactor = 0.5f;
+  bad[2].rtype = RTYPE_FAST;
+  bad[3].otype = 3;
+  const char* msg[4] = {"Nparts should be at least 2\\.", "UBfactor should be greater than 1\\.",
+                        "Invalid rtype parameter of 1", "Invalid objtype parameter of 3"};
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EXIT(bad[i].Run(h), testing::KilledBySignal(SIGABRT), msg[i]);
+
+  HGraph* g = Level(h);
+  PartitionCtrl ctrl = KCtrl(2, OTYPE_CUT, 1.05f, 50);
+  ctrl.rtype = 9;
+  EXPECT_EXIT(RefineKway(ctrl, g), testing::ExitedWithCode(254),
+              "Unknown refinement type: 9");
+  FreeHGraph(&g, 1);
+}
+
+}  // namespace
+}  // namespace veldan

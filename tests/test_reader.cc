@@ -1,2 +1,311 @@
-// placeholder, being written
+// The hypergraph file reader: every message end to end against the binary,
+// and the arrays of accepted files through direct calls.
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "programs/cli.h"
+#include "support/memory.h"
+#include "tests/testutil.h"
+
+namespace {
+
+using veldan::HGraph;
+using veldan::idx_t;
+using veldan::real_t;
+using veldan_test::RunResult;
+using veldan_test::TempDir;
+
+// Runs the built program (the name Run is taken inside test bodies).
+RunResult Exec(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+               const std::string& argv0 = "") {
+  return veldan_test::Run(args, env, argv0);
+}
+
+class ReaderTest : public ::testing::Test {
+ protected:
+  // Writes the text as g.hgr and runs the program on it with two parts.
+  RunResult RunOn(const std::string& text, const std::vector<std::string>& env = {}) {
+    path_ = dir_.Write("g.hgr", text);
+    return Exec({path_, "2"}, env);
+  }
+  // The run ended through the error exit with exactly this message.
+  void ExpectError(const RunResult& r, const std::string& message) {
+    EXPECT_EQ(r.exit_code, 254);
+    EXPECT_EQ(r.err, message + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+  // Reads the text in-process.
+  HGraph* Read(const std::string& text) {
+    path_ = dir_.Write("g.hgr", text);
+    return veldan::ReadHGraph(path_.c_str());
+  }
+  static std::vector<idx_t> Ptr(const HGraph* g) {
+    return std::vector<idx_t>(g->netptr, g->netptr + g->nnets + 1);
+  }
+  static std::vector<idx_t> Ind(const HGraph* g) {
+    return std::vector<idx_t>(g->netind, g->netind + g->netptr[g->nnets]);
+  }
+
+  TempDir dir_;
+  // Every file of a test is written here, so messages can name it up front.
+  std::string path_ = dir_.path() + "/g.hgr";
+};
+
+// ---- messages of the specified failures ------------------------------------
+
+TEST_F(ReaderTest, MissingFileOrDirectory) {
+  const std::string missing = dir_.path() + "/none.hgr";
+  ExpectError(Exec({missing, "2"}), "Hypergraph file " + missing + " does not exist!\n");
+  ExpectError(Exec({dir_.path(), "2"}), "Hypergraph file " + dir_.path() + " does not exist!\n");
+}
+
+TEST_F(ReaderTest, HeaderChecks) {
+  ExpectError(RunOn("1 1\n1\n"), "Cannot partition graph with 1 cells\n");
+  ExpectError(RunOn("1 -3\n1\n"), "Cannot partition graph with -3 cells\n");
+  ExpectError(RunOn("1 4 100\n1 2\n"), "Cannot read this type of file format!");
+  ExpectError(RunOn("1 4 -1\n1 2\n"), "Cannot read this type of file format!");
+}
+
+TEST_F(ReaderTest, PrematureEnd) {
+  const auto message = [&] { return "Premature end of input file: file: " + path_ + "\n"; };
+  // Too few net lines.
+  auto r = RunOn("3 4\n1 2\n3 4\n");
+  ExpectError(r, message());
+  // A blank line between two net lines ends the input.
+  r = RunOn("2 4\n1 2\n\n3 4\n");
+  ExpectError(r, message());
+  // A file of comments only has no header.
+  r = RunOn("% nothing here\n");
+  ExpectError(r, message());
+  // Missing cell-weight lines.
+  r = RunOn("1 3 10\n1 2\n1\n2\n");
+  ExpectError(r, message());
+  // An empty file.
+  r = RunOn("");
+  ExpectError(r, message());
+}
+
+TEST_F(ReaderTest, NetLineMessages) {
+  // A weighted net line that is empty after stripping (blanks and a tab).
+  ExpectError(RunOn("2 4 1\n1 1 2\n \t \n"), "The line for net 2 is empty.\n");
+  // The earlier net holds many pins: the first pass must not count the
+  // empty line as minus one pin, or the second pass would run out of room
+  // and report an internal failure instead.
+  ExpectError(RunOn("2 4 1\n1 1 2 3 4\n   \n"), "The line for net 2 is empty.\n");
+  ExpectError(RunOn("1 4 1\n7\n"), "Empty Hyperedge # 1\n");
+  ExpectError(RunOn("2 4\n1 2\n  \t\n"), "Empty Hyperedge # 2\n");
+  ExpectError(RunOn("1 4 1\nx 1 2\n"), "Failed to read the weight for net 1\n");
+  // Positions count from 0 with the weight included.
+  ExpectError(RunOn("1 4 1\n1 2 abc\n"), "Failed to read the 2th cell for net 1\n");
+  ExpectError(RunOn("2 4\n1 2\n3 -\n"), "Failed to read the 1th cell for net 2\n");
+  // A "%" after leading blanks is not a comment.
+  ExpectError(RunOn("1 4\n  % 1 2\n"), "Failed to read the 0th cell for net 1\n");
+  // A line holding only a carriage return is not blank.
+  ExpectError(RunOn("1 4\n\r\n"), "Failed to read the 0th cell for net 1\n");
+}
+
+TEST_F(ReaderTest, CellNumberOutOfRange) {
+  ExpectError(RunOn("1 7\n1 0\n"), "Cell number: 0 read for net 1 is wrong.\n");
+  ExpectError(RunOn("2 7\n1 2\n3 8\n"), "Cell number: 8 read for net 2 is wrong.\n");
+  ExpectError(RunOn("1 7\n-2 1\n"), "Cell number: -2 read for net 1 is wrong.\n");
+  // A number beyond the 64-bit range saturates rather than wrapping.
+  ExpectError(RunOn("1 7\n1 99999999999999999999999\n"),
+              "Cell number: 9223372036854775807 read for net 1 is wrong.\n");
+}
+
+TEST_F(ReaderTest, NconWithoutCellWeightsPrintsBlock) {
+  const RunResult r = RunOn("1 4 1 2\n1 1 2\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "------------------------------------------------------------------------------\n"
+            "***  I detected an error in your input file  ***\n\n"
+            "You specified ncon=2, but the fmt parameter does not specify vertex weights\n"
+            "Make sure that the fmt parameter is set to either 10 or 11.\n"
+            "------------------------------------------------------------------------------\n");
+}
+
+TEST_F(ReaderTest, CellWeightMessages) {
+  ExpectError(RunOn("1 3 10 2\n1 2\n1 1\n  5\t\n1 1\n"),
+              "Not sufficient number of weights are provided for cell 2 <input line: 5>, 1\n");
+  ExpectError(RunOn("1 3 10 2\n1 2\n1 1\n\t \n1 1\n"),
+              "Not sufficient number of weights are provided for cell 2 <input line: >, 0\n");
+  ExpectError(RunOn("1 3 10 2\n1 2\n1 z\n1 1\n1 1\n"),
+              "Failed to read the 1th weight for cell 1\n");
+}
+
+// ---- checks of our own --------------------------------------------------------
+
+TEST_F(ReaderTest, HeaderWithoutBothCounts) {
+  ExpectError(RunOn("5\n1 2\n"),
+              "Hypergraph file " + path_ +
+                  ", line 1: the header must give the number of nets and the number of cells.\n");
+  ExpectError(RunOn("% c\nabc 4\n1 2\n"),
+              "Hypergraph file " + path_ +
+                  ", line 2: the header must give the number of nets and the number of cells.\n");
+}
+
+TEST_F(ReaderTest, NegativeNetCount) {
+  ExpectError(RunOn("-1 4\n"),
+              "Hypergraph file " + path_ + ", line 1: the number of nets (-1) is negative.\n");
+}
+
+TEST_F(ReaderTest, NconOutOfRange) {
+  ExpectError(RunOn("1 3 10 0\n1 2\n1\n1\n1\n"),
+              "Hypergraph file " + path_ + ", line 1: ncon=0 is outside the range 1 to 20.\n");
+  ExpectError(RunOn("1 3 10 21\n1 2\n"),
+              "Hypergraph file " + path_ + ", line 1: ncon=21 is outside the range 1 to 20.\n");
+}
+
+TEST_F(ReaderTest, AbsurdCounts) {
+  // Counts whose arrays could never be addressed.
+  ExpectError(RunOn("9223372036854775807 4\n1 2\n"),
+              "Hypergraph file " + path_ +
+                  ", line 1: the header counts (9223372036854775807 nets, 4 cells) are too "
+                  "large.\n");
+  // Cells times ncon beyond the 64-bit range.
+  ExpectError(RunOn("1 1000000000000000000 10 20\n1 2\n"),
+              "Hypergraph file " + path_ +
+                  ", line 1: the header counts (1 nets, 1000000000000000000 cells) are too "
+                  "large.\n");
+  // Addressable but far beyond any memory: the allocator ends the run with
+  // its named message. (A sanitizer's allocator must return null here as
+  // the plain one does.)
+  const RunResult r = RunOn("1 1000000000000000\n1 2\n", {"ASAN_OPTIONS=allocator_may_return_null=1"});
+  EXPECT_EQ(r.term_signal, SIGABRT);
+  EXPECT_NE(r.err.find("***Memory allocation failed for ReadHGraph: marker. Requested size: "
+                       "8000000000000000 bytes"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(ReaderTest, BadNetAndCellWeights) {
+  const std::string where = "Hypergraph file ";
+  ExpectError(RunOn("2 4 1\n1 1 2\nnan 3 4\n"),
+              where + path_ + ", line 3: the weight of net 2 is not a finite number.\n");
+  ExpectError(RunOn("1 4 1\ninf 3 4\n"),
+              where + path_ + ", line 2: the weight of net 1 is not a finite number.\n");
+  // Beyond the float range reads as infinite.
+  ExpectError(RunOn("1 4 1\n1e60 3 4\n"),
+              where + path_ + ", line 2: the weight of net 1 is not a finite number.\n");
+  ExpectError(RunOn("% c\n1 4 1\n-2 3 4\n"),
+              where + path_ + ", line 3: the weight of net 1 is negative (-2).\n");
+  ExpectError(RunOn("1 3 11\n1 1 2\n1\n% c\nnan\n1\n"),
+              where + path_ + ", line 5: weight 0 of cell 2 is not a finite number.\n");
+  ExpectError(RunOn("1 2 10 2\n1 2\n1 1\n1 -inf\n"),
+              where + path_ + ", line 4: weight 1 of cell 2 is not a finite number.\n");
+}
+
+// ---- accepted files, arrays read in-process ----------------------------------
+
+TEST_F(ReaderTest, HeaderWithTwoCounts) {
+  HGraph* g = Read("4 7\n1 2\n2 3\n4 5 6\n7 1\n");
+  EXPECT_EQ(g->nnets, 4);
+  EXPECT_EQ(g->nvtxs, 7);
+  EXPECT_EQ(g->ncon, 1);
+  EXPECT_EQ(g->netwgt, nullptr);
+  EXPECT_EQ(g->cellwgt, nullptr);
+  EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 4, 7, 9}));
+  EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 1, 1, 2, 3, 4, 5, 6, 0}));
+  veldan::FreeHGraph(&g, 1);
+}
+
+TEST_F(ReaderTest, BothWeightsWithFmt22AndComments) {
+  HGraph* g = Read(
+      "% leading comment\n"
+      "%\n"
+      "2 3 22\n"
+      "% between header and nets\n"
+      "2.5 1 3\n"
+      "% between nets\n"
+      "4 2 3 1\n"
+      "7 extra tokens ignored\n"
+      "% between cell weights\n"
+      "0\n"
+      "-1.5\n");
+  ASSERT_NE(g->netwgt, nullptr);
+  ASSERT_NE(g->cellwgt, nullptr);
+  EXPECT_EQ(g->netwgt[0], 2.5f);
+  EXPECT_EQ(g->netwgt[1], 4.0f);
+  // Cell weights are taken as read, zero and negative ones included.
+  EXPECT_EQ(g->cellwgt[0], 7.0f);
+  EXPECT_EQ(g->cellwgt[1], 0.0f);
+  EXPECT_EQ(g->cellwgt[2], -1.5f);
+  EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 5}));
+  EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 2, 1, 2, 0}));
+  veldan::FreeHGraph(&g, 1);
+}
+
+TEST_F(ReaderTest, DuplicatePinsDropped) {
+  const std::string text = "2 5\n3 3 5\n1 2 1 2 1\n";
+  path_ = dir_.Write("g.hgr", text);
+  // The first pass counts tokens, so the pin array keeps spare entries.
+  EXPECT_EQ(veldan::GetNetListSize(path_.c_str()), 8);
+  HGraph* g = veldan::ReadHGraph(path_.c_str());
+  EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 4}));
+  EXPECT_EQ(Ind(g), (std::vector<idx_t>{2, 4, 0, 1}));
+  veldan::FreeHGraph(&g, 1);
+}
+
+TEST_F(ReaderTest, LongNetWithRepeats) {
+  // One net names every cell three times over, in a scrambled order; each
+  // cell must appear once, in the order first read.
+  const idx_t n = 60000;
+  std::string text = "2 " + std::to_string(n) + "\n";
+  std::vector<idx_t> expect;
+  for (int round = 0; round < 3; round++)
+    for (idx_t i = 0; i < n; i++) {
+      const idx_t c = (i * 7919 + round) % n;
+      text += std::to_string(c + 1) + " ";
+      if (round == 0) expect.push_back(c);
+    }
+  text += "\n1 2\n";
+  HGraph* g = Read(text);
+  ASSERT_EQ(g->netptr[1], n);
+  EXPECT_EQ(std::vector<idx_t>(g->netind, g->netind + n), expect);
+  EXPECT_EQ(g->netptr[2], n + 2);
+  veldan::FreeHGraph(&g, 1);
+}
+
+TEST_F(ReaderTest, CrlfLineEndings) {
+  HGraph* g = Read("2 4 11\r\n1.5 1 2\r\n2 3 4 4\r\n1\r\n2\r\n3\r\n4\r\n");
+  EXPECT_EQ(g->nnets, 2);
+  EXPECT_EQ(g->nvtxs, 4);
+  EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 4}));
+  EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 1, 2, 3}));
+  EXPECT_EQ(g->netwgt[0], 1.5f);
+  EXPECT_EQ(g->cellwgt[3], 4.0f);
+  veldan::FreeHGraph(&g, 1);
+}
+
+TEST_F(ReaderTest, SeveralWeightsPerCell) {
+  HGraph* g = Read("1 3 10 2\n1 2 3\n1 2\n3 4 99\n5\t6\n");
+  EXPECT_EQ(g->ncon, 2);
+  EXPECT_EQ(std::vector<real_t>(g->cellwgt, g->cellwgt + 6),
+            (std::vector<real_t>{1, 2, 3, 4, 5, 6}));
+  veldan::FreeHGraph(&g, 1);
+}
+
+TEST_F(ReaderTest, TrailingTextAndUnterminatedLastLine) {
+  // A cell token "2x" reads as 2; the last line need not end in a line feed;
+  // lines after the last expected one are not read.
+  HGraph* g = Read("1 3\n1 2x\nnot read\n");
+  EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 1}));
+  veldan::FreeHGraph(&g, 1);
+  g = Read("1 3\n3 1");
+  EXPECT_EQ(Ind(g), (std::vector<idx_t>{2, 0}));
+  veldan::FreeHGraph(&g, 1);
+}
+
+TEST_F(ReaderTest, NoNets) {
+  HGraph* g = Read("0 3\n");
+  EXPECT_EQ(g->nnets, 0);
+  EXPECT_EQ(g->netptr[0], 0);
+  EXPECT_EQ(g->netind, nullptr);
+  veldan::FreeHGraph(&g, 1);
+}
+
+}  // namespace

@@ -1,2 +1,398 @@
-// placeholder, being written
+// Two-way refinement: pin counts and gains, FM passes, balancing, the
+// refinement schedule, island placement, initial bisection and uncoarsening.
+//
+// Results are checked against an independent recount. Net and cell weights
+// are small integers, so every float sum is exact and checks use equality.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bisect/bisect.h"
+#include "bisect/twoway.h"
+#include "coarsen/coarsen.h"
+#include "programs/cli.h"
+#include "support/memory.h"
+#include "support/vecops.h"
+#include "tests/testutil.h"
+
+namespace veldan {
+namespace {
+
+using Nets = std::vector<std::vector<idx_t>>;
+
+PartitionCtrl Ctrl(real_t ubfactor = 0.05f, real_t tpwgt = 0.5f) {
+  PartitionCtrl ctrl;
+  ctrl.ubfactor = ubfactor;
+  ctrl.tpwgt = tpwgt;
+  ctrl.rmaxnet = 20;
+  ctrl.rtype = RTYPE_FAST;
+  return ctrl;
+}
+
+// A level with incidence lists and two-way arrays for ncells cells (the
+// last nislands of them islands), every cell on side 0.
+HGraph* MakeGraph(idx_t ncells, const Nets& nets, std::vector<real_t> cellwgt,
+                  std::vector<real_t> netwgt, idx_t nislands = 0) {
+  PartitionCtrl ctrl = Ctrl();
+  std::vector<idx_t> ptr{0}, ind;
+  for (const auto& net : nets) {
+    ind.insert(ind.end(), net.begin(), net.end());
+    ptr.push_back(static_cast<idx_t>(ind.size()));
+  }
+  HGraph* g = SetUpHGraph(ncells, static_cast<idx_t>(nets.size()), 1,
+                          cellwgt.empty() ? nullptr : cellwgt.data(),
+                          netwgt.empty() ? nullptr : netwgt.data(), ptr.data(), ind.data());
+  CreateIncidentHGraph(ctrl, g);
+  g->nfixed = 0;
+  g->nvtxs = ncells - nislands;  // islands have no nets and come last
+  g->nislands = nislands;
+  Allocate2wayRefinementMemory(ctrl, g);
+  std::fill(g->where, g->where + ncells, 0);
+  return g;
+}
+
+// Nets of 1 to 8 pins, every 40th net above rmaxnet (20), integer weights,
+// random sides.
+HGraph* RandomGraph(unsigned seed, idx_t nvtxs) {
+  std::mt19937 rng(seed);
+  auto pick = [&](idx_t n) { return static_cast<idx_t>(rng() % n); };
+  Nets nets(2 * nvtxs);
+  std::vector<real_t> netwgt, cellwgt;
+  for (idx_t e = 0; e < 2 * nvtxs; e++) {
+    const idx_t size = (e % 40 == 0) ? 25 + pick(10) : 1 + pick(8);
+    for (idx_t k = 0; k < size; k++) {
+      const idx_t c = pick(nvtxs);
+      if (std::find(nets[e].begin(), nets[e].end(), c) == nets[e].end()) nets[e].push_back(c);
+    }
+    netwgt.push_back(static_cast<real_t>(1 + pick(3)));
+  }
+  for (idx_t i = 0; i < nvtxs; i++) cellwgt.push_back(static_cast<real_t>(1 + pick(4)));
+  HGraph* g = MakeGraph(nvtxs, nets, cellwgt, netwgt);
+  for (idx_t i = 0; i < nvtxs; i++) g->where[i] = pick(2);
+  return g;
+}
+
+// mincut (nets of at most rmaxnet pins with pins on two or more sides) and
+// the side weights, recounted from where.
+void ExpectConsistent(const HGraph* g, idx_t rmaxnet) {
+  real_t cut = 0.0f, pw[2] = {0.0f, 0.0f};
+  for (idx_t e = 0; e < g->nnets; e++) {
+    bool seen[3] = {false, false, false};
+    for (idx_t p = g->netptr[e]; p < g->netptr[e + 1]; p++) seen[g->where[g->netind[p]]] = true;
+    if (NetSize(g, e) <= rmaxnet && seen[0] + seen[1] + seen[2] >= 2) cut += g->netwgt[e];
+  }
+  for (idx_t i = 0; i < g->nvtxs; i++)
+    if (g->where[i] < 2) pw[g->where[i]] += g->cellwgt[i];
+  EXPECT_EQ(g->mincut, cut);
+  EXPECT_EQ(g->pwgts[0], pw[0]);
+  EXPECT_EQ(g->pwgts[1], pw[1]);
+}
+
+std::vector<idx_t> Where(const HGraph* g) {
+  return std::vector<idx_t>(g->where, g->where + g->nvtxs + g->nislands);
+}
+
+// Cells 0..4 of weights 1..5 on sides 0 0 1 1 2, island 5 of weight 6;
+// rmaxnet 3.
+//   {0}        w2  one pin: never cut, no gain
+//   {0,1,2}    w1  cut; cell 2 alone on side 1: +1
+//   {0,1,2,3}  w7  above rmaxnet: ignored
+//   {2,3,4}    w3  cut through side 2: changes no gain
+//   {1,3}      w4  cut; cells 1 and 3 each alone: +4
+TEST(TwoWayParams, CountsCutGainsAndSideWeights) {
+  PartitionCtrl ctrl = Ctrl();
+  ctrl.rmaxnet = 3;
+  HGraph* g = MakeGraph(6, {{0}, {0, 1, 2}, {0, 1, 2, 3}, {2, 3, 4}, {1, 3}},
+                        {1, 2, 3, 4, 5, 6}, {2, 1, 7, 3, 4}, 1);
+  const idx_t where[] = {0, 0, 1, 1, 2, 0};
+  std::copy(where, where + 6, g->where);
+  g->gain[5] = 42.0f;
+  Compute2WayParams(ctrl, g);
+  EXPECT_EQ(g->mincut, 8.0f);
+  EXPECT_EQ(g->pwgts[0], 3.0f);
+  EXPECT_EQ(g->pwgts[1], 7.0f);
+  EXPECT_EQ(std::vector<real_t>(g->gain, g->gain + 6), (std::vector<real_t>{0, 4, 1, 4, 0, 42}));
+  EXPECT_EQ(g->ndeg[0][2] + g->ndeg[1][2] + g->ndeg[2][2], 0);
+  EXPECT_EQ(g->ndeg[2][3], 1);
+
+  // Islands: a tie goes to side 1, then the lighter side.
+  g->pwgts[0] = g->pwgts[1] = 10.0f;
+  g->nvtxs = 4;
+  g->nislands = 2;
+  PlaceIslands(g);
+  EXPECT_EQ(g->where[4], 1);
+  EXPECT_EQ(g->where[5], 0);
+  EXPECT_EQ(g->pwgts[0], 16.0f);
+  EXPECT_EQ(g->pwgts[1], 15.0f);
+  EXPECT_EQ(g->mincut, 8.0f);
+  FreeHGraph(&g, 1);
+}
+
+TEST(TwoWaySchedule, LimitFractionPassLimitAndBadCodes) {
+  struct Case { idx_t rtype, n; real_t f; idx_t limit; };
+  const Case cases[] = {
+      {RTYPE_FAST, 500, 1.0f, 500},        {RTYPE_MODERATE, 500, 1.0f, 500},
+      {RTYPE_SLOW, 500, 1.0f, 500},        {RTYPE_FAST, 10000, 0.1f, 1000},
+      {RTYPE_MODERATE, 10000, 0.2f, 2000}, {RTYPE_SLOW, 10000, 1.0f, 10000},
+      {RTYPE_FAST, 40000, 0.05f, 2000},    {RTYPE_MODERATE, 40000, 0.2f, 8000},
+      {RTYPE_SLOW, 40000, 1.0f, 40000},    {RTYPE_FAST, 20000, 0.05f, 1000}};
+  for (const Case& c : cases) {
+    const real_t f = Refine2WayLimitFrac(c.rtype, c.n);
+    EXPECT_EQ(f, c.f) << c.rtype << " " << c.n;
+    EXPECT_EQ(FMPassMoveLimit(c.n, f), c.limit) << c.rtype << " " << c.n;
+  }
+  EXPECT_EQ(FMPassMoveLimit(7, 0.3f), 2);  // 2.0999999 in single precision
+  EXPECT_EXIT(Refine2WayLimitFrac(4, 100), testing::ExitedWithCode(254), "Unknown refinement type: 4");
+  HGraph* g = RandomGraph(3, 20);
+  PartitionCtrl ctrl = Ctrl();
+  EXPECT_EXIT(Refine_EEFM(ctrl, g, 1, 3, 1.0f), testing::ExitedWithCode(254), "Unknown FMType of 3");
+  FreeHGraph(&g, 1);
+}
+
+TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
+  const real_t fracs[] = {0.05f, 0.2f, 1.0f};
+  for (unsigned seed = 1; seed <= 48; seed++) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    PartitionCtrl ctrl = Ctrl(seed % 2 ? 0.05f : 0.1f, seed % 3 ? 0.5f : 1.0f / 3.0f);
+    HGraph* g = RandomGraph(seed, 40 + 7 * seed);
+    g->nfixed = 4;
+    if (seed % 4 == 0)
+      for (idx_t i = 5; i < g->nvtxs; i += 9) g->where[i] = 2;
+    Compute2WayParams(ctrl, g);
+    const real_t before = g->mincut, pw0 = g->pwgts[0], pw1 = g->pwgts[1];
+    const std::vector<idx_t> start = Where(g);
+    InitRandom(seed);
+    Refine_EEFM(ctrl, g, 10, 1 + seed % 2, fracs[seed % 3]);
+
+    ExpectConsistent(g, ctrl.rmaxnet);
+    EXPECT_LE(g->mincut, before);
+    for (idx_t i = 0; i < g->nvtxs; i++)
+      EXPECT_TRUE(g->where[i] == start[i] || (i >= g->nfixed && start[i] != 2)) << i;
+    // A side keeps its minimum, or all it had if it started lighter.
+    const double m0 = 2.0 * (0.5 - ctrl.ubfactor) * ctrl.tpwgt * (pw0 + pw1);
+    const double m1 = m0 * (1.0 - ctrl.tpwgt) / ctrl.tpwgt;
+    EXPECT_GE(g->pwgts[0], std::min<double>(pw0, m0) - 1e-3);
+    EXPECT_GE(g->pwgts[1], std::min<double>(pw1, m1) - 1e-3);
+
+    const std::vector<idx_t> result = Where(g);  // same seed, same result
+    std::copy(start.begin(), start.end(), g->where);
+    InitRandom(seed);
+    Refine_EEFM(ctrl, g, 10, 1 + seed % 2, fracs[seed % 3]);
+    EXPECT_EQ(Where(g), result);
+    FreeHGraph(&g, 1);
+  }
+}
+
+TEST(TwoWayFM, LockedOrTooLightLevelsKeepTheirPartition) {
+  // Every cell fixed: nothing queued, one pass.
+  PartitionCtrl ctrl = Ctrl();
+  ctrl.dbglvl = DBG_REFINE;
+  HGraph* g = RandomGraph(7, 50);
+  g->nfixed = g->nvtxs;
+  const std::vector<idx_t> start = Where(g);
+  testing::internal::CaptureStdout();
+  Refine_EEFM(ctrl, g, 10, 1, 1.0f);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("\tMinimum Cut:"), out.rfind("\tMinimum Cut:")) << out;
+  EXPECT_NE(out.find("Partitions: [     0,"), std::string::npos) << out;
+  EXPECT_EQ(Where(g), start);
+  FreeHGraph(&g, 1);
+
+  // Unit weights, sides 50 and 30, both below their minimum 0.7 * 80, only
+  // side-0 cells movable: every move lightens side 0, none may stand.
+  ctrl = Ctrl(-0.2f);
+  for (unsigned seed = 1; seed <= 10; seed++) {
+    g = RandomGraph(seed, 80);
+    std::fill(g->cellwgt, g->cellwgt + 80, 1.0f);
+    for (idx_t i = 0; i < 80; i++) g->where[i] = (i < 30) ? 1 : 0;
+    g->nfixed = 30;
+    Compute2WayParams(ctrl, g);
+    const real_t cut = g->mincut;
+    InitRandom(seed);
+    Refine_EEFM(ctrl, g, 10, 2, 1.0f);
+    EXPECT_EQ(std::count(g->where, g->where + 80, 0), 50);
+    EXPECT_EQ(g->mincut, cut);
+    FreeHGraph(&g, 1);
+  }
+}
+
+TEST(TwoWayFM, GainPerWeightOrdersEqualGains) {
+  // Cells 1 (weight 1) and 2 (weight 3) on side 0, each joined to fixed
+  // cell 0 by a net of weight 2: both gain +2 with cell 0 on side 1, -2
+  // with it on side 0. No minimum weight applies.
+  PartitionCtrl ctrl = Ctrl(0.5f);
+  ctrl.dbglvl = DBG_MOVES;
+  for (unsigned seed = 1; seed <= 8; seed++)
+    for (idx_t side0 = 0; side0 < 2; side0++) {
+      HGraph* g = MakeGraph(3, {{0, 1}, {0, 2}}, {1, 1, 3}, {2, 2});
+      g->nfixed = 1;
+      g->where[0] = side0;
+      InitRandom(seed);
+      testing::internal::CaptureStdout();
+      Refine_EEFM(ctrl, g, 1, 2, 1.0f);
+      const std::string out = testing::internal::GetCapturedStdout();
+      long first = -1;
+      std::sscanf(out.c_str(), "Gains from moving %ld", &first);
+      EXPECT_EQ(first, side0 == 1 ? 1 : 2) << out;  // lighter first when positive
+      FreeHGraph(&g, 1);
+    }
+}
+
+TEST(TwoWayBalance, ActsOnlyOnALightSideAndNeverMovesFixedCells) {
+  // Sides 3 and 12 of 15 with a minimum of 1.5 each: result 0, only pwgts set.
+  PartitionCtrl ctrl = Ctrl(0.4f);
+  HGraph* g = MakeGraph(5, {{0, 1, 2}, {1, 3, 4}}, {1, 2, 3, 4, 5}, {});
+  std::fill(g->where + 2, g->where + 5, 1);
+  g->mincut = -5.0f;
+  g->gain[0] = 9.0f;
+  EXPECT_EQ(Balance(ctrl, g), 0);
+  EXPECT_EQ(g->pwgts[0], 3.0f);
+  EXPECT_EQ(g->pwgts[1], 12.0f);
+  EXPECT_EQ(g->mincut, -5.0f);
+  EXPECT_EQ(g->gain[0], 9.0f);
+  FreeHGraph(&g, 1);
+
+  // A heavy side of fixed cells only, then one whose every cell would
+  // overshoot (20 : 5, minimum 11.25): balancing runs, nothing moves.
+  ctrl = Ctrl();
+  g = MakeGraph(4, {{0, 1, 2, 3}}, {10, 10, 1, 1}, {});
+  g->nfixed = 2;
+  g->where[2] = g->where[3] = 1;
+  EXPECT_EQ(Balance(ctrl, g), 1);
+  EXPECT_EQ(Where(g), (std::vector<idx_t>{0, 0, 1, 1}));
+  FreeHGraph(&g, 1);
+  g = MakeGraph(3, {{0, 1, 2}}, {10, 10, 5}, {});
+  g->where[2] = 1;
+  EXPECT_EQ(Balance(ctrl, g), 1);
+  EXPECT_EQ(Where(g), (std::vector<idx_t>{0, 0, 1}));
+  FreeHGraph(&g, 1);
+
+  for (unsigned seed = 1; seed <= 30; seed++) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    ctrl = Ctrl(0.05f, seed % 2 ? 0.5f : 0.4f);
+    g = RandomGraph(seed, 100);
+    g->nfixed = 6;
+    for (idx_t i = 6; i < 100; i++) g->where[i] = (i % 10 == 0) == (seed % 2 == 0);
+    const std::vector<idx_t> start = Where(g);
+    InitRandom(seed);
+    ASSERT_EQ(Balance(ctrl, g), 1);
+    ExpectConsistent(g, ctrl.rmaxnet);
+    EXPECT_TRUE(std::equal(start.begin(), start.begin() + 6, g->where));
+    const double m0 = 2.0 * (0.5 - ctrl.ubfactor) * ctrl.tpwgt * (g->pwgts[0] + g->pwgts[1]);
+    EXPECT_GE(g->pwgts[0], static_cast<real_t>(m0));
+    EXPECT_GE(g->pwgts[1], static_cast<real_t>(m0 * (1.0 - ctrl.tpwgt) / ctrl.tpwgt));
+    FreeHGraph(&g, 1);
+  }
+}
+
+TEST(TwoWayInit, KeepsShareOfFixedCellsAndReportsBestPartition) {
+  for (idx_t p = 2; p <= 7; p++) {
+    SCOPED_TRACE("p " + std::to_string(p));
+    PartitionCtrl ctrl = Ctrl(0.05f, static_cast<real_t>(static_cast<double>(p / 2) / p));
+    HGraph* g = RandomGraph(static_cast<unsigned>(100 + p), 60);
+    Free2wayRefinementMemory(g);
+    g->nfixed = p;
+    InitRandom(p);
+    Random_FMPartition(ctrl, g);
+    EXPECT_EQ(std::count(g->where, g->where + p, 0), p / 2);
+    ExpectConsistent(g, ctrl.rmaxnet);  // side weights of the kept partition
+    FreeHGraph(&g, 1);
+  }
+}
+
+TEST(TwoWayUncoarsen, SameLevelOnlyCombinesIslands) {
+  PartitionCtrl ctrl = Ctrl();
+  HGraph* g = MakeGraph(6, {{0, 2}, {2, 3, 5}, {0, 5}}, {}, {});  // 1 and 4 netless
+  Free2wayRefinementMemory(g);
+  SeparateIslands(g);
+  ASSERT_EQ(g->nislands, 2);
+  Allocate2wayRefinementMemory(ctrl, g);
+  const std::vector<idx_t> byold = {1, 0, 0, 1, 1, 0};  // a poor split: cut 3
+  for (idx_t i = 0; i < 6; i++) g->where[g->islandmap[i]] = byold[i];
+  g->mincut = 3.0f;
+  Uncoarsen2Way(ctrl, g, g);
+  EXPECT_EQ(g->nvtxs, 6);
+  EXPECT_EQ(Where(g), byold);
+  EXPECT_EQ(g->mincut, 3.0f);
+  FreeHGraph(&g, 1);
+}
+
+TEST(TwoWayReal, MultilevelBisectionOfIbm01) {
+  const std::string path = std::string(VELDAN_SHARED_DIR) + "/data/hgr/ibm01.hgr";
+  if (!veldan_test::FileExists(path)) GTEST_SKIP() << "no " << path;
+  HGraph* raw = ReadHGraph(path.c_str());
+  HGraph* g = SetUpHGraph(raw->nvtxs, raw->nnets, 1, raw->cellwgt, raw->netwgt,
+                          raw->netptr, raw->netind);
+  FreeHGraph(&raw, 1);
+  PartitionCtrl ctrl = Ctrl();
+  ctrl.rmaxnet = ctrl.cmaxnet = 50;
+  ctrl.coarsento = 100;
+  ApplyCTypeTable(ctrl, ctrl.ctype = CTYPE_GFC1);
+  CreateIncidentHGraph(ctrl, g);
+  g->nfixed = 0;
+  const real_t total = ax_fsum(g->nvtxs, g->cellwgt, 1);
+  ctrl.maxcellwgt = 2.0f * total / 100.0f;
+  InitRandom(1);
+  HGraph* cg = Coarsen(ctrl, g);
+  ASSERT_NE(cg, g);
+  Random_FMPartition(ctrl, cg);
+  ExpectConsistent(cg, ctrl.rmaxnet);
+  PlaceIslands(cg);
+  Uncoarsen2Way(ctrl, g, cg);
+  EXPECT_EQ(g->coarser, nullptr);
+  ExpectConsistent(g, ctrl.rmaxnet);
+  EXPECT_GE(std::min(g->pwgts[0], g->pwgts[1]), 0.45f * total - 1.0f);
+  EXPECT_LT(g->mincut, 400.0f);  // a random split cuts most of the 14111 nets
+  FreeHGraph(&g, 1);
+}
+
+// The trial lines of the initial bisection and the lines of the refinement
+// passes and moves, from the built program on a 20 x 20 grid.
+TEST(TwoWayReport, ProgressLinesOfBinary) {
+  std::ostringstream hgr;
+  hgr << "399 400\n";
+  for (int i = 1; i < 400; i++) {  // cell i with its right and lower neighbours
+    hgr << i;
+    if (i % 20) hgr << ' ' << i + 1;
+    if (i + 20 <= 400) hgr << ' ' << i + 20;
+    hgr << '\n';
+  }
+  veldan_test::TempDir dir;
+  const std::string file = dir.Write("grid.hgr", hgr.str());
+  const auto res = veldan_test::Run({"-seed=2", "-dbglvl=262", "-nruns=1", "-nvcycles=0", file, "2"});
+  ASSERT_EQ(res.exit_code, 0) << res.err;
+
+  const std::string f = R"( *-?\d+\.\d{2})";
+  const std::regex kinds[] = {
+      std::regex(R"( *\d+ +\d+\.\d{3} +\d+\.\d{3} +\d+\.\d{3})"),
+      std::regex(R"(Bestcut Icut: \d+\.\d{6})"),
+      std::regex("Partitions: \\[ *\\d+," + f + "\\]  \\[ *\\d+," + f + "\\], Initial Cut: " + f +
+                 " \\[" + f + "\\] \\[" + f + "\\]"),
+      std::regex("\tMinimum Cut: " + f + " \\[" + f + "\\] at +-?\\d+ \\[" + f + " " + f + "\\]"),
+      std::regex("Gains from moving +\\d+ from +[01]: " + f + ", \tNewcut: " + f + " \\[" + f + " " + f +
+                 "\\]\\*?")};
+  const char* keys[] = {nullptr, "Bestcut", "Partitions", "Minimum Cut", "Gains from"};
+  int count[5] = {0, 0, 0, 0, 0};
+  std::istringstream out(res.out);
+  for (std::string line; std::getline(out, line);) {
+    int kind = 0;
+    while (kind < 5 && !std::regex_match(line, kinds[kind])) kind++;
+    if (kind < 5) count[kind]++;
+    for (int k = 1; k < 5; k++)  // a line naming a kind must have its form
+      EXPECT_TRUE(line.find(keys[k]) == std::string::npos || kind == k) << line;
+  }
+  EXPECT_EQ(count[0], 20);
+  EXPECT_EQ(count[1], 1);
+  EXPECT_GT(count[2], 0);
+  EXPECT_GE(count[3], count[2]);
+  EXPECT_GT(count[4], 0);
+}
+
+}  // namespace
+}  // namespace veldan
