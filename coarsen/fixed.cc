@@ -27,6 +27,9 @@ void CompressFixedCells(PartitionCtrl& ctrl, HGraph* graph, const idx_t* part) {
 
   MakeGroupLists(nvtxs, cnvtxs, cellmap, mptr, mind);
 
+  // Incidence lists the level may already carry are rebuilt, not leaked.
+  ax_free(&graph->incptr, &graph->incind);
+  ax_free(&graph->incwgt, &graph->edgewgt, &graph->edgewgt2);
   CreateIncidentHGraph(ctrl, graph);
   CreateCoarseHGraph(ctrl, graph, cnvtxs);
 

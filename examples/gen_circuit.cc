@@ -42,7 +42,7 @@ struct Rng {
 struct Options {
   long cells = 3000;
   long nets = -1;  // default: about 1.1 nets per cell
-  long maxpins = 60;
+  long maxpins = -1;  // default: 60, or the number of cells when fewer
   long seed = 1;
   std::string out;
 };
@@ -52,7 +52,7 @@ void Usage(const char* prog) {
                "Usage: %s [-cells N] [-nets M] [-maxpins P] [-seed S] [-o FILE]\n"
                "  -cells N    number of cells (at least 2, default 3000)\n"
                "  -nets M     number of nets (default 1.1 x cells)\n"
-               "  -maxpins P  largest net size (2 to cells, default 60)\n"
+               "  -maxpins P  largest net size (2 to cells, default 60 or cells)\n"
                "  -seed S     seed of the generator (default 1)\n"
                "  -o FILE     output file (default standard output)\n",
                prog);
@@ -81,6 +81,7 @@ bool ParseOptions(int argc, char** argv, Options* opt) {
     if (!ok) return false;
   }
   if (opt->nets < 0) opt->nets = opt->cells + opt->cells / 10;
+  if (opt->maxpins < 0) opt->maxpins = opt->cells < 60 ? opt->cells : 60;
   return opt->cells >= 2 && opt->nets >= 1 && opt->maxpins >= 2 &&
          opt->maxpins <= opt->cells;
 }

@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <map>
 #include <regex>
 #include <set>
 #include <string>
