@@ -7,13 +7,13 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "coarsen/coarsen.h"
 #include "coarsen/internal.h"
+#include "programs/cli.h"
 #include "support/memory.h"
 #include "support/vecops.h"
 
@@ -38,30 +38,19 @@ HGraph* Build(idx_t nvtxs, const Nets& nets, std::vector<real_t> netwgt = {},
   return g;
 }
 
-// Reads an hgr file (fmt 0, 1, 10 or 11; duplicate pins dropped). Null when
-// the shared folder is absent.
+// A working copy of a shared hypergraph, as the partitioning entries make
+// it; null when the shared folder is absent.
 HGraph* Load(const std::string& name) {
-  std::ifstream in(std::string(VELDAN_SHARED_DIR) + "/data/hgr/" + name);
-  if (!in) return nullptr;
-  std::string line;
-  std::getline(in, line);
-  idx_t nnets = 0, nvtxs = 0, fmt = 0;
-  std::istringstream(line) >> nnets >> nvtxs >> fmt;
-  Nets nets(nnets);
-  std::vector<real_t> nw, cw;
-  for (auto& n : nets) {
-    std::getline(in, line);
-    std::istringstream ls(line);
-    real_t w;
-    if (fmt % 10) ls >> w, nw.push_back(w);
-    for (idx_t c; ls >> c;)
-      if (std::find(n.begin(), n.end(), c - 1) == n.end()) n.push_back(c - 1);
-  }
-  for (idx_t i = 0; fmt / 10 % 10 && i < nvtxs; i++) {
-    std::getline(in, line);
-    cw.push_back(std::stof(line));
-  }
-  return Build(nvtxs, nets, nw, cw);
+  const std::string path = std::string(VELDAN_SHARED_DIR) + "/data/hgr/" + name;
+  if (!std::ifstream(path)) return nullptr;
+  HGraph* file = ReadHGraph(path.c_str());
+  HGraph* g = SetUpHGraph(file->nvtxs, file->nnets, 1, file->cellwgt, file->netwgt,
+                          file->netptr, file->netind);
+  FreeHGraph(&file, 1);
+  PartitionCtrl ctrl;
+  CreateIncidentHGraph(ctrl, g);
+  g->nfixed = 0;
+  return g;
 }
 
 void SetUpCtrl(PartitionCtrl& ctrl, const HGraph* g, idx_t ctype, idx_t seed) {

@@ -1,0 +1,344 @@
+// phase_bench: times single phases of the partitioner on one input.
+//
+//   phase_bench [benchmark flags] [FILE.hgr]
+//
+// The input is FILE, else the environment variable VELDAN_BENCH_INPUT, else
+// ibm08 of the shared data folder; when none exists the program says so and
+// exits with status 0.
+//
+// Phases:
+//   ReadHGraph            reading and checking the file
+//   Coarsen               one coarsening of a fresh working copy, set up as
+//                         the bisection driver does (seed 1 every iteration)
+//   Refine_EEFM/level:L   one FM call (10 passes, gain keys) on level L of a
+//                         stored hierarchy, from the side vector projected
+//                         from the coarser level (restored every iteration)
+//   RefineKway_Random/level:L/k:K
+//                         one greedy k-way refinement call (10 passes) on
+//                         level L, from the projected part vector (restored
+//                         every iteration)
+// Every phase runs with repetitions; only the aggregates (mean, median,
+// stddev, min) are reported. Set-up and restoring happen with the clock
+// paused.
+#include <benchmark/benchmark.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bisect/bisect.h"
+#include "bisect/twoway.h"
+#include "coarsen/coarsen.h"
+#include "kway/kway.h"
+#include "programs/cli.h"
+#include "support/support.h"
+
+namespace veldan {
+namespace {
+
+constexpr idx_t kSeed = 1;
+constexpr int kRepetitions = 7;
+
+std::string g_path;
+HGraph* g_input = nullptr;       // the file's arrays, read once
+const real_t* g_cellwgt = nullptr;  // one weight per cell, or null (unit)
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+idx_t NumPins(const HGraph* g) { return g->netptr[g->nnets]; }
+
+// A fresh working level of the input with its incidence lists, as the
+// partitioning entries build it.
+HGraph* WorkingCopy(PartitionCtrl& ctrl) {
+  HGraph* g = SetUpHGraph(g_input->nvtxs, g_input->nnets, 1, g_cellwgt, g_input->netwgt,
+                          g_input->netptr, g_input->netind);
+  CreateIncidentHGraph(ctrl, g);
+  g->nfixed = 0;
+  return g;
+}
+
+void FreeChain(HGraph* top) {
+  while (top != nullptr) {
+    HGraph* next = top->coarser;
+    FreeHGraph(&top, 1);
+    top = next;
+  }
+}
+
+// Control record of one bisection of the whole input, as the recursive
+// bisection entry and the bisection driver fill it: default scheme codes,
+// coarsening limit 100, heavy-cell bound on merged weights.
+PartitionCtrl BisectionCtrl(const HGraph* g) {
+  PartitionCtrl ctrl;
+  ctrl.ptype = PTYPE_RB;
+  ctrl.coarsento = 100;
+  ctrl.ctype = CTYPE_GFC1;
+  ctrl.rtype = RTYPE_FAST;
+  ctrl.nruns = 1;
+  ctrl.cmaxnet = 50;
+  ctrl.rmaxnet = 50;
+  ctrl.ubfactor = 0.05f;
+  ctrl.nparts = 2;
+  ctrl.tpwgt = 0.5f;
+  ctrl.seed = kSeed;
+  ApplyCTypeTable(ctrl, ctrl.ctype);
+
+  const real_t total = ax_fsum(g->nvtxs, g->cellwgt, 1);
+  const real_t heavy = 2.0f * total / static_cast<real_t>(ctrl.coarsento);
+  real_t light = total;
+  idx_t nheavy = 0;
+  for (idx_t i = 0; i < g->nvtxs; i++) {
+    if (g->cellwgt[i] > heavy) {
+      nheavy++;
+      light -= g->cellwgt[i];
+    }
+  }
+  ctrl.hasheavy = nheavy > 0;
+  ctrl.maxcellwgt =
+      2.0f * light / static_cast<real_t>(std::max<idx_t>(ctrl.coarsento - nheavy, 1));
+  return ctrl;
+}
+
+PartitionCtrl KwayCtrl(const HGraph* g, idx_t nparts) {
+  PartitionCtrl ctrl;
+  ctrl.ptype = PTYPE_KWAY;
+  ctrl.coarsento = KwayCoarsenTo(g->nvtxs, nparts);
+  ctrl.ctype = CTYPE_GFC1;
+  ctrl.rtype = RTYPE_KRANDOM;
+  ctrl.otype = OTYPE_CUT;
+  ctrl.nruns = 1;
+  ctrl.cmaxnet = 50;
+  ctrl.rmaxnet = 50;
+  ctrl.ubfactor = 1.05f;
+  ctrl.nparts = nparts;
+  ctrl.tpwgt = 0.5f;
+  ctrl.seed = kSeed;
+  ApplyCTypeTable(ctrl, ctrl.ctype);
+  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
+  return ctrl;
+}
+
+void SetCounters(benchmark::State& state, const HGraph* g) {
+  state.counters["cells"] = static_cast<double>(g->nvtxs);
+  state.counters["pins"] = static_cast<double>(NumPins(g));
+  state.SetItemsProcessed(state.iterations() * NumPins(g));
+}
+
+void BM_ReadHGraph(benchmark::State& state) {
+  for (auto _ : state) {
+    HGraph* g = ReadHGraph(g_path.c_str());
+    benchmark::DoNotOptimize(g->netind);
+    state.PauseTiming();
+    FreeHGraph(&g, 1);
+    state.ResumeTiming();
+  }
+  SetCounters(state, g_input);
+}
+
+void BM_Coarsen(benchmark::State& state) {
+  idx_t levels = 0, coarsest = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    PartitionCtrl ctrl;
+    HGraph* g = WorkingCopy(ctrl);
+    ctrl = BisectionCtrl(g);
+    InitRandom(kSeed);
+    state.ResumeTiming();
+
+    HGraph* c = Coarsen(ctrl, g);
+
+    state.PauseTiming();
+    levels = c->level;
+    coarsest = c->nvtxs;
+    FreeChain(g);
+    state.ResumeTiming();
+  }
+  state.counters["levels"] = static_cast<double>(levels);
+  state.counters["coarsest"] = static_cast<double>(coarsest);
+  SetCounters(state, g_input);
+}
+
+// A hierarchy walked back to one level: every coarser level was bisected,
+// projected and refined as in a real run and then freed; the side vector of
+// the stored level is the projection of its coarser level's, islands placed.
+struct TwoWayLevel {
+  PartitionCtrl ctrl;
+  HGraph* top = nullptr;
+  HGraph* level = nullptr;
+  std::vector<idx_t> where;
+};
+
+TwoWayLevel MakeTwoWayLevel(idx_t target) {
+  TwoWayLevel s;
+  PartitionCtrl setup;
+  s.top = WorkingCopy(setup);
+  s.ctrl = BisectionCtrl(s.top);
+  InitRandom(kSeed);
+  HGraph* cur = Coarsen(s.ctrl, s.top);
+  const idx_t stop = std::min(target, cur->level);
+  InitBisection(s.ctrl, cur);
+  while (cur->level > stop) {
+    HGraph* fine = cur->finer;
+    Allocate2wayRefinementMemory(s.ctrl, fine);
+    for (idx_t i = 0; i < fine->nvtxs; i++) fine->where[i] = cur->where[fine->cellmap[i]];
+    FreeHGraph(&cur, 1);
+    fine->coarser = nullptr;
+    cur = fine;
+    if (cur->level > stop) {
+      Refine2Way(s.ctrl, cur);
+      if (Balance(s.ctrl, cur)) Refine2Way(s.ctrl, cur);
+    } else {
+      Compute2WayParams(s.ctrl, cur);  // side weights for the islands
+    }
+    if (cur->nislands > 0) PlaceIslands(cur);
+  }
+  s.level = cur;
+  s.where.assign(cur->where, cur->where + cur->nvtxs + cur->nislands);
+  return s;
+}
+
+void BM_Refine_EEFM(benchmark::State& state) {
+  TwoWayLevel s = MakeTwoWayLevel(state.range(0));
+  HGraph* g = s.level;
+  const real_t f = Refine2WayLimitFrac(s.ctrl.rtype, g->nvtxs);
+  const real_t before = ComputeCut(g, s.where.data());
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy(s.where.begin(), s.where.end(), g->where);
+    InitRandom(kSeed);
+    state.ResumeTiming();
+
+    Refine_EEFM(s.ctrl, g, 10, 1, f);
+
+  }
+  state.counters["cut_in"] = static_cast<double>(before);
+  state.counters["cut_out"] = static_cast<double>(ComputeCut(g, g->where));
+  SetCounters(state, g);
+  FreeChain(s.top);
+}
+
+struct KwayLevel {
+  PartitionCtrl ctrl;
+  HGraph* top = nullptr;
+  HGraph* level = nullptr;
+  std::vector<idx_t> where;
+};
+
+// As MakeTwoWayLevel, for the k-way scheme: initial k-way partition of the
+// coarsest level, greedy refinement on the way back, projection only onto
+// the stored level.
+KwayLevel MakeKwayLevel(idx_t target, idx_t nparts) {
+  KwayLevel s;
+  PartitionCtrl setup;
+  s.top = WorkingCopy(setup);
+  s.ctrl = KwayCtrl(s.top, nparts);
+  InitRandom(kSeed);
+  HGraph* cur = Coarsen(s.ctrl, s.top);
+  const idx_t stop = std::min(target, cur->level);
+  InitPartitionKway(s.ctrl, cur);
+  while (cur->level > stop) {
+    HGraph* fine = cur->finer;
+    AllocateKwayRefinementMemory(s.ctrl, fine);
+    for (idx_t i = 0; i < fine->nvtxs; i++) fine->where[i] = cur->where[fine->cellmap[i]];
+    FreeHGraph(&cur, 1);
+    fine->coarser = nullptr;
+    cur = fine;
+    if (cur->level > stop)
+      RefineKway(s.ctrl, cur);
+    else
+      ComputeKwayPartitionParams(s.ctrl, cur);  // part weights for the islands
+    for (idx_t i = cur->nvtxs; i < cur->nvtxs + cur->nislands; i++) {
+      const idx_t k = ax_fargmin(nparts, cur->kpwgts);
+      cur->where[i] = k;
+      cur->kpwgts[k] += cur->cellwgt[i];
+    }
+  }
+  s.level = cur;
+  s.where.assign(cur->where, cur->where + cur->nvtxs + cur->nislands);
+  return s;
+}
+
+void BM_RefineKway_Random(benchmark::State& state) {
+  KwayLevel s = MakeKwayLevel(state.range(0), state.range(1));
+  HGraph* g = s.level;
+  const real_t before = ComputeCut(g, s.where.data());
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy(s.where.begin(), s.where.end(), g->where);
+    InitRandom(kSeed);
+    state.ResumeTiming();
+
+    RefineKway_Random(s.ctrl, g, 10);
+
+  }
+  state.counters["cut_in"] = static_cast<double>(before);
+  state.counters["cut_out"] = static_cast<double>(ComputeCut(g, g->where));
+  SetCounters(state, g);
+  FreeChain(s.top);
+}
+
+double MinOf(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+
+template <class B>
+void Common(B* b) {
+  b->Unit(benchmark::kMillisecond)
+      ->Repetitions(kRepetitions)
+      ->ReportAggregatesOnly(true)
+      ->ComputeStatistics("min", MinOf);
+}
+
+void Register() {
+  Common(benchmark::RegisterBenchmark("ReadHGraph", BM_ReadHGraph));
+  Common(benchmark::RegisterBenchmark("Coarsen", BM_Coarsen));
+  Common(benchmark::RegisterBenchmark("Refine_EEFM", BM_Refine_EEFM)
+             ->ArgName("level")
+             ->Arg(0)
+             ->Arg(1));
+  Common(benchmark::RegisterBenchmark("RefineKway_Random", BM_RefineKway_Random)
+             ->ArgNames({"level", "k"})
+             ->Args({0, 8})
+             ->Args({1, 8})
+             ->Args({0, 32}));
+}
+
+}  // namespace
+}  // namespace veldan
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  using veldan::g_path;
+  if (argc > 2) {
+    std::fprintf(stderr, "usage: %s [benchmark flags] [FILE.hgr]\n", argv[0]);
+    return 1;
+  }
+  if (argc == 2) {
+    g_path = argv[1];
+  } else if (const char* env = std::getenv("VELDAN_BENCH_INPUT"); env && *env) {
+    g_path = env;
+  } else {
+    g_path = std::string(VELDAN_SHARED_DIR) + "/data/hgr/ibm08.hgr";
+  }
+  if (!veldan::IsRegularFile(g_path)) {
+    std::printf("phase_bench: input %s not found; nothing to measure.\n", g_path.c_str());
+    return 0;
+  }
+
+  veldan::g_input = veldan::ReadHGraph(g_path.c_str());
+  // Several weights per cell: the phases run on unit weights.
+  if (veldan::g_input->ncon <= 1) veldan::g_cellwgt = veldan::g_input->cellwgt;
+  std::printf("input: %s (%ld cells, %ld nets, %ld pins)\n", g_path.c_str(),
+              veldan::g_input->nvtxs, veldan::g_input->nnets,
+              veldan::NumPins(veldan::g_input));
+
+  veldan::Register();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  veldan::FreeHGraph(&veldan::g_input, 1);
+  return 0;
+}
