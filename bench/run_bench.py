@@ -185,6 +185,8 @@ def one_run(binary, src, hg_cache, scheme, k, seed, extra, tmp, timeout):
             row['status'] = f'exit {code}'
         elif not os.path.exists(part_path):
             row['status'] = 'no partition file'
+        elif hg_cache is None:
+            row['status'], row['note'] = 'ok', 'not recounted'
         else:
             try:
                 part = [int(x) for x in open(part_path).read().split()]
@@ -517,6 +519,12 @@ def main(argv=None):
                     help='smoke test: ibm01..ibm03, k=2,8, seed 1 (explicit options still win)')
     ap.add_argument('--bin', default=default_binary(), help='veldan binary (Release build)')
     ap.add_argument('--timeout', type=float, default=0, help='seconds per run (0: none)')
+    # "--extra -nruns=4" would read as an option of ours: glue the value on.
+    argv = list(sys.argv[1:] if argv is None else argv)
+    for i in range(len(argv) - 1):
+        if argv[i] == '--extra':
+            argv[i:i + 2] = [f'--extra={argv[i + 1]}']
+            break
     args = ap.parse_args(argv)
 
     if args.k is None:
@@ -540,7 +548,7 @@ def main(argv=None):
     meta = {'commit': commit, 'cpu': cpu_model(), 'binary': os.path.abspath(args.bin),
             'build_type': build_type(args.bin),
             'date': datetime.datetime.now().isoformat(timespec='seconds'),
-            'command': ' '.join(shlex.quote(a) for a in [sys.argv[0]] + (argv or sys.argv[1:]))}
+            'command': ' '.join(shlex.quote(a) for a in [sys.argv[0]] + argv)}
     col, ref = read_reference(REF, args.scheme)
     meta['column'] = col
     out = args.out or default_out(commit)
