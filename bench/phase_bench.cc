@@ -17,9 +17,11 @@
 //                         one greedy k-way refinement call (10 passes) on
 //                         level L, from the projected part vector (restored
 //                         every iteration)
-// Every phase runs with repetitions; only the aggregates (mean, median,
-// stddev, min) are reported. Set-up and restoring happen with the clock
-// paused.
+// Every phase runs 7 repetitions and only the aggregates (mean, median,
+// stddev, cv, min) are reported, unless --benchmark_repetitions or
+// --benchmark_report_aggregates_only say otherwise. Set-up and restoring
+// happen with the clock paused. Example:
+//   phase_bench --benchmark_filter=Coarsen path/to/ibm05.hgr
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 
@@ -40,7 +42,6 @@ namespace veldan {
 namespace {
 
 constexpr idx_t kSeed = 1;
-constexpr int kRepetitions = 7;
 
 std::string g_path;
 HGraph* g_input = nullptr;       // the file's arrays, read once
@@ -287,10 +288,7 @@ double MinOf(const std::vector<double>& v) { return *std::min_element(v.begin(),
 
 template <class B>
 void Common(B* b) {
-  b->Unit(benchmark::kMillisecond)
-      ->Repetitions(kRepetitions)
-      ->ReportAggregatesOnly(true)
-      ->ComputeStatistics("min", MinOf);
+  b->Unit(benchmark::kMillisecond)->ComputeStatistics("min", MinOf);
 }
 
 void Register() {
@@ -307,10 +305,32 @@ void Register() {
              ->Args({0, 32}));
 }
 
+// Repetitions and aggregates-only reporting are defaults that the usual
+// --benchmark_repetitions / --benchmark_report_aggregates_only flags replace.
+std::vector<char*> WithDefaults(int argc, char** argv) {
+  static char reps[] = "--benchmark_repetitions=7";
+  static char aggr[] = "--benchmark_report_aggregates_only=true";
+  bool has_reps = false, has_aggr = false;
+  for (int i = 1; i < argc; i++) {
+    const std::string a = argv[i];
+    has_reps = has_reps || a.rfind("--benchmark_repetitions", 0) == 0;
+    has_aggr = has_aggr || a.rfind("--benchmark_report_aggregates_only", 0) == 0 ||
+               a.rfind("--benchmark_display_aggregates_only", 0) == 0;
+  }
+  std::vector<char*> args(argv, argv + argc);
+  if (!has_reps) args.insert(args.begin() + 1, reps);
+  if (!has_aggr) args.insert(args.begin() + 1, aggr);
+  args.push_back(nullptr);
+  return args;
+}
+
 }  // namespace
 }  // namespace veldan
 
-int main(int argc, char** argv) {
+int main(int argc0, char** argv0) {
+  std::vector<char*> args = veldan::WithDefaults(argc0, argv0);
+  int argc = static_cast<int>(args.size()) - 1;
+  char** argv = args.data();
   benchmark::Initialize(&argc, argv);
   using veldan::g_path;
   if (argc > 2) {

@@ -22,7 +22,8 @@ import subprocess
 import sys
 import tempfile
 
-import run_bench
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+import run_bench  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
