@@ -197,7 +197,7 @@ TwoWayLevel MakeTwoWayLevel(idx_t target) {
     } else {
       Compute2WayParams(s.ctrl, cur);  // side weights for the islands
     }
-    if (cur->nislands > 0) PlaceIslands(cur);
+    if (cur->nislands > 0) PlaceIslands(cur, s.ctrl.tpwgt);
   }
   s.level = cur;
   s.where.assign(cur->where, cur->where + cur->nvtxs + cur->nislands);

@@ -25,7 +25,7 @@ void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype
 
 // --- uncoarsening (uncoarsen2way.cc) ------------------------------------------
 void Refine2Way(PartitionCtrl& ctrl, HGraph* graph);
-void PlaceIslands(HGraph* graph);
+void PlaceIslands(HGraph* graph, real_t tpwgt = 0.5f);
 void Uncoarsen2Way(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);
 
 // --- initial bisection (initbisect.cc) ----------------------------------------

@@ -30,7 +30,7 @@ void InitBisection(PartitionCtrl& ctrl, HGraph* cgraph) {
 
   StartTimer(ctrl, TIMER_INITPART);
   Random_FMPartition(ctrl, cgraph);
-  PlaceIslands(cgraph);
+  PlaceIslands(cgraph, ctrl.tpwgt);
   StopTimer(ctrl, TIMER_INITPART);
 
   ctrl.dbglvl = dbglvl;

@@ -35,11 +35,18 @@ void Refine2Way(PartitionCtrl& ctrl, HGraph* graph) {
   Refine_EEFM(ctrl, graph, 10, 1, f);
 }
 
-void PlaceIslands(HGraph* graph) {
+void PlaceIslands(HGraph* graph, real_t tpwgt) {
+  // Each island goes to the side that is further below its target share:
+  // side 0 when pwgts[0] / t0 < pwgts[1] / t1 (cross-multiplied), else side 1.
+  // With equal targets this is "the lighter side, ties to side 1"; with the
+  // unequal targets of an odd part count it keeps the split proportional.
+  const double t0 = tpwgt;
+  const double t1 = 1.0 - static_cast<double>(tpwgt);
   const idx_t first = graph->nvtxs;
   const idx_t last = graph->nvtxs + graph->nislands;
   for (idx_t c = first; c < last; c++) {
-    const idx_t side = (graph->pwgts[1] > graph->pwgts[0]) ? 0 : 1;
+    const idx_t side =
+        (static_cast<double>(graph->pwgts[1]) * t0 > static_cast<double>(graph->pwgts[0]) * t1) ? 0 : 1;
     graph->where[c] = side;
     graph->pwgts[side] += graph->cellwgt[c];
   }
@@ -71,7 +78,7 @@ void Uncoarsen2Way(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
       StopTimer(ctrl, TIMER_REFINE);
     }
 
-    if (fine->nislands > 0) PlaceIslands(fine);
+    if (fine->nislands > 0) PlaceIslands(fine, ctrl.tpwgt);
     cur = fine;
   }
 

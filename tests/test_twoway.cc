@@ -131,6 +131,16 @@ TEST(TwoWayParams, CountsCutGainsAndSideWeights) {
   EXPECT_EQ(g->pwgts[0], 16.0f);
   EXPECT_EQ(g->pwgts[1], 15.0f);
   EXPECT_EQ(g->mincut, 8.0f);
+
+  // Unequal targets (side 0 gets a third, as in a split for three parts):
+  // an island joins the side further below its share, not the lighter one.
+  g->pwgts[0] = 12.0f;
+  g->pwgts[1] = 20.0f;
+  PlaceIslands(g, 1.0f / 3.0f);
+  EXPECT_EQ(g->where[4], 1);  // 12/(1/3) = 36 > 20/(2/3) = 30
+  EXPECT_EQ(g->where[5], 0);  // 36 < 25/(2/3) = 37.5: now side 0 is short
+  EXPECT_EQ(g->pwgts[0], 18.0f);
+  EXPECT_EQ(g->pwgts[1], 25.0f);
   FreeHGraph(&g, 1);
 }
 
