@@ -7,27 +7,33 @@
 #include "hgraph/hgraph.h"
 #include "support/types.h"
 
+#include <limits>
+
 namespace veldan {
 
 // Number of merges allowed on a level of nvtxs cells for a draw in 0..999:
 // (draw - 500) x 0.0001 + 0.4 of the cells, truncated (35% to 45%).
 idx_t MatchLimit(idx_t draw, idx_t nvtxs);
 
+// Value of an unmarked entry of the neighbourhood array cmark (NaN); every
+// entry must hold it between calls.
+inline const real_t kUnmarked = std::numeric_limits<real_t>::quiet_NaN();
+
 // Lists in cand the admissible neighbours of cell i whose connection reaches
 // threshold; returns their number and adds the rejected ones to *nskipped.
-// wgts and mcounts are addressable at -1 (the slot of ungrouped cells).
+// wgts and mcounts are addressable at -1 (the slot of ungrouped cells);
+// cmark (nvtxs entries, all kUnmarked) is scratch for variant 1.
 idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
                           const HGraph* graph, idx_t i, const idx_t* cellmap,
                           const real_t* wgts, const idx_t* mcounts,
-                          const idx_t* where, idx_t* cmarker, real_t* cadjwgt,
-                          FKeyVal* cand, idx_t* nskipped);
+                          const idx_t* where, real_t* cmark, FKeyVal* cand,
+                          idx_t* nskipped);
 
 // The partner chosen for cell i in the given pass (0 or 1): a cell number,
 // -1 when i stays on its own, -2 when i waits for pass 1.
 idx_t SelectMatch(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i,
                   const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
-                  const idx_t* where, idx_t* cmarker, real_t* cadjwgt,
-                  FKeyVal* cand, int pass);
+                  const idx_t* where, real_t* cmark, FKeyVal* cand, int pass);
 
 // Key of a pin list sorted increasingly (p1 < ... < ps):
 // 100 x (1 x p1 + 2 x p2 + ... + s x ps) + s, 0 for an empty list. Computed

@@ -109,7 +109,7 @@ idx_t MatchLimit(idx_t draw, idx_t nvtxs) {
 idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
                           const HGraph* graph, idx_t i, const idx_t* cellmap,
                           const real_t* wgts, const idx_t* mcounts,
-                          const idx_t* where, idx_t* cmarker, real_t* cadjwgt,
+                          const idx_t* where, real_t* cmark,
                           FKeyVal* cand, idx_t* nskipped) {
   const real_t* cellwgt = graph->cellwgt;
   const real_t room = ctrl.maxcellwgt - cellwgt[i];
@@ -123,16 +123,16 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
 
   // Variant 1 marks i's neighbourhood with the second weights, so that the
   // weight a pair would leave outside itself can be read off j's list.
+  // Unmarked entries hold NaN: one 4-byte array serves as both mark and
+  // weight, which halves the random reads of the scoring loop below. i itself
+  // is marked with 0, so subtracting its entry changes nothing.
   real_t total = 0.0f;
   if (variant1) {
     for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
-      const idx_t k = adjncy[e];
-      cmarker[k] = 1;
-      cadjwgt[k] = adjwgt2[e];
+      cmark[adjncy[e]] = adjwgt2[e];
       total += adjwgt2[e];
     }
-    cmarker[i] = 1;
-    cadjwgt[i] = 0.0f;
+    cmark[i] = 0.0f;
   }
 
   idx_t ncand = 0;
@@ -160,9 +160,9 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
     real_t rest = total - adjwgt2[e];
     real_t out = 0.0f;
     for (idx_t f = xadj[j]; f < xadj[j + 1]; f++) {
-      const idx_t k = adjncy[f];
-      if (cmarker[k]) {
-        if (k != i) rest -= cadjwgt[k];
+      const real_t m = cmark[adjncy[f]];
+      if (m == m) {
+        rest -= m;
       } else {
         out += adjwgt2[f];
       }
@@ -179,24 +179,22 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
   }
 
   if (variant1) {
-    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) cmarker[adjncy[e]] = 0;
-    cmarker[i] = 0;
+    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) cmark[adjncy[e]] = kUnmarked;
+    cmark[i] = kUnmarked;
   }
   return ncand;
 }
 
 idx_t SelectMatch(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i,
                   const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
-                  const idx_t* where, idx_t* cmarker, real_t* cadjwgt,
-                  FKeyVal* cand, int pass) {
+                  const idx_t* where, real_t* cmark, FKeyVal* cand, int pass) {
   const real_t* cellwgt = graph->cellwgt;
   if (ctrl.maxcellwgt - cellwgt[i] <= 0.0f) return -1;
 
   const real_t threshold = (pass == 0) ? graph->matchthreshold : -kMaxFloat;
   idx_t nskipped = 0;
   const idx_t ncand = FindMatchCandidates(threshold, ctrl, graph, i, cellmap, wgts,
-                                          mcounts, where, cmarker, cadjwgt, cand,
-                                          &nskipped);
+                                          mcounts, where, cmark, cand, &nskipped);
   if (ncand == 0) {
     if (pass == 1) return -1;
     return (nskipped > 0) ? -2 : -1;
@@ -250,8 +248,7 @@ void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
   idx_t* cellmap = graph->cellmap = ax_ismalloc(nvtxs, -1, "Match_Edges: graph->cellmap");
 
   idx_t* perm = ax_imalloc(nvtxs, "Match_Edges: perm");
-  idx_t* cmarker = ax_ismalloc(nvtxs, 0, "Match_Edges: cmarker");
-  real_t* cadjwgt = ax_fmalloc(nvtxs, "Match_Edges: cadjwgt");
+  real_t* cmark = ax_fsmalloc(nvtxs, kUnmarked, "Match_Edges: cmark");
   FKeyVal* cand = ax_fkvmalloc(nvtxs, "Match_Edges: cand");
   // Slot 0 of these two stands for coarse cell -1, so that lookups through
   // cellmap of a cell not yet grouped need no test.
@@ -292,8 +289,8 @@ void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
 
       idx_t j = -1;
       if (nmatched < limit) {
-        j = SelectMatch(ctrl, graph, i, cellmap, wgts, mcounts, where, cmarker,
-                        cadjwgt, cand, pass);
+        j = SelectMatch(ctrl, graph, i, cellmap, wgts, mcounts, where, cmark, cand,
+                        pass);
         if (j == -2) continue;  // retried in pass 1
       }
 
@@ -322,7 +319,7 @@ void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
 
   MakeGroupLists(nvtxs, cnvtxs, cellmap, graph->mptr, graph->mind);
 
-  ax_free(&perm, &cmarker, &cadjwgt, &cand, &wgtsbase, &mcountsbase);
+  ax_free(&perm, &cmark, &cand, &wgtsbase, &mcountsbase);
   FreeAdjacentGraph(ctrl, graph);
 
   CreateCoarseHGraph(ctrl, graph, cnvtxs);

@@ -17,8 +17,20 @@
 
 namespace veldan {
 
+namespace {
+
+// Closes the stream when left, also when an exit hook (support/memory.h)
+// throws out of an error exit.
+struct StreamCloser {
+  std::FILE* fp;
+  ~StreamCloser() { ax_fclose(fp); }
+};
+
+}  // namespace
+
 void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename) {
-  std::FILE* fp = ax_fopen(filename, "r", "ReadPartition: partfile");
+  StreamCloser file{ax_fopen(filename, "r", "ReadPartition: partfile")};
+  std::FILE* fp = file.fp;
 
   for (idx_t i = 0; i < nvtxs; i++) {
     int ch;
@@ -60,8 +72,6 @@ void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename) {
               filename, i + 1, value);
     part[i] = value;
   }
-
-  ax_fclose(fp);
 }
 
 namespace {

@@ -19,13 +19,45 @@ constexpr idx_t kMaxNCon = 20;
 constexpr idx_t kMaxEntries = static_cast<idx_t>(PTRDIFF_MAX / sizeof(idx_t));
 
 // One pass over the file: the stream, the line buffer kept for the whole
-// pass, and the number of the line last read (for messages).
+// pass, and the number of the line last read (for messages). The program
+// ends on the first error, but an exit hook (support/memory.h) throws
+// instead, so what a pass holds is released when it is left either way.
 struct LineSource {
   const char* filename;
   std::FILE* fp = nullptr;
   char* line = nullptr;
   std::size_t capacity = 0;
   idx_t lineno = 0;
+
+  explicit LineSource(const char* name) : filename(name) {}
+  LineSource(const LineSource&) = delete;
+  LineSource& operator=(const LineSource&) = delete;
+  ~LineSource() {
+    ax_free(&line);
+    ax_fclose(fp);
+  }
+};
+
+// The tokens of one line, released when left.
+struct Tokens : TokenList {
+  Tokens() = default;
+  Tokens(const Tokens&) = delete;
+  Tokens& operator=(const Tokens&) = delete;
+  ~Tokens() { FreeTokens(this); }
+};
+
+// The arrays being filled; they pass to the hypergraph once complete.
+struct ReadArrays {
+  idx_t* netptr = nullptr;
+  idx_t* netind = nullptr;
+  real_t* netwgt = nullptr;
+  real_t* cellwgt = nullptr;
+  idx_t* marker = nullptr;
+
+  ReadArrays() = default;
+  ReadArrays(const ReadArrays&) = delete;
+  ReadArrays& operator=(const ReadArrays&) = delete;
+  ~ReadArrays() { ax_free(&netptr, &netind, &netwgt, &cellwgt, &marker); }
 };
 
 // Reads the next line that is not a comment. The end of the file and a
@@ -123,13 +155,13 @@ void ClosePass(LineSource& src) {
 idx_t GetNetListSize(const char* filename) {
   if (!ax_fexists(filename)) errexit("Hypergraph file %s does not exist!\n", filename);
 
-  LineSource src{filename};
+  LineSource src(filename);
   src.fp = ax_fopen(filename, "r", "GetNetListSize: filename");
   const Header h = ReadHeader(src);
   const idx_t skip = HasNetWeights(h.fmt) ? 1 : 0;
 
   idx_t npins = 0;
-  TokenList tokens;
+  Tokens tokens;
   for (idx_t i = 0; i < h.nnets; i++) {
     CutLine(NextLine(src), &tokens);
     // A weighted line without tokens counts nothing (not minus one), so the
@@ -145,7 +177,7 @@ idx_t GetNetListSize(const char* filename) {
 HGraph* ReadHGraph(const char* filename) {
   const idx_t npins = GetNetListSize(filename);
 
-  LineSource src{filename};
+  LineSource src(filename);
   src.fp = ax_fopen(filename, "r", "ReadHGraph: filename");
   const Header h = ReadHeader(src);
   const idx_t nnets = h.nnets;
@@ -161,7 +193,7 @@ HGraph* ReadHGraph(const char* filename) {
                 ncon);
     std::printf("Make sure that the fmt parameter is set to either 10 or 11.\n");
     std::printf("------------------------------------------------------------------------------\n");
-    std::exit(0);
+    ax_exit(0);
   }
   if (ncon < 1 || ncon > kMaxNCon)
     errexit("Hypergraph file %s, line %ld: ncon=%ld is outside the range 1 to %ld.\n",
@@ -171,18 +203,20 @@ HGraph* ReadHGraph(const char* filename) {
             "too large.\n",
             filename, src.lineno, nnets, nvtxs);
 
-  idx_t* netptr = ax_imalloc(nnets + 1, "main: netptr");
-  idx_t* netind = ax_imalloc(npins, "main: netind");
-  real_t* netwgt = netweights ? ax_fmalloc(nnets, "main: netwgt") : nullptr;
-  real_t* cellwgt = cellweights ? ax_fmalloc(nvtxs * ncon, "main: cellwgt") : nullptr;
+  ReadArrays arrays;
+  idx_t* netptr = arrays.netptr = ax_imalloc(nnets + 1, "main: netptr");
+  idx_t* netind = arrays.netind = ax_imalloc(npins, "main: netind");
+  real_t* netwgt = arrays.netwgt = netweights ? ax_fmalloc(nnets, "main: netwgt") : nullptr;
+  real_t* cellwgt = arrays.cellwgt =
+      cellweights ? ax_fmalloc(nvtxs * ncon, "main: cellwgt") : nullptr;
 
   // The net that last took each cell: a repeated cell of a net is found in
   // constant time, so long nets stay linear.
-  idx_t* marker = ax_ismalloc(nvtxs, -1, "ReadHGraph: marker");
+  idx_t* marker = arrays.marker = ax_ismalloc(nvtxs, -1, "ReadHGraph: marker");
 
   netptr[0] = 0;
   idx_t k = 0;
-  TokenList tokens;
+  Tokens tokens;
   for (idx_t i = 1; i <= nnets; i++) {
     CutLine(NextLine(src), &tokens);
     int first = 0;
@@ -216,7 +250,7 @@ HGraph* ReadHGraph(const char* filename) {
     netptr[i] = k;
     FreeTokens(&tokens);
   }
-  ax_free(&marker);
+  ax_free(&arrays.marker);
 
   if (cellweights) {
     for (idx_t c = 1; c <= nvtxs; c++) {
@@ -249,6 +283,8 @@ HGraph* ReadHGraph(const char* filename) {
   graph->netind = netind;
   graph->netwgt = netwgt;
   graph->cellwgt = cellwgt;
+  arrays.netptr = arrays.netind = nullptr;
+  arrays.netwgt = arrays.cellwgt = nullptr;
   return graph;
 }
 

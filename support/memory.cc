@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/types.h>
 
 namespace veldan {
@@ -81,8 +82,29 @@ inline void* Stamp(void* base, std::size_t nbytes) {
 
 }  // namespace
 
+namespace {
+ExitHook g_exit_hook = nullptr;
+}  // namespace
+
+void ax_SetExitHook(ExitHook hook) { g_exit_hook = hook; }
+
+void ax_exit(int status) {
+  if (g_exit_hook != nullptr) g_exit_hook(status, nullptr);
+  std::exit(status);
+}
+
 void errexit(const char* fmt, ...) {
   va_list args;
+  if (g_exit_hook != nullptr) {
+    va_start(args, fmt);
+    const int len = std::vsnprintf(nullptr, 0, fmt, args);
+    va_end(args);
+    std::string message(len > 0 ? static_cast<std::size_t>(len) : 0, '\0');
+    va_start(args, fmt);
+    std::vsnprintf(message.data(), message.size() + 1, fmt, args);
+    va_end(args);
+    g_exit_hook(-2, message.c_str());
+  }
   va_start(args, fmt);
   std::vfprintf(stderr, fmt, args);
   va_end(args);

@@ -26,6 +26,19 @@ namespace veldan {
 void ax_errexit(int signum, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Ends the process with the given status (the orderly exits of the input
+// checks that report on standard output), or hands over to the exit hook.
+[[noreturn]] void ax_exit(int status);
+
+// An exit hook replaces the process exit of errexit and ax_exit for code
+// that runs the readers in-process many times over (the fuzz targets). It
+// receives the exit status and, from errexit, the formatted message (null
+// from ax_exit), which lives only for the call; errexit then writes nothing.
+// It must not return: it throws, and the readers release what they hold as
+// the exception passes. The program never sets one, so it always exits.
+using ExitHook = void (*)(int status, const char* message);
+void ax_SetExitHook(ExitHook hook);
+
 void* ax_malloc(std::size_t nbytes, const char* msg);
 void* ax_realloc(void* ptr, std::size_t nbytes, const char* msg);
 // Releases one block obtained from ax_malloc/ax_realloc (null is fine).

@@ -213,8 +213,8 @@ struct Clique {
   real_t adjwgt[8] = {2.0f, 1.0f, 2.0f, 2.0f, 1.0f, 2.0f};
   real_t adjwgt2[8] = {1.0f, 0.5f, 1.0f, 2.0f, 0.5f, 2.0f};
   real_t cellwgt[4] = {1, 1, 1, 1};
-  idx_t cellmap[4] = {-1, -1, -1, -1}, where[4] = {1, 1, 1, 1}, cmarker[4] = {};
-  real_t wgts[5] = {}, cadjwgt[4] = {};
+  idx_t cellmap[4] = {-1, -1, -1, -1}, where[4] = {1, 1, 1, 1};
+  real_t wgts[5] = {}, cmark[4] = {kUnmarked, kUnmarked, kUnmarked, kUnmarked};
   idx_t mcounts[5] = {5, 5, 5, 5, 5};
   FKeyVal cand[4];
   PartitionCtrl ctrl;
@@ -232,10 +232,10 @@ struct Clique {
   }
   idx_t Find(real_t threshold, idx_t* nskipped) {
     return FindMatchCandidates(threshold, ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where,
-                               cmarker, cadjwgt, cand, nskipped);
+                               cmark, cand, nskipped);
   }
   idx_t Select(int pass) {
-    return SelectMatch(ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where, cmarker, cadjwgt, cand, pass);
+    return SelectMatch(ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where, cmark, cand, pass);
   }
 };
 
@@ -247,7 +247,7 @@ TEST(Matching, VariantOneScoresAndRatchets) {
   EXPECT_EQ(nskipped, 1);  // k's 1.0 is below the raised threshold 1.6
   EXPECT_EQ(q.cand[0].val, 1);
   EXPECT_FLOAT_EQ(q.cand[0].key, 1.6f);
-  for (idx_t m : q.cmarker) EXPECT_EQ(m, 0);
+  for (real_t m : q.cmark) EXPECT_TRUE(std::isnan(m));  // marks are cleared again
   EXPECT_EQ(q.Select(0), 1);
   // With k shared, rest = 1.5 - 1.0 - 0.5 = 0: j keeps its full 2.0.
   q.LinkJK();
