@@ -13,7 +13,7 @@ namespace veldan {
 // Groups the cells of graph (cells with different where entries never share
 // a group) and builds graph->coarser through CreateCoarseHGraph.
 void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where);
-// Builds the clique graph (xadj, adjncy, adjwgt, adjwgt2) and matchthreshold.
+// Builds the clique graph (xadj and the CliqueEdge list adj) and matchthreshold.
 void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph);
 void FreeAdjacentGraph(PartitionCtrl& ctrl, HGraph* graph);
 // Stable counting sort of the fine cells by coarse cell.

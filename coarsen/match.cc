@@ -31,11 +31,15 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
     if (s >= 1 && s <= cmaxnet) capacity += s * (s - 1);
   }
 
+  // Cell ids are stored in 32 bits; a level too large for that could not be
+  // held in memory anyway, but say so rather than wrap.
+  if (nvtxs > static_cast<idx_t>(UINT32_MAX))
+    errexit("CreateAdjancentGraph: %ld cells are too many for one level.\n",
+            static_cast<long>(nvtxs));
+
   idx_t* xadj = graph->xadj = ax_imalloc(nvtxs + 1, "CreateAdjancentGraph: xadj");
-  idx_t* adjncy = graph->adjncy = ax_imalloc(capacity, "CreateAdjancentGraph: adjncy");
-  real_t* adjwgt = graph->adjwgt = ax_fmalloc(capacity, "CreateAdjancentGraph: adjwgt");
-  real_t* adjwgt2 = graph->adjwgt2 =
-      ax_fmalloc(capacity, "CreateAdjancentGraph: adjwgt2");
+  CliqueEdge* adj = graph->adj =
+      ax_tmalloc<CliqueEdge>(capacity, "CreateAdjancentGraph: adjncy");
   // marker[j] is the position of j's entry in the current cell's list; any
   // value below the list's start means "not yet listed", so the array never
   // needs clearing.
@@ -55,13 +59,11 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
         const idx_t j = netind[p];
         if (j == i) continue;
         if (marker[j] < start) {
-          adjncy[nedges] = j;
-          adjwgt[nedges] = w;
-          adjwgt2[nedges] = w2;
+          adj[nedges] = CliqueEdge{static_cast<std::uint32_t>(j), w, w2};
           marker[j] = nedges++;
         } else {
-          adjwgt[marker[j]] += w;
-          adjwgt2[marker[j]] += w2;
+          adj[marker[j]].w += w;
+          adj[marker[j]].w2 += w2;
         }
       }
     }
@@ -69,14 +71,22 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
   }
   ax_free(&marker);
 
-  // Shrinking to 0 entries releases the arrays.
-  graph->adjncy = ax_irealloc(adjncy, nedges, "CreateAdjancentGraph: adjncy");
-  graph->adjwgt = ax_frealloc(adjwgt, nedges, "CreateAdjancentGraph: adjwgt");
-  graph->adjwgt2 = ax_frealloc(adjwgt2, nedges, "CreateAdjancentGraph: adjwgt2");
+  // Give back the unused tail (nets with repeated neighbours fill less than
+  // the capacity); shrinking to 0 entries releases the array.
+  if (nedges < capacity) {
+    if (nedges == 0) {
+      ax_free(&graph->adj);
+    } else {
+      graph->adj = static_cast<CliqueEdge*>(ax_realloc(
+          adj, static_cast<std::size_t>(nedges) * sizeof(CliqueEdge),
+          "CreateAdjancentGraph: adjncy"));
+    }
+  }
 
   graph->matchthreshold = 0.0f;
   if ((ctrl.cflags & CFLAG_GREEDY) && nedges > 0) {
-    const real_t sum = ax_fsum(nedges, graph->adjwgt, 1);
+    real_t sum = 0.0f;
+    for (idx_t e = 0; e < nedges; e++) sum += graph->adj[e].w;
     if (ctrl.cflags & CFLAG_VARIANT1)
       graph->matchthreshold = static_cast<real_t>(0.5 * sum / nedges);
     else
@@ -85,8 +95,7 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
 }
 
 void FreeAdjacentGraph(PartitionCtrl& /*ctrl*/, HGraph* graph) {
-  ax_free(&graph->xadj, &graph->adjncy);
-  ax_free(&graph->adjwgt, &graph->adjwgt2);
+  ax_free(&graph->xadj, &graph->adj);
 }
 
 void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr,
@@ -116,9 +125,7 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
   if (room <= 0.0f) return 0;
 
   const idx_t* xadj = graph->xadj;
-  const idx_t* adjncy = graph->adjncy;
-  const real_t* adjwgt = graph->adjwgt;
-  const real_t* adjwgt2 = graph->adjwgt2;
+  const CliqueEdge* adj = graph->adj;
   const bool variant1 = (ctrl.cflags & CFLAG_VARIANT1) != 0;
 
   // Variant 1 marks i's neighbourhood with the second weights, so that the
@@ -129,26 +136,27 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
   real_t total = 0.0f;
   if (variant1) {
     for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
-      cmark[adjncy[e]] = adjwgt2[e];
-      total += adjwgt2[e];
+      cmark[adj[e].cell] = adj[e].w2;
+      total += adj[e].w2;
     }
     cmark[i] = 0.0f;
   }
 
   idx_t ncand = 0;
   for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
-    const idx_t j = adjncy[e];
+    const idx_t j = adj[e].cell;
+    const real_t wij = adj[e].w;
     if (where[j] != where[i]) continue;
     const idx_t cj = cellmap[j];
     if (mcounts[cj] == 0) continue;
     const real_t wj = (cj == -1) ? cellwgt[j] : wgts[cj];
     if (wj > room) continue;
 
-    if (adjwgt[e] < threshold) {
+    if (wij < threshold) {
       (*nskipped)++;
       continue;
     }
-    cand[ncand].key = adjwgt[e];
+    cand[ncand].key = wij;
     cand[ncand].val = j;
     if (!variant1) {
       ncand++;
@@ -157,18 +165,19 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
 
     // rest: i's connections that reach neither j nor j's neighbours;
     // out: j's connections that lie outside i's neighbourhood.
-    real_t rest = total - adjwgt2[e];
+    real_t rest = total - adj[e].w2;
     real_t out = 0.0f;
-    for (idx_t f = xadj[j]; f < xadj[j + 1]; f++) {
-      const real_t m = cmark[adjncy[f]];
+    const CliqueEdge* const jend = adj + xadj[j + 1];
+    for (const CliqueEdge* f = adj + xadj[j]; f < jend; f++) {
+      const real_t m = cmark[f->cell];
       if (m == m) {
         rest -= m;
       } else {
-        out += adjwgt2[f];
+        out += f->w2;
       }
     }
     const real_t score = static_cast<real_t>(
-        static_cast<double>(adjwgt[e]) + (-0.8) * static_cast<double>(std::min(out, rest)));
+        static_cast<double>(wij) + (-0.8) * static_cast<double>(std::min(out, rest)));
     cand[ncand].key = score;
     if (score < threshold) {
       (*nskipped)++;  // the slot is reused by the next candidate
@@ -179,7 +188,7 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
   }
 
   if (variant1) {
-    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) cmark[adjncy[e]] = kUnmarked;
+    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) cmark[adj[e].cell] = kUnmarked;
     cmark[i] = kUnmarked;
   }
   return ncand;

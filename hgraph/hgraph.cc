@@ -115,8 +115,7 @@ void FreeHGraph(HGraph** graphp, int flag) {
   FreeHGraphWork(graph);
   ax_free(&graph->incptr, &graph->incind, &graph->netptr, &graph->netind,
           &graph->cellwgt, &graph->netwgt, &graph->incwgt, &graph->edgewgt,
-          &graph->edgewgt2, &graph->xadj, &graph->adjncy, &graph->adjwgt,
-          &graph->adjwgt2);
+          &graph->edgewgt2, &graph->xadj, &graph->adj);
   if (flag) {
     graph->~HGraph();
     ax_release(graph);

@@ -3,6 +3,8 @@
 // the partition state of the two-way and k-way refinements.
 #pragma once
 
+#include <cstdint>
+
 #include "hgraph/ctrl.h"
 #include "support/types.h"
 
@@ -33,6 +35,16 @@ struct CellRInfo {
   CellPartDegree* degrees;  // ndegrees records inside HGraph::crdata
 };
 
+// One entry of the clique graph that matching builds and scores on: the
+// neighbouring cell and the two connection weights. Neighbour and weights sit
+// side by side so that scanning a cell's list reads one stream of 12-byte
+// records; a level has far fewer than 2^32 cells (each costs tens of bytes).
+struct CliqueEdge {
+  std::uint32_t cell;
+  real_t w;   // adjwgt: summed edgewgt of the shared nets
+  real_t w2;  // adjwgt2: summed edgewgt2 of the shared nets
+};
+
 struct HGraph {
   idx_t nvtxs = -1;
   idx_t nislands = 0;
@@ -60,9 +72,7 @@ struct HGraph {
   idx_t* mind = nullptr;
 
   idx_t* xadj = nullptr;
-  idx_t* adjncy = nullptr;
-  real_t* adjwgt = nullptr;
-  real_t* adjwgt2 = nullptr;
+  CliqueEdge* adj = nullptr;
   real_t matchthreshold = 0.0f;
 
   HGraph* coarser = nullptr;

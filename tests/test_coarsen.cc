@@ -220,7 +220,7 @@ struct Clique {
   PartitionCtrl ctrl;
   Clique() {
     g.nvtxs = 4;
-    g.xadj = xadj, g.adjncy = adjncy, g.adjwgt = adjwgt, g.adjwgt2 = adjwgt2, g.cellwgt = cellwgt;
+    g.xadj = xadj, g.cellwgt = cellwgt;
     ctrl.maxcellwgt = 10.0f;
   }
   // j also sees k: j's list becomes i, k, m.
@@ -230,11 +230,22 @@ struct Clique {
     std::copy(x, x + 5, xadj), std::copy(a, a + 8, adjncy);
     std::copy(w, w + 8, adjwgt), std::copy(w2, w2 + 8, adjwgt2);
   }
+  // The routines read the packed list; build it from the arrays above,
+  // which the tests edit.
+  std::vector<CliqueEdge> edges;
+  void Pack() {
+    edges.clear();
+    for (idx_t e = 0; e < xadj[4]; e++)
+      edges.push_back({static_cast<std::uint32_t>(adjncy[e]), adjwgt[e], adjwgt2[e]});
+    g.adj = edges.data();
+  }
   idx_t Find(real_t threshold, idx_t* nskipped) {
+    Pack();
     return FindMatchCandidates(threshold, ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where,
                                cmark, cand, nskipped);
   }
   idx_t Select(int pass) {
+    Pack();
     return SelectMatch(ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where, cmark, cand, pass);
   }
 };
