@@ -71,18 +71,67 @@ void ax_fSetMatrix(real_t** matrix, idx_t nrows, idx_t ncols, real_t val) {
   for (idx_t i = 0; i < nrows; ++i) ax_fset(ncols, val, matrix[i]);
 }
 
+namespace {
+
+struct RandomState {
+  std::uint32_t r[31];
+  int front = 3;  // position of the newest lag-3 term
+  int rear = 0;
+};
+
+inline int NextDraw(RandomState& s) {
+  s.r[s.front] += s.r[s.rear];
+  const std::uint32_t out = s.r[s.front] >> 1;
+  if (++s.front == 31) s.front = 0;
+  if (++s.rear == 31) s.rear = 0;
+  return static_cast<int>(out);
+}
+
+void SeedState(RandomState& s, std::uint32_t seed) {
+  if (seed == 0) seed = 1;
+  s.r[0] = seed;
+  // The recurrence starts from the seed read as a signed 32-bit number.
+  std::int64_t word = static_cast<std::int32_t>(seed);
+  for (int i = 1; i < 31; ++i) {
+    // word = 16807 * word mod (2^31 - 1), without overflow (Schrage).
+    const std::int64_t hi = word / 127773;
+    const std::int64_t lo = word % 127773;
+    word = 16807 * lo - 2836 * hi;
+    if (word < 0) word += 2147483647;
+    s.r[i] = static_cast<std::uint32_t>(word);
+  }
+  s.front = 3;
+  s.rear = 0;
+  for (int i = 0; i < 310; ++i) NextDraw(s);
+}
+
+RandomState& Stream() {
+  // An unseeded stream behaves as one seeded with 1, like rand().
+  static RandomState state = [] {
+    RandomState s;
+    SeedState(s, 1);
+    return s;
+  }();
+  return state;
+}
+
+}  // namespace
+
 void InitRandom(idx_t seed) {
   if (seed < 0)
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    SeedState(Stream(), static_cast<std::uint32_t>(std::time(nullptr)));
   else
-    std::srand(static_cast<unsigned>(static_cast<std::uint32_t>(seed)));
+    SeedState(Stream(), static_cast<std::uint32_t>(seed));
 }
+
+int RandomDraw() { return NextDraw(Stream()); }
 
 idx_t RandomInRange(idx_t n) {
   // Two separate statements fix the order of the draws: the first gives
   // the high bits, the second the low ones.
-  const idx_t hi = static_cast<idx_t>(std::rand());
-  const idx_t lo = static_cast<idx_t>(std::rand());
+  RandomState& s = Stream();
+  const idx_t hi = NextDraw(s);
+  const idx_t lo = NextDraw(s);
   const idx_t r = (hi << 32) | lo;
   return r % n;
 }

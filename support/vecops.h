@@ -20,9 +20,20 @@ idx_t** ax_iAllocMatrix(idx_t nrows, idx_t ncols, idx_t val, const char* msg);
 real_t** ax_fAllocMatrix(idx_t nrows, idx_t ncols, real_t val, const char* msg);
 void ax_fSetMatrix(real_t** matrix, idx_t nrows, idx_t ncols, real_t val);
 
-// Seeds the platform generator with seed, or with the clock when seed < 0.
+// The shared random stream. It is the additive lagged-Fibonacci generator
+// (degree 31, separation 3, seeded by a 16807 multiplicative congruence and
+// with the first 310 outputs discarded) that the GNU C library uses for
+// srand/rand, kept here so that a seed gives the same stream on every
+// platform, without the library's lock on every draw, and without disturbing
+// the caller's own rand() state.
+//
+// Seeds the stream with seed taken as a 32-bit unsigned number, or with the
+// clock when seed < 0.
 void InitRandom(idx_t seed);
-// Two draws of rand() combined into a 63-bit number, taken modulo n (n > 0).
+// The next number of the stream, in 0 .. 2^31 - 1.
+int RandomDraw();
+// Two draws combined into a 63-bit number (first draw high, second low),
+// taken modulo n (n > 0).
 idx_t RandomInRange(idx_t n);
 // flag 1: p[i] = i first; then n/2 random swaps.
 void RandomPermute(idx_t n, idx_t* p, int flag);

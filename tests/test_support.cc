@@ -615,53 +615,75 @@ TEST(VecOps, StridedSumAndAxpy) {
 
 TEST(Random, RandomInRangeTakesHighThenLowDraw) {
   for (idx_t seed : {0L, 1L, 12345L}) {
-    std::srand(static_cast<unsigned>(seed));
-    const idx_t hi = std::rand();
-    const idx_t lo = std::rand();
-    const idx_t after = std::rand();
+    InitRandom(seed);
+    const idx_t hi = RandomDraw();
+    const idx_t lo = RandomDraw();
+    const idx_t after = RandomDraw();
     for (idx_t n : {idx_t{1}, idx_t{7}, idx_t{1000003}, idx_t{1} << 40}) {
       InitRandom(seed);
       EXPECT_EQ(RandomInRange(n), ((hi << 32) | lo) % n) << "n " << n;
-      EXPECT_EQ(std::rand(), after);  // exactly two draws
+      EXPECT_EQ(RandomDraw(), after);  // exactly two draws
     }
   }
 }
 
 TEST(Random, SeedIsTakenAs32BitUnsigned) {
   InitRandom((idx_t{1} << 32) + 5);
-  const int a = std::rand();
+  const int a = RandomDraw();
   InitRandom(5);
-  EXPECT_EQ(std::rand(), a);
+  EXPECT_EQ(RandomDraw(), a);
 }
 
 TEST(Random, PermuteDrawsFourNumbersPerSwap) {
   // n = 1 and n = 0: identity where asked and no draw at all.
   InitRandom(11);
-  const int first = std::rand();
+  const int first = RandomDraw();
   InitRandom(11);
   idx_t one[1] = {5};
   RandomPermute(1, one, 1);
   EXPECT_EQ(one[0], 0);
   RandomPermute(0, one, 1);
-  EXPECT_EQ(std::rand(), first);
+  EXPECT_EQ(RandomDraw(), first);
 
   // n = 7: three swaps, twelve draws, and the swaps follow them in order.
   InitRandom(11);
   idx_t expect[7];
   for (idx_t i = 0; i < 7; ++i) expect[i] = i;
   for (int s = 0; s < 3; ++s) {
-    const idx_t uh = std::rand(), ul = std::rand();
-    const idx_t vh = std::rand(), vl = std::rand();
+    const idx_t uh = RandomDraw(), ul = RandomDraw();
+    const idx_t vh = RandomDraw(), vl = RandomDraw();
     const idx_t u = ((uh << 32) | ul) % 7;
     const idx_t v = ((vh << 32) | vl) % 7;
     std::swap(expect[u], expect[v]);
   }
-  const int next = std::rand();
+  const int next = RandomDraw();
   InitRandom(11);
   idx_t p[7] = {9, 9, 9, 9, 9, 9, 9};
   RandomPermute(7, p, 1);
   for (idx_t i = 0; i < 7; ++i) EXPECT_EQ(p[i], expect[i]);
-  EXPECT_EQ(std::rand(), next);
+  EXPECT_EQ(RandomDraw(), next);
+}
+
+#if defined(__GLIBC__)
+// The stream is the C library's rand() stream on this platform, seed for seed,
+// including seed 0 (taken as 1), seeds above 2^31 and the unseeded state.
+TEST(Random, StreamEqualsTheCLibraryGenerator) {
+  for (unsigned seed : {0u, 1u, 2u, 12345u, 2147483647u, 2147483648u, 4294967295u}) {
+    std::srand(seed);
+    InitRandom(static_cast<idx_t>(seed));
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(RandomDraw(), std::rand()) << "seed " << seed;
+  }
+}
+#endif
+
+// The partitioner's draws leave the caller's own rand() sequence alone.
+TEST(Random, CallersRandIsUntouched) {
+  std::srand(77);
+  const int first = std::rand();
+  std::srand(77);
+  InitRandom(5);
+  RandomInRange(1000);
+  EXPECT_EQ(std::rand(), first);
 }
 
 TEST(Random, PermuteIsRepeatableAndKeepsContents) {
