@@ -1,6 +1,7 @@
 // The hypergraph file reader: a first pass counts the pins so that the pin
 // array is allocated once, a second pass fills the arrays.
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,13 @@ namespace {
 constexpr idx_t kMaxNCon = 20;
 // The most entries an array of 8-byte elements could ever have.
 constexpr idx_t kMaxEntries = static_cast<idx_t>(PTRDIFF_MAX / sizeof(idx_t));
+// The partitioning sums weights in single precision: part weights add up
+// cell weights, and the cut and the sum of external degrees add up net
+// weights, each at most once per pin. Files whose weights could carry such a
+// sum past this bound (a quarter of the float range, leaving room for the
+// rounding of the sums and the factors applied to them) are refused, since a
+// sum that overflows to infinity makes every partition look alike.
+constexpr double kMaxWeightSum = FLT_MAX / 4.0;
 
 // One pass over the file: the stream, the line buffer kept for the whole
 // pass, and the number of the line last read (for messages). The program
@@ -216,6 +224,7 @@ HGraph* ReadHGraph(const char* filename) {
 
   netptr[0] = 0;
   idx_t k = 0;
+  double netsum = 0.0;  // net weights times their pin counts, so far
   Tokens tokens;
   for (idx_t i = 1; i <= nnets; i++) {
     CutLine(NextLine(src), &tokens);
@@ -248,11 +257,21 @@ HGraph* ReadHGraph(const char* filename) {
       netind[k++] = cell;
     }
     netptr[i] = k;
+    if (netweights) {
+      netsum += static_cast<double>(netwgt[i - 1]) * static_cast<double>(k - netptr[i - 1]);
+      if (netsum > kMaxWeightSum)
+        errexit("Hypergraph file %s, line %ld: the net weights are too large: up to net %ld, "
+                "the weights times the pin counts add up to more than %g.\n",
+                filename, src.lineno, i, kMaxWeightSum);
+    }
     FreeTokens(&tokens);
   }
   ax_free(&arrays.marker);
 
   if (cellweights) {
+    // Per weight index, the sum of the positive weights so far (the rest
+    // count as the smallest positive weight once set up).
+    double cellsum[kMaxNCon] = {};
     for (idx_t c = 1; c <= nvtxs; c++) {
       char* line = NextLine(src);
       CutLine(line, &tokens);
@@ -268,6 +287,11 @@ HGraph* ReadHGraph(const char* filename) {
           errexit("Hypergraph file %s, line %ld: weight %ld of cell %ld is not a finite "
                   "number.\n",
                   filename, src.lineno, j, c);
+        if (w[j] > 0.0f) cellsum[j] += static_cast<double>(w[j]);
+        if (cellsum[j] > kMaxWeightSum)
+          errexit("Hypergraph file %s, line %ld: the cell weights are too large: up to cell "
+                  "%ld, weight %ld of the cells adds up to more than %g.\n",
+                  filename, src.lineno, c, j, kMaxWeightSum);
       }
       FreeTokens(&tokens);
     }
