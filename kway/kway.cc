@@ -267,6 +267,9 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     ctrl.rmaxnet = nvtxs;
     graph->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
     for (idx_t k = 0; k < nvcycles; ++k) {
+      // A slot that no run filled (every objective overflowed to infinity)
+      // holds no partition.
+      if (cuts[k] == kMaxFloat) continue;
       ax_icopy(nvtxs, parts[k], graph->where);
       graph->objval = cuts[k];
       VCycleKway(ctrl, graph, 10);
@@ -354,7 +357,7 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
     ax_errexit(SIGABRT, "Nparts should be at least 2.\n");
     return 0.0f;
   }
-  if (ubfactor < 1.0f) {
+  if (!(ubfactor >= 1.0f)) {  // also refuses NaN
     ax_errexit(SIGABRT, "UBfactor should be greater than 1.\n");
     return 0.0f;
   }

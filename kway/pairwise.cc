@@ -54,8 +54,16 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
   // Islands belong to no side: they never move and count nowhere.
   for (idx_t v = nvtxs; v < nvtxs + graph->nislands; ++v) bwhere[v] = 2;
 
+  // Cells per part, kept up to date pair by pair: a pair of two empty parts
+  // has nothing to refine and is skipped without a sweep over the cells,
+  // which keeps many parts on a small level cheap.
+  idx_t* pcount = ax_ismalloc(nparts, 0, "RefineKway_Pairwise: pcount");
+  for (idx_t v = 0; v < nvtxs; ++v)
+    if (kwhere[v] >= 0 && kwhere[v] < nparts) pcount[kwhere[v]]++;
+
   for (idx_t p1 = 0; p1 < nparts - 1; ++p1) {
     for (idx_t p2 = p1 + 1; p2 < nparts; ++p2) {
+      if (pcount[p1] == 0 && pcount[p2] == 0) continue;
       real_t w0 = 0.0f;
       real_t w1 = 0.0f;
       for (idx_t v = 0; v < nvtxs; ++v) {
@@ -85,14 +93,22 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
         Refine_EEFM(ctrl, graph, npasses, 1, f);
       }
 
+      idx_t n0 = 0;
+      idx_t n1 = 0;
       for (idx_t v = 0; v < nvtxs; ++v) {
-        if (bwhere[v] == 0)
+        if (bwhere[v] == 0) {
           kwhere[v] = p1;
-        else if (bwhere[v] == 1)
+          n0++;
+        } else if (bwhere[v] == 1) {
           kwhere[v] = p2;
+          n1++;
+        }
       }
+      pcount[p1] = n0;
+      pcount[p2] = n1;
     }
   }
+  ax_free(&pcount);
 
   Free2wayRefinementMemory(graph);
   graph->where = kwhere;

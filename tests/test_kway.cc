@@ -471,6 +471,20 @@ TEST(KwayPartitionEndToEnd, PartsBalanceObjectiveAndDeterminism) {
   FreeHGraph(&g, 1);
 }
 
+// Objectives that overflow to infinity: no run beats the initial value of
+// the V-cycle slots, and the empty slots must not be refined into the result.
+TEST(KwayPartitionEndToEnd, InfiniteObjectivesStillGiveAPartition) {
+  Nets h = Generate(3, 200, 240, 5, false);
+  std::fill(h.netwgt.begin(), h.netwgt.end(), 3e38f);
+  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED}) {
+    SCOPED_TRACE("otype " + std::to_string(otype));
+    KwayRun run;
+    run.otype = otype;
+    run.Run(h);
+    for (idx_t p : run.part) ASSERT_TRUE(p >= 0 && p < run.nparts);
+  }
+}
+
 TEST(KwayPartitionEndToEnd, PreassignedCellsStayInTheirParts) {
   const Nets h = Generate(8, 1500, 1800, 6, true);
   std::mt19937 rng(3);

@@ -239,6 +239,13 @@ TEST(Degenerate, AsManyPartsAsCellsAndMore) {
   const Hg h = RingWithTriples(12);
   ExpectAllSchemes(h, 12);
   ExpectAllSchemes(h, 19);
+  // Pairwise refinement with most parts empty: pairs of two empty parts
+  // must neither divide by an empty pair's weight nor cost a sweep each.
+  for (const char* r : {"-rtype=kpfast", "-rtype=kpslow"}) {
+    SCOPED_TRACE(r);
+    ExpectPartition(h, h.Text(), {"-ptype=kway", r}, 19);
+    ExpectPartition(h, h.Text(), {"-ptype=kway", r}, 1000);
+  }
 }
 
 TEST(Degenerate, TwoToTheSixteenParts) {
@@ -377,7 +384,8 @@ TEST(Options, UnbalanceFactorBelowTheSchemesBoundAborts) {
   for (const auto& c : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"-ptype=kway", "-ufactor=0.1"}, "UBfactor should be greater than 1.\n"},
            {{"-ptype=rb", "-ufactor=0.05"}, "UBfactor should be greater than 0.1.\n"},
-           {{"-ptype=rb", "-ufactor=nan"}, "UBfactor should be greater than 0.1.\n"}}) {
+           {{"-ptype=rb", "-ufactor=nan"}, "UBfactor should be greater than 0.1.\n"},
+           {{"-ptype=kway", "-ufactor=nan"}, "UBfactor should be greater than 1.\n"}}) {
     SCOPED_TRACE(Joined(c.first));
     TempDir dir;
     const std::string g = dir.Write("g.hgr", h.Text());
