@@ -154,6 +154,7 @@ real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
   for (idx_t i = 0; i < maxcycles; ++i) {
     HGraph* cgraph = CCoarsen(ctrl, graph);
     UncoarsenKway(ctrl, graph, cgraph);
+    BalanceKway(ctrl, graph);
     if (ctrl.dbglvl & DBG_DETAIL) {
       std::printf("%f ", graph->objval);
       std::fflush(stdout);
@@ -238,6 +239,10 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
         std::fflush(stdout);
       }
     }
+
+    // A part the refinement could not bring under the bound loses cells at
+    // the least cost; runs are compared once every part is within it.
+    BalanceKway(ctrl, graph);
 
     if (ctrl.dbglvl & DBG_BISECT2)
       std::printf("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,

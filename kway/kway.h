@@ -41,6 +41,14 @@ real_t ComputeMaxCellWeight(PartitionCtrl& ctrl, idx_t n, const real_t* cellwgt)
 // times 2 nparts, at most n-1.
 idx_t KwayCoarsenTo(idx_t nvtxs, idx_t nparts);
 
+// --- bound restoration (balancekway.cc) -----------------------------------------
+// Moves cells out of parts above (total x ubfactor) / nparts, each time at
+// the least increase of the objective, until all parts are within the bound
+// or nothing fits; fixed cells stay. Returns the number of moves; with none
+// the level is untouched, otherwise where, kpwgts, mincut and objval are
+// brought up to date.
+idx_t BalanceKway(PartitionCtrl& ctrl, HGraph* graph);
+
 // --- final k-way refinement (finalkway.cc) ------------------------------------
 void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 

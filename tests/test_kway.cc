@@ -471,6 +471,60 @@ TEST(KwayPartitionEndToEnd, PartsBalanceObjectiveAndDeterminism) {
   FreeHGraph(&g, 1);
 }
 
+// Restoring the bound: a path of six unit cells with four in part 0 and a
+// bound of 3 per part. Moving cell 3 costs nothing (it trades net {2,3} for
+// net {3,4}); moving any other cell of part 0 cuts a net.
+TEST(KwayBalance, LeastLossMoveFixedCellsAndNoOp) {
+  Nets h;
+  h.nvtxs = 6;
+  h.cellwgt.assign(6, 1.0f);
+  for (idx_t v = 0; v < 5; ++v) h.Add({v, v + 1}, 1.0f);
+  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED}) {
+    SCOPED_TRACE("otype " + std::to_string(otype));
+    HGraph* g = Level(h);
+    PartitionCtrl ctrl = KCtrl(2, otype, 1.0f, 50);
+    g->where = ax_imalloc(6, "test");
+    const std::vector<idx_t> start{0, 0, 0, 0, 1, 1};
+    std::copy(start.begin(), start.end(), g->where);
+    EXPECT_EQ(BalanceKway(ctrl, g), 1);
+    EXPECT_EQ(std::vector<idx_t>(g->where, g->where + 6), (std::vector<idx_t>{0, 0, 0, 1, 1, 1}));
+    EXPECT_EQ(g->mincut, 1.0f);
+    EXPECT_EQ(g->objval, otype == OTYPE_CUT ? 1.0f : 2.0f);
+
+    // Balanced already: nothing moves, nothing is recomputed.
+    g->objval = 42.0f;
+    EXPECT_EQ(BalanceKway(ctrl, g), 0);
+    EXPECT_EQ(g->objval, 42.0f);
+
+    // Fixed cells never move, even when that leaves the part too heavy.
+    std::copy(start.begin(), start.end(), g->where);
+    g->nfixed = 4;
+    EXPECT_EQ(BalanceKway(ctrl, g), 0);
+    EXPECT_EQ(std::vector<idx_t>(g->where, g->where + 6), start);
+    FreeHGraph(&g, 1);
+  }
+}
+
+TEST(KwayBalance, HeavyStartEndsWithinTheBound) {
+  const Nets h = Generate(11, 1500, 1800, 6, true);
+  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED}) {
+    SCOPED_TRACE("otype " + std::to_string(otype));
+    HGraph* g = Level(h);
+    const idx_t nparts = 5;
+    PartitionCtrl ctrl = KCtrl(nparts, otype, 1.03f, 50);
+    g->where = ax_imalloc(h.nvtxs, "test");
+    // Part 0 gets the first 40% of the cells, the rest go round the others.
+    for (idx_t v = 0; v < h.nvtxs; ++v)
+      g->where[v] = (v < h.nvtxs * 2 / 5) ? 0 : 1 + v % (nparts - 1);
+    ASSERT_GT(ComputeBalanceKway(ctrl, g, g->where), 1.03f);
+    EXPECT_GT(BalanceKway(ctrl, g), 0);
+    EXPECT_LE(ComputeBalanceKway(ctrl, g, g->where), 1.03f + 1e-5f);
+    EXPECT_EQ(g->mincut, ComputeCut(g, g->where));
+    EXPECT_EQ(g->objval, otype == OTYPE_CUT ? ComputeCut(g, g->where) : ComputeSOED(g, g->where));
+    FreeHGraph(&g, 1);
+  }
+}
+
 // Objectives that overflow to infinity: no run beats the initial value of
 // the V-cycle slots, and the empty slots must not be refined into the result.
 TEST(KwayPartitionEndToEnd, InfiniteObjectivesStillGiveAPartition) {

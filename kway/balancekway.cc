@@ -1,0 +1,168 @@
+// Restoring the part-weight bound after k-way refinement. The greedy and
+// pairwise refinements never move a cell out of a part at a loss, so a part
+// that the coarse levels left too heavy can stay too heavy at the finest
+// level. BalanceKway moves cells out of such parts, each time the move that
+// raises the objective least, until every part is within the bound or no
+// cell can leave. Levels whose parts are all within the bound are left
+// untouched.
+#include <algorithm>
+#include <vector>
+
+#include "coarsen/coarsen.h"
+#include "kway/kway.h"
+#include "support/support.h"
+
+namespace veldan {
+
+namespace {
+
+struct Move {
+  real_t delta = 0.0f;  // increase of the objective
+  idx_t to = -1;
+};
+
+// The scratch of one BalanceKway call, sized once.
+struct BalanceWork {
+  std::vector<idx_t> cnt;      // pins of the current net per part
+  std::vector<idx_t> touched;  // parts with a non-zero count
+  std::vector<idx_t> seen;     // candidate mark per part: the stamp of the call
+  idx_t stamp = 0;
+  std::vector<idx_t> cands;    // candidate target parts of the current cell
+  std::vector<real_t> delta;   // objective increase per candidate
+};
+
+// The best move of cell c out of part `from` into a part with room for it:
+// the parts its nets reach and the lightest part. delta is the change of the
+// cut (cutobj) or of the sum of external degrees.
+Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw,
+              idx_t nparts, real_t maxpwgt, bool cutobj, idx_t c, idx_t from,
+              BalanceWork& w) {
+  const idx_t* netptr = graph->netptr;
+  const idx_t* netind = graph->netind;
+  const idx_t* incptr = graph->incptr;
+  const idx_t* incind = graph->incind;
+  const real_t cw = graph->cellwgt[c];
+  const idx_t stamp = ++w.stamp;
+
+  w.cands.clear();
+  auto consider = [&](idx_t q) {
+    if (q == from || w.seen[q] == stamp) return;
+    w.seen[q] = stamp;
+    if (pw[q] + cw <= maxpwgt) w.cands.push_back(q);
+  };
+  for (idx_t j = incptr[c]; j < incptr[c + 1]; ++j) {
+    const idx_t e = incind[j];
+    for (idx_t p = netptr[e]; p < netptr[e + 1]; ++p) consider(where[netind[p]]);
+  }
+  consider(ax_fargmin(nparts, pw));
+  if (w.cands.empty()) return Move{};
+
+  w.delta.assign(w.cands.size(), 0.0f);
+  for (idx_t j = incptr[c]; j < incptr[c + 1]; ++j) {
+    const idx_t e = incind[j];
+    const real_t wgt = graph->netwgt[e];
+    idx_t span = 0;
+    for (idx_t p = netptr[e]; p < netptr[e + 1]; ++p) {
+      const idx_t q = where[netind[p]];
+      if (w.cnt[q]++ == 0) {
+        w.touched.push_back(q);
+        span++;
+      }
+    }
+    const real_t before = (span < 2) ? 0.0f : (cutobj ? wgt : static_cast<real_t>(span) * wgt);
+    const idx_t leaves = (w.cnt[from] == 1) ? 1 : 0;
+    for (std::size_t k = 0; k < w.cands.size(); ++k) {
+      const idx_t after_span = span - leaves + ((w.cnt[w.cands[k]] == 0) ? 1 : 0);
+      const real_t after = (after_span < 2)
+                               ? 0.0f
+                               : (cutobj ? wgt : static_cast<real_t>(after_span) * wgt);
+      w.delta[k] += after - before;
+    }
+    for (idx_t q : w.touched) w.cnt[q] = 0;
+    w.touched.clear();
+  }
+
+  // Least increase; then the lighter target; then the lower part number.
+  Move best;
+  for (std::size_t k = 0; k < w.cands.size(); ++k) {
+    const idx_t q = w.cands[k];
+    const bool better = best.to == -1 || w.delta[k] < best.delta ||
+                        (w.delta[k] == best.delta &&
+                         (pw[q] < pw[best.to] || (pw[q] == pw[best.to] && q < best.to)));
+    if (better) best = Move{w.delta[k], q};
+  }
+  return best;
+}
+
+}  // namespace
+
+idx_t BalanceKway(PartitionCtrl& ctrl, HGraph* graph) {
+  const idx_t n = graph->nvtxs + graph->nislands;
+  const idx_t nparts = ctrl.nparts;
+  const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
+  const real_t* cellwgt = graph->cellwgt;
+  idx_t* where = graph->where;
+  if (n < 1 || nparts < 2 || where == nullptr) return 0;
+
+  std::vector<real_t> pw(nparts, 0.0f);
+  for (idx_t c = 0; c < n; ++c) pw[where[c]] += cellwgt[c];
+  // The bound the k-way refinement works with.
+  const real_t total = ax_fsum(nparts, pw.data(), 1);
+  const real_t maxpwgt = (total * ctrl.ubfactor) / static_cast<real_t>(nparts);
+  bool over = false;
+  for (idx_t p = 0; p < nparts; ++p) over = over || pw[p] > maxpwgt;
+  if (!over) return 0;
+
+  const bool cutobj = (ctrl.otype != OTYPE_SOED);
+  BalanceWork w;
+  w.cnt.assign(nparts, 0);
+  w.seen.assign(nparts, 0);
+
+  struct Cand {
+    real_t delta;
+    real_t wgt;
+    idx_t cell;
+  };
+  std::vector<Cand> order;
+  idx_t nmoves = 0;
+  for (idx_t p = 0; p < nparts; ++p) {
+    while (pw[p] > maxpwgt) {
+      // Rank the movable cells of p by their best move, then take them in
+      // that order, each re-evaluated against the weights as they stand.
+      order.clear();
+      for (idx_t c = nfixed; c < n; ++c) {
+        if (where[c] != p) continue;
+        const Move m = BestMove(graph, where, pw.data(), nparts, maxpwgt, cutobj, c, p, w);
+        if (m.to >= 0) order.push_back({m.delta, cellwgt[c], c});
+      }
+      std::sort(order.begin(), order.end(), [](const Cand& a, const Cand& b) {
+        if (a.delta != b.delta) return a.delta < b.delta;
+        if (a.wgt != b.wgt) return a.wgt > b.wgt;  // fewer moves for the same loss
+        return a.cell < b.cell;
+      });
+      idx_t moved = 0;
+      for (const Cand& cand : order) {
+        if (!(pw[p] > maxpwgt)) break;
+        const idx_t c = cand.cell;
+        const Move m = BestMove(graph, where, pw.data(), nparts, maxpwgt, cutobj, c, p, w);
+        if (m.to < 0) continue;
+        where[c] = m.to;
+        pw[p] -= cellwgt[c];
+        pw[m.to] += cellwgt[c];
+        moved++;
+      }
+      nmoves += moved;
+      if (moved == 0) break;  // no cell of p fits anywhere
+    }
+  }
+
+  if (nmoves > 0) {
+    if (graph->kpwgts != nullptr) std::copy(pw.begin(), pw.end(), graph->kpwgts);
+    graph->mincut = ComputeCut(graph, where);
+    graph->objval = cutobj ? graph->mincut : ComputeSOED(graph, where);
+    if (!cutobj) graph->soed = graph->objval;
+  }
+  return nmoves;
+}
+
+}  // namespace veldan
