@@ -113,6 +113,9 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   }
 
   CreateIncidentHGraph(ctrl, graph);
+  // Every run and V-cycle matches this level: its clique graph and scores
+  // are built once.
+  KeepCliqueGraph(graph);
 
   const idx_t* netptr = graph->netptr;
   bool largenets = false;
@@ -224,6 +227,7 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
     ax_free(&cuts, &graph->where);
     ctrl.rmaxnet = rmaxnet;
   }
+  ReleaseCliqueGraph(graph);
 
   PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(nruns),
                         bisection);

@@ -13,9 +13,17 @@ namespace veldan {
 // Groups the cells of graph (cells with different where entries never share
 // a group) and builds graph->coarser through CreateCoarseHGraph.
 void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where);
-// Builds the clique graph (xadj and the CliqueEdge list adj) and matchthreshold.
+// Builds the clique graph (xadj, the CliqueEdge list adj and adjw) and
+// matchthreshold. On a level with keepadj set, a graph built earlier is
+// reused and only the threshold is set.
 void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph);
+// Frees the clique graph unless the level keeps it.
 void FreeAdjacentGraph(PartitionCtrl& ctrl, HGraph* graph);
+// Marks a level whose clique graph and variant-1 scores serve every
+// matching of it until ReleaseCliqueGraph (the finest level of a bisection
+// or of a k-way partitioning, matched once per run and V-cycle).
+void KeepCliqueGraph(HGraph* graph);
+void ReleaseCliqueGraph(HGraph* graph);
 // Stable counting sort of the fine cells by coarse cell.
 void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr,
                     idx_t* mind);

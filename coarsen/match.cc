@@ -12,7 +12,28 @@
 
 namespace veldan {
 
+namespace {
+
+// Sets matchthreshold from the summed connection weight of nedges entries.
+void SetMatchThreshold(const PartitionCtrl& ctrl, HGraph* graph, real_t sum,
+                       idx_t nedges) {
+  graph->matchthreshold = 0.0f;
+  if ((ctrl.cflags & CFLAG_GREEDY) && nedges > 0) {
+    if (ctrl.cflags & CFLAG_VARIANT1)
+      graph->matchthreshold = static_cast<real_t>(0.5 * sum / nedges);
+    else
+      graph->matchthreshold = sum / static_cast<real_t>(nedges);
+  }
+}
+
+}  // namespace
+
 void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
+  if (graph->keepadj && graph->xadj != nullptr) {
+    SetMatchThreshold(ctrl, graph, graph->adjwsum, graph->xadj[graph->nvtxs]);
+    return;
+  }
+
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t cmaxnet = ctrl.cmaxnet;
@@ -40,6 +61,7 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
   idx_t* xadj = graph->xadj = ax_imalloc(nvtxs + 1, "CreateAdjancentGraph: xadj");
   CliqueEdge* adj = graph->adj =
       ax_tmalloc<CliqueEdge>(capacity, "CreateAdjancentGraph: adjncy");
+  real_t* adjw = graph->adjw = ax_fmalloc(capacity, "CreateAdjancentGraph: adjwgt");
   // marker[j] is the position of j's entry in the current cell's list; any
   // value below the list's start means "not yet listed", so the array never
   // needs clearing.
@@ -59,10 +81,11 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
         const idx_t j = netind[p];
         if (j == i) continue;
         if (marker[j] < start) {
-          adj[nedges] = CliqueEdge{static_cast<std::uint32_t>(j), w, w2};
+          adj[nedges] = CliqueEdge{static_cast<std::uint32_t>(j), w2};
+          adjw[nedges] = w;
           marker[j] = nedges++;
         } else {
-          adj[marker[j]].w += w;
+          adjw[marker[j]] += w;
           adj[marker[j]].w2 += w2;
         }
       }
@@ -72,30 +95,37 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
   ax_free(&marker);
 
   // Give back the unused tail (nets with repeated neighbours fill less than
-  // the capacity); shrinking to 0 entries releases the array.
+  // the capacity); shrinking to 0 entries releases the arrays.
   if (nedges < capacity) {
     if (nedges == 0) {
-      ax_free(&graph->adj);
+      ax_free(&graph->adj, &graph->adjw);
     } else {
       graph->adj = static_cast<CliqueEdge*>(ax_realloc(
           adj, static_cast<std::size_t>(nedges) * sizeof(CliqueEdge),
           "CreateAdjancentGraph: adjncy"));
+      graph->adjw = ax_frealloc(adjw, nedges, "CreateAdjancentGraph: adjwgt");
     }
   }
 
-  graph->matchthreshold = 0.0f;
-  if ((ctrl.cflags & CFLAG_GREEDY) && nedges > 0) {
-    real_t sum = 0.0f;
-    for (idx_t e = 0; e < nedges; e++) sum += graph->adj[e].w;
-    if (ctrl.cflags & CFLAG_VARIANT1)
-      graph->matchthreshold = static_cast<real_t>(0.5 * sum / nedges);
-    else
-      graph->matchthreshold = sum / static_cast<real_t>(nedges);
-  }
+  real_t sum = 0.0f;
+  for (idx_t e = 0; e < nedges; e++) sum += graph->adjw[e];
+  graph->adjwsum = sum;
+  if (graph->keepadj && nedges > 0)
+    graph->adjscore = ax_fsmalloc(nedges, kUnmarked, "CreateAdjancentGraph: adjscore");
+  SetMatchThreshold(ctrl, graph, sum, nedges);
 }
 
 void FreeAdjacentGraph(PartitionCtrl& /*ctrl*/, HGraph* graph) {
-  ax_free(&graph->xadj, &graph->adj);
+  if (!graph->keepadj) ax_free(&graph->xadj, &graph->adj, &graph->adjw, &graph->adjscore);
+}
+
+void KeepCliqueGraph(HGraph* graph) {
+  graph->keepadj = true;
+}
+
+void ReleaseCliqueGraph(HGraph* graph) {
+  graph->keepadj = false;
+  ax_free(&graph->xadj, &graph->adj, &graph->adjw, &graph->adjscore);
 }
 
 void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr,
@@ -115,6 +145,35 @@ idx_t MatchLimit(idx_t draw, idx_t nvtxs) {
   return static_cast<idx_t>(((draw - 500) * 0.0001 + 0.4) * nvtxs);
 }
 
+namespace {
+
+// Variant-1 score of candidate j = adj[e].cell for cell i, whose
+// neighbourhood is marked in cmark with total as the sum of its marks: the
+// connection weight less 0.8 x the smaller of the weight i keeps outside the
+// pair's common neighbourhood and the weight j has outside i's.
+inline real_t VariantOneScore(const idx_t* xadj, const CliqueEdge* adj, idx_t e,
+                              idx_t j, real_t wij, real_t total, const real_t* cmark) {
+  // rest: i's connections that reach neither j nor j's neighbours;
+  // out: j's connections that lie outside i's neighbourhood. Unmarked entries
+  // hold NaN; both sums take every entry through a select rather than a
+  // branch, since whether a neighbour's neighbour is marked follows no
+  // pattern. Adding or subtracting 0 leaves either sum bit for bit as the
+  // branching loop would.
+  real_t rest = total - adj[e].w2;
+  real_t out = 0.0f;
+  const CliqueEdge* const jend = adj + xadj[j + 1];
+  for (const CliqueEdge* f = adj + xadj[j]; f < jend; f++) {
+    const real_t m = cmark[f->cell];
+    const bool marked = (m == m);
+    rest -= marked ? m : 0.0f;
+    out += marked ? 0.0f : f->w2;
+  }
+  return static_cast<real_t>(static_cast<double>(wij) +
+                             (-0.8) * static_cast<double>(std::min(out, rest)));
+}
+
+}  // namespace
+
 idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
                           const HGraph* graph, idx_t i, const idx_t* cellmap,
                           const real_t* wgts, const idx_t* mcounts,
@@ -126,26 +185,31 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
 
   const idx_t* xadj = graph->xadj;
   const CliqueEdge* adj = graph->adj;
+  const real_t* adjw = graph->adjw;
+  real_t* scores = graph->adjscore;
   const bool variant1 = (ctrl.cflags & CFLAG_VARIANT1) != 0;
 
   // Variant 1 marks i's neighbourhood with the second weights, so that the
   // weight a pair would leave outside itself can be read off j's list.
   // Unmarked entries hold NaN: one 4-byte array serves as both mark and
-  // weight, which halves the random reads of the scoring loop below. i itself
-  // is marked with 0, so subtracting its entry changes nothing.
+  // weight. i itself is marked with 0, so subtracting its entry changes
+  // nothing. The marks are set only when a score is not known yet (a kept
+  // clique graph remembers the scores of earlier matchings).
   real_t total = 0.0f;
-  if (variant1) {
+  bool marked = false;
+  auto mark = [&] {
     for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
       cmark[adj[e].cell] = adj[e].w2;
       total += adj[e].w2;
     }
     cmark[i] = 0.0f;
-  }
+    marked = true;
+  };
 
   idx_t ncand = 0;
   for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
     const idx_t j = adj[e].cell;
-    const real_t wij = adj[e].w;
+    const real_t wij = adjw[e];
     if (where[j] != where[i]) continue;
     const idx_t cj = cellmap[j];
     if (mcounts[cj] == 0) continue;
@@ -163,21 +227,14 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
       continue;
     }
 
-    // rest: i's connections that reach neither j nor j's neighbours;
-    // out: j's connections that lie outside i's neighbourhood.
-    real_t rest = total - adj[e].w2;
-    real_t out = 0.0f;
-    const CliqueEdge* const jend = adj + xadj[j + 1];
-    for (const CliqueEdge* f = adj + xadj[j]; f < jend; f++) {
-      const real_t m = cmark[f->cell];
-      if (m == m) {
-        rest -= m;
-      } else {
-        out += f->w2;
-      }
+    real_t score;
+    if (scores != nullptr && scores[e] == scores[e]) {
+      score = scores[e];
+    } else {
+      if (!marked) mark();
+      score = VariantOneScore(xadj, adj, e, j, wij, total, cmark);
+      if (scores != nullptr) scores[e] = score;
     }
-    const real_t score = static_cast<real_t>(
-        static_cast<double>(wij) + (-0.8) * static_cast<double>(std::min(out, rest)));
     cand[ncand].key = score;
     if (score < threshold) {
       (*nskipped)++;  // the slot is reused by the next candidate
@@ -187,7 +244,7 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
     }
   }
 
-  if (variant1) {
+  if (marked) {
     for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) cmark[adj[e].cell] = kUnmarked;
     cmark[i] = kUnmarked;
   }

@@ -115,7 +115,8 @@ void FreeHGraph(HGraph** graphp, int flag) {
   FreeHGraphWork(graph);
   ax_free(&graph->incptr, &graph->incind, &graph->netptr, &graph->netind,
           &graph->cellwgt, &graph->netwgt, &graph->incwgt, &graph->edgewgt,
-          &graph->edgewgt2, &graph->xadj, &graph->adj);
+          &graph->edgewgt2, &graph->xadj, &graph->adj, &graph->adjw,
+          &graph->adjscore);
   if (flag) {
     graph->~HGraph();
     ax_release(graph);

@@ -36,12 +36,13 @@ struct CellRInfo {
 };
 
 // One entry of the clique graph that matching builds and scores on: the
-// neighbouring cell and the two connection weights. Neighbour and weights sit
-// side by side so that scanning a cell's list reads one stream of 12-byte
-// records; a level has far fewer than 2^32 cells (each costs tens of bytes).
+// neighbouring cell and the second connection weight, the two fields the
+// scoring loop of variant-1 matching reads for every neighbour of a
+// neighbour, in one stream of 8-byte records. The first connection weight,
+// read once per candidate, lives in the parallel array HGraph::adjw. A level
+// has far fewer than 2^32 cells (each costs tens of bytes).
 struct CliqueEdge {
   std::uint32_t cell;
-  real_t w;   // adjwgt: summed edgewgt of the shared nets
   real_t w2;  // adjwgt2: summed edgewgt2 of the shared nets
 };
 
@@ -73,7 +74,16 @@ struct HGraph {
 
   idx_t* xadj = nullptr;
   CliqueEdge* adj = nullptr;
+  real_t* adjw = nullptr;  // adjwgt: summed edgewgt of the shared nets, per entry
   real_t matchthreshold = 0.0f;
+  // With keepadj set, the clique graph outlives the matching that built it:
+  // the runs and V-cycles of one bisection match the same finest level, so it
+  // is built once, together with adjwsum (the sum of adjw) and adjscore, the
+  // variant-1 score of each entry (NaN until first needed). Released by
+  // ReleaseCliqueGraph.
+  real_t* adjscore = nullptr;
+  real_t adjwsum = 0.0f;
+  bool keepadj = false;
 
   HGraph* coarser = nullptr;
   HGraph* finer = nullptr;

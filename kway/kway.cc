@@ -197,6 +197,9 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
   }
 
   CreateIncidentHGraph(ctrl, graph);
+  // Every run and V-cycle matches this level: its clique graph and scores
+  // are built once.
+  KeepCliqueGraph(graph);
 
   bool largenets = false;
   for (idx_t e = 0; e < graph->nnets; ++e) {
@@ -287,6 +290,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     ax_free(&cuts, &graph->where);
     ctrl.rmaxnet = oldrmaxnet;
   }
+  ReleaseCliqueGraph(graph);
 
   if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
     std::printf(

@@ -236,8 +236,9 @@ struct Clique {
   void Pack() {
     edges.clear();
     for (idx_t e = 0; e < xadj[4]; e++)
-      edges.push_back({static_cast<std::uint32_t>(adjncy[e]), adjwgt[e], adjwgt2[e]});
+      edges.push_back({static_cast<std::uint32_t>(adjncy[e]), adjwgt2[e]});
     g.adj = edges.data();
+    g.adjw = adjwgt;
   }
   idx_t Find(real_t threshold, idx_t* nskipped) {
     Pack();
