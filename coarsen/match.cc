@@ -3,6 +3,8 @@
 // The eleven coarsening schemes differ only in the greedy bit and the
 // variant bit of cflags and in maxgroupsize.
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 
 #include "coarsen/coarsen.h"
 #include "coarsen/internal.h"
@@ -164,9 +166,12 @@ inline real_t VariantOneScore(const idx_t* xadj, const CliqueEdge* adj, idx_t e,
   const CliqueEdge* const jend = adj + xadj[j + 1];
   for (const CliqueEdge* f = adj + xadj[j]; f < jend; f++) {
     const real_t m = cmark[f->cell];
-    const bool marked = (m == m);
-    rest -= marked ? m : 0.0f;
-    out += marked ? 0.0f : f->w2;
+    // All ones when m is a mark, all zeros for NaN; the masked bits of the
+    // other operand are +0.0f. Written on the bits, as compilers turn the
+    // plain conditional back into a branch.
+    const std::uint32_t mask = 0u - static_cast<std::uint32_t>(m == m);
+    rest -= std::bit_cast<real_t>(std::bit_cast<std::uint32_t>(m) & mask);
+    out += std::bit_cast<real_t>(std::bit_cast<std::uint32_t>(f->w2) & ~mask);
   }
   return static_cast<real_t>(static_cast<double>(wij) +
                              (-0.8) * static_cast<double>(std::min(out, rest)));

@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "bisect/bisect.h"
 #include "kway/kway.h"
 #include "programs/cli.h"
@@ -40,6 +44,13 @@ real_t* CombineCellWeights(idx_t nvtxs, idx_t ncon, const real_t* cellwgt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+  // Every level of every run allocates and frees arrays of a few megabytes.
+  // Served from fresh mappings and handed back at once, each costs page
+  // faults and zeroing on every use; kept in the heap, they are reused.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
   RunParams control;
   ParseCommandLine(&control, argc, argv);
 
