@@ -7,28 +7,41 @@
 // Every operation but init and reset is O(log n) and allocates nothing.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+
 #include "support/memory.h"
 #include "support/types.h"
 
 namespace veldan {
 
+// A heap entry: 8 bytes, so that a sift step moves one word and a cache
+// line holds eight entries. Queued ids are cell numbers of one level, below
+// 2^31.
+struct PQEntry {
+  real_t key;
+  std::int32_t val;
+};
+
 struct PQueue {
   idx_t nnodes = 0;
   idx_t maxnodes = 0;
-  FKeyVal* heap = nullptr;
-  idx_t* locator = nullptr;
+  PQEntry* heap = nullptr;
+  std::int32_t* locator = nullptr;
 };
 
 inline void ax_PQInit(PQueue* q, idx_t maxnodes) {
   q->nnodes = 0;
   q->maxnodes = maxnodes;
-  q->heap = ax_fkvmalloc(maxnodes, "ax_PQInit: heap");
-  q->locator = ax_ismalloc(maxnodes, -1, "ax_PQInit: locator");
+  if (maxnodes > INT32_MAX) errexit("ax_PQInit: %ld cells are too many for one level.", static_cast<long>(maxnodes));
+  q->heap = ax_tmalloc<PQEntry>(maxnodes, "ax_PQInit: heap");
+  q->locator = ax_tmalloc<std::int32_t>(maxnodes, "ax_PQInit: locator");
+  std::fill_n(q->locator, std::max<idx_t>(maxnodes, 0), -1);
 }
 
 inline void ax_PQReset(PQueue* q) {
   q->nnodes = 0;
-  ax_iset(q->maxnodes, -1, q->locator);
+  std::fill_n(q->locator, std::max<idx_t>(q->maxnodes, 0), -1);
 }
 
 inline void ax_PQFree(PQueue* q) {
@@ -41,47 +54,47 @@ namespace pq_detail {
 
 // Moves the entry {key, node} up from slot i past strictly smaller parents.
 inline void SiftUp(PQueue* q, idx_t i, idx_t node, real_t key) {
-  FKeyVal* heap = q->heap;
-  idx_t* locator = q->locator;
+  PQEntry* heap = q->heap;
+  std::int32_t* locator = q->locator;
   while (i > 0) {
     idx_t j = (i - 1) >> 1;
     if (key > heap[j].key) {
       heap[i] = heap[j];
-      locator[heap[i].val] = i;
+      locator[heap[i].val] = static_cast<std::int32_t>(i);
       i = j;
     } else {
       break;
     }
   }
   heap[i].key = key;
-  heap[i].val = node;
-  locator[node] = i;
+  heap[i].val = static_cast<std::int32_t>(node);
+  locator[node] = static_cast<std::int32_t>(i);
 }
 
 // Moves the entry {key, node} down from slot i past strictly larger children.
 inline void SiftDown(PQueue* q, idx_t i, idx_t node, real_t key) {
-  FKeyVal* heap = q->heap;
-  idx_t* locator = q->locator;
+  PQEntry* heap = q->heap;
+  std::int32_t* locator = q->locator;
   const idx_t nnodes = q->nnodes;
   idx_t j;
   while ((j = 2 * i + 1) < nnodes) {
     if (heap[j].key > key) {
       if (j + 1 < nnodes && heap[j + 1].key > heap[j].key) j = j + 1;
       heap[i] = heap[j];
-      locator[heap[i].val] = i;
+      locator[heap[i].val] = static_cast<std::int32_t>(i);
       i = j;
     } else if (j + 1 < nnodes && heap[j + 1].key > key) {
       j = j + 1;
       heap[i] = heap[j];
-      locator[heap[i].val] = i;
+      locator[heap[i].val] = static_cast<std::int32_t>(i);
       i = j;
     } else {
       break;
     }
   }
   heap[i].key = key;
-  heap[i].val = node;
-  locator[node] = i;
+  heap[i].val = static_cast<std::int32_t>(node);
+  locator[node] = static_cast<std::int32_t>(i);
 }
 
 }  // namespace pq_detail
@@ -108,7 +121,7 @@ inline idx_t ax_PQGetTop(PQueue* q) {
   q->locator[vtx] = -1;
   idx_t i = q->nnodes;
   if (i > 0) {
-    FKeyVal last = q->heap[i];
+    const PQEntry last = q->heap[i];
     pq_detail::SiftDown(q, 0, last.val, last.key);
   }
   return vtx;
