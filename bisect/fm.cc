@@ -75,21 +75,25 @@ inline idx_t UpdateNeighbours(const HGraph* graph, idx_t rmaxnet, idx_t c,
     const idx_t fcount = --fromdeg[e];
     if (!(tcount < 3 || fcount < 2) || ndeg2[e] > 0) continue;
 
+    // What the move does to the gain of a pin d of e, as two additions (kept
+    // apart so that the sums round exactly as one addition per event would):
+    // a pin still on side `from` gains wgt when it is now the last one there
+    // (moving it would uncut e) and wgt when e has just become cut (moving
+    // it no longer cuts e); a pin on side `to` loses wgt when e now lies
+    // wholly on `to` (moving it would cut e) and wgt when the to-side pin has
+    // company (moving it no longer uncuts e). A zero addend leaves the gain
+    // bit for bit as it was; selecting the addends by side avoids a branch
+    // that follows no pattern.
     const real_t wgt = netwgt[e];
-    const bool from_single = (fcount == 1);  // the last from-side pin is alone
-    const bool became_cut = (tcount == 1);   // e now spans both sides
-    const bool became_uncut = (fcount == 0); // e lies wholly on side `to`
-    const bool to_pair = (tcount == 2);      // the to-side pin has company
+    const real_t from1 = (fcount == 1) ? wgt : 0.0f;
+    const real_t from2 = (tcount == 1) ? wgt : 0.0f;
+    const real_t to1 = (fcount == 0) ? -wgt : 0.0f;
+    const real_t to2 = (tcount == 2) ? -wgt : 0.0f;
     for (idx_t p = begin; p < end; p++) {
       const idx_t d = netind[p];
       if (d == c) continue;
-      if (where[d] == from) {
-        if (from_single) gain[d] += wgt;  // moving d would now uncut e
-        if (became_cut) gain[d] += wgt;   // moving d no longer cuts e
-      } else {
-        if (became_uncut) gain[d] -= wgt; // moving d would now cut e
-        if (to_pair) gain[d] -= wgt;      // moving d no longer uncuts e
-      }
+      const bool onfrom = (where[d] == from);
+      gain[d] = (gain[d] + (onfrom ? from1 : to1)) + (onfrom ? from2 : to2);
       if constexpr (list) {
         if (w.moved[d] == -1 && w.updmrk[d] != k) {
           w.updmrk[d] = k;
