@@ -6,6 +6,7 @@
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
+#include "coarsen/finest.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -113,9 +114,6 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   }
 
   CreateIncidentHGraph(ctrl, graph);
-  // Every run and V-cycle matches this level: its clique graph and scores
-  // are built once.
-  KeepCliqueGraph(graph);
 
   const idx_t* netptr = graph->netptr;
   bool largenets = false;
@@ -148,86 +146,102 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
         2.0f * lightwgt / static_cast<real_t>(std::max<idx_t>(coarsento - nheavy, 1));
   }
 
-  real_t bestcut = 0.0f;
-  real_t sumcut = 0.0f;
+  // Every run and V-cycle matches this level: its islands are set aside and
+  // its clique graph is built once, and each run works on a record of its
+  // own that borrows the structure.
+  const FinestLevel finest(ctrl, graph);
 
-  for (idx_t r = 0; r < nruns; r++) {
-    ctrl.curtrial = r;
-    HGraph* cgraph = Coarsen(ctrl, graph);
-    InitBisection(ctrl, cgraph);
-    Uncoarsen2Way(ctrl, graph, cgraph);
+  // One run: coarsen, bisect the coarsest level, uncoarsen; the result is
+  // left in runwhere (the input's numbering) and the returned cut.
+  auto run_once = [&](PartitionCtrl& rctrl, idx_t r, idx_t* runwhere) -> real_t {
+    rctrl.curtrial = r;
+    HGraph* level = finest.Borrow();
+    HGraph* cgraph = Coarsen(rctrl, level);
+    InitBisection(rctrl, cgraph);
+    Uncoarsen2Way(rctrl, level, cgraph);
+    level = finest.ToInputOrder(level);
 
-    if (ctrl.dbglvl & DBG_DETAIL) {
-      std::printf("    Cut of trial %6ld:\t %8.2f", r, graph->mincut);
+    if (rctrl.dbglvl & DBG_DETAIL) {
+      std::printf("    Cut of trial %6ld:\t %8.2f", r, level->mincut);
       std::fflush(stdout);
     }
 
     // Nets above rmaxnet were ignored during the run: one more refinement
     // of the finest level counts them all.
     if (largenets) {
-      if (ctrl.dbglvl & DBG_DETAIL) {
-        std::printf("[%8.2f, ", ComputeCut(graph, graph->where));
+      if (rctrl.dbglvl & DBG_DETAIL) {
+        std::printf("[%8.2f, ", ComputeCut(level, level->where));
         std::fflush(stdout);
       }
-      const idx_t rmaxnet = ctrl.rmaxnet;
-      ctrl.rmaxnet = nvtxs;
-      Refine2Way(ctrl, graph);
-      ctrl.rmaxnet = rmaxnet;
-      if (ctrl.dbglvl & DBG_DETAIL) {
-        std::printf("%8.2f]", graph->mincut);
+      const idx_t rmaxnet = rctrl.rmaxnet;
+      rctrl.rmaxnet = nvtxs;
+      Refine2Way(rctrl, level);
+      rctrl.rmaxnet = rmaxnet;
+      if (rctrl.dbglvl & DBG_DETAIL) {
+        std::printf("%8.2f]", level->mincut);
         std::fflush(stdout);
       }
     }
 
-    if (ctrl.dbglvl & DBG_BISECT2)
-      std::printf("    Cut of trial %4ld:\t %8.2f", r, graph->mincut);
-    if (ctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
-      std::printf(" [%0.2f]\n", ComputeSideFraction(graph, graph->where));
+    if (rctrl.dbglvl & DBG_BISECT2)
+      std::printf("    Cut of trial %4ld:\t %8.2f", r, level->mincut);
+    if (rctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
+      std::printf(" [%0.2f]\n", ComputeSideFraction(level, level->where));
 
-    sumcut += graph->mincut;
-    if (r == 0 || graph->mincut < bestcut) {
-      ax_icopy(nvtxs, graph->where, bisection);
-      bestcut = graph->mincut;
+    const real_t cut = level->mincut;
+    ax_icopy(nvtxs, level->where, runwhere);
+    FreeHGraph(&level, 1);
+    return cut;
+  };
+
+  real_t bestcut = 0.0f;
+  real_t sumcut = 0.0f;
+  idx_t* runwhere = ax_imalloc(nvtxs, "Hypergraph_Bisection: runwhere");
+
+  for (idx_t r = 0; r < nruns; r++) {
+    const real_t cut = run_once(ctrl, r, runwhere);
+
+    sumcut += cut;
+    if (r == 0 || cut < bestcut) {
+      ax_icopy(nvtxs, runwhere, bisection);
+      bestcut = cut;
     }
 
     // Keep the run as a V-cycle candidate when it beats the worst one kept.
     if (nvcycles > 0) {
       const idx_t k = ax_fargmax(nvcycles, cuts);
-      if (cuts[k] > graph->mincut) {
-        ax_icopy(nvtxs, graph->where, parts[k]);
-        cuts[k] = graph->mincut;
+      if (cuts[k] > cut) {
+        ax_icopy(nvtxs, runwhere, parts[k]);
+        cuts[k] = cut;
       }
     }
-
-    FreeHGraphWork(graph);
   }
+  ax_free(&runwhere);
 
   if (nvcycles > 0) {
     const idx_t rmaxnet = ctrl.rmaxnet;
     ctrl.rmaxnet = nvtxs;
-    graph->where = ax_imalloc(nvtxs, "Hypergraph_Bisection: where");
 
     for (idx_t k = 0; k < nvcycles; k++) {
       // A slot that no run filled (fewer runs than V-cycles) holds no
       // partition.
       if (cuts[k] == kMaxFloat) continue;
-      // The V-cycle replaces graph->where; write into the current one.
-      if (graph->where == nullptr)
-        graph->where = ax_imalloc(nvtxs, "Hypergraph_Bisection: where");
-      ax_icopy(nvtxs, parts[k], graph->where);
-      graph->mincut = cuts[k];
-      VCycleRefine(ctrl, graph, 10);
-      if (graph->mincut < bestcut) {
-        bestcut = graph->mincut;
-        ax_icopy(nvtxs, graph->where, bisection);
+      HGraph* level = finest.Borrow();
+      level->where = finest.ToRunOrder(parts[k]);
+      level->mincut = cuts[k];
+      VCycleRefine(ctrl, level, 10);
+      level = finest.ToInputOrder(level);
+      if (level->mincut < bestcut) {
+        bestcut = level->mincut;
+        ax_icopy(nvtxs, level->where, bisection);
       }
+      FreeHGraph(&level, 1);
     }
 
     ax_FreeMatrix(&parts, nvcycles);
-    ax_free(&cuts, &graph->where);
+    ax_free(&cuts);
     ctrl.rmaxnet = rmaxnet;
   }
-  ReleaseCliqueGraph(graph);
 
   PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(nruns),
                         bisection);

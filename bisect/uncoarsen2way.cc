@@ -82,8 +82,9 @@ void Uncoarsen2Way(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
     cur = fine;
   }
 
-  // The walk ends on the finest level, graph itself.
-  CombineIslands(graph);
+  // The walk ends on the finest level, graph itself. Islands set aside by
+  // the caller are put back by the caller.
+  if (!graph->islandsaside) CombineIslands(graph);
   StopTimer(ctrl, TIMER_UNCOARSEN);
 }
 

@@ -68,7 +68,7 @@ HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph) {
   HGraph* cur = graph;
   idx_t nlevels = 0;
   while (cur->nvtxs > ctrl.coarsento) {
-    SeparateIslands(cur);
+    if (!cur->islandsaside) SeparateIslands(cur);
 
     StartTimer(ctrl, TIMER_AUX1);
     Match_Edges(ctrl, cur, where);
@@ -101,7 +101,7 @@ HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph) {
   HGraph* cur = graph;
   idx_t nlevels = 0;
   while (cur->nvtxs > ctrl.coarsento) {
-    SeparateIslands(cur);
+    if (!cur->islandsaside) SeparateIslands(cur);
 
     // A fresh group size for every level, drawn before the matching's own
     // draws.

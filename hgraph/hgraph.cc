@@ -113,10 +113,12 @@ void FreeHGraph(HGraph** graphp, int flag) {
   HGraph* graph = *graphp;
   if (graph == nullptr) return;
   FreeHGraphWork(graph);
-  ax_free(&graph->incptr, &graph->incind, &graph->netptr, &graph->netind,
-          &graph->cellwgt, &graph->netwgt, &graph->incwgt, &graph->edgewgt,
-          &graph->edgewgt2, &graph->xadj, &graph->adj, &graph->adjw,
-          &graph->adjscore);
+  if (!graph->borrowed) {
+    ax_free(&graph->incptr, &graph->incind, &graph->netptr, &graph->netind,
+            &graph->cellwgt, &graph->netwgt, &graph->incwgt, &graph->edgewgt,
+            &graph->edgewgt2, &graph->xadj, &graph->adj, &graph->adjw,
+            &graph->adjscore);
+  }
   if (flag) {
     graph->~HGraph();
     ax_release(graph);

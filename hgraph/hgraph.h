@@ -107,6 +107,15 @@ struct HGraph {
 
   idx_t ncon = -1;
   real_t* ncellwgt = nullptr;
+
+  // A borrowed record shares the structural arrays of another level (the
+  // finest level, which concurrent runs read at once) and owns only its
+  // working arrays; FreeHGraph then releases only those.
+  bool borrowed = false;
+  // The islands of this level were set aside before the runs started: the
+  // coarsening does not separate them again, the uncoarsening does not put
+  // them back (the runs' caller maps the partition back once).
+  bool islandsaside = false;
 };
 
 // A new record with every field at its initial value.
@@ -125,8 +134,9 @@ void CreateIncidentHGraph(PartitionCtrl& ctrl, HGraph* graph);
 // k-way work area); the record and its structure stay.
 void FreeHGraphWork(HGraph* graph);
 
-// Frees the working and structural arrays; with flag non-zero also the
-// record itself, setting *graph to null.
+// Frees the working and structural arrays (only the working ones of a
+// borrowed record); with flag non-zero also the record itself, setting
+// *graph to null.
 void FreeHGraph(HGraph** graph, int flag);
 
 // Number of pins of net e.

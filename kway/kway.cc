@@ -142,7 +142,7 @@ void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
     }
   }
 
-  CombineIslands(cur);
+  if (!cur->islandsaside) CombineIslands(cur);
   StopTimer(ctrl, TIMER_UNCOARSEN);
 }
 

@@ -1,0 +1,47 @@
+// The finest level of a bisection or a k-way partitioning as its runs and
+// V-cycles share it: islands set aside once, the clique graph built once,
+// and a record of its own (borrowing the structure) for every run.
+#pragma once
+
+#include "hgraph/ctrl.h"
+#include "hgraph/hgraph.h"
+#include "support/types.h"
+
+namespace veldan {
+
+class FinestLevel {
+ public:
+  // graph must have its incidence lists; its structure is not changed, and
+  // must stay as it is while the object lives. The clique graph is built
+  // with ctrl's cmaxnet when the level will be matched at all.
+  FinestLevel(const PartitionCtrl& ctrl, HGraph* graph);
+  ~FinestLevel();
+  FinestLevel(const FinestLevel&) = delete;
+  FinestLevel& operator=(const FinestLevel&) = delete;
+
+  // A record for one run: the structure of the level with its islands at
+  // the end and the kept clique graph, no working arrays.
+  HGraph* Borrow() const;
+  // Hands the working state of a run's record (partition, gains, pin
+  // counts, k-way records) over to a record in the input's numbering, with
+  // every cell back in its place, and releases the run's record. Without
+  // islands the run's record already is in that numbering and is returned.
+  HGraph* ToInputOrder(HGraph* run) const;
+  // where of the input's numbering (nvtxs + islands cells) into a fresh
+  // array in the numbering of Borrow's records.
+  idx_t* ToRunOrder(const idx_t* where) const;
+
+  HGraph* input() const { return graph_; }
+  idx_t ncells() const { return ncells_; }
+
+ private:
+  HGraph* graph_;
+  HGraph* sep_;  // graph_ itself when the level has no islands
+  idx_t ncells_;
+};
+
+// A shallow copy of g that owns no array: the structure is g's, the
+// working arrays are empty.
+HGraph* BorrowHGraph(const HGraph* g);
+
+}  // namespace veldan
