@@ -24,9 +24,15 @@ void ToggleScheme(PartitionCtrl& ctrl) {
   }
 }
 
+// The cells of a level counting the islands its caller set aside: the
+// coarsening decides on them as if the islands were still in place.
+idx_t CellsBeforeIslands(const HGraph* g) {
+  return g->islandsaside ? g->nvtxs + g->nislands : g->nvtxs;
+}
+
 void PrintLevel(const HGraph* graph, bool newline) {
   const real_t sum = ax_fsum(graph->nnets, graph->netwgt, 1);
-  printf("[%6ld %6ld %10.3f %10.3f %10.3f]", graph->nvtxs, graph->nnets,
+  printf("[%6ld %6ld %10.3f %10.3f %10.3f]", CellsBeforeIslands(graph), graph->nnets,
          static_cast<double>(sum), static_cast<double>(graph->removedwgt),
          static_cast<double>(graph->removedwgt + sum));
   if (newline) printf("\n");
@@ -67,7 +73,7 @@ HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph) {
 
   HGraph* cur = graph;
   idx_t nlevels = 0;
-  while (cur->nvtxs > ctrl.coarsento) {
+  while (CellsBeforeIslands(cur) > ctrl.coarsento) {
     if (!cur->islandsaside) SeparateIslands(cur);
 
     StartTimer(ctrl, TIMER_AUX1);
@@ -100,7 +106,7 @@ HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph) {
 
   HGraph* cur = graph;
   idx_t nlevels = 0;
-  while (cur->nvtxs > ctrl.coarsento) {
+  while (CellsBeforeIslands(cur) > ctrl.coarsento) {
     if (!cur->islandsaside) SeparateIslands(cur);
 
     // A fresh group size for every level, drawn before the matching's own

@@ -33,8 +33,10 @@ FinestLevel::FinestLevel(const PartitionCtrl& ctrl, HGraph* graph)
     : graph_(graph), sep_(graph), ncells_(graph->nvtxs) {
   const idx_t n = graph->nvtxs;
   const idx_t* incptr = graph->incptr;
+  // Islands are set aside only on a level that is coarsened at all.
   bool islands = false;
-  for (idx_t i = std::max<idx_t>(graph->nfixed, 0); i < n && !islands; i++)
+  if (n > ctrl.coarsento)
+    for (idx_t i = std::max<idx_t>(graph->nfixed, 0); i < n && !islands; i++)
     islands = (incptr[i + 1] == incptr[i]);
 
   if (islands) {
@@ -96,6 +98,24 @@ HGraph* FinestLevel::Borrow() const {
   return b;
 }
 
+void MoveWork(HGraph* dst, HGraph* src) {
+  FreeHGraphWork(dst);
+  std::swap(dst->where, src->where);
+  std::swap(dst->gain, src->gain);
+  for (int s = 0; s < 3; s++) std::swap(dst->ndeg[s], src->ndeg[s]);
+  std::swap(dst->kpwgts, src->kpwgts);
+  std::swap(dst->nrinfo, src->nrinfo);
+  std::swap(dst->nrdata, src->nrdata);
+  std::swap(dst->crinfo, src->crinfo);
+  std::swap(dst->crdata, src->crdata);
+  dst->mincut = src->mincut;
+  dst->pwgts[0] = src->pwgts[0];
+  dst->pwgts[1] = src->pwgts[1];
+  dst->objval = src->objval;
+  dst->soed = src->soed;
+  FreeHGraph(&src, 1);
+}
+
 HGraph* FinestLevel::ToInputOrder(HGraph* run) const {
   if (sep_ == graph_) {
     run->islandsaside = false;
@@ -107,26 +127,16 @@ HGraph* FinestLevel::ToInputOrder(HGraph* run) const {
   o->adj = nullptr;
   o->adjw = nullptr;
   o->adjscore = nullptr;
-  const idx_t n = ncells_;
-  const idx_t* map = sep_->islandmap;
-  if (run->where) {
-    o->where = ax_imalloc(n, "FinestLevel: where");
-    for (idx_t i = 0; i < n; i++) o->where[i] = run->where[map[i]];
-  }
-  std::swap(o->gain, run->gain);
-  for (int s = 0; s < 3; s++) std::swap(o->ndeg[s], run->ndeg[s]);
-  std::swap(o->kpwgts, run->kpwgts);
-  std::swap(o->nrinfo, run->nrinfo);
-  std::swap(o->nrdata, run->nrdata);
-  std::swap(o->crinfo, run->crinfo);
-  std::swap(o->crdata, run->crdata);
-  o->mincut = run->mincut;
-  o->pwgts[0] = run->pwgts[0];
-  o->pwgts[1] = run->pwgts[1];
-  o->objval = run->objval;
-  o->soed = run->soed;
   o->nislands = 0;
-  FreeHGraph(&run, 1);
+  if (run->where) {
+    const idx_t n = ncells_;
+    const idx_t* map = sep_->islandmap;
+    idx_t* where = ax_imalloc(n, "FinestLevel: where");
+    for (idx_t i = 0; i < n; i++) where[i] = run->where[map[i]];
+    ax_free(&run->where);
+    run->where = where;
+  }
+  MoveWork(o, run);
   return o;
 }
 

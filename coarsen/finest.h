@@ -44,4 +44,8 @@ class FinestLevel {
 // working arrays are empty.
 HGraph* BorrowHGraph(const HGraph* g);
 
+// Frees dst's working arrays, moves src's (partition, gains, pin counts,
+// k-way records) and partition measures to dst and releases src's record.
+void MoveWork(HGraph* dst, HGraph* src);
+
 }  // namespace veldan

@@ -15,6 +15,7 @@
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
+#include "coarsen/finest.h"
 #include "kway/kway.h"
 #include "support/support.h"
 
@@ -146,14 +147,23 @@ void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
   StopTimer(ctrl, TIMER_UNCOARSEN);
 }
 
-real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
+real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
+                  const FinestLevel* finest) {
   real_t best = graph->objval;
   idx_t last = -1;
   if (ctrl.dbglvl & DBG_DETAIL) std::printf("          [");
 
   for (idx_t i = 0; i < maxcycles; ++i) {
-    HGraph* cgraph = CCoarsen(ctrl, graph);
-    UncoarsenKway(ctrl, graph, cgraph);
+    // With a shared finest level the cycle runs on a record of its own in
+    // the level's run numbering and hands its result back to graph.
+    HGraph* level = graph;
+    if (finest != nullptr) {
+      level = finest->Borrow();
+      level->where = finest->ToRunOrder(graph->where);
+    }
+    HGraph* cgraph = CCoarsen(ctrl, level);
+    UncoarsenKway(ctrl, level, cgraph);
+    if (finest != nullptr) MoveWork(graph, finest->ToInputOrder(level));
     BalanceKway(ctrl, graph);
     if (ctrl.dbglvl & DBG_DETAIL) {
       std::printf("%f ", graph->objval);
@@ -197,9 +207,6 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
   }
 
   CreateIncidentHGraph(ctrl, graph);
-  // Every run and V-cycle matches this level: its clique graph and scores
-  // are built once.
-  KeepCliqueGraph(graph);
 
   bool largenets = false;
   for (idx_t e = 0; e < graph->nnets; ++e) {
@@ -211,86 +218,106 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
 
   ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, nvtxs, graph->cellwgt);
 
-  real_t best = 0.0f;
-  real_t sum = 0.0f;
-  for (idx_t r = 0; r < ctrl.nruns; ++r) {
-    ctrl.curtrial = r;
-    HGraph* cgraph = Coarsen(ctrl, graph);
-    InitPartitionKway(ctrl, cgraph);
-    UncoarsenKway(ctrl, graph, cgraph);
+  // Every run and V-cycle matches this level: its islands are set aside and
+  // its clique graph is built once, and each run works on a record of its
+  // own that borrows the structure.
+  const FinestLevel finest(ctrl, graph);
 
-    if (ctrl.dbglvl & DBG_DETAIL) {
-      std::printf("    Cut/SOED of trial %4ld:\t %8.3f %8.3f", r, graph->mincut,
-                  graph->soed);
+  // One run: coarsen, partition the coarsest level, uncoarsen, balance; the
+  // result is left in runwhere (the input's numbering) and returned.
+  auto run_once = [&](PartitionCtrl& rctrl, idx_t r, idx_t* runwhere) -> real_t {
+    rctrl.curtrial = r;
+    HGraph* level = finest.Borrow();
+    HGraph* cgraph = Coarsen(rctrl, level);
+    InitPartitionKway(rctrl, cgraph);
+    UncoarsenKway(rctrl, level, cgraph);
+    level = finest.ToInputOrder(level);
+
+    if (rctrl.dbglvl & DBG_DETAIL) {
+      std::printf("    Cut/SOED of trial %4ld:\t %8.3f %8.3f", r, level->mincut,
+                  level->soed);
       std::fflush(stdout);
     }
 
     // Nets above rmaxnet were left out so far: one more refinement of the
     // finest level with every net counted.
     if (largenets) {
-      if (ctrl.dbglvl & DBG_DETAIL) {
-        std::printf("[%12.3f, ", cutobj ? ComputeCut(graph, graph->where)
-                                        : ComputeSOED(graph, graph->where));
+      if (rctrl.dbglvl & DBG_DETAIL) {
+        std::printf("[%12.3f, ", cutobj ? ComputeCut(level, level->where)
+                                        : ComputeSOED(level, level->where));
         std::fflush(stdout);
       }
-      const idx_t oldrmaxnet = ctrl.rmaxnet;
-      ctrl.rmaxnet = nvtxs;
-      RefineKway(ctrl, graph);
-      ctrl.rmaxnet = oldrmaxnet;
-      if (ctrl.dbglvl & DBG_DETAIL) {
-        std::printf("%f]", graph->objval);
+      const idx_t oldrmaxnet = rctrl.rmaxnet;
+      rctrl.rmaxnet = nvtxs;
+      RefineKway(rctrl, level);
+      rctrl.rmaxnet = oldrmaxnet;
+      if (rctrl.dbglvl & DBG_DETAIL) {
+        std::printf("%f]", level->objval);
         std::fflush(stdout);
       }
     }
 
     // A part the refinement could not bring under the bound loses cells at
     // the least cost; runs are compared once every part is within it.
-    BalanceKway(ctrl, graph);
+    BalanceKway(rctrl, level);
 
-    if (ctrl.dbglvl & DBG_BISECT2)
+    if (rctrl.dbglvl & DBG_BISECT2)
       std::printf("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
-                  graph->objval);
-    if (ctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
-      std::printf(" [%4.2f]\n", ComputeBalanceKway(ctrl, graph, graph->where));
+                  level->objval);
+    if (rctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
+      std::printf(" [%4.2f]\n", ComputeBalanceKway(rctrl, level, level->where));
 
-    sum += graph->objval;
-    if (r == 0 || graph->objval < best) {
-      ax_icopy(nvtxs, graph->where, part);
-      best = graph->objval;
+    const real_t obj = level->objval;
+    ax_icopy(nvtxs, level->where, runwhere);
+    FreeHGraph(&level, 1);
+    return obj;
+  };
+
+  real_t best = 0.0f;
+  real_t sum = 0.0f;
+  idx_t* runwhere = ax_imalloc(nvtxs, "MultilevelKwayPartition: runwhere");
+  for (idx_t r = 0; r < ctrl.nruns; ++r) {
+    const real_t obj = run_once(ctrl, r, runwhere);
+
+    sum += obj;
+    if (r == 0 || obj < best) {
+      ax_icopy(nvtxs, runwhere, part);
+      best = obj;
     }
 
     if (nvcycles > 0) {
       const idx_t k = ax_fargmax(nvcycles, cuts);
-      if (cuts[k] > graph->objval) {
-        ax_icopy(nvtxs, graph->where, parts[k]);
-        cuts[k] = graph->objval;
+      if (cuts[k] > obj) {
+        ax_icopy(nvtxs, runwhere, parts[k]);
+        cuts[k] = obj;
       }
     }
-
-    FreeHGraphWork(graph);
   }
+  ax_free(&runwhere);
 
   if (nvcycles > 0) {
     const idx_t oldrmaxnet = ctrl.rmaxnet;
     ctrl.rmaxnet = nvtxs;
-    graph->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
     for (idx_t k = 0; k < nvcycles; ++k) {
       // A slot that no run filled (every objective overflowed to infinity)
       // holds no partition.
       if (cuts[k] == kMaxFloat) continue;
-      ax_icopy(nvtxs, parts[k], graph->where);
-      graph->objval = cuts[k];
-      VCycleKway(ctrl, graph, 10);
-      if (graph->objval < best) {
-        best = graph->objval;
-        ax_icopy(nvtxs, graph->where, part);
+      HGraph* level = BorrowHGraph(graph);
+      level->keepadj = true;  // the clique graph is the finest level's
+      level->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
+      ax_icopy(nvtxs, parts[k], level->where);
+      level->objval = cuts[k];
+      VCycleKway(ctrl, level, 10, &finest);
+      if (level->objval < best) {
+        best = level->objval;
+        ax_icopy(nvtxs, level->where, part);
       }
+      FreeHGraph(&level, 1);
     }
     ax_FreeMatrix(&parts, nvcycles);
-    ax_free(&cuts, &graph->where);
+    ax_free(&cuts);
     ctrl.rmaxnet = oldrmaxnet;
   }
-  ReleaseCliqueGraph(graph);
 
   if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
     std::printf(

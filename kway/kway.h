@@ -9,6 +9,8 @@
 
 namespace veldan {
 
+class FinestLevel;
+
 // --- greedy k-way refinement (kwayrefine.cc) ----------------------------------
 void AllocateKwayRefinementMemory(PartitionCtrl& ctrl, HGraph* graph);
 void ComputeKwayPartitionParams(PartitionCtrl& ctrl, HGraph* graph);
@@ -33,7 +35,11 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
 real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph);
 void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);
-real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles);
+// V-cycles of graph (where set, in its own numbering). With finest, graph
+// is the input level of that shared finest level and every cycle runs on a
+// record borrowed from it.
+real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
+                  const FinestLevel* finest = nullptr);
 real_t ComputeBalanceKway(PartitionCtrl& ctrl, const HGraph* graph,
                           const idx_t* where);
 real_t ComputeMaxCellWeight(PartitionCtrl& ctrl, idx_t n, const real_t* cellwgt);
