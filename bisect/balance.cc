@@ -4,6 +4,7 @@
 
 #include "bisect/bisect.h"
 #include "support/memory.h"
+#include "support/output.h"
 #include "support/pqueue.h"
 #include "support/vecops.h"
 
@@ -68,7 +69,7 @@ int Balance(PartitionCtrl& ctrl, HGraph* graph) {
                          (graph->ndeg[2][e] > 0);
       if (nsides >= 2) recount += netwgt[e];
     }
-    std::printf(
+    Print(
         "Partitions[B]: [%6ld,%10.2f]  [%6ld,%10.2f], Initial Cut: %10.2f "
         "[%10.2f] [%10.2f]\n",
         queues[0].nnodes, pwgts[0], queues[1].nnodes, pwgts[1], cut, recount,

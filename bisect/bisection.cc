@@ -7,6 +7,7 @@
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
 #include "coarsen/finest.h"
+#include "support/output.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -41,7 +42,7 @@ real_t VCycleRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
   real_t best = graph->mincut;
   idx_t last = -1;
 
-  if (ctrl.dbglvl & DBG_DETAIL) std::printf("          [");
+  if (ctrl.dbglvl & DBG_DETAIL) Print("          [");
 
   for (idx_t i = 0; i < maxcycles; i++) {
     ctrl.curtrial = i;
@@ -49,8 +50,8 @@ real_t VCycleRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
     Uncoarsen2Way(ctrl, graph, cgraph);
 
     if (ctrl.dbglvl & DBG_DETAIL) {
-      std::printf("%8.3f ", graph->mincut);
-      std::fflush(stdout);
+      Print("%8.3f ", graph->mincut);
+      FlushPrint();
     }
 
     // Keep the partition, drop the rest of the cycle's working arrays.
@@ -67,7 +68,7 @@ real_t VCycleRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
     }
   }
 
-  if (ctrl.dbglvl & DBG_DETAIL) std::printf("(min = %8.3f)]\n", graph->mincut);
+  if (ctrl.dbglvl & DBG_DETAIL) Print("(min = %8.3f)]\n", graph->mincut);
   return graph->mincut;
 }
 
@@ -76,10 +77,10 @@ static void PrintBisectionSummary(const PartitionCtrl& ctrl, const HGraph* graph
                                   real_t bestcut, real_t avgcut,
                                   const idx_t* bisection) {
   if (!(ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))) return;
-  std::printf(
+  Print(
       "\n    The mincut for this bisection = %10.2f (average = %3.1f) (balance =",
       bestcut, avgcut);
-  std::printf(" [%.2f]", ComputeSideFraction(graph, bisection));
+  Print(" [%.2f]", ComputeSideFraction(graph, bisection));
 }
 
 real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection) {
@@ -87,7 +88,7 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   const idx_t nnets = graph->nnets;
 
   if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
-    std::printf(
+    Print(
         "\n  Bisecting a hgraph of size [vertices=%ld, hedges=%ld, balance=%4.2f]\n",
         nvtxs, nnets, ctrl.tpwgt);
 
@@ -162,31 +163,31 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
     level = finest.ToInputOrder(level);
 
     if (rctrl.dbglvl & DBG_DETAIL) {
-      std::printf("    Cut of trial %6ld:\t %8.2f", r, level->mincut);
-      std::fflush(stdout);
+      Print("    Cut of trial %6ld:\t %8.2f", r, level->mincut);
+      FlushPrint();
     }
 
     // Nets above rmaxnet were ignored during the run: one more refinement
     // of the finest level counts them all.
     if (largenets) {
       if (rctrl.dbglvl & DBG_DETAIL) {
-        std::printf("[%8.2f, ", ComputeCut(level, level->where));
-        std::fflush(stdout);
+        Print("[%8.2f, ", ComputeCut(level, level->where));
+        FlushPrint();
       }
       const idx_t rmaxnet = rctrl.rmaxnet;
       rctrl.rmaxnet = nvtxs;
       Refine2Way(rctrl, level);
       rctrl.rmaxnet = rmaxnet;
       if (rctrl.dbglvl & DBG_DETAIL) {
-        std::printf("%8.2f]", level->mincut);
-        std::fflush(stdout);
+        Print("%8.2f]", level->mincut);
+        FlushPrint();
       }
     }
 
     if (rctrl.dbglvl & DBG_BISECT2)
-      std::printf("    Cut of trial %4ld:\t %8.2f", r, level->mincut);
+      Print("    Cut of trial %4ld:\t %8.2f", r, level->mincut);
     if (rctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
-      std::printf(" [%0.2f]\n", ComputeSideFraction(level, level->where));
+      Print(" [%0.2f]\n", ComputeSideFraction(level, level->where));
 
     const real_t cut = level->mincut;
     ax_icopy(nvtxs, level->where, runwhere);
@@ -247,7 +248,7 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
                         bisection);
 
   const real_t cut = ComputeCut(graph, bisection);
-  if (cut != bestcut) std::printf("Wrong cut! %8.3f %8.3f\n", bestcut, cut);
+  if (cut != bestcut) Print("Wrong cut! %8.3f %8.3f\n", bestcut, cut);
 
   return bestcut;
 }

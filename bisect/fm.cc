@@ -6,6 +6,7 @@
 #include "bisect/bisect.h"
 #include "bisect/twoway.h"
 #include "support/memory.h"
+#include "support/output.h"
 #include "support/pqueue.h"
 #include "support/vecops.h"
 
@@ -174,7 +175,7 @@ void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype
     }
 
     if (show_progress && pass == 0)
-      std::printf(
+      Print(
           "Partitions: [%6ld,%12.2f]  [%6ld,%12.2f], Initial Cut: %12.2f "
           "[%12.2f] [%12.2f]\n",
           w.queues[0].nnodes, pwgts[0], w.queues[1].nnodes, pwgts[1], initcut,
@@ -240,7 +241,7 @@ void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype
       }
 
       if (show_moves)
-        std::printf(
+        Print(
             "Gains from moving %8ld from %2ld: %4.2f, \tNewcut: %10.2f "
             "[%10.2f %10.2f]%s\n",
             c, from, gain[c], cut, pwgts[0], pwgts[1], newbest ? "*" : "");
@@ -277,7 +278,7 @@ void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype
     StopTimer(ctrl, TIMER_WRAPUP);
 
     if (show_progress)
-      std::printf("\tMinimum Cut: %12.2f [%12.2f] at %5ld [%10.2f %10.2f]\n",
+      Print("\tMinimum Cut: %12.2f [%12.2f] at %5ld [%10.2f %10.2f]\n",
                   best, CutFromPinCounts(graph), bestpos, pwgts[0], pwgts[1]);
 
     if (stop) break;

@@ -5,6 +5,7 @@
 
 #include "bisect/bisect.h"
 #include "support/memory.h"
+#include "support/output.h"
 #include "support/vecops.h"
 
 namespace veldan {
@@ -116,7 +117,7 @@ void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
     Refine2Way(ctrl, graph);
 
     if (ctrl.dbglvl & DBG_INITCUT)
-      std::printf("%3ld %9.3f %9.3f %9.3f\n", r, pwgts[0], pwgts[1], graph->mincut);
+      Print("%3ld %9.3f %9.3f %9.3f\n", r, pwgts[0], pwgts[1], graph->mincut);
 
     if (r == 0 || graph->mincut < bestcut) {
       bestcut = graph->mincut;
@@ -124,7 +125,7 @@ void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
     }
   }
 
-  if (ctrl.dbglvl & DBG_INITCUT) std::printf("Bestcut Icut: %5f\n", bestcut);
+  if (ctrl.dbglvl & DBG_INITCUT) Print("Bestcut Icut: %5f\n", bestcut);
 
   ax_icopy(nvtxs, bestwhere, where);
   graph->mincut = bestcut;

@@ -9,6 +9,7 @@
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
 #include "kway/kway.h"
+#include "support/output.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -143,7 +144,7 @@ real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
 
   for (idx_t i = 0; i < nvtxs; i++)
     if (orgpart[i] != -1 && orgpart[i] != part[i])
-      std::printf("Fixing failed: %ld %ld %ld\n", i, orgpart[i], part[i]);
+      Print("Fixing failed: %ld %ld %ld\n", i, orgpart[i], part[i]);
 
   ax_free(&cpart, &orgpart);
   FreeHGraph(&cgraph, 1);

@@ -5,6 +5,7 @@
 
 #include "coarsen/coarsen.h"
 #include "support/memory.h"
+#include "support/output.h"
 #include "support/vecops.h"
 
 namespace veldan {
@@ -32,10 +33,10 @@ idx_t CellsBeforeIslands(const HGraph* g) {
 
 void PrintLevel(const HGraph* graph, bool newline) {
   const real_t sum = ax_fsum(graph->nnets, graph->netwgt, 1);
-  printf("[%6ld %6ld %10.3f %10.3f %10.3f]", CellsBeforeIslands(graph), graph->nnets,
+  Print("[%6ld %6ld %10.3f %10.3f %10.3f]", CellsBeforeIslands(graph), graph->nnets,
          static_cast<double>(sum), static_cast<double>(graph->removedwgt),
          static_cast<double>(graph->removedwgt + sum));
-  if (newline) printf("\n");
+  if (newline) Print("\n");
 }
 
 // A coarser level that keeps nine tenths of the cells ends the coarsening.
@@ -43,7 +44,7 @@ bool SlowProgress(const PartitionCtrl& ctrl, const HGraph* coarse, idx_t finenvt
   if (static_cast<double>(coarse->nvtxs) < 0.9 * static_cast<double>(finenvtxs))
     return false;
   if (ctrl.dbglvl & DBG_COARSEN)
-    printf("\nSlow progress in coarsening. Aborted at %ld nodes\n", coarse->nvtxs);
+    Print("\nSlow progress in coarsening. Aborted at %ld nodes\n", coarse->nvtxs);
   return true;
 }
 
@@ -64,9 +65,9 @@ HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph) {
   idx_t* where = ax_ismalloc(graph->nvtxs, 1, "Coarsen: where");
 
   if (ctrl.dbglvl & DBG_COARSEN) {
-    printf("----------------------------------------------------------\n");
+    Print("----------------------------------------------------------\n");
     PrintLevel(graph, false);
-    printf("[%10.3f]\n", static_cast<double>(ctrl.maxcellwgt));
+    Print("[%10.3f]\n", static_cast<double>(ctrl.maxcellwgt));
   }
 
   ToggleScheme(ctrl);
@@ -88,14 +89,14 @@ HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph) {
   }
 
   ax_free(&where);
-  if (ctrl.dbglvl & DBG_COARSEN) printf("\n");
+  if (ctrl.dbglvl & DBG_COARSEN) Print("\n");
   StopTimer(ctrl, TIMER_COARSEN);
   return cur;
 }
 
 HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph) {
   if (ctrl.dbglvl & DBG_COARSEN) {
-    printf("----------------------------------------------------------\n");
+    Print("----------------------------------------------------------\n");
     PrintLevel(graph, true);
   }
 
@@ -130,7 +131,7 @@ HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph) {
   }
 
   ctrl.maxgroupsize = savedgroupsize;
-  if (ctrl.dbglvl & DBG_COARSEN) printf("\n");
+  if (ctrl.dbglvl & DBG_COARSEN) Print("\n");
   StopTimer(ctrl, TIMER_COARSEN);
   return cur;
 }

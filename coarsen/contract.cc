@@ -9,6 +9,7 @@
 #include "coarsen/coarsen.h"
 #include "coarsen/internal.h"
 #include "support/memory.h"
+#include "support/output.h"
 #include "support/sort.h"
 
 namespace veldan {
@@ -228,14 +229,14 @@ void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs) {
 
   if (ctrl.dbglvl & DBG_LISTING) {
     for (idx_t e = 0; e < cnnets; e++) {
-      printf("%5ld %8.2f  %8.4f\t", dnetptr[e + 1] - dnetptr[e],
+      Print("%5ld %8.2f  %8.4f\t", dnetptr[e + 1] - dnetptr[e],
              static_cast<double>(dnetwgt[e]), static_cast<double>(cedgewgt[e]));
       for (idx_t p = dnetptr[e]; p < dnetptr[e + 1]; p++) {
         const idx_t c = dnetind[p];
         const real_t w = multi ? cncellwgt[c * ncon] : ccellwgt[c];
-        printf("%7.2f ", static_cast<double>(w));
+        Print("%7.2f ", static_cast<double>(w));
       }
-      printf("\n");
+      Print("\n");
     }
   }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "kway/kway.h"
+#include "support/output.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -37,7 +38,7 @@ void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   ax_icopy(nvtxs, part, graph->where);
   RefineKway(ctrl, graph);
   if (ctrl.dbglvl & DBG_REFINE)
-    std::printf("%8.3f => %8.3f\n", oldcut, graph->mincut);
+    Print("%8.3f => %8.3f\n", oldcut, graph->mincut);
 
   idx_t* where = graph->where;
   graph->where = nullptr;
@@ -47,7 +48,7 @@ void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   const real_t before = graph->mincut;
   VCycleKway(ctrl, graph, 10);
   if (ctrl.dbglvl & DBG_REFINE)
-    std::printf("%8.3f => %8.3f\n", before, graph->mincut);
+    Print("%8.3f => %8.3f\n", before, graph->mincut);
 
   ax_icopy(nvtxs, graph->where, part);
   ctrl.rtype = oldrtype;

@@ -17,6 +17,7 @@
 #include "coarsen/coarsen.h"
 #include "coarsen/finest.h"
 #include "kway/kway.h"
+#include "support/output.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -100,7 +101,7 @@ void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
   cgraph->objval = first;
 
   if (ctrl.dbglvl & DBG_INITCUT)
-    std::printf("%ld-way initial %s: %f\n", ctrl.nparts,
+    Print("%ld-way initial %s: %f\n", ctrl.nparts,
                 ctrl.otype == OTYPE_CUT ? "cut" : "soed", first);
 
   StopTimer(ctrl, TIMER_INITPART);
@@ -151,7 +152,7 @@ real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
                   const FinestLevel* finest) {
   real_t best = graph->objval;
   idx_t last = -1;
-  if (ctrl.dbglvl & DBG_DETAIL) std::printf("          [");
+  if (ctrl.dbglvl & DBG_DETAIL) Print("          [");
 
   for (idx_t i = 0; i < maxcycles; ++i) {
     // With a shared finest level the cycle runs on a record of its own in
@@ -166,8 +167,8 @@ real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
     if (finest != nullptr) MoveWork(graph, finest->ToInputOrder(level));
     BalanceKway(ctrl, graph);
     if (ctrl.dbglvl & DBG_DETAIL) {
-      std::printf("%f ", graph->objval);
-      std::fflush(stdout);
+      Print("%f ", graph->objval);
+      FlushPrint();
     }
 
     idx_t* where = graph->where;
@@ -183,7 +184,7 @@ real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
     }
   }
 
-  if (ctrl.dbglvl & DBG_DETAIL) std::printf("(min = %f)]\n", graph->objval);
+  if (ctrl.dbglvl & DBG_DETAIL) Print("(min = %f)]\n", graph->objval);
   return graph->objval;
 }
 
@@ -193,7 +194,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
   const bool cutobj = (ctrl.otype == OTYPE_CUT);
 
   if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
-    std::printf(
+    Print(
         "\n  Partitioning a hgraph of size [vertices=%ld, hedges=%ld, "
         "balance=%4.2f]\n",
         nvtxs, graph->nnets, ctrl.ubfactor);
@@ -234,26 +235,26 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     level = finest.ToInputOrder(level);
 
     if (rctrl.dbglvl & DBG_DETAIL) {
-      std::printf("    Cut/SOED of trial %4ld:\t %8.3f %8.3f", r, level->mincut,
+      Print("    Cut/SOED of trial %4ld:\t %8.3f %8.3f", r, level->mincut,
                   level->soed);
-      std::fflush(stdout);
+      FlushPrint();
     }
 
     // Nets above rmaxnet were left out so far: one more refinement of the
     // finest level with every net counted.
     if (largenets) {
       if (rctrl.dbglvl & DBG_DETAIL) {
-        std::printf("[%12.3f, ", cutobj ? ComputeCut(level, level->where)
+        Print("[%12.3f, ", cutobj ? ComputeCut(level, level->where)
                                         : ComputeSOED(level, level->where));
-        std::fflush(stdout);
+        FlushPrint();
       }
       const idx_t oldrmaxnet = rctrl.rmaxnet;
       rctrl.rmaxnet = nvtxs;
       RefineKway(rctrl, level);
       rctrl.rmaxnet = oldrmaxnet;
       if (rctrl.dbglvl & DBG_DETAIL) {
-        std::printf("%f]", level->objval);
-        std::fflush(stdout);
+        Print("%f]", level->objval);
+        FlushPrint();
       }
     }
 
@@ -262,10 +263,10 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     BalanceKway(rctrl, level);
 
     if (rctrl.dbglvl & DBG_BISECT2)
-      std::printf("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
+      Print("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
                   level->objval);
     if (rctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
-      std::printf(" [%4.2f]\n", ComputeBalanceKway(rctrl, level, level->where));
+      Print(" [%4.2f]\n", ComputeBalanceKway(rctrl, level, level->where));
 
     const real_t obj = level->objval;
     ax_icopy(nvtxs, level->where, runwhere);
@@ -320,7 +321,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
   }
 
   if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
-    std::printf(
+    Print(
         "    The %s for this partitioning = %.2f, (average = %.2f) "
         "(balance = %.2f)\n",
         cutobj ? "mincut" : "minsoed", best,
@@ -354,7 +355,7 @@ static real_t MultilevelKwayPartitionFixed(PartitionCtrl& ctrl, HGraph* graph,
 
   for (idx_t i = 0; i < nvtxs; ++i)
     if (orgpart[i] != -1 && orgpart[i] != part[i])
-      std::printf("Fixing failed: %ld %ld %ld\n", i, orgpart[i], part[i]);
+      Print("Fixing failed: %ld %ld %ld\n", i, orgpart[i], part[i]);
 
   ax_free(&cpart, &orgpart);
   FreeHGraph(&cgraph, 1);

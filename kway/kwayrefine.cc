@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "kway/kway.h"
+#include "support/output.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -276,7 +277,7 @@ void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
     RandomPermute(nvtxs, perm, 0);
 
     if (pass == 0 && (ctrl.dbglvl & DBG_REFINE))
-      std::printf(
+      Print(
           "Partitions: [%10.3f,%10.3f], Balance: [%10.3f, %10.3f,%10.3f], "
           "Init Cut: %10.3f, Init SOED: %10.3f\n",
           kpwgts[ax_fargmin(nparts, kpwgts)], kpwgts[ax_fargmax(nparts, kpwgts)],
@@ -348,7 +349,7 @@ void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
       where[c] = q;
 
       if (ctrl.dbglvl & DBG_MOVES)
-        std::printf(
+        Print(
             "\tMoving %6ld[%3ld] (%3ld -> %3ld) [%6.2f %6.2f %10.3f %6ld] "
             "%10.3f %10.3f\n",
             c, graph->incptr[c + 1] - graph->incptr[c], p, q, iwgt, d.uncutwgt,
@@ -360,7 +361,7 @@ void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
     StopTimer(ctrl, TIMER_ITERATE);
 
     if (ctrl.dbglvl & DBG_REFINE)
-      std::printf(
+      Print(
           "\tCut: %12.3f, SOED: %12.3f, Nmoves: %3ld, Pwgts: [%10.3f %10.3f]\n",
           graph->mincut, graph->soed, nmoves,
           kpwgts[ax_fargmin(nparts, kpwgts)],

@@ -8,6 +8,8 @@
 // as one straight from the heap.
 #include "support/memory.h"
 
+#include <atomic>
+
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -31,24 +33,25 @@ static_assert(kHeader % alignof(std::max_align_t) == 0);
 constexpr std::size_t kMaxRequest =
     static_cast<std::size_t>(PTRDIFF_MAX) - kHeader;
 
-// The memory space of the calling thread: bytes held now and the most ever
-// held. The program allocates from one thread only; keeping the figures per
-// thread means no thread ever races another on them.
+// Bytes held now and the most ever held, over all threads: the tasks of one
+// partitioning allocate on whichever thread runs them, and a block may be
+// released by another thread than its allocator's.
 struct MemSpace {
-  std::size_t cur = 0;
-  std::size_t max = 0;
+  std::atomic<std::size_t> cur{0};
+  std::atomic<std::size_t> max{0};
 };
-thread_local MemSpace g_space;
+MemSpace g_space;
 
 inline void CountIn(std::size_t nbytes) {
-  g_space.cur += nbytes;
-  if (g_space.cur > g_space.max) g_space.max = g_space.cur;
+  const std::size_t now = g_space.cur.fetch_add(nbytes, std::memory_order_relaxed) + nbytes;
+  std::size_t seen = g_space.max.load(std::memory_order_relaxed);
+  while (now > seen &&
+         !g_space.max.compare_exchange_weak(seen, now, std::memory_order_relaxed)) {
+  }
 }
 
 inline void CountOut(std::size_t nbytes) {
-  // A block released by a thread other than its allocator's would
-  // otherwise wrap the figure around.
-  g_space.cur = nbytes > g_space.cur ? 0 : g_space.cur - nbytes;
+  g_space.cur.fetch_sub(nbytes, std::memory_order_relaxed);
 }
 
 inline void* Base(void* user) {
@@ -71,9 +74,9 @@ inline void* Stamp(void* base, std::size_t nbytes) {
 [[noreturn]] void AllocFailed(const char* what, const char* msg,
                               std::size_t nbytes) {
   std::printf("   Maximum memory used:              %10zu bytes\n",
-              g_space.max);
+              g_space.max.load());
   std::printf("   Current memory used:              %10zu bytes\n",
-              g_space.cur);
+              g_space.cur.load());
   std::fflush(stdout);
   ax_errexit(SIGABRT, "***Memory %s failed for %s. Requested size: %zd bytes",
              what, msg != nullptr ? msg : "", static_cast<ssize_t>(nbytes));
@@ -152,8 +155,8 @@ void ax_release(void* ptr) {
   std::free(Base(ptr));
 }
 
-std::size_t ax_CurMemory() { return g_space.cur; }
-std::size_t ax_MaxMemory() { return g_space.max; }
+std::size_t ax_CurMemory() { return g_space.cur.load(std::memory_order_relaxed); }
+std::size_t ax_MaxMemory() { return g_space.max.load(std::memory_order_relaxed); }
 
 namespace {
 

@@ -73,12 +73,6 @@ void ax_fSetMatrix(real_t** matrix, idx_t nrows, idx_t ncols, real_t val) {
 
 namespace {
 
-struct RandomState {
-  std::uint32_t r[31];
-  int front = 3;  // position of the newest lag-3 term
-  int rear = 0;
-};
-
 inline int NextDraw(RandomState& s) {
   s.r[s.front] += s.r[s.rear];
   const std::uint32_t out = s.r[s.front] >> 1;
@@ -105,7 +99,7 @@ void SeedState(RandomState& s, std::uint32_t seed) {
   for (int i = 0; i < 310; ++i) NextDraw(s);
 }
 
-RandomState& Stream() {
+RandomState& SharedStream() {
   // An unseeded stream behaves as one seeded with 1, like rand().
   static RandomState state = [] {
     RandomState s;
@@ -115,13 +109,47 @@ RandomState& Stream() {
   return state;
 }
 
+// The stream of the task running on this thread, if it has one.
+thread_local RandomState* t_stream = nullptr;
+
+inline RandomState& Stream() {
+  return t_stream != nullptr ? *t_stream : SharedStream();
+}
+
 }  // namespace
+
+RandomScope::RandomScope(std::uint32_t seed) : prev_(t_stream) {
+  SeedState(state_, seed);
+  t_stream = &state_;
+}
+
+RandomScope::~RandomScope() { t_stream = prev_; }
+
+std::uint32_t StreamSeed(idx_t seed, std::uint64_t node, idx_t index) {
+  // splitmix64 steps over the three numbers: nearby nodes and indices give
+  // unrelated streams.
+  auto mix = [](std::uint64_t z) {
+    z += 0x9e3779b97f4a7c15ULL;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  };
+  std::uint64_t h = mix(static_cast<std::uint64_t>(seed));
+  h = mix(h ^ node);
+  h = mix(h ^ static_cast<std::uint64_t>(index));
+  return static_cast<std::uint32_t>(h >> 32);
+}
+
+idx_t ResolveSeed(idx_t seed) {
+  if (seed >= 0) return seed;
+  return static_cast<idx_t>(static_cast<std::uint32_t>(std::time(nullptr)) & 0x7fffffffu);
+}
 
 void InitRandom(idx_t seed) {
   if (seed < 0)
-    SeedState(Stream(), static_cast<std::uint32_t>(std::time(nullptr)));
+    SeedState(SharedStream(), static_cast<std::uint32_t>(std::time(nullptr)));
   else
-    SeedState(Stream(), static_cast<std::uint32_t>(seed));
+    SeedState(SharedStream(), static_cast<std::uint32_t>(seed));
 }
 
 int RandomDraw() { return NextDraw(Stream()); }

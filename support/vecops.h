@@ -1,6 +1,8 @@
 // Vector kernels, two-dimensional arrays and the shared random stream.
 #pragma once
 
+#include <cstdint>
+
 #include "support/types.h"
 
 namespace veldan {
@@ -37,5 +39,36 @@ int RandomDraw();
 idx_t RandomInRange(idx_t n);
 // flag 1: p[i] = i first; then n/2 random swaps.
 void RandomPermute(idx_t n, idx_t* p, int flag);
+
+// The state of one stream.
+struct RandomState {
+  std::uint32_t r[31];
+  int front = 3;  // position of the newest lag-3 term
+  int rear = 0;
+};
+
+// A stream of the task that creates it: while the object lives, the draws
+// of its thread come from it instead of the shared stream (InitRandom's).
+// Scopes nest: the previous stream is back when the object goes. A task of
+// a parallel section creates one first thing, so its draws do not depend
+// on which thread runs it or on what ran there before.
+class RandomScope {
+ public:
+  explicit RandomScope(std::uint32_t seed);
+  ~RandomScope();
+  RandomScope(const RandomScope&) = delete;
+  RandomScope& operator=(const RandomScope&) = delete;
+
+ private:
+  RandomState state_;
+  RandomState* prev_;
+};
+
+// The seed of the stream of one task: run or V-cycle `index` at node `node`
+// of the recursion, under the user's seed.
+std::uint32_t StreamSeed(idx_t seed, std::uint64_t node, idx_t index);
+
+// seed itself, or a seed taken from the clock when seed < 0.
+idx_t ResolveSeed(idx_t seed);
 
 }  // namespace veldan

@@ -1,0 +1,25 @@
+// Parallel sections of a partitioning: independent tasks on a
+// work-stealing scheduler when the build has oneTBB, one after another
+// otherwise. Tasks must not depend on each other's order: each owns its
+// state, its random stream and its output capture.
+#pragma once
+
+#include <functional>
+
+#include "support/types.h"
+
+namespace veldan {
+
+// Runs body(0) .. body(n-1), possibly at once; returns when all are done.
+void ParallelFor(idx_t n, const std::function<void(idx_t)>& body);
+// Runs a and b, possibly at once; returns when both are done.
+void ParallelInvoke(const std::function<void()>& a, const std::function<void()>& b);
+// Runs f with at most nthreads threads for the parallel sections inside
+// it; with nthreads < 1, in the calling context's own limit.
+void RunWithThreads(idx_t nthreads, const std::function<void()>& f);
+// The cores this process may run on (its CPU affinity), at least 1.
+idx_t AvailableCores();
+// Whether the build runs parallel sections on several threads.
+bool HaveThreads();
+
+}  // namespace veldan
