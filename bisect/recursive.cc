@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
 #include "kway/kway.h"
 #include "support/output.h"
+#include "support/parallel.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -27,7 +30,7 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                           idx_t rtype, idx_t nruns, idx_t nvcycles, idx_t cmaxnet,
                           idx_t rmaxnet, idx_t fixed, idx_t reconst,
                           idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
-                          idx_t* part) {
+                          idx_t* part, idx_t nthreads) {
   PartitionCtrl ctrl;
   ctrl.ptype = PTYPE_RB;
   // The rule gives 0 for a single cell and -1 for none; coarsening stops at
@@ -42,7 +45,8 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
   ctrl.rmaxnet = (rmaxnet < 0) ? 50 : rmaxnet;
   ctrl.ubfactor = ubfactor / 100.0f;
   ctrl.fixed = (fixed < 0) ? 0 : fixed;
-  ctrl.seed = seed;
+  // Every run draws from a stream of its own, derived from this seed.
+  ctrl.seed = ResolveSeed(seed);
   ctrl.dbglvl = (dbglvl < 0) ? 0 : dbglvl;
   ctrl.reconst = (reconst < 0) ? 1 : reconst;
   ctrl.nparts = nparts;
@@ -75,8 +79,6 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
   // cflags 0 and maxgroupsize 5.
   ApplyCTypeTable(ctrl, ctype);
 
-  InitRandom(seed);
-
   if (ctrl.dbglvl & DBG_TIME) {
     InitTimers(ctrl.timers);
     starttimer(ctrl.timers.t[TIMER_TOTAL]);
@@ -85,7 +87,8 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
   HGraph* graph = SetUpHGraph(nvtxs, nnets, 1, cellwgt, netwgt, netptr, netind);
 
   StartTimer(ctrl, TIMER_MULTILEVEL);
-  const real_t cut = MultilevelPartition(ctrl, graph, part);
+  real_t cut = 0.0f;
+  RunWithThreads(nthreads, [&] { cut = MultilevelPartition(ctrl, graph, part); });
   StopTimer(ctrl, TIMER_MULTILEVEL);
   StopTimer(ctrl, TIMER_TOTAL);
   if (ctrl.dbglvl & DBG_TIME) PrintTimers(ctrl.timers, 0);
@@ -179,13 +182,42 @@ real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
   }
 
   if (nparts > 3) {
-    cut += MLRB(ctrl, lgraph, part, nparts / 2, fpart);
-    cut += MLRB(ctrl, rgraph, part, (nparts + 1) / 2, fpart + nparts / 2);
+    // The halves are independent: at once where threads allow, each with a
+    // control record and an output of its own. They write disjoint cells of
+    // part (their labels), and their reports come out left before right.
+    PartitionCtrl lctrl = TaskCtrl(ctrl);
+    PartitionCtrl rctrl = TaskCtrl(ctrl);
+    lctrl.node = 2 * ctrl.node;
+    rctrl.node = 2 * ctrl.node + 1;
+    real_t lcut = 0.0f;
+    real_t rcut = 0.0f;
+    std::string ltext;
+    std::string rtext;
+    ParallelInvoke(
+        [&] {
+          OutputCapture out;
+          lcut = MLRB(lctrl, lgraph, part, nparts / 2, fpart);
+          ltext = out.Take();
+        },
+        [&] {
+          OutputCapture out;
+          rcut = MLRB(rctrl, rgraph, part, (nparts + 1) / 2, fpart + nparts / 2);
+          rtext = out.Take();
+        });
+    PrintText(ltext);
+    PrintText(rtext);
+    AddTaskTimers(ctrl, lctrl);
+    AddTaskTimers(ctrl, rctrl);
+    cut += lcut;
+    cut += rcut;
   } else if (nparts == 3) {
     // Side 0 is the single part fpart: nothing left to bisect there.
     ax_free(&lgraph->label, &lgraph->ncellwgt);
     FreeHGraph(&lgraph, 1);
+    const std::uint64_t node = ctrl.node;
+    ctrl.node = 2 * node + 1;
     cut += MLRB(ctrl, rgraph, part, 2, fpart + 1);
+    ctrl.node = node;
   }
   return cut;
 }

@@ -31,6 +31,19 @@ idx_t CellsBeforeIslands(const HGraph* g) {
   return g->islandsaside ? g->nvtxs + g->nislands : g->nvtxs;
 }
 
+}  // namespace
+
+void SchemeForRun(PartitionCtrl& ctrl, idx_t r) {
+  ctrl.cflags = ctrl.basecflags;
+  for (idx_t t = 0; t < r; t++) {
+    ctrl.curtrial = t;
+    ToggleScheme(ctrl);
+  }
+  ctrl.curtrial = r;
+}
+
+namespace {
+
 void PrintLevel(const HGraph* graph, bool newline) {
   const real_t sum = ax_fsum(graph->nnets, graph->netwgt, 1);
   Print("[%6ld %6ld %10.3f %10.3f %10.3f]", CellsBeforeIslands(graph), graph->nnets,

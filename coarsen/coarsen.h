@@ -41,6 +41,11 @@ void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
 // --- drivers (coarsen.cc) ----------------------------------------------------
 
 HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph);
+// Sets cflags and curtrial of a run's control record for run r: the hybrid
+// schemes alternate from run to run (each coarsening flips the scheme
+// first), so run r coarsens as the r+1-th coarsening from basecflags would,
+// whatever ran before it.
+void SchemeForRun(PartitionCtrl& ctrl, idx_t r);
 HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph);
 void SeparateIslands(HGraph* graph);
 void CombineIslands(HGraph* graph);

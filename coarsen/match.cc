@@ -3,6 +3,7 @@
 // The eleven coarsening schemes differ only in the greedy bit and the
 // variant bit of cflags and in maxgroupsize.
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 
@@ -232,13 +233,17 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
       continue;
     }
 
-    real_t score;
-    if (scores != nullptr && scores[e] == scores[e]) {
-      score = scores[e];
-    } else {
+    // A kept score is shared by the runs matching this level at once; a
+    // score is a function of the level alone, so whichever run stores it
+    // first stores the value every other run would.
+    real_t score = kUnmarked;
+    if (scores != nullptr)
+      score = std::atomic_ref<real_t>(scores[e]).load(std::memory_order_relaxed);
+    if (score != score) {
       if (!marked) mark();
       score = VariantOneScore(xadj, adj, e, j, wij, total, cmark);
-      if (scores != nullptr) scores[e] = score;
+      if (scores != nullptr)
+        std::atomic_ref<real_t>(scores[e]).store(score, std::memory_order_relaxed);
     }
     cand[ncand].key = score;
     if (score < threshold) {

@@ -13,6 +13,7 @@ void ApplyCTypeTable(PartitionCtrl& ctrl, idx_t ctype) {
     ctrl.cflags = kFlags[ctype - 1];
     ctrl.maxgroupsize = kGroup[ctype - 1];
   }
+  ctrl.basecflags = ctrl.cflags;
 }
 
 }  // namespace veldan

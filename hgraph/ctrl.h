@@ -2,6 +2,8 @@
 // first argument of every coarsening, bisection and refinement routine.
 #pragma once
 
+#include <cstdint>
+
 #include "support/timers.h"
 #include "support/types.h"
 
@@ -61,12 +63,30 @@ struct PartitionCtrl {
   real_t tpwgt = 0.5f;
   real_t maxcellwgt = 0.0f;
   idx_t maxgroupsize = 5;
+  // cflags as the coarsening scheme sets them, before any run alternates
+  // them (see SchemeForRun).
+  idx_t basecflags = 0;
+  // Position in the recursion tree (root 1, children 2n and 2n+1): with the
+  // seed and the run number it picks a run's random stream.
+  std::uint64_t node = 1;
   TimerSet timers = {};
 };
 
 // Sets cflags and maxgroupsize from a ctype code (codes outside 1..11
 // leave 0 and 5).
 void ApplyCTypeTable(PartitionCtrl& ctrl, idx_t ctype);
+
+// The control record of a task of a parallel section: a copy of its
+// parent's with the timers at zero, so that the task's time can be added
+// back to the parent once the section is over (AddTaskTimers).
+inline PartitionCtrl TaskCtrl(const PartitionCtrl& parent) {
+  PartitionCtrl c = parent;
+  c.timers = {};
+  return c;
+}
+inline void AddTaskTimers(PartitionCtrl& parent, const PartitionCtrl& task) {
+  for (int i = 0; i < NTIMERS; i++) parent.timers.t[i] += task.timers.t[i];
+}
 
 // Timers run only when dbglvl has DBG_TIME.
 inline void StartTimer(PartitionCtrl& ctrl, TimerId t) {

@@ -21,6 +21,8 @@ void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   ctrl.rmaxnet = nvtxs;
 
   const real_t oldcut = graph->mincut;
+  // A stream of its own, apart from every run's.
+  RandomScope stream(StreamSeed(ctrl.seed, 0, 0));
 
   // The bound of every part is the weight of the heaviest incoming part.
   real_t* kpwgts =

@@ -12,12 +12,16 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
 #include "coarsen/finest.h"
 #include "kway/kway.h"
 #include "support/output.h"
+#include "support/parallel.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -73,7 +77,7 @@ static void BisectCoarsest(PartitionCtrl& ctrl, HGraph* cgraph, idx_t seed) {
   RecursivePartition(cgraph->nvtxs, cgraph->nnets, cgraph->cellwgt,
                      cgraph->netptr, cgraph->netind, cgraph->netwgt, 1.0f, 2, 1,
                      1, 0, -1, -1, fixed, 1, 0, seed, 0, ctrl.nparts,
-                     cgraph->where);
+                     cgraph->where, 0);
 }
 
 void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
@@ -88,7 +92,7 @@ void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
   real_t first = cgraph->objval;
   ax_icopy(nvtxs, cgraph->where, bestwhere);
 
-  BisectCoarsest(ctrl, cgraph, ctrl.seed == -1 ? -1 : ctrl.seed + 1);
+  BisectCoarsest(ctrl, cgraph, ctrl.seed + 1);
   RefineKway(ctrl, cgraph);
   if (first > cgraph->objval) {
     ax_icopy(nvtxs, cgraph->where, bestwhere);
@@ -274,50 +278,94 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     return obj;
   };
 
+  // The runs, at once where threads allow. Each has its own control record,
+  // its own random stream and its own output; the results are then taken in
+  // run order, so the outcome does not depend on the threads.
+  struct RunResult {
+    real_t obj = 0.0f;
+    std::vector<std::int32_t> where;
+    std::string text;
+    PartitionCtrl ctrl;
+  };
+  std::vector<RunResult> runs(ctrl.nruns);
+  ParallelFor(ctrl.nruns, [&](idx_t r) {
+    RunResult& res = runs[r];
+    res.ctrl = TaskCtrl(ctrl);
+    SchemeForRun(res.ctrl, r);
+    RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, r));
+    OutputCapture out;
+    idx_t* runwhere = ax_imalloc(nvtxs, "MultilevelKwayPartition: runwhere");
+    res.obj = run_once(res.ctrl, r, runwhere);
+    res.where.assign(runwhere, runwhere + nvtxs);
+    ax_free(&runwhere);
+    res.text = out.Take();
+  });
+
   real_t best = 0.0f;
   real_t sum = 0.0f;
-  idx_t* runwhere = ax_imalloc(nvtxs, "MultilevelKwayPartition: runwhere");
   for (idx_t r = 0; r < ctrl.nruns; ++r) {
-    const real_t obj = run_once(ctrl, r, runwhere);
+    RunResult& res = runs[r];
+    PrintText(res.text);
+    AddTaskTimers(ctrl, res.ctrl);
+    const real_t obj = res.obj;
 
     sum += obj;
     if (r == 0 || obj < best) {
-      ax_icopy(nvtxs, runwhere, part);
+      std::copy(res.where.begin(), res.where.end(), part);
       best = obj;
     }
 
     if (nvcycles > 0) {
       const idx_t k = ax_fargmax(nvcycles, cuts);
       if (cuts[k] > obj) {
-        ax_icopy(nvtxs, runwhere, parts[k]);
+        std::copy(res.where.begin(), res.where.end(), parts[k]);
         cuts[k] = obj;
       }
     }
+    std::vector<std::int32_t>().swap(res.where);
   }
-  ax_free(&runwhere);
 
   if (nvcycles > 0) {
-    const idx_t oldrmaxnet = ctrl.rmaxnet;
-    ctrl.rmaxnet = nvtxs;
-    for (idx_t k = 0; k < nvcycles; ++k) {
+    // The V-cycles of the kept runs, at once where threads allow, each with
+    // a stream of its own; the best result is taken in slot order.
+    struct CycleResult {
+      real_t obj = kMaxFloat;
+      std::string text;
+      PartitionCtrl ctrl;
+    };
+    std::vector<CycleResult> cycles(nvcycles);
+    ParallelFor(nvcycles, [&](idx_t k) {
       // A slot that no run filled (every objective overflowed to infinity)
       // holds no partition.
-      if (cuts[k] == kMaxFloat) continue;
+      if (cuts[k] == kMaxFloat) return;
+      CycleResult& res = cycles[k];
+      res.ctrl = TaskCtrl(ctrl);
+      res.ctrl.rmaxnet = nvtxs;
+      res.ctrl.cflags = res.ctrl.basecflags;
+      RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, ctrl.nruns + k));
+      OutputCapture out;
       HGraph* level = BorrowHGraph(graph);
       level->keepadj = true;  // the clique graph is the finest level's
       level->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
       ax_icopy(nvtxs, parts[k], level->where);
       level->objval = cuts[k];
-      VCycleKway(ctrl, level, 10, &finest);
-      if (level->objval < best) {
-        best = level->objval;
-        ax_icopy(nvtxs, level->where, part);
-      }
+      VCycleKway(res.ctrl, level, 10, &finest);
+      res.obj = level->objval;
+      ax_icopy(nvtxs, level->where, parts[k]);
       FreeHGraph(&level, 1);
+      res.text = out.Take();
+    });
+    for (idx_t k = 0; k < nvcycles; ++k) {
+      if (cuts[k] == kMaxFloat) continue;
+      PrintText(cycles[k].text);
+      AddTaskTimers(ctrl, cycles[k].ctrl);
+      if (cycles[k].obj < best) {
+        best = cycles[k].obj;
+        ax_icopy(nvtxs, parts[k], part);
+      }
     }
     ax_FreeMatrix(&parts, nvcycles);
     ax_free(&cuts);
-    ctrl.rmaxnet = oldrmaxnet;
   }
 
   if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
@@ -367,7 +415,7 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                      const real_t* netwgt, real_t ubfactor, idx_t otype,
                      idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
                      idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
-                     idx_t dbglvl, idx_t nparts, idx_t* part) {
+                     idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads) {
   PartitionCtrl ctrl;
   ctrl.ptype = PTYPE_KWAY;
   ctrl.coarsento = KwayCoarsenTo(nvtxs, nparts);
@@ -382,7 +430,8 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
   const double ub = 1.0 + static_cast<double>(ubfactor) / 100.0;
   ctrl.ubfactor = (ub < 1.01) ? 1.01f : static_cast<real_t>(ub);
   ctrl.fixed = (fixed < 0) ? 0 : fixed;
-  ctrl.seed = seed;
+  // Every run draws from a stream of its own, derived from this seed.
+  ctrl.seed = ResolveSeed(seed);
   ctrl.dbglvl = (dbglvl < 0) ? 0 : dbglvl;
   ctrl.cflags = 0;
   ctrl.maxgroupsize = 5;
@@ -415,7 +464,6 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
   }
 
   ApplyCTypeTable(ctrl, ctype);
-  InitRandom(seed);
 
   if (ctrl.dbglvl & DBG_TIME) {
     InitTimers(ctrl.timers);
@@ -437,12 +485,14 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
 
   StartTimer(ctrl, TIMER_MULTILEVEL);
   real_t result;
-  if (anyfixed) {
-    result = MultilevelKwayPartitionFixed(ctrl, graph, part);
-  } else {
-    graph->nfixed = 0;  // every cell may move
-    result = MultilevelKwayPartition(ctrl, graph, part);
-  }
+  RunWithThreads(nthreads, [&] {
+    if (anyfixed) {
+      result = MultilevelKwayPartitionFixed(ctrl, graph, part);
+    } else {
+      graph->nfixed = 0;  // every cell may move
+      result = MultilevelKwayPartition(ctrl, graph, part);
+    }
+  });
   if (ctrl.dbglvl & DBG_TIME) {
     StopTimer(ctrl, TIMER_MULTILEVEL);
     StopTimer(ctrl, TIMER_TOTAL);

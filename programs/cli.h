@@ -23,6 +23,7 @@ struct RunParams {
   idx_t kwayrefine = 0;
   idx_t seed = -1;
   idx_t dbglvl = 8;
+  idx_t nthreads = 0;  // 0: the cores the process may run on
   idx_t nparts = 1;
   char* fixedfile = nullptr;
   char* filename = nullptr;

@@ -33,6 +33,7 @@ enum OptionCode {
   CMD_KWAYREFINE,
   CMD_SEED,
   CMD_DBGLVL,
+  CMD_NTHREADS,
   CMD_HELP
 };
 
@@ -51,6 +52,7 @@ const struct option kLongOptions[] = {
     {"kwayrefine", no_argument, nullptr, CMD_KWAYREFINE},
     {"seed", required_argument, nullptr, CMD_SEED},
     {"dbglvl", required_argument, nullptr, CMD_DBGLVL},
+    {"nthreads", required_argument, nullptr, CMD_NTHREADS},
     {"help", no_argument, nullptr, CMD_HELP},
     {nullptr, 0, nullptr, 0}};
 
@@ -179,6 +181,11 @@ const char* const kHelpText[] = {
     "      128       - Show detailed bisection statistics",
     "      256       - Show detailed info about cell moves",
     " ",
+    "  -nthreads=int                 (rb, kway)",
+    "     Specifies the number of threads used to compute the partitioning.",
+    "     For a given seed the partitioning does not depend on it. The",
+    "     default value is the number of cores the process may run on.",
+    " ",
     "  -help",
     "     Prints this message.",
     nullptr};
@@ -284,6 +291,10 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
         break;
       case CMD_DBGLVL:
         params->dbglvl = ParseInt(optarg);
+        break;
+      case CMD_NTHREADS:
+        params->nthreads = ParseInt(optarg);
+        if (params->nthreads < 1) errexit("Invalid option -nthreads=%s\n", optarg);
         break;
       case CMD_HELP:
         PrintLines(kHelpText);

@@ -13,6 +13,7 @@
 #include "programs/cli.h"
 #include "support/io.h"
 #include "support/memory.h"
+#include "support/parallel.h"
 #include "support/timers.h"
 
 using namespace veldan;
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
   if (graph->ncon > 1 && graph->cellwgt != nullptr)
     cellwgt = combined = CombineCellWeights(nvtxs, graph->ncon, graph->cellwgt);
 
+  const idx_t nthreads = (control.nthreads > 0) ? control.nthreads : AvailableCores();
   parttmr -= ax_seconds();
   switch (control.ptype) {
     case PTYPE_RB:
@@ -99,13 +101,13 @@ int main(int argc, char** argv) {
                          graph->netwgt, control.ubfactor, control.ctype, control.rtype,
                          control.nruns, control.nvcycles, control.cmaxnet, control.rmaxnet,
                          fixed, control.reconstruct, control.kwayrefine, control.seed,
-                         control.dbglvl, control.nparts, part);
+                         control.dbglvl, control.nparts, part, nthreads);
       break;
     case PTYPE_KWAY:
       KwayPartition(nvtxs, graph->nnets, cellwgt, graph->netptr, graph->netind, graph->netwgt,
                     control.ubfactor, control.otype, control.ctype, control.rtype, control.nruns,
                     control.nvcycles, control.cmaxnet, control.rmaxnet, fixed, control.seed,
-                    control.dbglvl, control.nparts, part);
+                    control.dbglvl, control.nparts, part, nthreads);
       break;
     default:
       ax_errexit(SIGABRT, "Unknown ptype=%ld\n", control.ptype);

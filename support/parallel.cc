@@ -6,6 +6,9 @@
 #include <thread>
 
 #if defined(VELDAN_HAVE_TBB)
+#include <optional>
+
+#include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/parallel_invoke.h>
 #include <oneapi/tbb/task_arena.h>
@@ -39,6 +42,12 @@ void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
     f();
     return;
   }
+  // The scheduler's own limit is the number of cores; a caller asking for
+  // more threads gets them (and no warning from the scheduler).
+  const std::size_t want = static_cast<std::size_t>(nthreads);
+  std::optional<tbb::global_control> limit;
+  if (want > tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism))
+    limit.emplace(tbb::global_control::max_allowed_parallelism, want);
   tbb::task_arena arena(static_cast<int>(nthreads));
   arena.execute(f);
 }

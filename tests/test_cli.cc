@@ -228,6 +228,11 @@ const char kHelp[] =
     "      128       - Show detailed bisection statistics\n"
     "      256       - Show detailed info about cell moves\n"
     " \n"
+    "  -nthreads=int                 (rb, kway)\n"
+    "     Specifies the number of threads used to compute the partitioning.\n"
+    "     For a given seed the partitioning does not depend on it. The\n"
+    "     default value is the number of cores the process may run on.\n"
+    " \n"
     "  -help\n"
     "     Prints this message.\n";
 
