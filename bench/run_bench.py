@@ -152,11 +152,11 @@ def run_child(cmd, timeout=None, cwd=None):
 
 
 FIELDS = ['instance', 'scheme', 'k', 'seed', 'ufactor', 'extra', 'status', 'exit', 'cut',
-          'soed', 'km1', 'imbalance', 'maxpart', 'avgpart', 'empty', 'cpu_s', 'wall_s',
+          'soed', 'km1', 'imbalance', 'maxpart', 'avgpart', 'empty', 'threads', 'cpu_s', 'wall_s',
           'maxrss_mb', 'note']
 
 
-def one_run(binary, src, hg_cache, scheme, k, seed, extra, tmp, timeout):
+def one_run(binary, src, hg_cache, scheme, k, seed, extra, tmp, timeout, threads=1):
     inst = os.path.basename(src)[:-len('.hgr')]
     uf = ufactor(scheme, k)
     # Own folder per run: parallel runs of one instance and k must not share
@@ -164,10 +164,11 @@ def one_run(binary, src, hg_cache, scheme, k, seed, extra, tmp, timeout):
     rundir = tempfile.mkdtemp(dir=tmp)
     hgr = os.path.join(rundir, inst + '.hgr')
     os.symlink(src, hgr)
-    cmd = [binary, f'-ptype={scheme}', f'-ufactor={uf:g}', f'-seed={seed}', '-dbglvl=0']
+    cmd = [binary, f'-ptype={scheme}', f'-ufactor={uf:g}', f'-seed={seed}', '-dbglvl=0',
+           f'-nthreads={threads}']
     cmd += shlex.split(extra) + [hgr, str(k)]
     row = {'instance': inst, 'scheme': scheme, 'k': k, 'seed': seed, 'ufactor': f'{uf:g}',
-           'extra': extra, 'note': ''}
+           'extra': extra, 'threads': threads, 'note': ''}
     status, ru, wall, out, err = run_child(cmd, timeout)
     row['cpu_s'] = f'{ru.ru_utime + ru.ru_stime:.3f}'
     row['wall_s'] = f'{wall:.3f}'
@@ -299,6 +300,8 @@ def summarise(rows, ref, insts, ks):
                  'maxrss': max(float(r['maxrss_mb']) for r in rs)}
             cpus = [float(r['cpu_s']) for r in good]
             s['cpu'] = sum(cpus) / len(cpus) if cpus else None
+            walls = [float(r['wall_s']) for r in good]
+            s['wall'] = sum(walls) / len(walls) if walls else None
             if good:
                 cuts = [float(r['cut']) for r in good]
                 s['cut'] = sum(cuts) / len(cuts)
@@ -321,7 +324,8 @@ def write_summary(path, summary, rows, args, meta):
              f'- binary: `{meta["binary"]}` (build type {meta["build_type"]})',
              f'- date: {meta["date"]}',
              f'- k: {",".join(map(str, args.k))}; seeds: {",".join(map(str, args.seeds))}; '
-             f'extra options: `{args.extra or "(none)"}`; parallel jobs: {args.jobs}',
+             f'extra options: `{args.extra or "(none)"}`; threads per run: {args.threads}; '
+             f'parallel jobs: {args.jobs}',
              f'- reference: `{col}` of {os.path.basename(REF)}; time ratio = mean CPU / '
              f'({MACHINE_FACTOR} x published mean time); speed target: time ratio <= '
              f'{SPEED_TARGET}',
@@ -334,8 +338,8 @@ def write_summary(path, summary, rows, args, meta):
     if args.jobs > 1:
         lines += [f'**Warning: {args.jobs} runs in parallel; times may be disturbed.**', '']
     lines += ['| instance | k | runs ok | mean cut | min cut | published | cut ratio | max imbalance '
-              '| mean CPU s | published s | time ratio | peak MB | flags |',
-              '|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|']
+              '| mean CPU s | mean wall s | published s | time ratio | peak MB | flags |',
+              '|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|']
     for s in summary:
         flags = []
         if s['failed']:
@@ -348,6 +352,7 @@ def write_summary(path, summary, rows, args, meta):
             f'| {s["instance"]} | {s["k"]} | {s["good"]}/{s["runs"]} | {fmt(s["cut"], ".1f")} | '
             f'{fmt(s["mincut"], ".0f")} | {fmt(s["pub_cut"], ".1f")} | '
             f'{fmt(s["cut_ratio"], ".3f")} | {fmt(s["maximb"], ".4f")} | {fmt(s["cpu"], ".2f")} | '
+            f'{fmt(s["wall"], ".2f")} | '
             f'{fmt(s["pub_time"], ".3f")} | {fmt(s["time_ratio"], ".3f")} | '
             f'{s["maxrss"]:.1f} | {" ".join(flags)} |')
     lines += ['', '## Geometric means', '',
@@ -519,6 +524,8 @@ def main(argv=None):
                     help='smoke test: ibm01..ibm03, k=2,8, seed 1 (explicit options still win)')
     ap.add_argument('--bin', default=default_binary(), help='veldan binary (Release build)')
     ap.add_argument('--timeout', type=float, default=0, help='seconds per run (0: none)')
+    ap.add_argument('--threads', type=int, default=1,
+                    help='-nthreads of every run (default 1; the time ratio is CPU time)')
     # "--extra -nruns=4" would read as an option of ours: glue the value on.
     argv = list(sys.argv[1:] if argv is None else argv)
     for i in range(len(argv) - 1):
@@ -541,7 +548,7 @@ def main(argv=None):
         ap.error(f'no such instance in {DATA}: {", ".join(missing)}')
     if not os.access(args.bin, os.X_OK):
         ap.error(f'binary not found: {args.bin} (build it, or pass --bin)')
-    if args.jobs < 1 or not args.k or not args.seeds or min(args.k) < 2:
+    if args.threads < 1 or args.jobs < 1 or not args.k or not args.seeds or min(args.k) < 2:
         ap.error('need --jobs >= 1, a k list of values >= 2 and a seed list')
 
     commit = git_commit()
@@ -576,14 +583,15 @@ def main(argv=None):
         def task(t):
             inst, k, seed = t
             return one_run(args.bin, os.path.join(DATA, inst + '.hgr'), hg_cache, args.scheme,
-                           k, seed, args.extra, tmp, args.timeout or None)
+                           k, seed, args.extra, tmp, args.timeout or None, args.threads)
 
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
             for i, row in enumerate(pool.map(task, tasks)):
                 rows.append(row)
                 print(f'[{i + 1}/{len(tasks)}] {row["instance"]} k={row["k"]} seed={row["seed"]}: '
                       f'{row["status"]} cut={row.get("cut", "-")} imb={row.get("imbalance", "-")} '
-                      f'cpu={row["cpu_s"]}s rss={row["maxrss_mb"]}MB', flush=True)
+                      f'cpu={row["cpu_s"]}s wall={row["wall_s"]}s rss={row["maxrss_mb"]}MB',
+                      flush=True)
     finally:
         os.rmdir(tmp) if os.path.isdir(tmp) and not os.listdir(tmp) else None
 

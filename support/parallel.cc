@@ -3,7 +3,10 @@
 
 #include <sched.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #if defined(VELDAN_HAVE_TBB)
 #include <optional>
@@ -52,22 +55,81 @@ void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
   arena.execute(f);
 }
 
-bool HaveThreads() { return true; }
-
 #else
 
+// Without oneTBB: plain threads. A section started by RunWithThreads has a
+// budget of nthreads - 1 spare threads; a parallel call inside it borrows as
+// many as it can use, runs the tasks on them and on the calling thread, and
+// gives them back when all are done. Nested calls borrow from the same
+// budget, so a section never runs more than nthreads threads.
+
+namespace {
+
+struct Budget {
+  std::atomic<idx_t> spare{0};
+
+  idx_t Take(idx_t want) {
+    idx_t have = spare.load();
+    while (have > 0) {
+      const idx_t take = std::min(have, want);
+      if (spare.compare_exchange_weak(have, have - take)) return take;
+    }
+    return 0;
+  }
+  void Give(idx_t n) { spare.fetch_add(n); }
+};
+
+thread_local Budget* t_budget = nullptr;
+
+}  // namespace
+
 void ParallelFor(idx_t n, const std::function<void(idx_t)>& body) {
-  for (idx_t i = 0; i < n; ++i) body(i);
+  Budget* budget = t_budget;
+  const idx_t extra = (budget != nullptr && n > 1) ? budget->Take(n - 1) : 0;
+  std::atomic<idx_t> next{0};
+  auto work = [&] {
+    for (idx_t i = next.fetch_add(1); i < n; i = next.fetch_add(1)) body(i);
+  };
+  std::vector<std::thread> helpers;
+  helpers.reserve(static_cast<std::size_t>(extra));
+  for (idx_t t = 0; t < extra; ++t)
+    helpers.emplace_back([&work, budget] {
+      t_budget = budget;
+      work();
+    });
+  work();
+  for (std::thread& h : helpers) h.join();
+  if (extra > 0) budget->Give(extra);
 }
 
 void ParallelInvoke(const std::function<void()>& a, const std::function<void()>& b) {
+  Budget* budget = t_budget;
+  if (budget == nullptr || budget->Take(1) == 0) {
+    a();
+    b();
+    return;
+  }
+  std::thread helper([&b, budget] {
+    t_budget = budget;
+    b();
+  });
   a();
-  b();
+  helper.join();
+  budget->Give(1);
 }
 
-void RunWithThreads(idx_t /*nthreads*/, const std::function<void()>& f) { f(); }
-
-bool HaveThreads() { return false; }
+void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
+  if (nthreads < 1) {
+    f();
+    return;
+  }
+  Budget budget;
+  budget.spare = nthreads - 1;
+  Budget* prev = t_budget;
+  t_budget = &budget;
+  f();
+  t_budget = prev;
+}
 
 #endif
 

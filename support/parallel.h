@@ -1,7 +1,8 @@
-// Parallel sections of a partitioning: independent tasks on a
-// work-stealing scheduler when the build has oneTBB, one after another
-// otherwise. Tasks must not depend on each other's order: each owns its
-// state, its random stream and its output capture.
+// Parallel sections of a partitioning: independent tasks on oneTBB's
+// work-stealing scheduler when the build has it, on plain threads otherwise
+// (and under ThreadSanitizer, which cannot see into the scheduler). Tasks
+// must not depend on each other's order: each owns its state, its random
+// stream and its output capture.
 #pragma once
 
 #include <functional>
@@ -19,7 +20,5 @@ void ParallelInvoke(const std::function<void()>& a, const std::function<void()>&
 void RunWithThreads(idx_t nthreads, const std::function<void()>& f);
 // The cores this process may run on (its CPU affinity), at least 1.
 idx_t AvailableCores();
-// Whether the build runs parallel sections on several threads.
-bool HaveThreads();
 
 }  // namespace veldan
