@@ -2,6 +2,12 @@
 #include "support/parallel.h"
 
 #include <sched.h>
+#include <time.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 
 #include <algorithm>
 #include <atomic>
@@ -19,9 +25,84 @@
 
 namespace veldan {
 
+// --- task trace -----------------------------------------------------------------
+//
+// With VELDAN_TASK_TRACE naming a file, every task of a parallel section is
+// recorded (its number, its parent's, the call that started it, and the
+// processor time of its thread at its start and end), and the records of a
+// RunWithThreads section are appended to the file when it ends. Taken with
+// one thread, the records give each task's own time and the dependency tree,
+// from which bench/critical_path.py computes what more cores would allow.
+
+namespace {
+
+struct TaskRecord {
+  std::uint64_t id, parent, group;
+  double start, end;
+};
+
+struct Trace {
+  std::mutex lock;
+  std::vector<TaskRecord> records;
+  std::atomic<std::uint64_t> next{1};
+  const char* path = std::getenv("VELDAN_TASK_TRACE");
+};
+
+Trace& TheTrace() {
+  static Trace trace;
+  return trace;
+}
+
+thread_local std::uint64_t t_task = 0;
+
+double ThreadSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+bool Tracing() { return TheTrace().path != nullptr; }
+
+// Runs f as task `id` of group `group`, recording it.
+template <class F>
+void Traced(std::uint64_t group, F&& f) {
+  Trace& tr = TheTrace();
+  TaskRecord rec{tr.next.fetch_add(1), t_task, group, ThreadSeconds(), 0.0};
+  const std::uint64_t prev = t_task;
+  t_task = rec.id;
+  f();
+  t_task = prev;
+  rec.end = ThreadSeconds();
+  std::lock_guard<std::mutex> g(tr.lock);
+  tr.records.push_back(rec);
+}
+
+void WriteTrace(double start, double end) {
+  Trace& tr = TheTrace();
+  std::lock_guard<std::mutex> g(tr.lock);
+  if (FILE* f = std::fopen(tr.path, "a")) {
+    std::fprintf(f, "section %.6f\n", end - start);
+    for (const TaskRecord& r : tr.records)
+      std::fprintf(f, "%llu %llu %llu %.6f\n", static_cast<unsigned long long>(r.id),
+                   static_cast<unsigned long long>(r.parent),
+                   static_cast<unsigned long long>(r.group), r.end - r.start);
+    std::fclose(f);
+  }
+  tr.records.clear();
+}
+
+// The body of every parallel call: traced when asked.
+std::function<void(idx_t)> TaskBody(const std::function<void(idx_t)>& body) {
+  if (!Tracing()) return body;
+  const std::uint64_t group = TheTrace().next.fetch_add(1);
+  return [&body, group](idx_t i) { Traced(group, [&] { body(i); }); };
+}
+
+}  // namespace
+
 #if defined(VELDAN_HAVE_TBB)
 
-void ParallelFor(idx_t n, const std::function<void(idx_t)>& body) {
+void ParallelForImpl(idx_t n, const std::function<void(idx_t)>& body) {
   if (n <= 0) return;
   if (n == 1) {
     body(0);
@@ -36,11 +117,11 @@ void ParallelFor(idx_t n, const std::function<void(idx_t)>& body) {
                     tbb::simple_partitioner());
 }
 
-void ParallelInvoke(const std::function<void()>& a, const std::function<void()>& b) {
+void ParallelInvokeImpl(const std::function<void()>& a, const std::function<void()>& b) {
   tbb::parallel_invoke(a, b);
 }
 
-void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
+void RunWithThreadsImpl(idx_t nthreads, const std::function<void()>& f) {
   if (nthreads < 1) {
     f();
     return;
@@ -83,7 +164,7 @@ thread_local Budget* t_budget = nullptr;
 
 }  // namespace
 
-void ParallelFor(idx_t n, const std::function<void(idx_t)>& body) {
+void ParallelForImpl(idx_t n, const std::function<void(idx_t)>& body) {
   Budget* budget = t_budget;
   const idx_t extra = (budget != nullptr && n > 1) ? budget->Take(n - 1) : 0;
   std::atomic<idx_t> next{0};
@@ -102,7 +183,7 @@ void ParallelFor(idx_t n, const std::function<void(idx_t)>& body) {
   if (extra > 0) budget->Give(extra);
 }
 
-void ParallelInvoke(const std::function<void()>& a, const std::function<void()>& b) {
+void ParallelInvokeImpl(const std::function<void()>& a, const std::function<void()>& b) {
   Budget* budget = t_budget;
   if (budget == nullptr || budget->Take(1) == 0) {
     a();
@@ -118,7 +199,7 @@ void ParallelInvoke(const std::function<void()>& a, const std::function<void()>&
   budget->Give(1);
 }
 
-void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
+void RunWithThreadsImpl(idx_t nthreads, const std::function<void()>& f) {
   if (nthreads < 1) {
     f();
     return;
@@ -132,6 +213,29 @@ void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
 }
 
 #endif
+
+void ParallelFor(idx_t n, const std::function<void(idx_t)>& body) {
+  ParallelForImpl(n, TaskBody(body));
+}
+
+void ParallelInvoke(const std::function<void()>& a, const std::function<void()>& b) {
+  if (!Tracing()) {
+    ParallelInvokeImpl(a, b);
+    return;
+  }
+  const std::uint64_t group = TheTrace().next.fetch_add(1);
+  ParallelInvokeImpl([&] { Traced(group, a); }, [&] { Traced(group, b); });
+}
+
+void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
+  if (nthreads < 1 || !Tracing()) {
+    RunWithThreadsImpl(nthreads, f);
+    return;
+  }
+  const double start = ThreadSeconds();
+  RunWithThreadsImpl(nthreads, f);
+  WriteTrace(start, ThreadSeconds());
+}
 
 idx_t AvailableCores() {
   cpu_set_t set;
