@@ -50,7 +50,7 @@ int Balance(PartitionCtrl& ctrl, HGraph* graph) {
   const idx_t* incind = graph->incind;
   const real_t* netwgt = graph->netwgt;
   real_t* gain = graph->gain;
-  idx_t* ndeg[2] = {graph->ndeg[0], graph->ndeg[1]};
+  NetSides* sides = graph->sides;
 
   RandomPermute(nvtxs, perm, 1);
   for (idx_t i = 0; i < nvtxs; i++) {
@@ -65,8 +65,8 @@ int Balance(PartitionCtrl& ctrl, HGraph* graph) {
   if (ctrl.dbglvl & DBG_REFINE) {
     real_t recount = 0.0f;
     for (idx_t e = 0; e < graph->nnets; e++) {
-      const int nsides = (graph->ndeg[0][e] > 0) + (graph->ndeg[1][e] > 0) +
-                         (graph->ndeg[2][e] > 0);
+      const NetSides& ns = sides[e];
+      const int nsides = (ns.n[0] > 0) + (ns.n[1] > 0) + (ns.n[2] > 0);
       if (nsides >= 2) recount += netwgt[e];
     }
     Print(
@@ -113,8 +113,8 @@ int Balance(PartitionCtrl& ctrl, HGraph* graph) {
     for (idx_t j = incptr[c]; j < incptr[c + 1]; j++) {
       const idx_t e = incind[j];
       if (netptr[e + 1] - netptr[e] > rmaxnet) continue;
-      const idx_t tcount = ++ndeg[to][e];
-      const idx_t fcount = --ndeg[from][e];
+      const idx_t tcount = ++sides[e].n[to];
+      const idx_t fcount = --sides[e].n[from];
       if (!(tcount < 3 || fcount < 2)) continue;
       const real_t w = netwgt[e];
       for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) {

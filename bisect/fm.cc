@@ -40,8 +40,8 @@ inline real_t FMKey(idx_t fmtype, real_t gain, real_t wgt) {
 real_t CutFromPinCounts(const HGraph* graph) {
   real_t cut = 0.0f;
   for (idx_t e = 0; e < graph->nnets; e++) {
-    const int nsides = (graph->ndeg[0][e] > 0) + (graph->ndeg[1][e] > 0) +
-                       (graph->ndeg[2][e] > 0);
+    const NetSides& ns = graph->sides[e];
+    const int nsides = (ns.n[0] > 0) + (ns.n[1] > 0) + (ns.n[2] > 0);
     if (nsides >= 2) cut += graph->netwgt[e];
   }
   return cut;
@@ -62,9 +62,7 @@ inline idx_t UpdateNeighbours(const HGraph* graph, idx_t rmaxnet, idx_t c,
   const real_t* netwgt = graph->netwgt;
   const idx_t* where = graph->where;
   real_t* gain = graph->gain;
-  idx_t* fromdeg = graph->ndeg[from];
-  idx_t* todeg = graph->ndeg[to];
-  const idx_t* ndeg2 = graph->ndeg[2];
+  NetSides* sides = graph->sides;
   idx_t nupd = 0;
 
   for (idx_t j = incptr[c]; j < incptr[c + 1]; j++) {
@@ -72,9 +70,10 @@ inline idx_t UpdateNeighbours(const HGraph* graph, idx_t rmaxnet, idx_t c,
     const idx_t begin = netptr[e];
     const idx_t end = netptr[e + 1];
     if (end - begin > rmaxnet) continue;
-    const idx_t tcount = ++todeg[e];
-    const idx_t fcount = --fromdeg[e];
-    if (!(tcount < 3 || fcount < 2) || ndeg2[e] > 0) continue;
+    NetSides& ns = sides[e];
+    const idx_t tcount = ++ns.n[to];
+    const idx_t fcount = --ns.n[from];
+    if (!(tcount < 3 || fcount < 2) || ns.n[2] > 0) continue;
 
     // What the move does to the gain of a pin d of e, as two additions (kept
     // apart so that the sums round exactly as one addition per event would):

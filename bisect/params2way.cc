@@ -11,14 +11,11 @@ void Allocate2wayRefinementMemory(PartitionCtrl& /*ctrl*/, HGraph* graph) {
   const idx_t nnets = graph->nnets;
   graph->where = ax_imalloc(ncells, "Allocate2wayRefinementMemory: where");
   graph->gain = ax_fmalloc(ncells, "Allocate2wayRefinementMemory: gain");
-  graph->ndeg[0] = ax_imalloc(nnets, "Allocate2wayRefinementMemory: ndeg[0]");
-  graph->ndeg[1] = ax_imalloc(nnets, "Allocate2wayRefinementMemory: ndeg[1]");
-  graph->ndeg[2] = ax_imalloc(nnets, "Allocate2wayRefinementMemory: ndeg[2]");
+  graph->sides = ax_tmalloc<NetSides>(nnets, "Allocate2wayRefinementMemory: sides");
 }
 
 void Free2wayRefinementMemory(HGraph* graph) {
-  ax_free(&graph->where, &graph->gain, &graph->ndeg[0], &graph->ndeg[1],
-          &graph->ndeg[2]);
+  ax_free(&graph->where, &graph->gain, &graph->sides);
 }
 
 void Compute2WayParams(PartitionCtrl& ctrl, HGraph* graph) {
@@ -33,12 +30,9 @@ void Compute2WayParams(PartitionCtrl& ctrl, HGraph* graph) {
   const real_t* netwgt = graph->netwgt;
   const real_t* cellwgt = graph->cellwgt;
   real_t* gain = graph->gain;
-  idx_t* ndeg0 = graph->ndeg[0];
-  idx_t* ndeg1 = graph->ndeg[1];
-  idx_t* ndeg2 = graph->ndeg[2];
-  idx_t* ndeg[3] = {ndeg0, ndeg1, ndeg2};
+  NetSides* sides = graph->sides;
 
-  for (idx_t e = 0; e < nnets; e++) ndeg0[e] = ndeg1[e] = ndeg2[e] = 0;
+  for (idx_t e = 0; e < nnets; e++) sides[e] = NetSides{{0, 0, 0}};
   for (idx_t i = 0; i < nvtxs; i++) gain[i] = 0.0f;
 
   // Pin counts per side and the cut: a net is cut when pins lie on at
@@ -46,8 +40,9 @@ void Compute2WayParams(PartitionCtrl& ctrl, HGraph* graph) {
   real_t mincut = 0.0f;
   for (idx_t e = 0; e < nnets; e++) {
     if (netptr[e + 1] - netptr[e] > rmaxnet) continue;
-    for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) ndeg[where[netind[p]]][e]++;
-    const int nsides = (ndeg0[e] > 0) + (ndeg1[e] > 0) + (ndeg2[e] > 0);
+    NetSides& ns = sides[e];
+    for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) ns.n[where[netind[p]]]++;
+    const int nsides = (ns.n[0] > 0) + (ns.n[1] > 0) + (ns.n[2] > 0);
     if (nsides >= 2) mincut += netwgt[e];
   }
   graph->mincut = mincut;
@@ -57,8 +52,6 @@ void Compute2WayParams(PartitionCtrl& ctrl, HGraph* graph) {
     const idx_t s = where[c];
     if (s == 2) continue;
     graph->pwgts[s] += cellwgt[c];
-    const idx_t* own = ndeg[s];
-    const idx_t* other = ndeg[1 - s];
     real_t g = 0.0f;
     for (idx_t j = incptr[c]; j < incptr[c + 1]; j++) {
       const idx_t e = incind[j];
@@ -67,10 +60,11 @@ void Compute2WayParams(PartitionCtrl& ctrl, HGraph* graph) {
       // A net whose only pin is c can never be cut, so moving c changes
       // nothing on it; counting it as a loss would make the running cut of
       // the refinement drift away from the true cut of its partition.
-      if (size > rmaxnet || size < 2 || ndeg2[e] > 0) continue;
-      if (other[e] == 0)
+      const NetSides& ns = sides[e];
+      if (size > rmaxnet || size < 2 || ns.n[2] > 0) continue;
+      if (ns.n[1 - s] == 0)
         g -= netwgt[e];  // moving c would cut e
-      else if (own[e] == 1)
+      else if (ns.n[s] == 1)
         g += netwgt[e];  // moving c would uncut e
     }
     gain[c] = g;

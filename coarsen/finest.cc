@@ -20,7 +20,7 @@ HGraph* BorrowHGraph(const HGraph* g) {
   b->cellmap = b->netmap = b->mptr = b->mind = nullptr;
   b->where = nullptr;
   b->gain = nullptr;
-  b->ndeg[0] = b->ndeg[1] = b->ndeg[2] = nullptr;
+  b->sides = nullptr;
   b->nrinfo = nullptr;
   b->nrdata = nullptr;
   b->crinfo = nullptr;
@@ -102,7 +102,7 @@ void MoveWork(HGraph* dst, HGraph* src) {
   FreeHGraphWork(dst);
   std::swap(dst->where, src->where);
   std::swap(dst->gain, src->gain);
-  for (int s = 0; s < 3; s++) std::swap(dst->ndeg[s], src->ndeg[s]);
+  std::swap(dst->sides, src->sides);
   std::swap(dst->kpwgts, src->kpwgts);
   std::swap(dst->nrinfo, src->nrinfo);
   std::swap(dst->nrdata, src->nrdata);

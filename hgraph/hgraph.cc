@@ -103,7 +103,7 @@ void CreateIncidentHGraph(PartitionCtrl& /*ctrl*/, HGraph* graph) {
 
 void FreeHGraphWork(HGraph* graph) {
   ax_free(&graph->cellmap, &graph->netmap, &graph->mptr, &graph->mind,
-          &graph->gain, &graph->ndeg[0], &graph->ndeg[1], &graph->ndeg[2],
+          &graph->gain, &graph->sides,
           &graph->islandmap, &graph->where);
   ax_free(&graph->kpwgts, &graph->nrinfo, &graph->nrdata, &graph->crinfo,
           &graph->crdata);

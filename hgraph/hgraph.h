@@ -28,6 +28,12 @@ struct CellPartDegree {
   real_t congain;
 };
 
+// Pins of a net on side 0, on side 1 and on neither (side 2), side by side:
+// a move reads and updates all three of a net at once.
+struct NetSides {
+  std::int32_t n[3];
+};
+
 struct CellRInfo {
   idx_t ndegrees;
   real_t iwgt;
@@ -93,7 +99,7 @@ struct HGraph {
   idx_t* where = nullptr;
   real_t mincut = 0.0f;
   real_t* gain = nullptr;
-  idx_t* ndeg[3] = {nullptr, nullptr, nullptr};
+  NetSides* sides = nullptr;
   real_t pwgts[2] = {-1.0f, -1.0f};
 
   // K-way work area.

@@ -354,7 +354,7 @@ TEST(KwayPairwise, RestoresStateAndKeepsPartsWithinBound) {
       EXPECT_EQ(1.05f, ctrl.ubfactor);
       EXPECT_EQ(where, g->where);
       EXPECT_EQ(nullptr, g->gain);
-      for (idx_t* nd : g->ndeg) EXPECT_EQ(nullptr, nd);
+      EXPECT_EQ(nullptr, g->sides);
       const double cut = ComputeCut(g, where);
       EXPECT_NEAR(cut, g->mincut, 1e-3);
       EXPECT_LT(cut, cut0);  // never above, and a random start leaves much to gain

@@ -118,8 +118,8 @@ TEST(TwoWayParams, CountsCutGainsAndSideWeights) {
   EXPECT_EQ(g->pwgts[0], 3.0f);
   EXPECT_EQ(g->pwgts[1], 7.0f);
   EXPECT_EQ(std::vector<real_t>(g->gain, g->gain + 6), (std::vector<real_t>{0, 4, 1, 4, 0, 42}));
-  EXPECT_EQ(g->ndeg[0][2] + g->ndeg[1][2] + g->ndeg[2][2], 0);
-  EXPECT_EQ(g->ndeg[2][3], 1);
+  EXPECT_EQ(g->sides[2].n[0] + g->sides[2].n[1] + g->sides[2].n[2], 0);
+  EXPECT_EQ(g->sides[3].n[2], 1);
 
   // Islands: a tie goes to side 1, then the lighter side.
   g->pwgts[0] = g->pwgts[1] = 10.0f;
