@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -700,6 +701,48 @@ TEST(QualityReport, TwoWeightsSevenPartsLayout) {
 TEST(QualityReport, PartOutsideRangeIsAFault) {
   EXPECT_EXIT(Report(2, 1, 2, {0, 2}, {0, 1}, nullptr, nullptr, {0, 2}),
               ::testing::ExitedWithCode(254), "cell 2 is in part 2, outside 0 to 1");
+}
+
+// The partition file and the report (timers aside) of a seed do not depend
+// on the number of threads: every scheme's runs, V-cycles and recursion
+// halves go in parallel, each with its own random stream and output.
+TEST(Threads, SameFileAndReportForAnyThreadCount) {
+  const std::string text = ReadFile(std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr");
+  ASSERT_FALSE(text.empty());
+  auto untimed = [](const std::string& out) {
+    std::istringstream in(out);
+    std::string kept;
+    for (std::string line; std::getline(in, line);)
+      if (line.find("Time:") == std::string::npos) kept += line + "\n";
+    return kept;
+  };
+  for (const std::vector<std::string>& scheme :
+       {std::vector<std::string>{"-ptype=rb", "-kwayrefine"},
+        std::vector<std::string>{"-ptype=kway", "-nvcycles=3"}}) {
+    std::string file1, report1;
+    veldan_test::TempDir dir;  // one name: the report names the file
+    const std::string g = dir.Write("g.hgr", text);
+    for (const char* threads : {"-nthreads=1", "-nthreads=3"}) {
+      SCOPED_TRACE(scheme[0] + " " + threads);
+      std::vector<std::string> args = scheme;
+      for (const char* a : {"-seed=5", "-dbglvl=159", "-nruns=4"}) args.push_back(a);
+      args.push_back(threads);
+      args.push_back(g);
+      args.push_back("6");
+      const RunResult r = veldan_test::Run(args);
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      const std::string file = ReadFile(g + ".part.6");
+      ASSERT_FALSE(file.empty());
+      std::remove((g + ".part.6").c_str());
+      if (file1.empty()) {
+        file1 = file;
+        report1 = untimed(r.out);
+      } else {
+        EXPECT_EQ(file, file1);
+        EXPECT_EQ(untimed(r.out), report1);
+      }
+    }
+  }
 }
 
 }  // namespace
