@@ -2,16 +2,12 @@
 // coarsening, initial bisection and refined uncoarsening, the best runs
 // improved further by V-cycles, and the statistics of each bisection.
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
 #include "coarsen/finest.h"
 #include "support/output.h"
-#include "support/parallel.h"
 #include "support/support.h"
 
 namespace veldan {
@@ -111,13 +107,6 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   const idx_t nruns = std::max<idx_t>(ctrl.nruns, 1);
   const idx_t nvcycles = ctrl.nvcycles;
 
-  idx_t** parts = nullptr;
-  real_t* cuts = nullptr;
-  if (nvcycles > 0) {
-    parts = ax_iAllocMatrix(nvcycles, nvtxs, -1, "Hypergraph_Bisection: parts");
-    cuts = ax_fsmalloc(nvcycles, kMaxFloat, "Hypergraph_Bisection: cuts");
-  }
-
   CreateIncidentHGraph(ctrl, graph);
 
   const idx_t* netptr = graph->netptr;
@@ -199,97 +188,22 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
     return cut;
   };
 
-  // The runs, at once where threads allow. Each has its own control record,
-  // its own random stream (from the seed, this bisection's place in the
-  // recursion and the run number) and its own output; the results are then
-  // taken in run order, so the outcome does not depend on the threads.
-  struct RunResult {
-    real_t cut = 0.0f;
-    std::vector<std::uint8_t> side;
-    std::string text;
-    PartitionCtrl ctrl;
+  // One V-cycle candidate, refined in place in the input's numbering.
+  auto vcycle = [&](PartitionCtrl& rctrl, idx_t* where, real_t cut) -> real_t {
+    HGraph* level = finest.Borrow();
+    level->where = finest.ToRunOrder(where);
+    level->mincut = cut;
+    VCycleRefine(rctrl, level, 10);
+    level = finest.ToInputOrder(level);
+    cut = level->mincut;
+    ax_icopy(nvtxs, level->where, where);
+    FreeHGraph(&level, 1);
+    return cut;
   };
-  std::vector<RunResult> runs(nruns);
-  ParallelFor(nruns, [&](idx_t r) {
-    RunResult& res = runs[r];
-    res.ctrl = TaskCtrl(ctrl);
-    SchemeForRun(res.ctrl, r);
-    RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, r));
-    OutputCapture out;
-    idx_t* runwhere = ax_imalloc(nvtxs, "Hypergraph_Bisection: runwhere");
-    res.cut = run_once(res.ctrl, r, runwhere);
-    res.side.assign(runwhere, runwhere + nvtxs);
-    ax_free(&runwhere);
-    res.text = out.Take();
-  });
 
-  real_t bestcut = 0.0f;
   real_t sumcut = 0.0f;
-  for (idx_t r = 0; r < nruns; r++) {
-    RunResult& res = runs[r];
-    PrintText(res.text);
-    AddTaskTimers(ctrl, res.ctrl);
-    const real_t cut = res.cut;
-
-    sumcut += cut;
-    if (r == 0 || cut < bestcut) {
-      std::copy(res.side.begin(), res.side.end(), bisection);
-      bestcut = cut;
-    }
-
-    // Keep the run as a V-cycle candidate when it beats the worst one kept.
-    if (nvcycles > 0) {
-      const idx_t k = ax_fargmax(nvcycles, cuts);
-      if (cuts[k] > cut) {
-        std::copy(res.side.begin(), res.side.end(), parts[k]);
-        cuts[k] = cut;
-      }
-    }
-    std::vector<std::uint8_t>().swap(res.side);
-  }
-
-  if (nvcycles > 0) {
-    // The V-cycles of the kept runs, at once where threads allow, each with
-    // a stream of its own; the best result is taken in slot order.
-    struct CycleResult {
-      real_t cut = kMaxFloat;
-      std::string text;
-      PartitionCtrl ctrl;
-    };
-    std::vector<CycleResult> cycles(nvcycles);
-    ParallelFor(nvcycles, [&](idx_t k) {
-      // A slot that no run filled (fewer runs than V-cycles) holds no
-      // partition.
-      if (cuts[k] == kMaxFloat) return;
-      CycleResult& res = cycles[k];
-      res.ctrl = TaskCtrl(ctrl);
-      res.ctrl.rmaxnet = nvtxs;
-      res.ctrl.cflags = res.ctrl.basecflags;
-      RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, nruns + k));
-      OutputCapture out;
-      HGraph* level = finest.Borrow();
-      level->where = finest.ToRunOrder(parts[k]);
-      level->mincut = cuts[k];
-      VCycleRefine(res.ctrl, level, 10);
-      level = finest.ToInputOrder(level);
-      res.cut = level->mincut;
-      ax_icopy(nvtxs, level->where, parts[k]);
-      FreeHGraph(&level, 1);
-      res.text = out.Take();
-    });
-    for (idx_t k = 0; k < nvcycles; k++) {
-      if (cuts[k] == kMaxFloat) continue;
-      PrintText(cycles[k].text);
-      AddTaskTimers(ctrl, cycles[k].ctrl);
-      if (cycles[k].cut < bestcut) {
-        bestcut = cycles[k].cut;
-        ax_icopy(nvtxs, parts[k], bisection);
-      }
-    }
-
-    ax_FreeMatrix(&parts, nvcycles);
-    ax_free(&cuts);
-  }
+  const real_t bestcut =
+      RunsAndVCycles(ctrl, nvtxs, nruns, nvcycles, run_once, vcycle, bisection, &sumcut);
 
   PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(nruns),
                         bisection);

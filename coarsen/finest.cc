@@ -3,10 +3,16 @@
 #include "coarsen/finest.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "coarsen/coarsen.h"
 #include "support/memory.h"
+#include "support/output.h"
+#include "support/parallel.h"
+#include "support/vecops.h"
 
 namespace veldan {
 
@@ -150,6 +156,86 @@ idx_t* FinestLevel::ToRunOrder(const idx_t* where) const {
     for (idx_t i = 0; i < n; i++) w[map[i]] = where[i];
   }
   return w;
+}
+
+real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
+                      const RunFn& run, const VCycleFn& vcycle, idx_t* result,
+                      real_t* sum) {
+  struct TaskResult {
+    real_t obj = kMaxFloat;
+    std::vector<std::int32_t> where;  // part numbers fit: nparts < 2^31
+    std::string text;
+    PartitionCtrl ctrl;
+  };
+  std::vector<TaskResult> runs(nruns);
+  ParallelFor(nruns, [&](idx_t r) {
+    TaskResult& res = runs[r];
+    res.ctrl = TaskCtrl(ctrl);
+    SchemeForRun(res.ctrl, r);
+    RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, r));
+    OutputCapture out;
+    idx_t* where = ax_imalloc(nvtxs, "RunsAndVCycles: where");
+    res.obj = run(res.ctrl, r, where);
+    res.where.assign(where, where + nvtxs);
+    ax_free(&where);
+    res.text = out.Take();
+  });
+
+  idx_t** parts = nullptr;
+  real_t* objs = nullptr;
+  if (nvcycles > 0) {
+    parts = ax_iAllocMatrix(nvcycles, nvtxs, -1, "RunsAndVCycles: parts");
+    objs = ax_fsmalloc(nvcycles, kMaxFloat, "RunsAndVCycles: objs");
+  }
+  real_t best = 0.0f;
+  *sum = 0.0f;
+  for (idx_t r = 0; r < nruns; r++) {
+    TaskResult& res = runs[r];
+    PrintText(res.text);
+    AddTaskTimers(ctrl, res.ctrl);
+    *sum += res.obj;
+    if (r == 0 || res.obj < best) {
+      std::copy(res.where.begin(), res.where.end(), result);
+      best = res.obj;
+    }
+    // Keep the run as a V-cycle candidate when it beats the worst one kept.
+    if (nvcycles > 0) {
+      const idx_t k = ax_fargmax(nvcycles, objs);
+      if (objs[k] > res.obj) {
+        std::copy(res.where.begin(), res.where.end(), parts[k]);
+        objs[k] = res.obj;
+      }
+    }
+    std::vector<std::int32_t>().swap(res.where);
+  }
+  if (nvcycles <= 0) return best;
+
+  std::vector<TaskResult> cycles(nvcycles);
+  ParallelFor(nvcycles, [&](idx_t k) {
+    // A slot that no run filled (fewer runs than V-cycles, or objectives
+    // that overflowed) holds no partition.
+    if (objs[k] == kMaxFloat) return;
+    TaskResult& res = cycles[k];
+    res.ctrl = TaskCtrl(ctrl);
+    res.ctrl.rmaxnet = nvtxs;
+    res.ctrl.cflags = res.ctrl.basecflags;
+    RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, nruns + k));
+    OutputCapture out;
+    res.obj = vcycle(res.ctrl, parts[k], objs[k]);
+    res.text = out.Take();
+  });
+  for (idx_t k = 0; k < nvcycles; k++) {
+    if (objs[k] == kMaxFloat) continue;
+    PrintText(cycles[k].text);
+    AddTaskTimers(ctrl, cycles[k].ctrl);
+    if (cycles[k].obj < best) {
+      best = cycles[k].obj;
+      ax_icopy(nvtxs, parts[k], result);
+    }
+  }
+  ax_FreeMatrix(&parts, nvcycles);
+  ax_free(&objs);
+  return best;
 }
 
 }  // namespace veldan

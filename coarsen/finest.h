@@ -3,6 +3,8 @@
 // and a record of its own (borrowing the structure) for every run.
 #pragma once
 
+#include <functional>
+
 #include "hgraph/ctrl.h"
 #include "hgraph/hgraph.h"
 #include "support/types.h"
@@ -39,6 +41,23 @@ class FinestLevel {
   HGraph* sep_;  // graph_ itself when the level has no islands
   idx_t ncells_;
 };
+
+// The runs of a multilevel partitioning of one finest level and the
+// V-cycles of the best of them, at once where threads allow. Run r gets a
+// control record of its own (the scheme of run r, timers at zero), a random
+// stream from (ctrl.seed, ctrl.node, r) and an output capture; it fills
+// where (nvtxs cells) and returns its objective. The results are then taken
+// in run order: the best run (ties to the lower number) goes to result, the
+// nvcycles best are kept as V-cycle candidates, each refined by vcycle (its
+// stream from (seed, node, nruns + slot), rmaxnet raised to nvtxs) in place,
+// and a candidate that ends better than the best replaces it, in slot
+// order. So the outcome does not depend on the threads. Returns the best
+// objective; *sum gets the sum of the runs' objectives.
+using RunFn = std::function<real_t(PartitionCtrl& rctrl, idx_t r, idx_t* where)>;
+using VCycleFn = std::function<real_t(PartitionCtrl& rctrl, idx_t* where, real_t obj)>;
+real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
+                      const RunFn& run, const VCycleFn& vcycle, idx_t* result,
+                      real_t* sum);
 
 // A shallow copy of g that owns no array: the structure is g's, the
 // working arrays are empty.

@@ -12,9 +12,6 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
@@ -203,13 +200,6 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
         "balance=%4.2f]\n",
         nvtxs, graph->nnets, ctrl.ubfactor);
 
-  idx_t** parts = nullptr;
-  real_t* cuts = nullptr;
-  if (nvcycles > 0) {
-    parts = ax_iAllocMatrix(nvcycles, nvtxs, -1,
-                            "MultilevelKwayPartition: parts");
-    cuts = ax_fsmalloc(nvcycles, kMaxFloat, "MultilevelKwayPartition: cuts");
-  }
 
   CreateIncidentHGraph(ctrl, graph);
 
@@ -278,95 +268,23 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     return obj;
   };
 
-  // The runs, at once where threads allow. Each has its own control record,
-  // its own random stream and its own output; the results are then taken in
-  // run order, so the outcome does not depend on the threads.
-  struct RunResult {
-    real_t obj = 0.0f;
-    std::vector<std::int32_t> where;
-    std::string text;
-    PartitionCtrl ctrl;
+  // One V-cycle candidate, refined in place.
+  auto vcycle = [&](PartitionCtrl& rctrl, idx_t* where, real_t obj) -> real_t {
+    HGraph* level = BorrowHGraph(graph);
+    level->keepadj = true;  // the clique graph is the finest level's
+    level->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
+    ax_icopy(nvtxs, where, level->where);
+    level->objval = obj;
+    VCycleKway(rctrl, level, 10, &finest);
+    obj = level->objval;
+    ax_icopy(nvtxs, level->where, where);
+    FreeHGraph(&level, 1);
+    return obj;
   };
-  std::vector<RunResult> runs(ctrl.nruns);
-  ParallelFor(ctrl.nruns, [&](idx_t r) {
-    RunResult& res = runs[r];
-    res.ctrl = TaskCtrl(ctrl);
-    SchemeForRun(res.ctrl, r);
-    RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, r));
-    OutputCapture out;
-    idx_t* runwhere = ax_imalloc(nvtxs, "MultilevelKwayPartition: runwhere");
-    res.obj = run_once(res.ctrl, r, runwhere);
-    res.where.assign(runwhere, runwhere + nvtxs);
-    ax_free(&runwhere);
-    res.text = out.Take();
-  });
 
-  real_t best = 0.0f;
   real_t sum = 0.0f;
-  for (idx_t r = 0; r < ctrl.nruns; ++r) {
-    RunResult& res = runs[r];
-    PrintText(res.text);
-    AddTaskTimers(ctrl, res.ctrl);
-    const real_t obj = res.obj;
-
-    sum += obj;
-    if (r == 0 || obj < best) {
-      std::copy(res.where.begin(), res.where.end(), part);
-      best = obj;
-    }
-
-    if (nvcycles > 0) {
-      const idx_t k = ax_fargmax(nvcycles, cuts);
-      if (cuts[k] > obj) {
-        std::copy(res.where.begin(), res.where.end(), parts[k]);
-        cuts[k] = obj;
-      }
-    }
-    std::vector<std::int32_t>().swap(res.where);
-  }
-
-  if (nvcycles > 0) {
-    // The V-cycles of the kept runs, at once where threads allow, each with
-    // a stream of its own; the best result is taken in slot order.
-    struct CycleResult {
-      real_t obj = kMaxFloat;
-      std::string text;
-      PartitionCtrl ctrl;
-    };
-    std::vector<CycleResult> cycles(nvcycles);
-    ParallelFor(nvcycles, [&](idx_t k) {
-      // A slot that no run filled (every objective overflowed to infinity)
-      // holds no partition.
-      if (cuts[k] == kMaxFloat) return;
-      CycleResult& res = cycles[k];
-      res.ctrl = TaskCtrl(ctrl);
-      res.ctrl.rmaxnet = nvtxs;
-      res.ctrl.cflags = res.ctrl.basecflags;
-      RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, ctrl.nruns + k));
-      OutputCapture out;
-      HGraph* level = BorrowHGraph(graph);
-      level->keepadj = true;  // the clique graph is the finest level's
-      level->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
-      ax_icopy(nvtxs, parts[k], level->where);
-      level->objval = cuts[k];
-      VCycleKway(res.ctrl, level, 10, &finest);
-      res.obj = level->objval;
-      ax_icopy(nvtxs, level->where, parts[k]);
-      FreeHGraph(&level, 1);
-      res.text = out.Take();
-    });
-    for (idx_t k = 0; k < nvcycles; ++k) {
-      if (cuts[k] == kMaxFloat) continue;
-      PrintText(cycles[k].text);
-      AddTaskTimers(ctrl, cycles[k].ctrl);
-      if (cycles[k].obj < best) {
-        best = cycles[k].obj;
-        ax_icopy(nvtxs, parts[k], part);
-      }
-    }
-    ax_FreeMatrix(&parts, nvcycles);
-    ax_free(&cuts);
-  }
+  const real_t best =
+      RunsAndVCycles(ctrl, nvtxs, ctrl.nruns, nvcycles, run_once, vcycle, part, &sum);
 
   if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
     Print(
