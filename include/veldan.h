@@ -9,13 +9,14 @@
 // Recursive bisection (the default scheme):
 //   veldan::RecursivePartition(nvtxs, nnets, cellwgt, netptr, netind, netwgt,
 //       ubfactor, ctype, rtype, nruns, nvcycles, cmaxnet, rmaxnet, fixed,
-//       reconst, kwayrefine, seed, dbglvl, nparts, part);
+//       reconst, kwayrefine, seed, dbglvl, nparts, part[, nthreads]);
 // Direct k-way partitioning:
 //   veldan::KwayPartition(nvtxs, nnets, cellwgt, netptr, netind, netwgt,
 //       ubfactor, otype, ctype, rtype, nruns, nvcycles, cmaxnet, rmaxnet,
-//       fixed, seed, dbglvl, nparts, part);
+//       fixed, seed, dbglvl, nparts, part[, nthreads]);
 // With fixed = 1, part carries on entry the pre-assigned part of every fixed
-// cell and -1 for every free cell.
+// cell and -1 for every free cell. nthreads (default 1) bounds the threads
+// the call runs on; the partition for a seed is the same for any value.
 #pragma once
 
 #include "bisect/bisect.h"
