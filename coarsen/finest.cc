@@ -77,7 +77,9 @@ FinestLevel::FinestLevel(const PartitionCtrl& ctrl, HGraph* graph)
   }
   sep_->islandsaside = true;
   KeepCliqueGraph(sep_);
-  if (sep_->nvtxs > ctrl.coarsento) {
+  // Built whenever the coarsening will match this level (its test counts
+  // the islands), so that no run builds one of its own.
+  if (n > ctrl.coarsento) {
     PartitionCtrl c = ctrl;
     CreateAdjancentGraph(c, sep_);
   }
