@@ -278,7 +278,7 @@ void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype
 
     if (show_progress)
       Print("\tMinimum Cut: %12.2f [%12.2f] at %5ld [%10.2f %10.2f]\n",
-                  best, CutFromPinCounts(graph), bestpos, pwgts[0], pwgts[1]);
+            best, CutFromPinCounts(graph), bestpos, pwgts[0], pwgts[1]);
 
     if (stop) break;
   }

@@ -47,8 +47,8 @@ namespace {
 void PrintLevel(const HGraph* graph, bool newline) {
   const real_t sum = ax_fsum(graph->nnets, graph->netwgt, 1);
   Print("[%6ld %6ld %10.3f %10.3f %10.3f]", CellsBeforeIslands(graph), graph->nnets,
-         static_cast<double>(sum), static_cast<double>(graph->removedwgt),
-         static_cast<double>(graph->removedwgt + sum));
+        static_cast<double>(sum), static_cast<double>(graph->removedwgt),
+        static_cast<double>(graph->removedwgt + sum));
   if (newline) Print("\n");
 }
 

@@ -230,7 +230,7 @@ void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs) {
   if (ctrl.dbglvl & DBG_LISTING) {
     for (idx_t e = 0; e < cnnets; e++) {
       Print("%5ld %8.2f  %8.4f\t", dnetptr[e + 1] - dnetptr[e],
-             static_cast<double>(dnetwgt[e]), static_cast<double>(cedgewgt[e]));
+            static_cast<double>(dnetwgt[e]), static_cast<double>(cedgewgt[e]));
       for (idx_t p = dnetptr[e]; p < dnetptr[e + 1]; p++) {
         const idx_t c = dnetind[p];
         const real_t w = multi ? cncellwgt[c * ncon] : ccellwgt[c];

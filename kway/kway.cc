@@ -103,7 +103,7 @@ void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
 
   if (ctrl.dbglvl & DBG_INITCUT)
     Print("%ld-way initial %s: %f\n", ctrl.nparts,
-                ctrl.otype == OTYPE_CUT ? "cut" : "soed", first);
+          ctrl.otype == OTYPE_CUT ? "cut" : "soed", first);
 
   StopTimer(ctrl, TIMER_INITPART);
   ax_free(&bestwhere);
@@ -230,7 +230,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
 
     if (rctrl.dbglvl & DBG_DETAIL) {
       Print("    Cut/SOED of trial %4ld:\t %8.3f %8.3f", r, level->mincut,
-                  level->soed);
+            level->soed);
       FlushPrint();
     }
 
@@ -258,7 +258,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
 
     if (rctrl.dbglvl & DBG_BISECT2)
       Print("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
-                  level->objval);
+            level->objval);
     if (rctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
       Print(" [%4.2f]\n", ComputeBalanceKway(rctrl, level, level->where));
 
