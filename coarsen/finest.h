@@ -33,8 +33,6 @@ class FinestLevel {
   // array in the numbering of Borrow's records.
   idx_t* ToRunOrder(const idx_t* where) const;
 
-  HGraph* input() const { return graph_; }
-  idx_t ncells() const { return ncells_; }
 
  private:
   HGraph* graph_;
