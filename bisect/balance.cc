@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "bisect/bisect.h"
+#include "bisect/twoway.h"
 #include "support/memory.h"
 #include "support/output.h"
 #include "support/pqueue.h"
@@ -22,11 +23,9 @@ int Balance(PartitionCtrl& ctrl, HGraph* graph) {
     if (where[c] == 0 || where[c] == 1) pwgts[where[c]] += cellwgt[c];
 
   const real_t total = pwgts[0] + pwgts[1];
-  const double t = ctrl.tpwgt;
-  const double u = ctrl.ubfactor;
-  const real_t minwgt0 = static_cast<real_t>(2.0 * (0.5 - u) * t * total);
-  const real_t minwgt1 = static_cast<real_t>((1.0 - t) * minwgt0 / t);
-  const real_t minwgt[2] = {minwgt0, minwgt1};
+  real_t minwgt[2];
+  SideMinWeights(ctrl, total, minwgt);
+  const real_t minwgt0 = minwgt[0], minwgt1 = minwgt[1];
 
   if (pwgts[0] >= minwgt0 && pwgts[1] >= minwgt1) return 0;
 

@@ -138,10 +138,9 @@ void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype
   // Least weight each side must keep; a side already lighter than that
   // only has to keep what it has.
   const real_t total = pwgts[0] + pwgts[1];
-  const double t = ctrl.tpwgt;
-  const double u = ctrl.ubfactor;
-  real_t minwgt0 = static_cast<real_t>(2.0 * (0.5 - u) * t * total);
-  real_t minwgt1 = static_cast<real_t>(static_cast<double>(minwgt0) * (1.0 - t) / t);
+  real_t bounds[2];
+  SideMinWeights(ctrl, total, bounds);
+  real_t minwgt0 = bounds[0], minwgt1 = bounds[1];
   if (pwgts[0] < minwgt0) minwgt0 = pwgts[0];
   if (pwgts[1] < minwgt1) minwgt1 = pwgts[1];
   const real_t minwgt[2] = {minwgt0, minwgt1};

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "bisect/bisect.h"
+#include "bisect/twoway.h"
 #include "support/memory.h"
 #include "support/output.h"
 #include "support/vecops.h"
@@ -80,10 +81,9 @@ void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
   real_t* pwgts = graph->pwgts;
 
   const real_t total = ax_fsum(nvtxs, cellwgt, 1);
-  const double t = ctrl.tpwgt;
-  const double u = ctrl.ubfactor;
-  const real_t minwgt0 = static_cast<real_t>(2.0 * (0.5 - u) * t * total);
-  const real_t minwgt1 = static_cast<real_t>((1.0 - t) * minwgt0 / t);
+  real_t minwgt[2];
+  SideMinWeights(ctrl, total, minwgt);
+  const real_t minwgt0 = minwgt[0], minwgt1 = minwgt[1];
   const real_t maxwgt[2] = {static_cast<real_t>(static_cast<double>(total) - minwgt1),
                             static_cast<real_t>(static_cast<double>(total) - minwgt0)};
   // The 0.4 absorbs the rounding error of t * nfixed, so that t = (p/2)/p

@@ -30,7 +30,7 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                           idx_t rtype, idx_t nruns, idx_t nvcycles, idx_t cmaxnet,
                           idx_t rmaxnet, idx_t fixed, idx_t reconst,
                           idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
-                          idx_t* part, idx_t nthreads) {
+                          idx_t* part, idx_t nthreads, double epsilon) {
   PartitionCtrl ctrl;
   ctrl.ptype = PTYPE_RB;
   // The rule gives 0 for a single cell and -1 for none; coarsening stops at
@@ -61,8 +61,15 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
     ax_errexit(SIGABRT, "Nparts should be at least 2.\n");
     return 0.0f;
   }
-  // Written so that a NaN percentage is rejected too.
-  if (!(static_cast<double>(ubfactor) >= 0.1)) {
+  if (epsilon >= 0.0) {
+    // Written so that NaN is rejected too.
+    if (!(epsilon > 0.0 && epsilon <= kMaxEpsilon)) {
+      ax_errexit(SIGABRT, "Epsilon should be greater than 0 and at most %g.\n", kMaxEpsilon);
+      return 0.0f;
+    }
+    ctrl.epsfactor = EpsilonFactor(nvtxs, cellwgt, 1, nparts, epsilon);
+  } else if (!(static_cast<double>(ubfactor) >= 0.1)) {
+    // Written so that a NaN percentage is rejected too.
     ax_errexit(SIGABRT, "UBfactor should be greater than 0.1.\n");
     return 0.0f;
   }
@@ -106,6 +113,13 @@ static void SetIdentityLabel(HGraph* graph) {
 real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nparts = ctrl.nparts;
+
+  // The bound on every final part, in the weights of the levels.
+  if (ctrl.epsfactor > 0.0) {
+    double total = 0.0;
+    for (idx_t i = 0; i < nvtxs; i++) total += graph->cellwgt[i];
+    ctrl.maxpartwgt = ctrl.epsfactor * total / static_cast<double>(nparts);
+  }
 
   if (ctrl.fixed == 0) {
     graph->keep = 1;
@@ -154,11 +168,52 @@ real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   return graph->mincut;
 }
 
+namespace {
+
+// Bisections to go before a part of nparts parts is final.
+int Depth(idx_t nparts) {
+  int d = 0;
+  while ((idx_t{1} << d) < nparts) d++;
+  return d;
+}
+
+}  // namespace
+
+// Under -epsilon: how much each side of the bisection of graph into parts
+// nparts/2 and the rest may weigh above its share, so that the final parts
+// can still meet the bound. The slack left, (L x nparts / W) with L the
+// bound and W the weight of graph, is spread evenly over the D bisections
+// still to come, and each side takes the share of it that its own
+// remaining bisections do not need: (L nparts / W)^((D - d) / D) for a
+// side d bisections from its final parts. A side of one part may reach L.
+void SetSideSlack(PartitionCtrl& ctrl, const HGraph* graph, idx_t nparts) {
+  double weight = 0.0;
+  for (idx_t i = 0; i < graph->nvtxs; i++) weight += graph->cellwgt[i];
+  const double room = (weight > 0.0)
+                          ? ctrl.maxpartwgt * static_cast<double>(nparts) / weight
+                          : 2.0;
+  const int depth = Depth(nparts);
+  const idx_t kside[2] = {nparts / 2, nparts - nparts / 2};
+  const double t = ctrl.tpwgt;
+  const double share[2] = {t, 1.0 - t};
+  for (int s = 0; s < 2; s++) {
+    const int d = Depth(kside[s]);
+    double slack = std::pow(room, static_cast<double>(depth - d) / depth) - 1.0;
+    // A sub-hypergraph already above its bound still gets a little room to
+    // move cells; and no side's slack may let the other fall below half its
+    // share.
+    slack = std::max(slack, kMinSideSlack);
+    slack = std::min(slack, (1.0 - 0.5 * share[1 - s]) / share[s] - 1.0);
+    ctrl.sideslack[s] = slack;
+  }
+}
+
 real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
             idx_t fpart) {
   // Side 0 receives nparts div 2 of the parts, and that share of the weight.
   ctrl.tpwgt = static_cast<real_t>(static_cast<double>(nparts / 2) /
                                    static_cast<double>(nparts));
+  if (ctrl.epsfactor > 0.0) SetSideSlack(ctrl, graph, nparts);
 
   const idx_t nvtxs = graph->nvtxs;
   idx_t* bisection = ax_imalloc(nvtxs, "MLRB: bisection");

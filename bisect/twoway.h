@@ -1,6 +1,7 @@
 // Small pieces of the two-way refinement exposed for reuse and testing.
 #pragma once
 
+#include "hgraph/ctrl.h"
 #include "support/types.h"
 
 namespace veldan {
@@ -12,5 +13,20 @@ real_t Refine2WayLimitFrac(idx_t rtype, idx_t n);
 
 // The pass limit of the FM refinement: n * f in single precision, truncated.
 idx_t FMPassMoveLimit(idx_t n, real_t limitfrac);
+
+// The least weight each side of a bisection must keep, for a level whose
+// two sides weigh total together. Under -epsilon each side's slack over its
+// share tpwgt comes from sideslack; otherwise ubfactor bounds both sides.
+inline void SideMinWeights(const PartitionCtrl& ctrl, real_t total, real_t minwgt[2]) {
+  const double t = ctrl.tpwgt;
+  if (ctrl.epsfactor > 0.0) {
+    minwgt[0] = static_cast<real_t>(total * (1.0 - (1.0 + ctrl.sideslack[1]) * (1.0 - t)));
+    minwgt[1] = static_cast<real_t>(total * (1.0 - (1.0 + ctrl.sideslack[0]) * t));
+    return;
+  }
+  const double u = ctrl.ubfactor;
+  minwgt[0] = static_cast<real_t>(2.0 * (0.5 - u) * t * total);
+  minwgt[1] = static_cast<real_t>((1.0 - t) * minwgt[0] / t);
+}
 
 }  // namespace veldan

@@ -1,6 +1,8 @@
 // The table that turns a coarsening scheme code into matching flags.
 #include "hgraph/ctrl.h"
 
+#include <cmath>
+
 namespace veldan {
 
 void ApplyCTypeTable(PartitionCtrl& ctrl, idx_t ctype) {
@@ -14,6 +16,23 @@ void ApplyCTypeTable(PartitionCtrl& ctrl, idx_t ctype) {
     ctrl.maxgroupsize = kGroup[ctype - 1];
   }
   ctrl.basecflags = ctrl.cflags;
+}
+
+double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
+                     double epsilon) {
+  const double factor = 1.0 + epsilon;
+  if (n < 1 || nparts < 1) return factor;
+  double total = 0.0;
+  bool integral = true;
+  for (idx_t i = 0; i < n; i++) {
+    const double w = weights ? weights[i * stride] : 1.0;
+    total += w;
+    integral = integral && w == std::floor(w);
+  }
+  const double avg = total / static_cast<double>(nparts);
+  if (!integral || !(avg > 0.0)) return factor;
+  const double ceilavg = std::ceil(avg);
+  return (factor * avg < ceilavg) ? ceilavg / avg : factor;
 }
 
 }  // namespace veldan

@@ -69,8 +69,25 @@ struct PartitionCtrl {
   // Position in the recursion tree (root 1, children 2n and 2n+1): with the
   // seed and the run number it picks a run's random stream.
   std::uint64_t node = 1;
+  // A bound on every final part (-epsilon), as a factor of the average part
+  // weight; 0 when the bisections take their bound from ubfactor alone.
+  double epsfactor = 0.0;
+  // The bound itself in the weights of the levels (set by the recursive
+  // bisection once it knows the total weight).
+  double maxpartwgt = 0.0;
+  // Under -epsilon, the slack of each side of the present bisection over
+  // its share of the weight.
+  double sideslack[2] = {0.0, 0.0};
   TimerSet timers = {};
 };
+
+// The factor of the average part weight that bounds every part under
+// -epsilon: 1 + epsilon, raised to ceil(avg)/avg when every weight is an
+// integer and (1 + epsilon) x avg is below the next integer, so that unit
+// weights always admit a partition within the bound. weights holds n
+// weights at the given stride (null: unit weights).
+double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
+                     double epsilon);
 
 // Sets cflags and maxgroupsize from a ctype code (codes outside 1..11
 // leave 0 and 5).

@@ -333,7 +333,8 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                      const real_t* netwgt, real_t ubfactor, idx_t otype,
                      idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
                      idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
-                     idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads) {
+                     idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads,
+                     double epsilon) {
   PartitionCtrl ctrl;
   ctrl.ptype = PTYPE_KWAY;
   ctrl.coarsento = KwayCoarsenTo(nvtxs, nparts);
@@ -361,7 +362,13 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
     ax_errexit(SIGABRT, "Nparts should be at least 2.\n");
     return 0.0f;
   }
-  if (!(ubfactor >= 1.0f)) {  // also refuses NaN
+  if (epsilon >= 0.0) {
+    if (!(epsilon > 0.0 && epsilon <= kMaxEpsilon)) {  // also refuses NaN
+      ax_errexit(SIGABRT, "Epsilon should be greater than 0 and at most %g.\n", kMaxEpsilon);
+      return 0.0f;
+    }
+    ctrl.ubfactor = static_cast<real_t>(EpsilonFactor(nvtxs, cellwgt, 1, nparts, epsilon));
+  } else if (!(ubfactor >= 1.0f)) {  // also refuses NaN
     ax_errexit(SIGABRT, "UBfactor should be greater than 1.\n");
     return 0.0f;
   }

@@ -25,13 +25,15 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
 
 // --- multilevel k-way driver (kway.cc) ----------------------------------------
 // ubfactor is the percentage of -ufactor; negative integer parameters stand
-// for their defaults. Threads and seed as for RecursivePartition.
+// for their defaults. Threads, seed and epsilon as for RecursivePartition
+// (under epsilon the bound of the k-way refinement is the bound on every part).
 real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                      const idx_t* netptr, const idx_t* netind,
                      const real_t* netwgt, real_t ubfactor, idx_t otype,
                      idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
                      idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
-                     idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads = 1);
+                     idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads = 1,
+                     double epsilon = -1.0);
 real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph);
 void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);

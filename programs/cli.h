@@ -3,8 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
+#include <vector>
+
+#include "hgraph/evaluate.h"
 #include "hgraph/hgraph.h"
+#include "support/memory.h"
 #include "support/types.h"
 
 namespace veldan {
@@ -15,6 +20,7 @@ struct RunParams {
   idx_t rtype = -1;
   idx_t otype = 1;
   real_t ubfactor = 5.0f;
+  double epsilon = -1.0;  // below 0: not given
   idx_t nruns = 10;
   idx_t nvcycles = 1;
   idx_t reconstruct = 0;
@@ -27,6 +33,17 @@ struct RunParams {
   idx_t nparts = 1;
   char* fixedfile = nullptr;
   char* filename = nullptr;
+  char* outputfile = nullptr;  // -output; null: beside the input
+};
+
+inline constexpr const char* kVersion = "2.0pre1";
+
+// Exit statuses of the program.
+enum : int {
+  kStatusOk = 0,          // a partition written, or -help / -version
+  kStatusUsage = 2,       // a mistake on the command line
+  kStatusMemory = kExitOutOfMemory,  // memory ran out
+  kStatusInput = 254,     // unreadable or malformed input, or a file not written
 };
 
 // Printed names of the scheme codes, indexed by code (entry 0 unused).
@@ -43,6 +60,9 @@ inline const char* SchemeName(const char* const (&names)[N], idx_t code) {
 
 // cmdline.cc
 void ParseCommandLine(RunParams* params, int argc, char** argv);
+// Ends the run with the status of command-line errors when the parameters
+// ask for too few parts or an unbalance factor the scheme refuses.
+void CheckRunParams(const RunParams* params);
 // The numeric conversions of the options: decimal text to int, saturating
 // at the ends of the int range, and decimal text to float; text without a
 // number gives 0.
@@ -56,6 +76,15 @@ HGraph* ReadHGraph(const char* filename);
 // partfile.cc
 void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename);
 void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename);
+// The name WriteHGraphPart writes: filename.part.<largest part + 1>.
+std::string PartitionFileName(idx_t nvtxs, const idx_t* part, const char* filename);
+// Writes the partition to name through a temporary file of the same folder,
+// renamed into place once complete.
+void WritePartitionFile(idx_t nvtxs, const idx_t* part, const std::string& name);
+// Ends the run with the failure of opening name for writing unless its
+// folder takes new files; called before partitioning, so that a run is not
+// lost at its end.
+void CheckPartitionFileWritable(const std::string& name);
 
 // report.cc
 void ComputePartCuts(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
@@ -63,5 +92,12 @@ void ComputePartCuts(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
                      const real_t* netwgt, const real_t* cellwgt,
                      const idx_t* part);
 void PrintRunHeader(const RunParams* params, const HGraph* graph);
+// The summary of ComputePartCuts from measures already taken.
+void PrintSummary(const PartitionMetrics& metrics);
+// After the summary: the imbalance of each weight, km1, the empty parts and,
+// when maxpwgt gives a bound per weight (factor times the average part
+// weight), whether every part kept it. Returns false when one did not.
+bool PrintBalanceFigures(const PartitionMetrics& metrics, const std::vector<double>& maxpwgt,
+                         double factor);
 
 }  // namespace veldan

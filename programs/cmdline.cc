@@ -4,6 +4,7 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -13,10 +14,21 @@
 
 #include "programs/cli.h"
 #include "support/io.h"
+#include "bisect/bisect.h"
 #include "support/memory.h"
 
 namespace veldan {
 namespace {
+
+// A mistake on the command line: the message on standard error and the
+// status of command-line errors.
+[[noreturn]] __attribute__((format(printf, 1, 2))) void UsageError(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::vfprintf(stderr, fmt, args);
+  va_end(args);
+  std::exit(kStatusUsage);
+}
 
 enum OptionCode {
   CMD_PTYPE = 1,
@@ -34,6 +46,9 @@ enum OptionCode {
   CMD_SEED,
   CMD_DBGLVL,
   CMD_NTHREADS,
+  CMD_EPSILON,
+  CMD_OUTPUT,
+  CMD_VERSION,
   CMD_HELP
 };
 
@@ -53,6 +68,9 @@ const struct option kLongOptions[] = {
     {"seed", required_argument, nullptr, CMD_SEED},
     {"dbglvl", required_argument, nullptr, CMD_DBGLVL},
     {"nthreads", required_argument, nullptr, CMD_NTHREADS},
+    {"epsilon", required_argument, nullptr, CMD_EPSILON},
+    {"output", required_argument, nullptr, CMD_OUTPUT},
+    {"version", no_argument, nullptr, CMD_VERSION},
     {"help", no_argument, nullptr, CMD_HELP},
     {nullptr, 0, nullptr, 0}};
 
@@ -186,6 +204,19 @@ const char* const kHelpText[] = {
     "     For a given seed the partitioning does not depend on it. The",
     "     default value is the number of cores the process may run on.",
     " ",
+    "  -epsilon=float                (rb, kway)",
+    "     Bounds the weight of every part by (1+epsilon) times the average",
+    "     part weight (with integer weights, by at least the average rounded",
+    "     up), for any number of parts. It overrides -ufactor; for",
+    "     ptype=kway it is the same as -ufactor=100*epsilon.",
+    " ",
+    "  -output=string                (rb, kway)",
+    "     Writes the partition to the named file instead of",
+    "     <filename>.part.<nparts>.",
+    " ",
+    "  -version",
+    "     Prints the version and exits.",
+    " ",
     "  -help",
     "     Prints this message.",
     nullptr};
@@ -196,16 +227,29 @@ const char* const kUsageText[] = {
     "          use 'veldan -help' for a summary of the options.",
     nullptr};
 
-void PrintLines(const char* const* lines) {
-  for (; *lines != nullptr; lines++) std::printf("%s\n", *lines);
+void PrintLines(std::FILE* to, const char* const* lines) {
+  for (; *lines != nullptr; lines++) std::fprintf(to, "%s\n", *lines);
 }
 
 // Looks a keyword option's argument up in its table; an unknown keyword ends
 // the run naming the option and the text as typed.
 idx_t KeywordCode(const StringMap* table, const char* optname, const char* arg) {
   const idx_t code = ax_GetStringID(table, arg);
-  if (code == -1) errexit("Invalid option -%s=%s\n", optname, arg);
+  if (code == -1) UsageError("Invalid option -%s=%s\n\n", optname, arg);
   return code;
+}
+
+// -epsilon takes a plain decimal number above 0: text around the number
+// or a value out of range is refused.
+double ParseEpsilon(const char* text) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  while (end != text && (*end == ' ' || *end == '\t')) end++;
+  if (end == text || *end != '\0' || !(value > 0.0 && value <= kMaxEpsilon))
+    UsageError("Invalid option -epsilon=%s\nThe bound must be a number above 0 and at most "
+               "%g.\n\n",
+               text, kMaxEpsilon);
+  return value;
 }
 
 }  // namespace
@@ -246,6 +290,7 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
   optind = 0;
   opterr = 1;
 
+  bool ctypegiven = false;
   int c;
   while ((c = getopt_long_only(argc, argv, "", kLongOptions, nullptr)) != -1) {
     switch (c) {
@@ -254,6 +299,7 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
         break;
       case CMD_CTYPE:
         params->ctype = KeywordCode(kCTypeTable, "ctype", optarg);
+        ctypegiven = true;
         break;
       case CMD_RTYPE:
         params->rtype = KeywordCode(kRTypeTable, "rtype", optarg);
@@ -294,29 +340,38 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
         break;
       case CMD_NTHREADS:
         params->nthreads = ParseInt(optarg);
-        if (params->nthreads < 1) errexit("Invalid option -nthreads=%s\n", optarg);
+        if (params->nthreads < 1) UsageError("Invalid option -nthreads=%s\n\n", optarg);
         break;
+      case CMD_EPSILON:
+        params->epsilon = ParseEpsilon(optarg);
+        break;
+      case CMD_OUTPUT:
+        ax_free(&params->outputfile);
+        params->outputfile = ax_strdup(optarg);
+        break;
+      case CMD_VERSION:
+        std::printf("veldan %s\n", kVersion);
+        std::exit(0);
       case CMD_HELP:
-        PrintLines(kHelpText);
+        PrintLines(stdout, kHelpText);
         std::exit(0);
       default:
         // The parser has already printed its own diagnostic.
-        std::printf("Illegal command-line option(s)\nUse %s -help for a summary of the options.\n",
-                    argv[0]);
-        std::exit(0);
+        UsageError("Illegal command-line option(s)\nUse %s -help for a summary of the options.\n",
+                   argv[0]);
     }
   }
 
   if (argc - optind != 2) {
-    std::printf("Missing parameters.");
-    PrintLines(kUsageText);
-    std::exit(0);
+    std::fprintf(stderr, "Missing parameters.");
+    PrintLines(stderr, kUsageText);
+    std::exit(kStatusUsage);
   }
   params->filename = ax_strdup(argv[optind]);
   params->nparts = ParseInt(argv[optind + 1]);
 
-  // The coarsening scheme always follows the number of runs.
-  params->ctype = (params->nruns > 19) ? CTYPE_H12 : CTYPE_H1;
+  // Unless one is named, the coarsening scheme follows the number of runs.
+  if (!ctypegiven) params->ctype = (params->nruns > 19) ? CTYPE_H12 : CTYPE_H1;
 
   if (params->rtype == -1)
     params->rtype = (params->ptype == PTYPE_RB) ? RTYPE_FAST : RTYPE_KRANDOM;
@@ -325,12 +380,24 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
                       params->rtype <= RTYPE_KPSLOW;
   const bool kwaypair = params->ptype == PTYPE_KWAY && params->rtype >= RTYPE_FAST &&
                         params->rtype <= RTYPE_SLOW;
-  if (rbpair || kwaypair) {
-    ax_errexit(SIGABRT, "rtype=%s cannot be used with ptype=%s.\n",
-               SchemeName(kRTypeNames, params->rtype),
+  if (rbpair || kwaypair)
+    UsageError("rtype=%s cannot be used with ptype=%s.\n\n", SchemeName(kRTypeNames, params->rtype),
                SchemeName(kPTypeNames, params->ptype));
-    // Reached only when the abort signal is ignored or handled.
-    std::abort();
+
+  // -epsilon replaces -ufactor; for kway the two are the same bound.
+  if (params->epsilon > 0.0) params->ubfactor = static_cast<real_t>(100.0 * params->epsilon);
+
+}
+
+void CheckRunParams(const RunParams* params) {
+  if (params->nparts < 2) UsageError("The number of partitions should be greater than 1!\n");
+  // The unbalance factors the schemes refuse, unless -epsilon replaces them.
+  // Written so that NaN is refused too.
+  if (params->epsilon < 0.0) {
+    if (params->ptype == PTYPE_RB && !(params->ubfactor >= 0.1f))
+      UsageError("UBfactor should be greater than 0.1.\n\n");
+    if (params->ptype == PTYPE_KWAY && !(params->ubfactor >= 1.0f))
+      UsageError("UBfactor should be greater than 1.\n\n");
   }
 }
 

@@ -1,14 +1,19 @@
 // The veldan program: parse the options, read the hypergraph (and the
 // fixed-cell file), partition, write the partition file and report.
-#include <csignal>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
 #include "bisect/bisect.h"
+#include "hgraph/ctrl.h"
+#include "hgraph/evaluate.h"
 #include "kway/kway.h"
 #include "programs/cli.h"
 #include "support/io.h"
@@ -57,13 +62,14 @@ int main(int argc, char** argv) {
   // lock costs nothing measurable.
   mallopt(M_ARENA_MAX, 1);
 #endif
+  // Every line shows as soon as it is written, also through a pipe or into
+  // a log, and an interrupt loses nothing already printed.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
   RunParams control;
   ParseCommandLine(&control, argc, argv);
 
-  if (control.nparts < 2) {
-    std::printf("The number of partitions should be greater than 1!\n");
-    std::exit(0);
-  }
+  CheckRunParams(&control);
 
   // Processor-time timers, kept in single precision.
   real_t iotmr = 0.0f, parttmr = 0.0f;
@@ -82,13 +88,24 @@ int main(int argc, char** argv) {
     for (idx_t i = 1; i < nvtxs; i++)
       if (part[i] > part[imax]) imax = i;
     if (part[imax] >= control.nparts) {
-      std::printf("Input Error:\n\tThe file %s contains more than %ld sets of pre-assigned "
-                  "vertices.\n\n",
-                  control.fixedfile, control.nparts);
-      std::exit(0);
+      std::fprintf(stderr,
+                   "Input Error:\n\tThe file %s contains more than %ld sets of pre-assigned "
+                   "vertices.\n\n",
+                   control.fixedfile, control.nparts);
+      std::exit(kStatusInput);
     }
     iotmr += ax_seconds();
   }
+
+  // The partition file is written at the end; a folder that does not take
+  // it is found now, before the work is done.
+  const std::string usualname =
+      std::string(control.filename) + ".part." + std::to_string(control.nparts);
+  CheckPartitionFileWritable(control.outputfile ? control.outputfile : usualname);
+
+  // Without -seed a seed is drawn, and shown, so that the run can be
+  // repeated with -seed.
+  if (control.seed < 0) control.seed = static_cast<idx_t>(std::random_device{}() & 0x7fffffffu);
 
   PrintRunHeader(&control, graph);
 
@@ -106,34 +123,62 @@ int main(int argc, char** argv) {
                          graph->netwgt, control.ubfactor, control.ctype, control.rtype,
                          control.nruns, control.nvcycles, control.cmaxnet, control.rmaxnet,
                          fixed, control.reconstruct, control.kwayrefine, control.seed,
-                         control.dbglvl, control.nparts, part, nthreads);
+                         control.dbglvl, control.nparts, part, nthreads, control.epsilon);
       break;
     case PTYPE_KWAY:
       KwayPartition(nvtxs, graph->nnets, cellwgt, graph->netptr, graph->netind, graph->netwgt,
                     control.ubfactor, control.otype, control.ctype, control.rtype, control.nruns,
                     control.nvcycles, control.cmaxnet, control.rmaxnet, fixed, control.seed,
-                    control.dbglvl, control.nparts, part, nthreads);
+                    control.dbglvl, control.nparts, part, nthreads, control.epsilon);
       break;
     default:
-      ax_errexit(SIGABRT, "Unknown ptype=%ld\n", control.ptype);
-      std::abort();  // reached only when the abort signal is ignored or handled
+      // The parser gives no other code.
+      errexit("Unknown ptype=%ld\n", control.ptype);
   }
   parttmr += ax_seconds();
   ax_free(&combined);
 
   iotmr -= ax_seconds();
-  WriteHGraphPart(nvtxs, part, control.filename);
+  if (control.outputfile != nullptr)
+    WritePartitionFile(nvtxs, part, control.outputfile);
+  else
+    WriteHGraphPart(nvtxs, part, control.filename);
   iotmr += ax_seconds();
 
-  ComputePartCuts(nvtxs, graph->nnets, graph->ncon, control.nparts, graph->netptr,
-                  graph->netind, graph->netwgt, graph->cellwgt, part);
+  PartitionMetrics metrics;
+  std::string error;
+  if (!EvaluatePartition(nvtxs, graph->nnets, graph->ncon, control.nparts, graph->netptr,
+                         graph->netind, graph->netwgt, graph->cellwgt, part, &metrics, &error))
+    errexit("ComputePartCuts: %s.\n", error.c_str());
+  PrintSummary(metrics);
+
+  // Under -epsilon, the bound of every weight on every part.
+  std::vector<double> maxpwgt;
+  double factor = 0.0;
+  if (control.epsilon > 0.0) {
+    for (idx_t j = 0; j < graph->ncon; j++) {
+      const real_t* w = graph->cellwgt ? graph->cellwgt + j : nullptr;
+      const double f = EpsilonFactor(nvtxs, w, graph->ncon, control.nparts, control.epsilon);
+      double total = 0.0;
+      for (idx_t i = 0; i < nvtxs; i++) total += w ? w[i * graph->ncon] : 1.0;
+      maxpwgt.push_back(f * total / static_cast<double>(control.nparts));
+      factor = std::max(factor, f);
+    }
+  }
+  const bool held = PrintBalanceFigures(metrics, maxpwgt, factor);
 
   std::printf("\n\nTiming Information ---------------------------------------------------------");
   std::printf("\n  Partitioning Time:\t\t %7.3lfsec", static_cast<double>(parttmr));
   std::printf("\n           I/O Time:\t\t %7.3lfsec", static_cast<double>(iotmr));
   std::printf("\n*******************************************************************************\n");
 
+  if (!held)
+    std::fprintf(stderr,
+                 "The balance bound was not met: a part weighs more than %.4f times the "
+                 "average part weight.\n",
+                 factor);
+
   FreeHGraph(&graph, 1);
-  ax_free(&part, &control.filename, &control.fixedfile);
-  return 0;
+  ax_free(&part, &control.filename, &control.fixedfile, &control.outputfile);
+  return kStatusOk;
 }

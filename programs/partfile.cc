@@ -32,10 +32,12 @@ void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename) {
   StreamCloser file{ax_fopen(filename, "r", "ReadPartition: partfile")};
   std::FILE* fp = file.fp;
 
+  idx_t lineno = 1;  // the line of the value being read
   for (idx_t i = 0; i < nvtxs; i++) {
     int ch;
     do {
       ch = std::getc(fp);
+      if (ch == '\n') lineno++;
     } while (ch != EOF && std::isspace(ch));
     if (ch == EOF) {
       if (std::ferror(fp))
@@ -63,14 +65,15 @@ void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename) {
     }
     shown[nshown] = '\0';
     if (!number || !digits)
-      errexit("Fixed-cell file %s: the value for cell %ld is not a number (\"%s\").\n", filename,
-              i + 1, shown);
+      errexit("Fixed-cell file %s, line %ld: the value for cell %ld is not a number (\"%s\").\n",
+              filename, lineno, i + 1, shown);
     if (negative) value = -value;
     if (value < -1)
-      errexit("Fixed-cell file %s: cell %ld has the value %ld; a value is -1 (free) or a part "
-              "number.\n",
-              filename, i + 1, value);
+      errexit("Fixed-cell file %s, line %ld: cell %ld has the value %ld; a value is -1 (free) "
+              "or a part number.\n",
+              filename, lineno, i + 1, value);
     part[i] = value;
+    if (ch == '\n') lineno++;
   }
 }
 
@@ -92,7 +95,7 @@ namespace {
 
 }  // namespace
 
-void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename) {
+std::string PartitionFileName(idx_t nvtxs, const idx_t* part, const char* filename) {
   // The file is numbered one more than the largest part in the result.
   idx_t maxpart = -1;
   if (nvtxs > 0) {
@@ -104,7 +107,19 @@ void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename) {
   std::string name = filename;
   name += ".part.";
   name += std::to_string(maxpart < INT64_MAX ? maxpart + 1 : maxpart);
+  return name;
+}
 
+void CheckPartitionFileWritable(const std::string& name) {
+  // A temporary file made and removed at once: the folder takes new files.
+  std::string tmpname = name + ".XXXXXX";
+  const int fd = mkstemp(tmpname.data());
+  if (fd == -1) OpenFailure(name);
+  close(fd);
+  unlink(tmpname.c_str());
+}
+
+void WritePartitionFile(idx_t nvtxs, const idx_t* part, const std::string& name) {
   // The result goes to a temporary file of the same folder that is renamed
   // into place once complete, so no partition file is ever half written.
   std::string tmpname = name + ".XXXXXX";
@@ -132,6 +147,10 @@ void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename) {
   if (err != 0) WriteFailure(name, tmpname, err);
 
   if (std::rename(tmpname.c_str(), name.c_str()) != 0) WriteFailure(name, tmpname, errno);
+}
+
+void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename) {
+  WritePartitionFile(nvtxs, part, PartitionFileName(nvtxs, part, filename));
 }
 
 }  // namespace veldan

@@ -1,11 +1,16 @@
 // The hypergraph file reader: a first pass counts the pins so that the pin
 // array is allocated once, a second pass fills the arrays.
 #include <cerrno>
+#include <cstdarg>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <strings.h>
 
 #include "programs/cli.h"
 #include "support/io.h"
@@ -68,45 +73,60 @@ struct ReadArrays {
   ~ReadArrays() { ax_free(&netptr, &netind, &netwgt, &cellwgt, &marker); }
 };
 
-// Reads the next line that is not a comment. The end of the file and a
-// blank line (nothing before its line feed) both end the input early.
+// Ends the read with the message, followed by the file and the line it
+// concerns.
+[[noreturn]] __attribute__((format(printf, 2, 3))) void Fail(const LineSource& src,
+                                                              const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  const int len = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string message(len > 0 ? static_cast<std::size_t>(len) : 0, '\0');
+  va_start(args, fmt);
+  std::vsnprintf(message.data(), message.size() + 1, fmt, args);
+  va_end(args);
+  if (!message.empty() && message.back() != '\n') message += '\n';
+  errexit("%sHypergraph file %s, line %ld.\n", message.c_str(), src.filename, src.lineno);
+}
+
+// Reads the next line that is not a comment, without the carriage return
+// of a line end. The end of the file and a blank line (nothing before its
+// line end) both end the input early.
 char* NextLine(LineSource& src) {
   for (;;) {
-    const idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
+    idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
     src.lineno++;
-    if (len < 1) errexit("Premature end of input file: file: %s\n", src.filename);
+    if (len > 0 && src.line[len - 1] == '\r') src.line[--len] = '\0';
+    if (len < 1) Fail(src, "Premature end of input file: file: %s\n", src.filename);
     if (src.line[0] != '%') return src.line;
   }
 }
 
-// Strips the line of leading and trailing blanks, line feeds and tabs, and
-// cuts it into tokens at runs of blanks and tabs.
+// Strips the line of leading and trailing blanks, tabs, line feeds and
+// carriage returns, and cuts it into tokens at runs of blanks and tabs.
 void CutLine(char* line, TokenList* tokens) {
-  ax_strtrim_right(line, " \n\t");
-  ax_strtrim_left(line, " \n\t");
-  strtokenize(line, " \t", tokens);
+  ax_strtrim_right(line, " \n\t\r");
+  ax_strtrim_left(line, " \n\t\r");
+  strtokenize(line, " \t\r", tokens);
 }
 
-// Scans an integer the way "%ld" does (leading white space, a sign, the
-// longest run of digits, the rest ignored); false when the text does not
-// begin with a number. Out-of-range values saturate at the ends of the
-// 64-bit range. *end, when given, receives the first character not used.
-bool ScanLong(const char* text, idx_t* value, const char** end = nullptr) {
+// Reads a whole token as a decimal integer (an optional sign and digits,
+// nothing after them); false otherwise. Out-of-range values saturate at
+// the ends of the 64-bit range.
+bool ScanLong(const char* text, idx_t* value) {
   char* stop = nullptr;
   errno = 0;
   const long v = std::strtol(text, &stop, 10);
-  if (stop == text) return false;
+  if (stop == text || *stop != '\0') return false;
   *value = v;
-  if (end) *end = stop;
   return true;
 }
 
-// Scans a float the way "%f" does; false when the text does not begin with
-// a number.
+// Reads a whole token as a decimal floating-point number; false otherwise.
 bool ScanFloat(const char* text, real_t* value) {
   char* stop = nullptr;
   const float v = std::strtof(text, &stop);
-  if (stop == text) return false;
+  if (stop == text || *stop != '\0') return false;
   *value = v;
   return true;
 }
@@ -122,10 +142,15 @@ struct Header {
 // count, the cell count, then fmt and ncon when present. The checks that
 // both passes share are made here.
 Header ReadHeader(LineSource& src) {
-  const char* text = NextLine(src);
+  Tokens tokens;
+  CutLine(NextLine(src), &tokens);
   idx_t values[4];
-  int nread = 0;
-  while (nread < 4 && ScanLong(text, &values[nread], &text)) nread++;
+  const int nread = tokens.ntoks < 4 ? tokens.ntoks : 4;
+  for (int t = 0; t < nread; t++)
+    if (!ScanLong(tokens.list[t], &values[t]))
+      errexit("Hypergraph file %s, line %ld: the header holds \"%s\" where an integer is "
+              "expected.\n",
+              src.filename, src.lineno, tokens.list[t]);
 
   if (nread < 2)
     errexit("Hypergraph file %s, line %ld: the header must give the number of nets and "
@@ -140,8 +165,8 @@ Header ReadHeader(LineSource& src) {
   if (h.nnets < 0)
     errexit("Hypergraph file %s, line %ld: the number of nets (%ld) is negative.\n",
             src.filename, src.lineno, h.nnets);
-  if (h.nvtxs < 2) errexit("Cannot partition graph with %ld cells\n", h.nvtxs);
-  if (h.fmt > 99 || h.fmt < 0) errexit("Cannot read this type of file format!");
+  if (h.nvtxs < 2) Fail(src, "Cannot partition graph with %ld cells\n", h.nvtxs);
+  if (h.fmt > 99 || h.fmt < 0) Fail(src, "Cannot read this type of file format!");
   if (h.nnets >= kMaxEntries || h.nvtxs >= kMaxEntries)
     errexit("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are "
             "too large.\n",
@@ -156,6 +181,186 @@ void ClosePass(LineSource& src) {
   ax_free(&src.line);
   ax_fclose(src.fp);
   src.fp = nullptr;
+}
+
+// ---- Matrix Market -----------------------------------------------------------
+
+// Whether the file's first line starts with the Matrix Market banner.
+bool IsMatrixMarket(const char* filename) {
+  std::FILE* fp = std::fopen(filename, "r");
+  if (fp == nullptr) return false;
+  char head[15] = {};
+  const std::size_t n = std::fread(head, 1, 14, fp);
+  std::fclose(fp);
+  return n == 14 && std::strncmp(head, "%%MatrixMarket", 14) == 0;
+}
+
+// The next line that holds something: comments and blank lines are skipped.
+char* NextEntryLine(LineSource& src) {
+  for (;;) {
+    const idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
+    if (len < 0 || (len == 0 && std::feof(src.fp)))
+      Fail(src, "Premature end of input file: file: %s\n", src.filename);
+    src.lineno++;
+    if (src.line[0] == '%') continue;
+    if (std::strspn(src.line, " \t\r\n") == std::strlen(src.line)) continue;
+    return src.line;
+  }
+}
+
+[[noreturn]] __attribute__((format(printf, 2, 3))) void MatrixFail(const LineSource& src,
+                                                                    const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  const int len = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string message(len > 0 ? static_cast<std::size_t>(len) : 0, '\0');
+  va_start(args, fmt);
+  std::vsnprintf(message.data(), message.size() + 1, fmt, args);
+  va_end(args);
+  errexit("Matrix Market file %s, line %ld: %s\n", src.filename, src.lineno, message.c_str());
+}
+
+struct MatrixShape {
+  idx_t nrows = 0, ncols = 0, nentries = 0;
+  int nvalues = 1;         // numbers after the two indices: 0 pattern, 2 complex
+  bool mirrored = false;   // symmetric, skew-symmetric or hermitian
+};
+
+// Reads the banner and the size line; src is left before the first entry.
+MatrixShape ReadMatrixHeader(LineSource& src) {
+  Tokens banner;
+  idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
+  src.lineno++;
+  if (len < 0) len = 0;
+  CutLine(src.line, &banner);
+  auto word = [&](int t) { return t < banner.ntoks ? banner.list[t] : ""; };
+  if (banner.ntoks < 5 || strcasecmp(word(1), "matrix") != 0)
+    MatrixFail(src, "the banner must read \"%%%%MatrixMarket matrix coordinate <field> "
+                    "<symmetry>\".");
+  if (strcasecmp(word(2), "coordinate") != 0)
+    MatrixFail(src, "only sparse (coordinate) matrices can be read, not \"%s\".", word(2));
+  MatrixShape m;
+  const char* field = word(3);
+  if (strcasecmp(field, "pattern") == 0)
+    m.nvalues = 0;
+  else if (strcasecmp(field, "real") == 0 || strcasecmp(field, "integer") == 0 ||
+           strcasecmp(field, "double") == 0)
+    m.nvalues = 1;
+  else if (strcasecmp(field, "complex") == 0)
+    m.nvalues = 2;
+  else
+    MatrixFail(src, "the field \"%s\" is not one of pattern, real, integer, complex.", field);
+  const char* symmetry = word(4);
+  if (strcasecmp(symmetry, "general") == 0)
+    m.mirrored = false;
+  else if (strcasecmp(symmetry, "symmetric") == 0 || strcasecmp(symmetry, "skew-symmetric") == 0 ||
+           strcasecmp(symmetry, "hermitian") == 0)
+    m.mirrored = true;
+  else
+    MatrixFail(src, "the symmetry \"%s\" is not one of general, symmetric, skew-symmetric, "
+                    "hermitian.",
+               symmetry);
+
+  Tokens size;
+  CutLine(NextEntryLine(src), &size);
+  idx_t v[3];
+  if (size.ntoks != 3 || !ScanLong(size.list[0], &v[0]) || !ScanLong(size.list[1], &v[1]) ||
+      !ScanLong(size.list[2], &v[2]))
+    MatrixFail(src, "the size line must hold three integers: rows, columns, entries.");
+  m.nrows = v[0];
+  m.ncols = v[1];
+  m.nentries = v[2];
+  if (m.nrows < 0 || m.ncols < 0 || m.nentries < 0)
+    MatrixFail(src, "the size line holds a negative count.");
+  if (m.ncols < 2) Fail(src, "Cannot partition graph with %ld cells\n", m.ncols);
+  if (m.nrows >= kMaxEntries || m.ncols >= kMaxEntries || m.nentries >= kMaxEntries / 2)
+    MatrixFail(src, "the counts (%ld rows, %ld columns, %ld entries) are too large.", m.nrows,
+               m.ncols, m.nentries);
+  if (m.mirrored && m.nrows != m.ncols)
+    MatrixFail(src, "a %s matrix must be square, not %ld x %ld.", symmetry, m.nrows, m.ncols);
+  return m;
+}
+
+// Calls visit(row, column) for every entry of the file, counted from 0, and
+// for the mirror image of every off-diagonal entry of a mirrored matrix.
+template <class Visit>
+void ForEachEntry(const char* filename, Visit visit) {
+  LineSource src(filename);
+  src.fp = ax_fopen(filename, "r", "ReadHGraph: filename");
+  const MatrixShape m = ReadMatrixHeader(src);
+  Tokens tokens;
+  for (idx_t e = 0; e < m.nentries; e++) {
+    CutLine(NextEntryLine(src), &tokens);
+    idx_t row = 0, col = 0;
+    if (tokens.ntoks != 2 + m.nvalues)
+      MatrixFail(src, "entry %ld must hold %d numbers, not %d.", e + 1, 2 + m.nvalues,
+                 tokens.ntoks);
+    if (!ScanLong(tokens.list[0], &row) || !ScanLong(tokens.list[1], &col))
+      MatrixFail(src, "entry %ld: \"%s %s\" are not two integer indices.", e + 1,
+                 tokens.list[0], tokens.list[1]);
+    for (int t = 2; t < tokens.ntoks; t++) {
+      real_t value;
+      if (!ScanFloat(tokens.list[t], &value))
+        MatrixFail(src, "entry %ld: \"%s\" is not a number.", e + 1, tokens.list[t]);
+    }
+    if (row < 1 || row > m.nrows || col < 1 || col > m.ncols)
+      MatrixFail(src, "entry (%ld, %ld) lies outside the %ld x %ld matrix.", row, col, m.nrows,
+                 m.ncols);
+    visit(row - 1, col - 1);
+    if (m.mirrored && row != col) visit(col - 1, row - 1);
+    FreeTokens(&tokens);
+  }
+}
+
+// A sparse matrix in the row-net model: every row that holds an entry is a
+// net over the columns of its entries; the columns are the cells. Values
+// are not used; repeated entries count once.
+HGraph* ReadMatrixMarket(const char* filename) {
+  MatrixShape m;
+  {
+    LineSource src(filename);
+    src.fp = ax_fopen(filename, "r", "ReadHGraph: filename");
+    m = ReadMatrixHeader(src);
+  }
+  ReadArrays arrays;
+  // Entries per row, then the start of each row.
+  idx_t* rowptr = arrays.marker = ax_ismalloc(m.nrows + 1, 0, "ReadHGraph: rowptr");
+  ForEachEntry(filename, [&](idx_t row, idx_t) { rowptr[row + 1]++; });
+  for (idx_t r = 0; r < m.nrows; r++) rowptr[r + 1] += rowptr[r];
+  const idx_t npins = rowptr[m.nrows];
+  idx_t* pins = arrays.netind = ax_imalloc(npins, "main: netind");
+  ForEachEntry(filename, [&](idx_t row, idx_t col) { pins[rowptr[row]++] = col; });
+  // rowptr[r] now ends row r: shift it back to its start.
+  for (idx_t r = m.nrows; r > 0; r--) rowptr[r] = rowptr[r - 1];
+  rowptr[0] = 0;
+
+  // Compact in place: drop repeated columns of a row and rows left empty.
+  idx_t* seen = ax_ismalloc(m.ncols, -1, "ReadHGraph: seen");
+  // Row r's entries start at from; rowptr[0..nnets] is rewritten behind.
+  idx_t nnets = 0, k = 0, from = 0;
+  for (idx_t r = 0; r < m.nrows; r++) {
+    const idx_t start = k, to = rowptr[r + 1];
+    for (idx_t p = from; p < to; p++) {
+      const idx_t c = pins[p];
+      if (seen[c] == r) continue;
+      seen[c] = r;
+      pins[k++] = c;
+    }
+    from = to;
+    if (k > start) rowptr[++nnets] = k;
+  }
+  ax_free(&seen);
+
+  HGraph* graph = CreateHGraph();
+  graph->nvtxs = m.ncols;
+  graph->nnets = nnets;
+  graph->ncon = 1;
+  graph->netptr = ax_irealloc(rowptr, nnets + 1, "main: netptr");
+  graph->netind = pins;
+  arrays.marker = nullptr;
+  arrays.netind = nullptr;
+  return graph;
 }
 
 }  // namespace
@@ -183,6 +388,8 @@ idx_t GetNetListSize(const char* filename) {
 }
 
 HGraph* ReadHGraph(const char* filename) {
+  if (!ax_fexists(filename)) errexit("Hypergraph file %s does not exist!\n", filename);
+  if (IsMatrixMarket(filename)) return ReadMatrixMarket(filename);
   const idx_t npins = GetNetListSize(filename);
 
   LineSource src(filename);
@@ -195,13 +402,15 @@ HGraph* ReadHGraph(const char* filename) {
   const bool cellweights = HasCellWeights(h.fmt);
 
   if (ncon > 1 && !cellweights) {
-    std::printf("------------------------------------------------------------------------------\n");
-    std::printf("***  I detected an error in your input file  ***\n\n");
-    std::printf("You specified ncon=%ld, but the fmt parameter does not specify vertex weights\n",
-                ncon);
-    std::printf("Make sure that the fmt parameter is set to either 10 or 11.\n");
-    std::printf("------------------------------------------------------------------------------\n");
-    ax_exit(0);
+    std::fprintf(stderr, "------------------------------------------------------------------------------\n");
+    std::fprintf(stderr, "***  I detected an error in your input file  ***\n\n");
+    std::fprintf(stderr,
+                 "You specified ncon=%ld, but the fmt parameter does not specify vertex weights\n",
+                 ncon);
+    std::fprintf(stderr, "Make sure that the fmt parameter is set to either 10 or 11.\n");
+    std::fprintf(stderr, "------------------------------------------------------------------------------\n");
+    std::fprintf(stderr, "Hypergraph file %s, line %ld.\n", filename, src.lineno);
+    ax_exit(-2);
   }
   if (ncon < 1 || ncon > kMaxNCon)
     errexit("Hypergraph file %s, line %ld: ncon=%ld is outside the range 1 to %ld.\n",
@@ -230,9 +439,9 @@ HGraph* ReadHGraph(const char* filename) {
     CutLine(NextLine(src), &tokens);
     int first = 0;
     if (netweights) {
-      if (tokens.ntoks == 0) errexit("The line for net %ld is empty.\n", i);
+      if (tokens.ntoks == 0) Fail(src, "The line for net %ld is empty.\n", i);
       real_t w;
-      if (!ScanFloat(tokens.list[0], &w)) errexit("Failed to read the weight for net %ld\n", i);
+      if (!ScanFloat(tokens.list[0], &w)) Fail(src, "Failed to read the weight for net %ld\n", i);
       if (!std::isfinite(w))
         errexit("Hypergraph file %s, line %ld: the weight of net %ld is not a finite number.\n",
                 filename, src.lineno, i);
@@ -242,14 +451,14 @@ HGraph* ReadHGraph(const char* filename) {
       netwgt[i - 1] = w;
       first = 1;
     }
-    if (first >= tokens.ntoks) errexit("Empty Hyperedge # %ld\n", i);
+    if (first >= tokens.ntoks) Fail(src, "Empty Hyperedge # %ld\n", i);
 
     for (int t = first; t < tokens.ntoks; t++) {
       idx_t cell;
       if (!ScanLong(tokens.list[t], &cell))
-        errexit("Failed to read the %ldth cell for net %ld\n", static_cast<idx_t>(t), i);
+        Fail(src, "Failed to read the %ldth cell for net %ld\n", static_cast<idx_t>(t), i);
       if (cell < 1 || cell > nvtxs)
-        errexit("Cell number: %ld read for net %ld is wrong.\n", cell, i);
+        Fail(src, "Cell number: %ld read for net %ld is wrong.\n", cell, i);
       cell--;
       if (marker[cell] == i) continue;  // repeated within this net
       marker[cell] = i;
@@ -276,13 +485,14 @@ HGraph* ReadHGraph(const char* filename) {
       char* line = NextLine(src);
       CutLine(line, &tokens);
       if (tokens.ntoks < ncon)
-        errexit("Not sufficient number of weights are provided for cell %ld <input line: %s>, "
-                "%d\n",
+        Fail(src,
+             "Not sufficient number of weights are provided for cell %ld <input line: %s>, "
+             "%d\n",
                 c, line, tokens.ntoks);
       real_t* w = cellwgt + (c - 1) * ncon;
       for (idx_t j = 0; j < ncon; j++) {
         if (!ScanFloat(tokens.list[j], &w[j]))
-          errexit("Failed to read the %ldth weight for cell %ld\n", j, c);
+          Fail(src, "Failed to read the %ldth weight for cell %ld\n", j, c);
         if (!std::isfinite(w[j]))
           errexit("Hypergraph file %s, line %ld: weight %ld of cell %ld is not a finite "
                   "number.\n",

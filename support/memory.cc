@@ -71,22 +71,29 @@ inline void* Stamp(void* base, std::size_t nbytes) {
   return static_cast<char*>(base) + kHeader;
 }
 
-[[noreturn]] void AllocFailed(const char* what, const char* msg,
-                              std::size_t nbytes) {
-  std::printf("   Maximum memory used:              %10zu bytes\n",
-              g_space.max.load());
-  std::printf("   Current memory used:              %10zu bytes\n",
-              g_space.cur.load());
-  std::fflush(stdout);
-  ax_errexit(SIGABRT, "***Memory %s failed for %s. Requested size: %zd bytes",
-             what, msg != nullptr ? msg : "", static_cast<ssize_t>(nbytes));
-  std::abort();
-}
-
 }  // namespace
 
 namespace {
 ExitHook g_exit_hook = nullptr;
+
+[[noreturn]] void AllocFailed(const char* what, const char* msg,
+                              std::size_t nbytes) {
+  // Memory runs out when an input is too large for the machine (or claims
+  // to be): an orderly end with a status of its own, not a signal. This may
+  // happen on any thread of a partitioning, so the process ends at once,
+  // without running the exit handlers under the other threads' feet.
+  char message[256];
+  std::snprintf(message, sizeof message, "***Memory %s failed for %s. Requested size: %zd bytes",
+                what, msg != nullptr ? msg : "", static_cast<ssize_t>(nbytes));
+  if (g_exit_hook != nullptr) g_exit_hook(kExitOutOfMemory, message);
+  std::fflush(stdout);
+  std::fprintf(stderr, "   Maximum memory used:              %10zu bytes\n", g_space.max.load());
+  std::fprintf(stderr, "   Current memory used:              %10zu bytes\n", g_space.cur.load());
+  std::fprintf(stderr, "%s\n", message);
+  std::fflush(nullptr);
+  std::_Exit(kExitOutOfMemory);
+}
+
 }  // namespace
 
 void ax_SetExitHook(ExitHook hook) { g_exit_hook = hook; }

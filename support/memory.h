@@ -2,9 +2,10 @@
 // the byte statistics of the program's allocations.
 //
 // Every allocation passes a message "Function: array". Allocation never fails
-// back to the caller: on failure the memory statistics are printed and the
-// program ends through ax_errexit with the abort signal. A request for zero
-// bytes or elements gives a null pointer.
+// back to the caller: on failure the memory statistics and the request are
+// printed on standard error and the process ends with kExitOutOfMemory (or
+// hands over to the exit hook). A request for zero bytes or elements gives a
+// null pointer.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,9 @@
 #include "support/types.h"
 
 namespace veldan {
+
+// Exit status of a process that ran out of memory.
+inline constexpr int kExitOutOfMemory = 3;
 
 // Writes the formatted message and a line feed to standard error and ends
 // the process with exit code -2.

@@ -60,11 +60,12 @@ TEST(ParseOptions, KeywordsIgnoreCase) {
   EXPECT_EQ(Parsed({"-otype=SoEd", "g", "2"}).p.otype, 2);
 }
 
-TEST(ParseOptions, CoarseningSchemeFollowsRuns) {
-  // A valid -ctype is looked up but the scheme is chosen by nruns.
-  EXPECT_EQ(Parsed({"-ctype=gfc1", "g", "2"}).p.ctype, 5);
-  EXPECT_EQ(Parsed({"-ctype=edge1", "-nruns=19", "g", "2"}).p.ctype, 5);
-  EXPECT_EQ(Parsed({"-ctype=edge1", "-nruns=20", "g", "2"}).p.ctype, 7);
+TEST(ParseOptions, CoarseningSchemeAsNamedOrFollowingRuns) {
+  EXPECT_EQ(Parsed({"-ctype=gfc1", "g", "2"}).p.ctype, 2);
+  EXPECT_EQ(Parsed({"-ctype=edge1", "-nruns=20", "g", "2"}).p.ctype, 8);
+  // Unless one is named, nruns chooses.
+  EXPECT_EQ(Parsed({"-nruns=19", "g", "2"}).p.ctype, 5);
+  EXPECT_EQ(Parsed({"-nruns=20", "g", "2"}).p.ctype, 7);
   EXPECT_EQ(Parsed({"-nruns=abc", "g", "2"}).p.ctype, 5);
 }
 
@@ -234,6 +235,19 @@ const char kHelp[] =
     "     For a given seed the partitioning does not depend on it. The\n"
     "     default value is the number of cores the process may run on.\n"
     " \n"
+    "  -epsilon=float                (rb, kway)\n"
+    "     Bounds the weight of every part by (1+epsilon) times the average\n"
+    "     part weight (with integer weights, by at least the average rounded\n"
+    "     up), for any number of parts. It overrides -ufactor; for\n"
+    "     ptype=kway it is the same as -ufactor=100*epsilon.\n"
+    " \n"
+    "  -output=string                (rb, kway)\n"
+    "     Writes the partition to the named file instead of\n"
+    "     <filename>.part.<nparts>.\n"
+    " \n"
+    "  -version\n"
+    "     Prints the version and exits.\n"
+    " \n"
     "  -help\n"
     "     Prints this message.\n";
 
@@ -242,86 +256,90 @@ const char kMissing[] =
     "   Usage: veldan [options] <filename> <nparts>\n"
     "          use 'veldan -help' for a summary of the options.\n";
 
-void ExpectStatus0(const RunResult& r, const std::string& out) {
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.term_signal, 0);
-  EXPECT_EQ(r.out, out);
-}
-
-TEST(CommandLine, HelpText) {
+TEST(CommandLine, HelpAndVersion) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"-help"}, {"--help"}, {"-h"}, {"g.hgr", "4", "-help"}, {"-help", "-ptype=foo"}}) {
     const RunResult r = Exec(args);
-    ExpectStatus0(r, kHelp);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kHelp);
     EXPECT_EQ(r.err, "");
   }
+  const RunResult r = Exec({"-version"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "veldan 2.0pre1\n");
 }
 
-TEST(CommandLine, MissingParameters) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"g.hgr"}, {"g.hgr", "4", "extra"}, {"-nruns=3", "g.hgr"}}) {
-    const RunResult r = Exec(args);
-    ExpectStatus0(r, kMissing);
-    EXPECT_EQ(r.err, "");
-  }
-}
-
-TEST(CommandLine, IllegalOptions) {
+// Every mistake on the command line ends before any file is read, with its
+// message on standard error, nothing on standard output and status 2.
+TEST(CommandLine, MistakesEndWithStatus2) {
   const std::string illegal =
       "Illegal command-line option(s)\nUse prog -help for a summary of the options.\n";
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"-foo", "g", "2"},        // unknown
-           {"-n=5", "g", "2"},        // ambiguous: nruns, nvcycles
-           {"-r", "g", "2"},          // ambiguous: rtype, rmaxnet, reconst
-           {"g", "2", "-seed"},       // missing argument
-           {"-reconst=1", "g", "2"},  // the flag takes no argument
-       }) {
-    const RunResult r = Exec(args, {}, "prog");
-    ExpectStatus0(r, illegal);
-    // The parser's own diagnostic comes first, on standard error.
-    EXPECT_FALSE(r.err.empty());
-  }
-}
-
-TEST(CommandLine, InvalidKeywords) {
+  const std::string fewparts = "The number of partitions should be greater than 1!\n";
   struct Case {
     std::vector<std::string> args;
-    std::string message;
+    std::string err;           // exactly, after the parser's own diagnostic if any
+    bool parser_first = false; // the parser's diagnostic comes first
+    std::vector<std::string> env = {};
   };
   for (const Case& c : std::vector<Case>{
-           {{"-ptype=k", "g", "2"}, "Invalid option -ptype=k\n"},
-           {{"-pt=foo", "g", "2"}, "Invalid option -ptype=foo\n"},
-           {{"-ctype=foo", "g", "2"}, "Invalid option -ctype=foo\n"},
-           {{"-rtype=Fastest", "g", "2"}, "Invalid option -rtype=Fastest\n"},
-           {{"-otype", "", "g", "2"}, "Invalid option -otype=\n"},
-           {{"-ptype=foo", "-help"}, "Invalid option -ptype=foo\n"},
-       }) {
-    const RunResult r = Exec(c.args);
-    EXPECT_EQ(r.exit_code, 254);
-    EXPECT_EQ(r.err, c.message + "\n");
-    EXPECT_EQ(r.out, "");
-  }
-}
-
-TEST(CommandLine, SchemePairingAborts) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string message;
-  };
-  for (const Case& c : std::vector<Case>{
-           {{"-rtype=kpfast", "g", "2"}, "rtype=KPFAST cannot be used with ptype=rb.\n"},
+           {{}, kMissing},
+           {{"g.hgr"}, kMissing},
+           {{"g.hgr", "4", "extra"}, kMissing},
+           {{"-nruns=3", "g.hgr"}, kMissing},
+           // With POSIXLY_CORRECT the options stop at the first operand.
+           {{"g.hgr", "4", "-nruns=5"}, kMissing, false, {"POSIXLY_CORRECT=1"}},
+           {{"-foo", "g", "2"}, illegal, true},        // unknown
+           {{"-ufator=5", "g", "2"}, illegal, true},   // a typo
+           {{"-n=5", "g", "2"}, illegal, true},        // ambiguous: nruns, nvcycles
+           {{"-r", "g", "2"}, illegal, true},          // ambiguous: rtype, rmaxnet, reconst
+           {{"-o=x", "g", "2"}, illegal, true},        // ambiguous: otype, output
+           {{"g", "2", "-seed"}, illegal, true},       // missing argument
+           {{"-reconst=1", "g", "2"}, illegal, true},  // the flag takes no argument
+           {{"-ptype=k", "g", "2"}, "Invalid option -ptype=k\n\n"},
+           {{"-pt=foo", "g", "2"}, "Invalid option -ptype=foo\n\n"},
+           {{"-ctype=foo", "g", "2"}, "Invalid option -ctype=foo\n\n"},
+           {{"-rtype=Fastest", "g", "2"}, "Invalid option -rtype=Fastest\n\n"},
+           {{"-otype", "", "g", "2"}, "Invalid option -otype=\n\n"},
+           {{"-ptype=foo", "-help"}, "Invalid option -ptype=foo\n\n"},
+           {{"-nthreads=0", "g", "2"}, "Invalid option -nthreads=0\n\n"},
+           {{"-rtype=kpfast", "g", "2"}, "rtype=KPFAST cannot be used with ptype=rb.\n\n"},
            {{"-ptype=rb", "-rtype=KRANDOM", "g", "2"},
-            "rtype=KRANDOM cannot be used with ptype=rb.\n"},
+            "rtype=KRANDOM cannot be used with ptype=rb.\n\n"},
            {{"-ptype=kway", "-rtype=slow", "g", "2"},
-            "rtype=SLOW cannot be used with ptype=kway.\n"},
-           {{"-rtype=fast", "-ptype=kway", "g", "2"},
-            "rtype=FAST cannot be used with ptype=kway.\n"},
+            "rtype=SLOW cannot be used with ptype=kway.\n\n"},
+           {{"/nonexistent/g.hgr", "1"}, fewparts},
+           {{"/nonexistent/g.hgr", "0"}, fewparts},
+           {{"/nonexistent/g.hgr", "four"}, fewparts},
+           {{"-ufactor=0", "/nonexistent/g.hgr", "4"}, "UBfactor should be greater than 0.1.\n\n"},
+           {{"-ptype=kway", "-ufactor=0.5", "/nonexistent/g.hgr", "4"},
+            "UBfactor should be greater than 1.\n\n"},
+           {{"-epsilon=0", "g", "2"},
+            "Invalid option -epsilon=0\nThe bound must be a number above 0 and at most 10.\n\n"},
+           {{"-epsilon=0.03x", "g", "2"},
+            "Invalid option -epsilon=0.03x\nThe bound must be a number above 0 and at most "
+            "10.\n\n"},
+           {{"-epsilon=nan", "g", "2"},
+            "Invalid option -epsilon=nan\nThe bound must be a number above 0 and at most "
+            "10.\n\n"},
        }) {
-    const RunResult r = Exec(c.args);
-    EXPECT_EQ(r.term_signal, SIGABRT);
-    EXPECT_EQ(r.err, c.message + "\n");
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    const RunResult r = Exec(c.args, c.env, "prog");
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.term_signal, 0);
     EXPECT_EQ(r.out, "");
+    if (c.parser_first) {
+      ASSERT_GT(r.err.size(), c.err.size());
+      EXPECT_EQ(r.err.substr(r.err.size() - c.err.size()), c.err);
+    } else {
+      EXPECT_EQ(r.err, c.err);
+    }
   }
+  // An unbalance factor is checked only where no -epsilon replaces it.
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", "2 4\n1 2\n3 4\n");
+  EXPECT_EQ(Exec({"-ufactor=0", "-epsilon=0.5", "-dbglvl=0", g, "2"}).exit_code, 0);
 }
 
 TEST(CommandLine, PosixlyCorrectStopsAtFirstOperand) {
@@ -331,16 +349,6 @@ TEST(CommandLine, PosixlyCorrectStopsAtFirstOperand) {
   RunResult r = Exec({g, "4", "-nruns=5"});
   EXPECT_EQ(r.exit_code, 254);
   EXPECT_EQ(r.err, "Hypergraph file " + g + " does not exist!\n\n");
-  // With it, three operands remain.
-  r = Exec({g, "4", "-nruns=5"}, {"POSIXLY_CORRECT=1"});
-  ExpectStatus0(r, kMissing);
-}
-
-TEST(CommandLine, TooFewPartsBeforeOpeningTheFile) {
-  const std::string message = "The number of partitions should be greater than 1!\n";
-  ExpectStatus0(Exec({"/nonexistent/g.hgr", "1"}), message);
-  ExpectStatus0(Exec({"/nonexistent/g.hgr", "abc"}), message);
-  ExpectStatus0(Exec({"/nonexistent/g.hgr", "0"}), message);
 }
 
 // ---- end to end: runs on small generated hypergraphs ---------------------------
@@ -397,12 +405,18 @@ TEST(Runs, HeaderWithDefaults) {
       "Options --------------------------------------------------------------------\n"
       " ptype=rb, ctype=H1, rtype=FAST, otype=cut, dbglvl=8\n"
       " kwayrefine: No, reconstruct: No, fixed: No\n"
-      " Nruns: 10, NV-cycles: 1, CMaxNet: 50, RMaxNet: 50, Seed: -1\n"
-      " #Parts: 4, UBfactor:   5.00\n"
-      "\n"
-      "Partitioning... ------------------------------------------------------------\n";
+      " Nruns: 10, NV-cycles: 1, CMaxNet: 50, RMaxNet: 50, Seed: ";
   EXPECT_EQ(r.out.substr(0, header.size()), header);
+  // The seed shown is the one drawn, and it repeats the run.
+  std::smatch seed;
+  ASSERT_TRUE(std::regex_search(r.out, seed,
+                                std::regex("Seed: ([0-9]+)\n #Parts: 4, UBfactor:   5.00\n\n"
+                                           "Partitioning\\.\\.\\. -{60}\n")))
+      << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex(kTimingPattern))) << r.out;
+  const std::string first = ReadFile(g + ".part.4");
+  ASSERT_EQ(Exec({"-seed=" + seed[1].str(), g, "4"}).exit_code, 0);
+  EXPECT_EQ(ReadFile(g + ".part.4"), first);
 }
 
 TEST(Runs, HeaderWithOptions) {
@@ -412,7 +426,7 @@ TEST(Runs, HeaderWithOptions) {
                            "-kwayrefine", "-reconst", "-seed=7", "-dbglvl=0", "-ufactor=7.5",
                            "-nvcycles=2", "-cmaxnet=30", "-rmaxnet=1000", g, "3"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.out.find("\n ptype=kway, ctype=H12, rtype=KRANDOM, otype=soed, dbglvl=0\n"
+  EXPECT_NE(r.out.find("\n ptype=kway, ctype=EDGE1, rtype=KRANDOM, otype=soed, dbglvl=0\n"
                        " kwayrefine: Yes, reconstruct: Yes, fixed: No\n"
                        " Nruns: 20, NV-cycles: 2, CMaxNet: 30, RMaxNet: 1000, Seed: 7\n"
                        " #Parts: 3, UBfactor:   7.50\n"),
@@ -495,6 +509,10 @@ const char kSixCellsSummary[] =
     "\n                   Absorption:          2.67\t\t(maximize)"
     "\n\n      Partition Sizes & External Degrees:\n\t"
     "(     3.000)[   5.000] (     7.000)[   6.000] (    11.000)[   1.000] \n\t"
+    // Then the figures after the summary: 11 / 7 - 1, and km1 = 12 - 6.
+    "\n"
+    "\n                    Imbalance:        0.5714\t\t(heaviest part / average - 1)"
+    "\n       Connectivity - 1 (km1):          6.00\t\t(minimize)"
     "\n\nTiming Information";
 
 TEST(FixedCells, EveryCellFixedGivesHandWorkedReport) {
@@ -521,6 +539,7 @@ TEST(FixedCells, FileNamedAfterLargestPartUsed) {
   EXPECT_FALSE(veldan_test::FileExists(g + ".part.4"));
   // An empty part must not make the scaled cost meaningless.
   EXPECT_EQ(r.out.find("nan"), std::string::npos);
+  EXPECT_EQ(ReportFigure(r.out, "Empty parts:"), 1.0) << r.out;
 }
 
 TEST(FixedCells, PartitionFileFixesEveryCell) {
@@ -552,7 +571,9 @@ TEST(FixedCells, LargestValueAtNpartsRejected) {
   const std::string g = dir.Write("g.hgr", kSixCells);
   const std::string f = dir.Write("fixed", "-1 -1 2 -1 0 1\n");
   const RunResult r = Exec({"-fixed=" + f, g, "2"});
-  ExpectStatus0(r, "Input Error:\n\tThe file " + f +
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Input Error:\n\tThe file " + f +
                        " contains more than 2 sets of pre-assigned vertices.\n\n");
   EXPECT_FALSE(veldan_test::FileExists(g + ".part.2"));
   // One part fewer than nparts is accepted.
@@ -567,14 +588,15 @@ TEST(FixedCells, MalformedFilesRejected) {
     std::string message;  // after "Fixed-cell file <name>"
   };
   for (const Case& c : std::vector<Case>{
-           {"0 0 -2 1 1 1\n", ": cell 3 has the value -2; a value is -1 (free) or a part number.\n"},
+           {"0\r\n0\r\n-2\r\n1 1 1\n",
+            ", line 3: cell 3 has the value -2; a value is -1 (free) or a part number.\n"},
            {"0 0 1\n", " holds 3 values for 6 cells.\n"},
            {"", " holds 0 values for 6 cells.\n"},
-           {"0 1x 1 1 1 1\n", ": the value for cell 2 is not a number (\"1x\").\n"},
-           {"0 1 - 1 1 1\n", ": the value for cell 3 is not a number (\"-\").\n"},
-           {"0 1 1.0 1 1 1\n", ": the value for cell 3 is not a number (\"1.0\").\n"},
+           {"0 1x 1 1 1 1\n", ", line 1: the value for cell 2 is not a number (\"1x\").\n"},
+           {"0\n\n1 - 1 1 1\n", ", line 3: the value for cell 3 is not a number (\"-\").\n"},
+           {"0 1 1.0 1 1 1\n", ", line 1: the value for cell 3 is not a number (\"1.0\").\n"},
            {"0 1 -99999999999999999999 1 1 1\n",
-            ": cell 3 has the value -9223372036854775807; a value is -1 (free) or a part "
+            ", line 1: cell 3 has the value -9223372036854775807; a value is -1 (free) or a part "
             "number.\n"},
        }) {
     const std::string f = dir.Write("fixed", c.text);

@@ -37,6 +37,11 @@ class ReaderTest : public ::testing::Test {
     EXPECT_EQ(r.err, message + "\n");
     EXPECT_EQ(r.out, "");
   }
+  // The same, for a message followed by the file and the line it concerns.
+  void ExpectErrorAt(const RunResult& r, std::string message, int line) {
+    if (message.back() != '\n') message += '\n';
+    ExpectError(r, message + "Hypergraph file " + path_ + ", line " + std::to_string(line) + ".\n");
+  }
   // Reads the text in-process.
   HGraph* Read(const std::string& text) {
     path_ = dir_.Write("g.hgr", text);
@@ -63,78 +68,83 @@ TEST_F(ReaderTest, MissingFileOrDirectory) {
 }
 
 TEST_F(ReaderTest, HeaderChecks) {
-  ExpectError(RunOn("1 1\n1\n"), "Cannot partition graph with 1 cells\n");
-  ExpectError(RunOn("1 -3\n1\n"), "Cannot partition graph with -3 cells\n");
-  ExpectError(RunOn("1 4 100\n1 2\n"), "Cannot read this type of file format!");
-  ExpectError(RunOn("1 4 -1\n1 2\n"), "Cannot read this type of file format!");
+  ExpectErrorAt(RunOn("1 1\n1\n"), "Cannot partition graph with 1 cells\n", 1);
+  ExpectErrorAt(RunOn("1 -3\n1\n"), "Cannot partition graph with -3 cells\n", 1);
+  ExpectErrorAt(RunOn("%\n1 4 100\n1 2\n"), "Cannot read this type of file format!", 2);
+  ExpectErrorAt(RunOn("1 4 -1\n1 2\n"), "Cannot read this type of file format!", 1);
 }
 
 TEST_F(ReaderTest, PrematureEnd) {
   const auto message = [&] { return "Premature end of input file: file: " + path_ + "\n"; };
-  // Too few net lines.
-  auto r = RunOn("3 4\n1 2\n3 4\n");
-  ExpectError(r, message());
-  // A blank line between two net lines ends the input.
-  r = RunOn("2 4\n1 2\n\n3 4\n");
-  ExpectError(r, message());
-  // A file of comments only has no header.
-  r = RunOn("% nothing here\n");
-  ExpectError(r, message());
-  // Missing cell-weight lines.
-  r = RunOn("1 3 10\n1 2\n1\n2\n");
-  ExpectError(r, message());
-  // An empty file.
-  r = RunOn("");
-  ExpectError(r, message());
+  struct Case {
+    const char* text;
+    int line;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"3 4\n1 2\n3 4\n", 4},          // too few net lines
+           {"2 4\n1 2\n\n3 4\n", 3},        // a blank line ends the input
+           {"2 4\r\n1 2\r\n\r\n3 4\r\n", 3},  // also with carriage returns
+           {"% nothing here\n", 2},           // comments only: no header
+           {"1 3 10\n1 2\n1\n2\n", 5},       // missing cell-weight lines
+           {"", 1},                             // an empty file
+       }) {
+    SCOPED_TRACE(c.text);
+    ExpectErrorAt(RunOn(c.text), message(), c.line);
+  }
 }
 
 TEST_F(ReaderTest, NetLineMessages) {
   // A weighted net line that is empty after stripping (blanks and a tab).
-  ExpectError(RunOn("2 4 1\n1 1 2\n \t \n"), "The line for net 2 is empty.\n");
+  ExpectErrorAt(RunOn("2 4 1\n1 1 2\n \t \n"), "The line for net 2 is empty.\n", 3);
   // The earlier net holds many pins: the first pass must not count the
   // empty line as minus one pin, or the second pass would run out of room
   // and report an internal failure instead.
-  ExpectError(RunOn("2 4 1\n1 1 2 3 4\n   \n"), "The line for net 2 is empty.\n");
-  ExpectError(RunOn("1 4 1\n7\n"), "Empty Hyperedge # 1\n");
-  ExpectError(RunOn("2 4\n1 2\n  \t\n"), "Empty Hyperedge # 2\n");
-  ExpectError(RunOn("1 4 1\nx 1 2\n"), "Failed to read the weight for net 1\n");
+  ExpectErrorAt(RunOn("2 4 1\n1 1 2 3 4\n   \n"), "The line for net 2 is empty.\n", 3);
+  ExpectErrorAt(RunOn("1 4 1\n7\n"), "Empty Hyperedge # 1\n", 2);
+  ExpectErrorAt(RunOn("2 4\n1 2\n  \t\n"), "Empty Hyperedge # 2\n", 3);
+  ExpectErrorAt(RunOn("1 4 1\nx 1 2\n"), "Failed to read the weight for net 1\n", 2);
+  ExpectErrorAt(RunOn("1 4 1\n1.5kg 1 2\n"), "Failed to read the weight for net 1\n", 2);
   // Positions count from 0 with the weight included.
-  ExpectError(RunOn("1 4 1\n1 2 abc\n"), "Failed to read the 2th cell for net 1\n");
-  ExpectError(RunOn("2 4\n1 2\n3 -\n"), "Failed to read the 1th cell for net 2\n");
+  ExpectErrorAt(RunOn("1 4 1\n1 2 abc\n"), "Failed to read the 2th cell for net 1\n", 2);
+  ExpectErrorAt(RunOn("2 4\n1 2\n3 -\n"), "Failed to read the 1th cell for net 2\n", 3);
   // A "%" after leading blanks is not a comment.
-  ExpectError(RunOn("1 4\n  % 1 2\n"), "Failed to read the 0th cell for net 1\n");
-  // A line holding only a carriage return is not blank.
-  ExpectError(RunOn("1 4\n\r\n"), "Failed to read the 0th cell for net 1\n");
+  ExpectErrorAt(RunOn("1 4\n  % 1 2\n"), "Failed to read the 0th cell for net 1\n", 2);
+  // A token is read whole: trailing text or a fraction is refused.
+  ExpectErrorAt(RunOn("1 4\n1 2abc\n"), "Failed to read the 1th cell for net 1\n", 2);
+  ExpectErrorAt(RunOn("1 4\n3.7 1\n"), "Failed to read the 0th cell for net 1\n", 2);
 }
 
 TEST_F(ReaderTest, CellNumberOutOfRange) {
-  ExpectError(RunOn("1 7\n1 0\n"), "Cell number: 0 read for net 1 is wrong.\n");
-  ExpectError(RunOn("2 7\n1 2\n3 8\n"), "Cell number: 8 read for net 2 is wrong.\n");
-  ExpectError(RunOn("1 7\n-2 1\n"), "Cell number: -2 read for net 1 is wrong.\n");
+  ExpectErrorAt(RunOn("1 7\n1 0\n"), "Cell number: 0 read for net 1 is wrong.\n", 2);
+  ExpectErrorAt(RunOn("2 7\n1 2\n3 8\n"), "Cell number: 8 read for net 2 is wrong.\n", 3);
+  ExpectErrorAt(RunOn("1 7\n-2 1\n"), "Cell number: -2 read for net 1 is wrong.\n", 2);
   // A number beyond the 64-bit range saturates rather than wrapping.
-  ExpectError(RunOn("1 7\n1 99999999999999999999999\n"),
-              "Cell number: 9223372036854775807 read for net 1 is wrong.\n");
+  ExpectErrorAt(RunOn("1 7\n1 99999999999999999999999\n"),
+                "Cell number: 9223372036854775807 read for net 1 is wrong.\n", 2);
 }
 
-TEST_F(ReaderTest, NconWithoutCellWeightsPrintsBlock) {
+TEST_F(ReaderTest, NconWithoutCellWeightsIsAnInputError) {
   const RunResult r = RunOn("1 4 1 2\n1 1 2\n");
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out,
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
             "------------------------------------------------------------------------------\n"
             "***  I detected an error in your input file  ***\n\n"
             "You specified ncon=2, but the fmt parameter does not specify vertex weights\n"
             "Make sure that the fmt parameter is set to either 10 or 11.\n"
-            "------------------------------------------------------------------------------\n");
+            "------------------------------------------------------------------------------\n"
+            "Hypergraph file " + path_ + ", line 1.\n");
 }
 
 TEST_F(ReaderTest, CellWeightMessages) {
-  ExpectError(RunOn("1 3 10 2\n1 2\n1 1\n  5\t\n1 1\n"),
-              "Not sufficient number of weights are provided for cell 2 <input line: 5>, 1\n");
-  ExpectError(RunOn("1 3 10 2\n1 2\n1 1\n\t \n1 1\n"),
-              "Not sufficient number of weights are provided for cell 2 <input line: >, 0\n");
-  ExpectError(RunOn("1 3 10 2\n1 2\n1 z\n1 1\n1 1\n"),
-              "Failed to read the 1th weight for cell 1\n");
+  ExpectErrorAt(RunOn("1 3 10 2\n1 2\n1 1\n  5\t\n1 1\n"),
+                "Not sufficient number of weights are provided for cell 2 <input line: 5>, 1\n", 4);
+  ExpectErrorAt(RunOn("1 3 10 2\n1 2\n1 1\n\t \n1 1\n"),
+                "Not sufficient number of weights are provided for cell 2 <input line: >, 0\n", 4);
+  ExpectErrorAt(RunOn("1 3 10 2\n1 2\n1 z\n1 1\n1 1\n"),
+                "Failed to read the 1th weight for cell 1\n", 3);
+  ExpectErrorAt(RunOn("1 3 10\n1 2\n1\n2x\n1\n"), "Failed to read the 0th weight for cell 2\n",
+                4);
 }
 
 // ---- checks of our own --------------------------------------------------------
@@ -144,8 +154,11 @@ TEST_F(ReaderTest, HeaderWithoutBothCounts) {
               "Hypergraph file " + path_ +
                   ", line 1: the header must give the number of nets and the number of cells.\n");
   ExpectError(RunOn("% c\nabc 4\n1 2\n"),
-              "Hypergraph file " + path_ +
-                  ", line 2: the header must give the number of nets and the number of cells.\n");
+              "Hypergraph file " + path_ + ", line 2: the header holds \"abc\" where an integer "
+              "is expected.\n");
+  ExpectError(RunOn("4 7x\n1 2\n"),
+              "Hypergraph file " + path_ + ", line 1: the header holds \"7x\" where an integer "
+              "is expected.\n");
 }
 
 TEST_F(ReaderTest, NegativeNetCount) {
@@ -172,10 +185,10 @@ TEST_F(ReaderTest, AbsurdCounts) {
                   ", line 1: the header counts (1 nets, 1000000000000000000 cells) are too "
                   "large.\n");
   // Addressable but far beyond any memory: the allocator ends the run with
-  // its named message. (A sanitizer's allocator must return null here as
-  // the plain one does.)
+  // its named message and the status of memory failures, not a signal. (A
+  // sanitizer's allocator must return null here as the plain one does.)
   const RunResult r = RunOn("1 1000000000000000\n1 2\n", {"ASAN_OPTIONS=allocator_may_return_null=1"});
-  EXPECT_EQ(r.term_signal, SIGABRT);
+  EXPECT_EQ(r.exit_code, veldan::kStatusMemory);
   EXPECT_NE(r.err.find("***Memory allocation failed for ReadHGraph: marker. Requested size: "
                        "8000000000000000 bytes"),
             std::string::npos)
@@ -289,10 +302,11 @@ TEST_F(ReaderTest, SeveralWeightsPerCell) {
   veldan::FreeHGraph(&g, 1);
 }
 
-TEST_F(ReaderTest, TrailingTextAndUnterminatedLastLine) {
-  // A cell token "2x" reads as 2; the last line need not end in a line feed;
-  // lines after the last expected one are not read.
-  HGraph* g = Read("1 3\n1 2x\nnot read\n");
+TEST_F(ReaderTest, TrailingBlanksAndUnterminatedLastLine) {
+  // Blanks and a carriage return before a line end are accepted; the last
+  // line need not end in a line feed; lines after the last expected one are
+  // not read.
+  HGraph* g = Read("1 3 \t\r\n1 2 \r\nnot read\n");
   EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 1}));
   veldan::FreeHGraph(&g, 1);
   g = Read("1 3\n3 1");
@@ -309,3 +323,65 @@ TEST_F(ReaderTest, NoNets) {
 }
 
 }  // namespace
+
+// ---- Matrix Market -------------------------------------------------------------
+
+TEST_F(ReaderTest, MatrixMarketRowNetModel) {
+  struct Case {
+    const char* text;
+    std::vector<idx_t> ptr, ind;
+    idx_t ncells;
+  };
+  for (const Case& c : std::vector<Case>{
+           // Each row a net over its columns; values ignored; row 3 holds
+           // nothing and gives no net; a repeated entry counts once.
+           {"%%MatrixMarket matrix coordinate real general\n% c\n\n4 3 5\n1 1 2.5\n1 3 -1\n"
+            "2 2 7\n4 1 1e3\n1 3 0\n",
+            {0, 2, 3, 4}, {0, 2, 1, 0}, 3},
+           // Symmetric: the lower triangle is mirrored, the diagonal is not.
+           {"%%MatrixMarket matrix coordinate pattern symmetric\r\n3 3 3\r\n1 1\r\n2 1\r\n3 2\r\n",
+            {0, 2, 4, 5}, {0, 1, 0, 2, 1}, 3},
+           {"%%MatrixMarket MATRIX Coordinate Integer General\n2 2 2\n1 2 3\n2 1 4\n",
+            {0, 1, 2}, {1, 0}, 2},
+       }) {
+    SCOPED_TRACE(c.text);
+    path_ = dir_.Write("m.mtx", c.text);
+    HGraph* g = veldan::ReadHGraph(path_.c_str());
+    EXPECT_EQ(g->nvtxs, c.ncells);
+    EXPECT_EQ(g->netwgt, nullptr);
+    EXPECT_EQ(g->cellwgt, nullptr);
+    EXPECT_EQ(Ptr(g), c.ptr);
+    EXPECT_EQ(Ind(g), c.ind);
+    veldan::FreeHGraph(&g, 1);
+  }
+}
+
+TEST_F(ReaderTest, MatrixMarketRefusals) {
+  const std::string banner = "%%MatrixMarket matrix coordinate real general\n";
+  struct Case {
+    std::string text;
+    std::string message;  // after "Matrix Market file <path>, line N: "
+    int line;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"%%MatrixMarket matrix array real general\n2 2\n1\n2\n3\n4\n",
+            "only sparse (coordinate) matrices can be read, not \"array\".", 1},
+           {"%%MatrixMarket matrix coordinate quaternion general\n",
+            "the field \"quaternion\" is not one of pattern, real, integer, complex.", 1},
+           {banner + "2 2\n", "the size line must hold three integers: rows, columns, entries.",
+            2},
+           {banner + "2 2 1\n3 1 1\n", "entry (3, 1) lies outside the 2 x 2 matrix.", 3},
+           {banner + "2 2 1\n1 1.5 1\n", "entry 1: \"1 1.5\" are not two integer indices.", 3},
+           {banner + "2 2 1\n1 1\n", "entry 1 must hold 3 numbers, not 2.", 3},
+           {"%%MatrixMarket matrix coordinate real symmetric\n2 3 1\n1 1 1\n",
+            "a symmetric matrix must be square, not 2 x 3.", 2},
+       }) {
+    SCOPED_TRACE(c.text);
+    path_ = dir_.Write("m.mtx", c.text);
+    ExpectError(Exec({path_, "2"}), "Matrix Market file " + path_ + ", line " +
+                                        std::to_string(c.line) + ": " + c.message + "\n");
+  }
+  // Fewer entries than announced.
+  path_ = dir_.Write("m.mtx", banner + "2 2 3\n1 1 1\n");
+  ExpectErrorAt(Exec({path_, "2"}), "Premature end of input file: file: " + path_ + "\n", 3);
+}

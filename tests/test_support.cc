@@ -158,39 +158,40 @@ TEST(Memory, MatricesAreFilledAndFreedRowByRow) {
   EXPECT_EQ(ax_CurMemory(), cur0);
 }
 
-TEST(MemoryFailure, HugeRequestPrintsStatisticsAndAborts) {
+TEST(MemoryFailure, HugeRequestPrintsStatisticsAndExits) {
   // Hold something so that both figures are non-trivial.
   idx_t* held = ax_imalloc(1000, "test: held");
   const std::string stats = StatsLines(ax_MaxMemory(), ax_CurMemory());
   const std::size_t huge = static_cast<std::size_t>(PTRDIFF_MAX);
 
   ChildResult r = RunInChild([&] { ax_malloc(huge, "Caller: array"); });
-  EXPECT_EQ(r.term_signal, SIGABRT);
-  EXPECT_EQ(r.out, stats);
-  EXPECT_EQ(r.err, "***Memory allocation failed for Caller: array. Requested size: " +
+  EXPECT_EQ(r.exit_code, veldan::kExitOutOfMemory);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, stats + "***Memory allocation failed for Caller: array. Requested size: " +
                        std::to_string(huge) + " bytes\n");
 
   r = RunInChild([&] { held = static_cast<idx_t*>(ax_realloc(held, huge, "Caller: grow")); });
-  EXPECT_EQ(r.term_signal, SIGABRT);
-  EXPECT_EQ(r.out, stats);
-  EXPECT_EQ(r.err, "***Memory re-allocation failed for Caller: grow. Requested size: " +
+  EXPECT_EQ(r.exit_code, veldan::kExitOutOfMemory);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, stats + "***Memory re-allocation failed for Caller: grow. Requested size: " +
                        std::to_string(huge) + " bytes\n");
   ax_free(&held);
 }
 
 TEST(MemoryFailure, OverflowingSizesFailInsteadOfWrapping) {
   // 2^62 elements of 8 bytes wrap to 0 bytes in size_t arithmetic; that must
-  // be a failed request, not a silent null or a tiny block.
+  // be a failed request, not a silent null or a tiny block, and it ends the
+  // process with a status, not a signal.
   ChildResult r = RunInChild([] {
     idx_t* p = ax_imalloc(idx_t{1} << 62, "Caller: wrap");
     std::printf("returned %p\n", static_cast<void*>(p));
   });
-  EXPECT_EQ(r.term_signal, SIGABRT);
+  EXPECT_EQ(r.exit_code, veldan::kExitOutOfMemory);
   EXPECT_EQ(r.out.find("returned"), std::string::npos);
   EXPECT_NE(r.err.find("***Memory allocation failed for Caller: wrap."), std::string::npos);
 
   r = RunInChild([] { ax_tmalloc<IKeyVal>(INT64_MAX, "Caller: pairs"); });
-  EXPECT_EQ(r.term_signal, SIGABRT);
+  EXPECT_EQ(r.exit_code, veldan::kExitOutOfMemory);
   EXPECT_NE(r.err.find("***Memory allocation failed for Caller: pairs."), std::string::npos);
 
   // The header added in front of a block must not wrap either.
@@ -198,7 +199,7 @@ TEST(MemoryFailure, OverflowingSizesFailInsteadOfWrapping) {
     void* p = ax_malloc(16, "Caller: small");
     ax_realloc(p, SIZE_MAX - 4, "Caller: small");
   });
-  EXPECT_EQ(r.term_signal, SIGABRT);
+  EXPECT_EQ(r.exit_code, veldan::kExitOutOfMemory);
   EXPECT_NE(r.err.find("***Memory re-allocation failed for Caller: small."),
             std::string::npos);
 }

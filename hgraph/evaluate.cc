@@ -1,0 +1,104 @@
+#include "hgraph/evaluate.h"
+
+#include <algorithm>
+
+namespace veldan {
+
+bool EvaluatePartition(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
+                       const idx_t* netptr, const idx_t* netind, const real_t* netwgt,
+                       const real_t* cellwgt, const idx_t* part, PartitionMetrics* m,
+                       std::string* error) {
+  if (nvtxs < 0 || nnets < 0 || ncon < 1 || nparts < 1) {
+    *error = "invalid counts: " + std::to_string(nvtxs) + " cells, " + std::to_string(nnets) +
+             " nets, " + std::to_string(ncon) + " weights per cell, " +
+             std::to_string(nparts) + " parts";
+    return false;
+  }
+  for (idx_t i = 0; i < nvtxs; i++)
+    if (part[i] < 0 || part[i] >= nparts) {
+      *error = "cell " + std::to_string(i + 1) + " is in part " + std::to_string(part[i]) +
+               ", outside 0 to " + std::to_string(nparts - 1);
+      return false;
+    }
+
+  *m = PartitionMetrics();
+  m->nparts = nparts;
+  m->ncon = ncon;
+  m->pwgts.assign(static_cast<std::size_t>(nparts * ncon), 0.0f);
+  m->pcuts.assign(static_cast<std::size_t>(nparts), 0.0f);
+  std::vector<idx_t> pdegrees(static_cast<std::size_t>(nparts), 0);
+  std::vector<idx_t> ncells(static_cast<std::size_t>(nparts), 0);
+
+  for (idx_t i = 0; i < nvtxs; i++) {
+    real_t* pw = m->pwgts.data() + part[i] * ncon;
+    for (idx_t j = 0; j < ncon; j++) pw[j] += cellwgt ? cellwgt[i * ncon + j] : 1.0f;
+    ncells[part[i]]++;
+  }
+
+  real_t cut = 0.0f, absorption = 0.0f, soed = 0.0f, scost = 0.0f;
+  double km1 = 0.0;
+  for (idx_t e = 0; e < nnets; e++) {
+    const idx_t start = netptr[e], end = netptr[e + 1];
+    const idx_t npins = end - start;
+    const real_t w = netwgt ? netwgt[e] : 1.0f;
+    if (npins <= 0) {  // holds no pins, so spans no two parts
+      absorption += 1.0f;
+      continue;
+    }
+    for (idx_t p = start; p < end; p++) pdegrees[part[netind[p]]]++;
+
+    const idx_t first = part[netind[start]];
+    if (pdegrees[first] == npins) {
+      // Uncut: the net is absorbed whole by one part, whatever its weight.
+      absorption += 1.0f;
+      pdegrees[first] = 0;
+      continue;
+    }
+    // Cut: the weight counts once in the cut and once per part touched;
+    // each part is credited with the share of the net's other pins it holds.
+    cut += w;
+    idx_t spanned = 0;
+    for (idx_t k = 0; k < nparts; k++) {
+      const idx_t c = pdegrees[k];
+      if (c > 0) {
+        m->pcuts[k] += w;
+        absorption += 1.0 * (c - 1) / (npins - 1);
+        pdegrees[k] = 0;
+        spanned++;
+      }
+    }
+    km1 += static_cast<double>(spanned - 1) * w;
+  }
+
+  for (idx_t k = 0; k < nparts; k++) {
+    soed += m->pcuts[k];
+    real_t wsum = 0.0f;
+    for (idx_t j = 0; j < ncon; j++) wsum += m->pwgts[k * ncon + j];
+    // A part without weight (an empty part, or zero weights in the file)
+    // would divide by zero; it has nothing to scale and is left out.
+    if (wsum != 0.0f) scost += 1.0 * m->pcuts[k] / wsum;
+    if (ncells[k] == 0) m->emptyparts++;
+  }
+  m->cut = cut;
+  m->soed = soed;
+  m->absorption = absorption;
+  m->km1 = km1;
+  m->scaledcost = (nvtxs > 0 && nparts > 1)
+                      ? static_cast<real_t>(scost / (1.0 * nvtxs * (nparts - 1)))
+                      : 0.0f;
+
+  m->imbalance.assign(static_cast<std::size_t>(ncon), 0.0);
+  for (idx_t j = 0; j < ncon; j++) {
+    double total = 0.0, heaviest = 0.0;
+    for (idx_t k = 0; k < nparts; k++) {
+      const double w = m->pwgts[k * ncon + j];
+      total += w;
+      heaviest = std::max(heaviest, w);
+    }
+    const double avg = total / static_cast<double>(nparts);
+    m->imbalance[j] = (avg > 0.0) ? heaviest / avg - 1.0 : 0.0;
+  }
+  return true;
+}
+
+}  // namespace veldan
