@@ -55,7 +55,8 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                           idx_t rtype, idx_t nruns, idx_t nvcycles, idx_t cmaxnet,
                           idx_t rmaxnet, idx_t fixed, idx_t reconst,
                           idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
-                          idx_t* part, idx_t nthreads = 1, double epsilon = -1.0);
+                          idx_t* part, idx_t nthreads = 1, double epsilon = -1.0,
+                          Progress* progress = nullptr);
 // The largest -epsilon taken, and the least slack a side of a bisection gets
 // under it.
 inline constexpr double kMaxEpsilon = 10.0;

@@ -30,7 +30,8 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                           idx_t rtype, idx_t nruns, idx_t nvcycles, idx_t cmaxnet,
                           idx_t rmaxnet, idx_t fixed, idx_t reconst,
                           idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
-                          idx_t* part, idx_t nthreads, double epsilon) {
+                          idx_t* part, idx_t nthreads, double epsilon,
+                          Progress* progress) {
   PartitionCtrl ctrl;
   ctrl.ptype = PTYPE_RB;
   // The rule gives 0 for a single cell and -1 for none; coarsening stops at
@@ -48,6 +49,7 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
   // Every run draws from a stream of its own, derived from this seed.
   ctrl.seed = ResolveSeed(seed);
   ctrl.dbglvl = (dbglvl < 0) ? 0 : dbglvl;
+  ctrl.progress = progress;
   ctrl.reconst = (reconst < 0) ? 1 : reconst;
   ctrl.nparts = nparts;
   ctrl.kwayrefine = (kwayrefine < 0) ? 0 : kwayrefine;

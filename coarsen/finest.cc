@@ -12,6 +12,7 @@
 #include "support/memory.h"
 #include "support/output.h"
 #include "support/parallel.h"
+#include "support/progress.h"
 #include "support/vecops.h"
 
 namespace veldan {
@@ -181,6 +182,7 @@ real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcyc
     res.where.assign(where, where + nvtxs);
     ax_free(&where);
     res.text = out.Take();
+    if (ctrl.progress != nullptr) ctrl.progress->Step();
   });
 
   idx_t** parts = nullptr;
@@ -225,6 +227,7 @@ real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcyc
     OutputCapture out;
     res.obj = vcycle(res.ctrl, parts[k], objs[k]);
     res.text = out.Take();
+    if (ctrl.progress != nullptr) ctrl.progress->Step();
   });
   for (idx_t k = 0; k < nvcycles; k++) {
     if (objs[k] == kMaxFloat) continue;

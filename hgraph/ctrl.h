@@ -9,6 +9,8 @@
 
 namespace veldan {
 
+class Progress;
+
 // Bits of dbglvl.
 enum : idx_t {
   DBG_COARSEN = 1,      // coarsening progress
@@ -78,6 +80,9 @@ struct PartitionCtrl {
   // Under -epsilon, the slack of each side of the present bisection over
   // its share of the weight.
   double sideslack[2] = {0.0, 0.0};
+  // Stepped after every run and V-cycle, for a progress display (may be
+  // null).
+  Progress* progress = nullptr;
   TimerSet timers = {};
 };
 

@@ -334,7 +334,7 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                      idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
                      idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
                      idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads,
-                     double epsilon) {
+                     double epsilon, Progress* progress) {
   PartitionCtrl ctrl;
   ctrl.ptype = PTYPE_KWAY;
   ctrl.coarsento = KwayCoarsenTo(nvtxs, nparts);
@@ -352,6 +352,7 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
   // Every run draws from a stream of its own, derived from this seed.
   ctrl.seed = ResolveSeed(seed);
   ctrl.dbglvl = (dbglvl < 0) ? 0 : dbglvl;
+  ctrl.progress = progress;
   ctrl.cflags = 0;
   ctrl.maxgroupsize = 5;
   ctrl.reconst = 0;

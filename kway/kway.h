@@ -33,7 +33,7 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                      idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
                      idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
                      idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads = 1,
-                     double epsilon = -1.0);
+                     double epsilon = -1.0, Progress* progress = nullptr);
 real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph);
 void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);

@@ -1,6 +1,9 @@
 // The veldan program: parse the options, read the hypergraph (and the
 // fixed-cell file), partition, write the partition file and report.
+#include <unistd.h>
+
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -19,6 +22,7 @@
 #include "support/io.h"
 #include "support/memory.h"
 #include "support/parallel.h"
+#include "support/progress.h"
 #include "support/timers.h"
 
 using namespace veldan;
@@ -116,6 +120,20 @@ int main(int argc, char** argv) {
     cellwgt = combined = CombineCellWeights(nvtxs, graph->ncon, graph->cellwgt);
 
   const idx_t nthreads = (control.nthreads > 0) ? control.nthreads : AvailableCores();
+
+  // On a terminal, a line on standard error follows the runs: nruns and
+  // the V-cycles per bisection (k - 1 of them) or per k-way partitioning.
+  Progress progress;
+  std::unique_ptr<ProgressLine> progressline;
+  if (isatty(STDERR_FILENO) == 1) {
+    const idx_t nruns = std::max<idx_t>(control.nruns, 1);
+    const idx_t perpart = nruns + std::clamp<idx_t>(control.nvcycles, 0, nruns);
+    const bool rb = control.ptype == PTYPE_RB;
+    progressline = std::make_unique<ProgressLine>(
+        progress, rb ? (control.nparts - 1) * perpart : perpart,
+        rb ? "bisection runs" : "runs");
+  }
+
   parttmr -= ax_seconds();
   switch (control.ptype) {
     case PTYPE_RB:
@@ -123,19 +141,22 @@ int main(int argc, char** argv) {
                          graph->netwgt, control.ubfactor, control.ctype, control.rtype,
                          control.nruns, control.nvcycles, control.cmaxnet, control.rmaxnet,
                          fixed, control.reconstruct, control.kwayrefine, control.seed,
-                         control.dbglvl, control.nparts, part, nthreads, control.epsilon);
+                         control.dbglvl, control.nparts, part, nthreads, control.epsilon,
+                         &progress);
       break;
     case PTYPE_KWAY:
       KwayPartition(nvtxs, graph->nnets, cellwgt, graph->netptr, graph->netind, graph->netwgt,
                     control.ubfactor, control.otype, control.ctype, control.rtype, control.nruns,
                     control.nvcycles, control.cmaxnet, control.rmaxnet, fixed, control.seed,
-                    control.dbglvl, control.nparts, part, nthreads, control.epsilon);
+                    control.dbglvl, control.nparts, part, nthreads, control.epsilon,
+                    &progress);
       break;
     default:
       // The parser gives no other code.
       errexit("Unknown ptype=%ld\n", control.ptype);
   }
   parttmr += ax_seconds();
+  progressline.reset();
   ax_free(&combined);
 
   iotmr -= ax_seconds();

@@ -17,6 +17,11 @@ void FlushPrint();
 // Writes text as it is, where Print would.
 void PrintText(const std::string& text);
 
+class ProgressLine;
+// The progress line that Print keeps clear of while it writes to standard
+// output (null: none).
+void SetOutputObserver(ProgressLine* line);
+
 // While the object lives, Print on its thread appends to it. Captures
 // nest; the previous destination is back when the object goes.
 class OutputCapture {

@@ -2,6 +2,10 @@
 // usage and failure texts, the run header, fixed-cell and partition files,
 // and the quality report on hand-worked cases.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -448,7 +452,7 @@ TEST(Runs, PartitionFileMatchesReport) {
 
     // Recount the cut and the sum of external degrees from the file.
     const std::vector<idx_t> part = ReadParts(g + ".part.4");
-    int cut = 0, soed = 0;
+    int cut = 0, soed = 0, km1 = 0;
     for (int i = 0; i < 40; i++) {
       const std::vector<int> nets[2] = {{i, (i + 1) % 40}, {i, (i + 5) % 40, (i + 11) % 40}};
       for (const auto& net : nets) {
@@ -457,10 +461,12 @@ TEST(Runs, PartitionFileMatchesReport) {
         const int span = static_cast<int>(std::count(seen.begin(), seen.end(), true));
         cut += span > 1;
         soed += span > 1 ? span : 0;
+        km1 += span - 1;
       }
     }
     EXPECT_EQ(ReportFigure(r.out, "Hyperedge Cut:"), cut);
     EXPECT_EQ(ReportFigure(r.out, "Sum of External Degrees:"), soed);
+    EXPECT_EQ(ReportFigure(r.out, "Connectivity - 1 (km1):"), km1);
   }
 }
 
@@ -659,6 +665,49 @@ TEST(PartitionFile, UnwritableFolder) {
               "No such file or directory\nFailed on ax_fopen\\(\\)");
 }
 
+TEST(PartitionFile, OutputOptionFailsBeforePartitioning) {
+  // A folder that cannot take the file is found before the work is done:
+  // nothing is printed but the failure.
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", SmallHypergraph());
+  const RunResult r = Exec({"-output=" + dir.path() + "/none/p", g, "2"});
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "file: " + dir.path() + "/none/p, mode: w, [WriteHGraphPart: partfile]: "
+                   "No such file or directory\nFailed on ax_fopen()\n\n");
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"g.hgr"});
+}
+
+// -epsilon bounds every part for any k, in both schemes: checked on the
+// partition file, which -output puts where asked.
+TEST(Runs, EpsilonBoundsEveryPart) {
+  TempDir dir;
+  const std::string g = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";
+  const std::string out = dir.path() + "/p";
+  const int ncells = 3000;
+  for (const std::string ptype : {"rb", "kway"})
+    for (const int k : {3, 5, 7, 12}) {
+      SCOPED_TRACE(ptype + " k=" + std::to_string(k));
+      const RunResult r = Exec({"-ptype=" + ptype, "-epsilon=0.03", "-seed=2", "-dbglvl=0",
+                                "-output=" + out, g, std::to_string(k)});
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      EXPECT_FALSE(veldan_test::FileExists(g + ".part." + std::to_string(k)));
+      std::vector<int> size(k, 0);
+      for (const idx_t p : ReadParts(out)) size.at(p)++;
+      const double avg = static_cast<double>(ncells) / k;
+      const int heaviest = *std::max_element(size.begin(), size.end());
+      EXPECT_LE(heaviest, std::max(1.03 * avg, std::ceil(avg)));
+      EXPECT_NEAR(ReportFigure(r.out, "Imbalance:"), heaviest / avg - 1.0, 1e-4);
+      EXPECT_NE(r.out.find("Balance bound:          held\t\t(every part at most 1.0300 x "
+                           "average)"),
+                std::string::npos)
+          << r.out;
+      EXPECT_NE(r.out.find(" #Parts: " + std::to_string(k) + ", UBfactor:   3.00\n Epsilon: 0.03"),
+                std::string::npos);
+    }
+}
+
 // ---- the quality report in-process --------------------------------------------------
 
 std::string Report(idx_t nvtxs, idx_t ncon, idx_t nparts, const std::vector<idx_t>& netptr,
@@ -768,3 +817,75 @@ TEST(Threads, SameFileAndReportForAnyThreadCount) {
 }
 
 }  // namespace
+
+// ---- the progress line ---------------------------------------------------------------
+
+namespace {
+
+// Runs the program with standard error on a pseudo-terminal and standard
+// output into a file; returns what the terminal received.
+std::string RunOnTerminal(const std::vector<std::string>& args, const std::string& outfile,
+                          int* status) {
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+    ADD_FAILURE() << "openpty failed";
+    return "";
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, STDOUT_FILENO);
+    dup2(slave, STDERR_FILENO);
+    close(master);
+    std::vector<std::string> all = {veldan_test::BinaryPath()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(slave);
+  std::string seen;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO once the child and its terminal are gone
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+  close(master);
+  waitpid(pid, status, 0);
+  return seen;
+}
+
+}  // namespace
+
+TEST(Progress, SelfUpdatingLineOnATerminalOnly) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", SmallHypergraph());
+  for (const std::string ptype : {"rb", "kway"}) {
+    SCOPED_TRACE(ptype);
+    int status = 0;
+    const std::string term =
+        RunOnTerminal({"-ptype=" + ptype, "-seed=1", "-nruns=4", g, "4"}, dir.path() + "/out",
+                      &status);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Drawn at the start (rb: 3 bisections of 4 runs and a V-cycle each;
+    // kway: 4 runs and a V-cycle), redrawn over itself, and blanked out at
+    // the end.
+    const std::string first = ptype == "rb" ? "\rveldan: 0 of 15 bisection runs, 0.0 s"
+                                            : "\rveldan: 0 of 5 runs, 0.0 s";
+    EXPECT_EQ(term.substr(0, first.size()), first) << term;
+    EXPECT_EQ(term.find('\n'), std::string::npos) << term;
+    EXPECT_TRUE(std::regex_search(term, std::regex("\r {20,}\r$"))) << term;
+    // Standard output is a file: the report, without any of it.
+    const std::string out = ReadFile(dir.path() + "/out");
+    EXPECT_NE(out.find("Summary for the 4-way partition"), std::string::npos);
+    EXPECT_EQ(out.find("veldan: "), std::string::npos);
+  }
+  // Not on a terminal: nothing on standard error.
+  const RunResult r = Exec({"-seed=1", "-nruns=4", g, "4"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+}
