@@ -889,3 +889,39 @@ TEST(Progress, SelfUpdatingLineOnATerminalOnly) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "");
 }
+
+TEST(Progress, LinesReachAPipeAsTheyAreWritten) {
+  // Standard output into a pipe: the header arrives while the run is still
+  // going (a run of many seconds), not when the process ends; an interrupt
+  // then loses nothing already written.
+  const std::string g = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";
+  TempDir dir;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    const std::string bin = veldan_test::BinaryPath();
+    const std::string out = "-output=" + dir.path() + "/p";
+    execl(bin.c_str(), bin.c_str(), "-nruns=100", "-nthreads=1", "-seed=1", "-dbglvl=0",
+          out.c_str(), g.c_str(), "8", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string seen;
+  char buf[4096];
+  while (seen.find("Partitioning... ") == std::string::npos) {
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the header came only at the end";
+  kill(pid, SIGINT);
+  waitpid(pid, &status, 0);
+  close(fds[0]);
+  EXPECT_NE(seen.find("HyperGraph Information"), std::string::npos) << seen;
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_FALSE(veldan_test::FileExists(dir.path() + "/p"));
+}
