@@ -35,4 +35,19 @@ double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
   return (factor * avg < ceilavg) ? ceilavg / avg : factor;
 }
 
+std::vector<double> EpsilonBounds(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, idx_t nparts,
+                                  double epsilon, double* factor) {
+  std::vector<double> bounds;
+  *factor = 0.0;
+  for (idx_t j = 0; j < ncon; j++) {
+    const real_t* w = cellwgt ? cellwgt + j : nullptr;
+    const double f = EpsilonFactor(nvtxs, w, ncon, nparts, epsilon);
+    double total = 0.0;
+    for (idx_t i = 0; i < nvtxs; i++) total += w ? w[i * ncon] : 1.0;
+    bounds.push_back(f * total / static_cast<double>(nparts));
+    if (f > *factor) *factor = f;
+  }
+  return bounds;
+}
+
 }  // namespace veldan

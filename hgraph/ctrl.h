@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "support/timers.h"
 #include "support/types.h"
@@ -93,6 +94,11 @@ struct PartitionCtrl {
 // weights at the given stride (null: unit weights).
 double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
                      double epsilon);
+// The bound of each of the ncon weights on every part under -epsilon, for
+// cells with ncon weights each (null: unit weights); *factor receives the
+// largest of the factors.
+std::vector<double> EpsilonBounds(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, idx_t nparts,
+                                  double epsilon, double* factor);
 
 // Sets cflags and maxgroupsize from a ctype code (codes outside 1..11
 // leave 0 and 5).

@@ -129,6 +129,12 @@ HGraph* CreateHGraph();
 
 // A working copy of caller arrays: weights defaulted to 1, cell weights
 // raised to kFloatEps, normalised per constraint when ncon >= 2.
+// One weight per cell from ncon: each weight normalised to sum 1, a cell's
+// normalised weights summed and scaled by nvtxs/ncon so that the weights
+// average 1 (a weight whose total is not positive is left out). The
+// partitioning entries balance one weight per cell. Owned by the caller.
+real_t* CombineCellWeights(idx_t nvtxs, idx_t ncon, const real_t* cellwgt);
+
 HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
                     const real_t* netwgt, const idx_t* netptr,
                     const idx_t* netind);

@@ -27,31 +27,6 @@
 
 using namespace veldan;
 
-namespace {
-
-// The partitioning entries take one weight per cell. With several weights
-// per cell, each constraint is normalised to sum 1 and a cell's weight is
-// the sum of its normalised weights, scaled by nvtxs/ncon so that the
-// weights average 1. A constraint whose total is not positive carries no
-// information on relative sizes and is left out.
-real_t* CombineCellWeights(idx_t nvtxs, idx_t ncon, const real_t* cellwgt) {
-  double* scale = static_cast<double*>(ax_malloc(sizeof(double) * ncon, "main: scale"));
-  for (idx_t j = 0; j < ncon; j++) {
-    double total = 0.0;
-    for (idx_t i = 0; i < nvtxs; i++) total += cellwgt[i * ncon + j];
-    scale[j] = (total > 0.0) ? static_cast<double>(nvtxs) / ncon / total : 0.0;
-  }
-  real_t* combined = ax_fmalloc(nvtxs, "main: combined cellwgt");
-  for (idx_t i = 0; i < nvtxs; i++) {
-    double w = 0.0;
-    for (idx_t j = 0; j < ncon; j++) w += cellwgt[i * ncon + j] * scale[j];
-    combined[i] = static_cast<real_t>(w);
-  }
-  ax_free(&scale);
-  return combined;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
 #if defined(__GLIBC__)
@@ -176,16 +151,9 @@ int main(int argc, char** argv) {
   // Under -epsilon, the bound of every weight on every part.
   std::vector<double> maxpwgt;
   double factor = 0.0;
-  if (control.epsilon > 0.0) {
-    for (idx_t j = 0; j < graph->ncon; j++) {
-      const real_t* w = graph->cellwgt ? graph->cellwgt + j : nullptr;
-      const double f = EpsilonFactor(nvtxs, w, graph->ncon, control.nparts, control.epsilon);
-      double total = 0.0;
-      for (idx_t i = 0; i < nvtxs; i++) total += w ? w[i * graph->ncon] : 1.0;
-      maxpwgt.push_back(f * total / static_cast<double>(control.nparts));
-      factor = std::max(factor, f);
-    }
-  }
+  if (control.epsilon > 0.0)
+    maxpwgt = EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt, control.nparts, control.epsilon,
+                            &factor);
   const bool held = PrintBalanceFigures(metrics, maxpwgt, factor);
 
   std::printf("\n\nTiming Information ---------------------------------------------------------");

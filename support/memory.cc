@@ -74,7 +74,7 @@ inline void* Stamp(void* base, std::size_t nbytes) {
 }  // namespace
 
 namespace {
-ExitHook g_exit_hook = nullptr;
+std::atomic<ExitHook> g_exit_hook{nullptr};
 
 [[noreturn]] void AllocFailed(const char* what, const char* msg,
                               std::size_t nbytes) {
@@ -85,7 +85,7 @@ ExitHook g_exit_hook = nullptr;
   char message[256];
   std::snprintf(message, sizeof message, "***Memory %s failed for %s. Requested size: %zd bytes",
                 what, msg != nullptr ? msg : "", static_cast<ssize_t>(nbytes));
-  if (g_exit_hook != nullptr) g_exit_hook(kExitOutOfMemory, message);
+  if (const ExitHook hook = g_exit_hook.load()) hook(kExitOutOfMemory, message);
   std::fflush(stdout);
   std::fprintf(stderr, "   Maximum memory used:              %10zu bytes\n", g_space.max.load());
   std::fprintf(stderr, "   Current memory used:              %10zu bytes\n", g_space.cur.load());
@@ -96,16 +96,16 @@ ExitHook g_exit_hook = nullptr;
 
 }  // namespace
 
-void ax_SetExitHook(ExitHook hook) { g_exit_hook = hook; }
+void ax_SetExitHook(ExitHook hook) { g_exit_hook.store(hook); }
 
 void ax_exit(int status) {
-  if (g_exit_hook != nullptr) g_exit_hook(status, nullptr);
+  if (const ExitHook hook = g_exit_hook.load()) hook(status, nullptr);
   std::exit(status);
 }
 
 void errexit(const char* fmt, ...) {
   va_list args;
-  if (g_exit_hook != nullptr) {
+  if (const ExitHook hook = g_exit_hook.load()) {
     va_start(args, fmt);
     const int len = std::vsnprintf(nullptr, 0, fmt, args);
     va_end(args);
@@ -113,7 +113,7 @@ void errexit(const char* fmt, ...) {
     va_start(args, fmt);
     std::vsnprintf(message.data(), message.size() + 1, fmt, args);
     va_end(args);
-    g_exit_hook(-2, message.c_str());
+    hook(-2, message.c_str());
   }
   va_start(args, fmt);
   std::vfprintf(stderr, fmt, args);
@@ -125,6 +125,13 @@ void errexit(const char* fmt, ...) {
 
 void ax_errexit(int signum, const char* fmt, ...) {
   va_list args;
+  if (const ExitHook hook = g_exit_hook.load()) {
+    char message[512];
+    va_start(args, fmt);
+    std::vsnprintf(message, sizeof message, fmt, args);
+    va_end(args);
+    hook(kExitSignalled, message);
+  }
   va_start(args, fmt);
   std::vfprintf(stderr, fmt, args);
   va_end(args);

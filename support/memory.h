@@ -16,8 +16,10 @@
 
 namespace veldan {
 
-// Exit status of a process that ran out of memory.
+// Exit status of a process that ran out of memory, and the status an exit
+// hook receives from ax_errexit.
 inline constexpr int kExitOutOfMemory = 3;
+inline constexpr int kExitSignalled = 134;
 
 // Writes the formatted message and a line feed to standard error and ends
 // the process with exit code -2.
@@ -34,12 +36,13 @@ void ax_errexit(int signum, const char* fmt, ...)
 // checks that report on standard output), or hands over to the exit hook.
 [[noreturn]] void ax_exit(int status);
 
-// An exit hook replaces the process exit of errexit and ax_exit for code
-// that runs the readers in-process many times over (the fuzz targets). It
-// receives the exit status and, from errexit, the formatted message (null
-// from ax_exit), which lives only for the call; errexit then writes nothing.
-// It must not return: it throws, and the readers release what they hold as
-// the exception passes. The program never sets one, so it always exits.
+// An exit hook replaces the process exit of errexit, ax_errexit, ax_exit and
+// a failed allocation, for code that must not end the process: the library
+// interface and the fuzz targets. It receives the exit status and the
+// formatted message (null from ax_exit), which lives only for the call;
+// nothing is written then. It must not return: it throws, and the readers
+// release what they hold as the exception passes. The program never sets
+// one, so it always exits. Any thread may end up calling it.
 using ExitHook = void (*)(int status, const char* message);
 void ax_SetExitHook(ExitHook hook);
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -164,12 +165,35 @@ thread_local Budget* t_budget = nullptr;
 
 }  // namespace
 
+// The first exception a task throws, passed on to the caller once every
+// thread of the section is done (as the scheduler does).
+struct FirstError {
+  std::mutex mutex;
+  std::exception_ptr error;
+
+  template <class F>
+  void Run(F&& f) {
+    try {
+      f();
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!error) error = std::current_exception();
+    }
+  }
+  void Rethrow() {
+    if (error) std::rethrow_exception(error);
+  }
+};
+
 void ParallelForImpl(idx_t n, const std::function<void(idx_t)>& body) {
   Budget* budget = t_budget;
   const idx_t extra = (budget != nullptr && n > 1) ? budget->Take(n - 1) : 0;
   std::atomic<idx_t> next{0};
+  FirstError failed;
   auto work = [&] {
-    for (idx_t i = next.fetch_add(1); i < n; i = next.fetch_add(1)) body(i);
+    failed.Run([&] {
+      for (idx_t i = next.fetch_add(1); i < n; i = next.fetch_add(1)) body(i);
+    });
   };
   std::vector<std::thread> helpers;
   helpers.reserve(static_cast<std::size_t>(extra));
@@ -181,6 +205,7 @@ void ParallelForImpl(idx_t n, const std::function<void(idx_t)>& body) {
   work();
   for (std::thread& h : helpers) h.join();
   if (extra > 0) budget->Give(extra);
+  failed.Rethrow();
 }
 
 void ParallelInvokeImpl(const std::function<void()>& a, const std::function<void()>& b) {
@@ -190,13 +215,15 @@ void ParallelInvokeImpl(const std::function<void()>& a, const std::function<void
     b();
     return;
   }
-  std::thread helper([&b, budget] {
+  FirstError failed;
+  std::thread helper([&b, &failed, budget] {
     t_budget = budget;
-    b();
+    failed.Run(b);
   });
-  a();
+  failed.Run(a);
   helper.join();
   budget->Give(1);
+  failed.Rethrow();
 }
 
 void RunWithThreadsImpl(idx_t nthreads, const std::function<void()>& f) {
@@ -208,8 +235,10 @@ void RunWithThreadsImpl(idx_t nthreads, const std::function<void()>& f) {
   budget.spare = nthreads - 1;
   Budget* prev = t_budget;
   t_budget = &budget;
-  f();
+  FirstError failed;
+  failed.Run(f);
   t_budget = prev;
+  failed.Rethrow();
 }
 
 #endif

@@ -1,0 +1,151 @@
+// veldan: multilevel hypergraph partitioning, the C++ interface.
+//
+//   veldan::Hypergraph h;                  // a view of the caller's arrays
+//   h.nvtxs = 6;
+//   h.netptr = netptr;                     // nnets + 1 offsets into netind
+//   h.netind = netind;                     // cells of every net, from 0
+//   veldan::Options o;
+//   o.k = 3;
+//   o.epsilon = 0.03;                      // every part <= 1.03 x average
+//   o.seed = 1;
+//   veldan::Result r = veldan::Partition(h, o);   // throws veldan::Error
+//   // r.parts[i] is the part of cell i; r.metrics.cut, .km1, .imbalance ...
+//
+// Calls share nothing: two calls at once on two threads each get the result
+// they would get alone, and a seed gives the same partition whatever the
+// number of threads. The library never ends the process and prints nothing
+// unless dbglvl asks for it (to standard output).
+//
+// This header includes nothing but the standard library.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#define VELDAN_API
+#else
+#define VELDAN_API __attribute__((visibility("default")))
+#endif
+
+namespace veldan {
+
+// A hypergraph held by the caller. Cells and nets are numbered from 0; the
+// pins of net e are netind[netptr[e]] .. netind[netptr[e + 1] - 1].
+struct Hypergraph {
+  std::int64_t nvtxs = 0;                // number of cells
+  std::span<const std::int64_t> netptr;  // nnets + 1 entries, netptr[0] == 0
+  std::span<const std::int64_t> netind;  // netptr[nnets] entries
+  std::span<const float> netwgt;         // nnets weights, or empty: all 1
+  std::int64_t ncon = 1;                 // weights per cell
+  std::span<const float> cellwgt;        // nvtxs * ncon weights (cell by cell), or empty: all 1
+  // nvtxs entries: -1 for a free cell, else the part it must end in; or
+  // empty: every cell is free.
+  std::span<const std::int64_t> fixed;
+
+  std::int64_t nnets() const {
+    return netptr.empty() ? 0 : static_cast<std::int64_t>(netptr.size()) - 1;
+  }
+};
+
+enum class Scheme { RecursiveBisection = 1, Kway = 2 };
+enum class Objective { Cut = 1, Soed = 2 };
+// Coarsening schemes; Default follows nruns (H1 below 20 runs, else H12).
+enum class Coarsening {
+  Default = 0, FC1, GFC1, FC2, GFC2, H1, H2, H12, Edge1, GEdge1, Edge2, GEdge2
+};
+// Refinement schemes; Default is Fast for recursive bisection and KRandom
+// for k-way. Fast, Moderate and Slow go with recursive bisection, the others
+// with k-way.
+enum class Refinement {
+  Default = 0, Fast, Moderate, Slow, KRandom, KPFast, KPModerate, KPSlow
+};
+
+// The options of the command line, with its defaults; dbglvl is 0 here, so
+// that a call prints nothing.
+struct Options {
+  Scheme scheme = Scheme::RecursiveBisection;
+  std::int64_t k = 2;  // parts; 1 puts every cell in part 0
+  // Above 0: every part weighs at most (1 + epsilon) x the average part
+  // weight (with integer weights, at least the average rounded up), and
+  // ufactor is not used.
+  double epsilon = 0.0;
+  // Without epsilon: the unbalance of each bisection in percent (recursive
+  // bisection, at least 0.1), or of every part over the average (k-way, at
+  // least 1).
+  double ufactor = 5.0;
+  Objective objective = Objective::Cut;  // k-way only
+  std::int64_t nruns = 10;
+  std::int64_t nvcycles = 1;
+  Coarsening ctype = Coarsening::Default;
+  Refinement rtype = Refinement::Default;
+  std::int64_t cmaxnet = 50;
+  std::int64_t rmaxnet = 50;
+  bool kwayrefine = false;   // recursive bisection: a final k-way refinement
+  bool reconstruct = false;  // recursive bisection: keep cut nets as partial nets
+  std::int64_t seed = -1;    // below 0: drawn (and given back in Result::seed)
+  std::int64_t threads = 0;  // below 1: the cores the process may use
+  std::int64_t dbglvl = 0;   // the program's -dbglvl bits
+};
+
+// Measures of a partition, on every net with the hypergraph's weights.
+struct Metrics {
+  double cut = 0.0;   // weight of the nets spanning two parts or more
+  double km1 = 0.0;   // sum over nets of (parts spanned - 1) x weight
+  double soed = 0.0;  // sum over cut nets of parts spanned x weight
+  // Per weight: heaviest part / average part - 1.
+  std::vector<double> imbalance;
+  // Weight j of part p at p * ncon + j.
+  std::vector<double> part_weights;
+  std::int64_t empty_parts = 0;
+  // Cells whose part differs from the one the hypergraph fixes for them.
+  std::int64_t fixed_violations = 0;
+};
+
+struct Result {
+  std::vector<std::int64_t> parts;  // nvtxs entries, each in 0 .. k-1
+  Metrics metrics;
+  std::int64_t seed = 0;  // the seed used; passing it again repeats the call
+  // Under epsilon: whether every part of every weight kept the bound.
+  bool balanced = true;
+};
+
+enum class Status {
+  Ok = 0,
+  InvalidHypergraph = 1,  // counts, offsets, pins or weights that do not fit
+  InvalidOptions = 2,     // an option out of its range or a scheme mismatch
+  OutOfMemory = 3,
+  InternalError = 4,
+};
+
+// What the throwing calls throw.
+class VELDAN_API Error : public std::runtime_error {
+ public:
+  Error(Status status, const std::string& message)
+      : std::runtime_error(message), status_(status) {}
+  Status status() const noexcept { return status_; }
+
+ private:
+  Status status_;
+};
+
+// Partitions h as the options say. Throws Error.
+VELDAN_API Result Partition(const Hypergraph& h, const Options& options);
+// The same without exceptions: Status::Ok and *result, or the status and
+// a message in *message (either pointer may be null).
+VELDAN_API Status Partition(const Hypergraph& h, const Options& options, Result* result,
+                            std::string* message) noexcept;
+
+// Measures any partition of h into k parts (parts: nvtxs entries in
+// 0 .. k-1). Throws Error for a vector of the wrong length or a part out of
+// range.
+VELDAN_API Metrics Evaluate(const Hypergraph& h, std::span<const std::int64_t> parts,
+                            std::int64_t k);
+
+// The library's version, "2.0pre1".
+VELDAN_API const char* Version() noexcept;
+
+}  // namespace veldan

@@ -1,0 +1,242 @@
+// The library interface: errors come back to the caller, results match the
+// program's, calls on several threads at once do not disturb each other,
+// and the C interface passes all of it through.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/testutil.h"
+#include "veldan/veldan.h"
+#include "veldan/veldan_c.h"
+
+namespace {
+
+using veldan_test::TempDir;
+
+// A hypergraph in owned arrays, viewed through veldan::Hypergraph.
+struct Arrays {
+  std::int64_t nvtxs = 0;
+  std::vector<std::int64_t> netptr{0}, netind;
+  std::vector<float> netwgt, cellwgt;
+  std::int64_t ncon = 1;
+  std::vector<std::int64_t> fixed;
+
+  veldan::Hypergraph View() const {
+    veldan::Hypergraph h;
+    h.nvtxs = nvtxs;
+    h.netptr = netptr;
+    h.netind = netind;
+    h.netwgt = netwgt;
+    h.ncon = ncon;
+    h.cellwgt = cellwgt;
+    h.fixed = fixed;
+    return h;
+  }
+};
+
+// The bundled example, read from its hgr text (no weights).
+Arrays Circuit() {
+  std::ifstream in(std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr");
+  Arrays a;
+  std::string line;
+  std::int64_t nnets = -1;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '%') continue;
+    std::istringstream s(line);
+    if (nnets < 0) {
+      s >> nnets >> a.nvtxs;
+      continue;
+    }
+    std::int64_t c;
+    while (s >> c) a.netind.push_back(c - 1);
+    a.netptr.push_back(static_cast<std::int64_t>(a.netind.size()));
+  }
+  return a;
+}
+
+// A ring of n cells with nets {i, i+1}.
+Arrays Ring(std::int64_t n) {
+  Arrays a;
+  a.nvtxs = n;
+  for (std::int64_t i = 0; i < n; i++) {
+    a.netind.push_back(i);
+    a.netind.push_back((i + 1) % n);
+    a.netptr.push_back(2 * (i + 1));
+  }
+  return a;
+}
+
+veldan::Options Opts(std::int64_t k, std::int64_t seed = 1) {
+  veldan::Options o;
+  o.k = k;
+  o.seed = seed;
+  o.threads = 1;
+  return o;
+}
+
+TEST(Api, ErrorsComeBackToTheCaller) {
+  const Arrays ring = Ring(10);
+  struct Case {
+    const char* what;
+    Arrays a;
+    veldan::Options o;
+    veldan::Status status;
+  };
+  std::vector<Case> cases;
+  auto add = [&](const char* what, auto change, veldan::Status s) {
+    Case c{what, ring, Opts(2), s};
+    change(c.a, c.o);
+    cases.push_back(c);
+  };
+  using veldan::Status;
+  add("pin out of range", [](Arrays& a, veldan::Options&) { a.netind[3] = 10; },
+      Status::InvalidHypergraph);
+  add("negative pin", [](Arrays& a, veldan::Options&) { a.netind[0] = -1; },
+      Status::InvalidHypergraph);
+  add("netptr beyond netind", [](Arrays& a, veldan::Options&) { a.netptr.back() += 1; },
+      Status::InvalidHypergraph);
+  add("decreasing netptr", [](Arrays& a, veldan::Options&) { a.netptr[2] = 1; },
+      Status::InvalidHypergraph);
+  add("negative cell count", [](Arrays& a, veldan::Options&) { a.nvtxs = -1; },
+      Status::InvalidHypergraph);
+  add("NaN net weight", [](Arrays& a, veldan::Options&) { a.netwgt.assign(10, 1.0f); a.netwgt[4] = NAN; },
+      Status::InvalidHypergraph);
+  add("infinite cell weight",
+      [](Arrays& a, veldan::Options&) { a.cellwgt.assign(10, 1.0f); a.cellwgt[9] = INFINITY; },
+      Status::InvalidHypergraph);
+  add("too few cell weights", [](Arrays& a, veldan::Options&) { a.cellwgt.assign(9, 1.0f); },
+      Status::InvalidHypergraph);
+  add("fixed part beyond k", [](Arrays& a, veldan::Options&) { a.fixed.assign(10, -1); a.fixed[2] = 2; },
+      Status::InvalidHypergraph);
+  add("k of 0", [](Arrays&, veldan::Options& o) { o.k = 0; }, Status::InvalidOptions);
+  add("NaN epsilon", [](Arrays&, veldan::Options& o) { o.epsilon = NAN; }, Status::InvalidOptions);
+  add("rb ufactor 0", [](Arrays&, veldan::Options& o) { o.ufactor = 0.0; }, Status::InvalidOptions);
+  add("kway refinement with rb",
+      [](Arrays&, veldan::Options& o) { o.rtype = veldan::Refinement::KPFast; },
+      Status::InvalidOptions);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    veldan::Result r;
+    std::string message;
+    EXPECT_EQ(veldan::Partition(c.a.View(), c.o, &r, &message), c.status);
+    EXPECT_FALSE(message.empty());
+    EXPECT_THROW(veldan::Partition(c.a.View(), c.o), veldan::Error);
+  }
+}
+
+TEST(Api, TrivialCallsAndUncleanNets) {
+  // k = 1 and a single cell are valid calls with everything in part 0.
+  const Arrays ring = Ring(6);
+  veldan::Result r = veldan::Partition(ring.View(), Opts(1));
+  EXPECT_EQ(r.parts, std::vector<std::int64_t>(6, 0));
+  EXPECT_EQ(r.metrics.cut, 0.0);
+  // Repeated pins and empty nets are taken as the file reader takes them.
+  Arrays a = Ring(8);
+  a.netind.insert(a.netind.begin() + 2, 2);  // net 1 holds cell 2 twice
+  for (std::size_t e = 2; e < a.netptr.size(); e++) a.netptr[e]++;
+  a.netptr.push_back(a.netptr.back());  // an empty net
+  r = veldan::Partition(a.View(), Opts(2));
+  EXPECT_EQ(r.metrics.cut, 2.0);
+  EXPECT_EQ(r.metrics.km1, 2.0);
+}
+
+TEST(Api, SamePartitionAsTheProgram) {
+  TempDir dir;
+  const std::string g = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";
+  for (const std::string ptype : {"rb", "kway"}) {
+    SCOPED_TRACE(ptype);
+    const std::string out = dir.path() + "/p";
+    const auto run = veldan_test::Run(
+        {"-ptype=" + ptype, "-seed=5", "-epsilon=0.05", "-dbglvl=0", "-output=" + out, g, "4"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    std::ifstream in(out);
+    std::vector<std::int64_t> expect;
+    for (std::int64_t p; in >> p;) expect.push_back(p);
+
+    veldan::Options o = Opts(4, 5);
+    o.epsilon = 0.05;
+    o.scheme = ptype == "rb" ? veldan::Scheme::RecursiveBisection : veldan::Scheme::Kway;
+    o.threads = 2;
+    const veldan::Result r = veldan::Partition(Circuit().View(), o);
+    EXPECT_EQ(r.parts, expect);
+    EXPECT_TRUE(r.balanced);
+    EXPECT_EQ(r.seed, 5);
+    // The metrics are those of Evaluate.
+    const veldan::Metrics m = veldan::Evaluate(Circuit().View(), r.parts, 4);
+    EXPECT_EQ(m.cut, r.metrics.cut);
+    EXPECT_EQ(m.km1, r.metrics.km1);
+    EXPECT_EQ(m.part_weights, r.metrics.part_weights);
+  }
+}
+
+TEST(Api, CallsOnSeveralThreadsAtOnce) {
+  // Each call on its own thread gets what it gets alone.
+  const Arrays circuit = Circuit();
+  const Arrays ring = Ring(500);
+  veldan::Options a = Opts(8, 3), b = Opts(5, 4);
+  b.scheme = veldan::Scheme::Kway;
+  b.objective = veldan::Objective::Soed;
+  a.threads = b.threads = 2;
+  const veldan::Result alone_a = veldan::Partition(circuit.View(), a);
+  const veldan::Result alone_b = veldan::Partition(ring.View(), b);
+  veldan::Result together_a, together_b;
+  std::thread ta([&] { together_a = veldan::Partition(circuit.View(), a); });
+  std::thread tb([&] { together_b = veldan::Partition(ring.View(), b); });
+  ta.join();
+  tb.join();
+  EXPECT_EQ(together_a.parts, alone_a.parts);
+  EXPECT_EQ(together_b.parts, alone_b.parts);
+}
+
+TEST(Api, NothingPrintedWithTheDefaults) {
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  veldan::Options o;
+  o.k = 3;
+  const veldan::Result r = veldan::Partition(Ring(30).View(), o);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_GE(r.seed, 0);
+}
+
+TEST(Api, CInterface) {
+  const Arrays ring = Ring(12);
+  veldan_hypergraph h = {};
+  h.nvtxs = ring.nvtxs;
+  h.nnets = static_cast<std::int64_t>(ring.netptr.size()) - 1;
+  h.netptr = ring.netptr.data();
+  h.netind = ring.netind.data();
+  h.ncon = 1;
+  veldan_options o;
+  veldan_default_options(&o);
+  o.k = 3;
+  o.epsilon = 0.03;
+  o.seed = 2;
+  std::vector<std::int64_t> parts(12, -7);
+  veldan_metrics m;
+  ASSERT_EQ(veldan_partition(&h, &o, parts.data(), &m), VELDAN_OK) << veldan_last_error();
+  EXPECT_EQ(m.cut, 3.0);  // a ring in three arcs of four
+  EXPECT_EQ(m.imbalance, 0.0);
+  EXPECT_EQ(m.balanced, 1);
+  double pw[3];
+  veldan_metrics e;
+  ASSERT_EQ(veldan_evaluate(&h, parts.data(), 3, &e, pw, nullptr), VELDAN_OK);
+  EXPECT_EQ(e.km1, 3.0);
+  EXPECT_EQ(pw[0] + pw[1] + pw[2], 12.0);
+  // Errors: a status and a message.
+  o.k = 0;
+  EXPECT_EQ(veldan_partition(&h, &o, parts.data(), nullptr), VELDAN_INVALID_OPTIONS);
+  EXPECT_NE(std::string(veldan_last_error()).find("k is 0"), std::string::npos);
+  parts[4] = 3;
+  EXPECT_EQ(veldan_evaluate(&h, parts.data(), 3, &e, nullptr, nullptr), VELDAN_INVALID_OPTIONS);
+  EXPECT_NE(std::string(veldan_last_error()).find("cell 5 is in part 3"), std::string::npos);
+  EXPECT_STREQ(veldan_version(), "2.0pre1");
+}
+
+}  // namespace
