@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <exception>
 #include <memory>
+#include <new>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -28,7 +30,9 @@
 using namespace veldan;
 
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
 #if defined(__GLIBC__)
   // Every level of every run allocates and frees arrays of a few megabytes.
   // Served from fresh mappings and handed back at once, each costs page
@@ -170,4 +174,24 @@ int main(int argc, char** argv) {
   FreeHGraph(&graph, 1);
   ax_free(&part, &control.filename, &control.fixedfile, &control.outputfile);
   return kStatusOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever the partitioning allocates through the standard library (its
+  // lists per run, per part) ends the same way as the checked allocations
+  // when memory runs out: a message and a status, not a signal.
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "***Memory allocation failed: the input or the options ask for more "
+                         "memory than there is.\n");
+    return kStatusMemory;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Internal error: %s\n", e.what());
+    return kStatusInput;
+  }
 }

@@ -1,5 +1,6 @@
 // The hypergraph file reader: a first pass counts the pins so that the pin
 // array is allocated once, a second pass fills the arrays.
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cfloat>
@@ -284,8 +285,9 @@ MatrixShape ReadMatrixHeader(LineSource& src) {
 
 // Calls visit(row, column) for every entry of the file, counted from 0, and
 // for the mirror image of every off-diagonal entry of a mirrored matrix.
+// Returns the matrix's shape.
 template <class Visit>
-void ForEachEntry(const char* filename, Visit visit) {
+MatrixShape ForEachEntry(const char* filename, Visit visit) {
   LineSource src(filename);
   src.fp = ax_fopen(filename, "r", "ReadHGraph: filename");
   const MatrixShape m = ReadMatrixHeader(src);
@@ -311,55 +313,71 @@ void ForEachEntry(const char* filename, Visit visit) {
     if (m.mirrored && row != col) visit(col - 1, row - 1);
     FreeTokens(&tokens);
   }
+  return m;
 }
 
-// A sparse matrix in the row-net model: every row that holds an entry is a
-// net over the columns of its entries; the columns are the cells. Values
-// are not used; repeated entries count once.
-HGraph* ReadMatrixMarket(const char* filename) {
-  MatrixShape m;
-  {
-    LineSource src(filename);
-    src.fp = ax_fopen(filename, "r", "ReadHGraph: filename");
-    m = ReadMatrixHeader(src);
-  }
-  ReadArrays arrays;
-  // Entries per row, then the start of each row.
-  idx_t* rowptr = arrays.marker = ax_ismalloc(m.nrows + 1, 0, "ReadHGraph: rowptr");
-  ForEachEntry(filename, [&](idx_t row, idx_t) { rowptr[row + 1]++; });
-  for (idx_t r = 0; r < m.nrows; r++) rowptr[r + 1] += rowptr[r];
-  const idx_t npins = rowptr[m.nrows];
-  idx_t* pins = arrays.netind = ax_imalloc(npins, "main: netind");
-  ForEachEntry(filename, [&](idx_t row, idx_t col) { pins[rowptr[row]++] = col; });
-  // rowptr[r] now ends row r: shift it back to its start.
-  for (idx_t r = m.nrows; r > 0; r--) rowptr[r] = rowptr[r - 1];
-  rowptr[0] = 0;
+// One entry of a matrix: row and column.
+struct Entry {
+  idx_t row, col;
+  bool operator<(const Entry& o) const { return row != o.row ? row < o.row : col < o.col; }
+};
 
-  // Compact in place: drop repeated columns of a row and rows left empty.
-  idx_t* seen = ax_ismalloc(m.ncols, -1, "ReadHGraph: seen");
-  // Row r's entries start at from; rowptr[0..nnets] is rewritten behind.
-  idx_t nnets = 0, k = 0, from = 0;
-  for (idx_t r = 0; r < m.nrows; r++) {
-    const idx_t start = k, to = rowptr[r + 1];
-    for (idx_t p = from; p < to; p++) {
-      const idx_t c = pins[p];
-      if (seen[c] == r) continue;
-      seen[c] = r;
-      pins[k++] = c;
+// The entries read so far, grown by doubling; released when left.
+struct EntryList {
+  Entry* list = nullptr;
+  idx_t size = 0, capacity = 0;
+  EntryList() = default;
+  EntryList(const EntryList&) = delete;
+  EntryList& operator=(const EntryList&) = delete;
+  ~EntryList() { ax_free(&list); }
+  void Add(idx_t row, idx_t col) {
+    if (size == capacity) {
+      capacity = capacity ? 2 * capacity : 1024;
+      list = static_cast<Entry*>(
+          ax_realloc(list, static_cast<std::size_t>(capacity) * sizeof(Entry), "ReadHGraph: entries"));
     }
-    from = to;
-    if (k > start) rowptr[++nnets] = k;
+    list[size++] = {row, col};
   }
-  ax_free(&seen);
+};
+
+// A sparse matrix in the row-net model: every row that holds an entry is a
+// net over the columns of its entries (in increasing order); the columns
+// are the cells. Values are not used; repeated entries count once. Memory
+// follows the entries in the file, not the declared number of rows.
+HGraph* ReadMatrixMarket(const char* filename) {
+  EntryList entries;
+  const MatrixShape m =
+      ForEachEntry(filename, [&](idx_t row, idx_t col) { entries.Add(row, col); });
+  std::sort(entries.list, entries.list + entries.size);
+
+  ReadArrays arrays;
+  idx_t nnets = 0, npins = 0;
+  for (idx_t i = 0; i < entries.size; i++) {
+    if (i > 0 && entries.list[i].row == entries.list[i - 1].row &&
+        entries.list[i].col == entries.list[i - 1].col)
+      continue;
+    if (i == 0 || entries.list[i].row != entries.list[i - 1].row) nnets++;
+    npins++;
+  }
+  idx_t* netptr = arrays.netptr = ax_imalloc(nnets + 1, "main: netptr");
+  idx_t* netind = arrays.netind = ax_imalloc(npins, "main: netind");
+  netptr[0] = 0;
+  idx_t e = 0, k = 0;
+  for (idx_t i = 0; i < entries.size; i++) {
+    const Entry& x = entries.list[i];
+    if (i > 0 && x.row == entries.list[i - 1].row && x.col == entries.list[i - 1].col) continue;
+    if (i > 0 && x.row != entries.list[i - 1].row) netptr[++e] = k;
+    netind[k++] = x.col;
+  }
+  if (nnets > 0) netptr[nnets] = k;
 
   HGraph* graph = CreateHGraph();
   graph->nvtxs = m.ncols;
   graph->nnets = nnets;
   graph->ncon = 1;
-  graph->netptr = ax_irealloc(rowptr, nnets + 1, "main: netptr");
-  graph->netind = pins;
-  arrays.marker = nullptr;
-  arrays.netind = nullptr;
+  graph->netptr = netptr;
+  graph->netind = netind;
+  arrays.netptr = arrays.netind = nullptr;
   return graph;
 }
 

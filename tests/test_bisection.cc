@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "tests/testutil.h"
-#include "veldan.h"
+#include "bisect/bisect.h"
+#include "kway/kway.h"
 #include "coarsen/coarsen.h"
 #include "programs/cli.h"
 #include "support/support.h"

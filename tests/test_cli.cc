@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -924,4 +925,96 @@ TEST(Progress, LinesReachAPipeAsTheyAreWritten) {
   EXPECT_NE(seen.find("HyperGraph Information"), std::string::npos) << seen;
   EXPECT_TRUE(WIFSIGNALED(status));
   EXPECT_FALSE(veldan_test::FileExists(dir.path() + "/p"));
+}
+
+// ---- veldan-eval ----------------------------------------------------------------------
+
+RunResult Eval(const std::vector<std::string>& args) {
+  return veldan_test::RunBinary(VELDAN_EVAL_BIN, args);
+}
+
+TEST(Eval, MeasuresAPartitionFile) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", kSixCells);
+  const std::string p = dir.Write("p", "0\n0\n1\n1\n2\n2\n");
+  // Cut 5 + 1, each cut net in two parts; weights 3, 7, 11 (11 / 7 - 1).
+  RunResult r = Eval({"-format=json", g, p});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"cut\": 6, \"km1\": 6, \"soed\": 12, \"imbalance\": 0.571429, "
+            "\"imbalance_per_weight\": [0.571429], \"part_weights\": [3, 7, 11], "
+            "\"empty_parts\": 0, \"parts\": 3}\n");
+  // A larger k leaves a part empty; the fixed-cell file puts cell 3 in 2.
+  const std::string f = dir.Write("f", "0 0 2 -1 -1 -1\n");
+  r = Eval({"-format=csv", "-fixed=" + f, g, p, "4"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "cut,km1,soed,imbalance,empty_parts,parts,fixed_violations\n"
+            "6,6,12,1.095238,1,4,1\n");
+  r = Eval({g, p});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("  Connectivity - 1 (km1):   6\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  Part weights:\n         0: 3\n         1: 7\n         2: 11\n"),
+            std::string::npos)
+      << r.out;
+
+  // Files that do not fit are refused with the file and the line.
+  struct Case {
+    std::string text, k, err;
+    int status;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"0\n1\n0\n1\n0\n", "", "Partition file <P> holds 5 values for 6 cells.\n\n", 254},
+           {"0 1 0 1 0 1 0\n", "", "Partition file <P> holds more than 6 values, one per cell.\n\n",
+            254},
+           {"0\n1\n\n2\n0\n1\n", "2",
+            "Partition file <P>, line 4: cell 3 is in part 2, outside 0 to 1.\n\n", 254},
+           {"0\n1\n1.5\n0\n0\n0\n", "", "Partition file <P>, line 3: \"1.5\" is not a part number.\n\n",
+            254},
+           {"0\n-1\n0\n0\n0\n0\n", "", "Partition file <P>, line 2: cell 2 is in part -1, outside 0 "
+            "to 9223372036854775807.\n\n", 254},
+       }) {
+    const std::string bad = dir.Write("bad", c.text);
+    std::vector<std::string> args = {g, bad};
+    if (!c.k.empty()) args.push_back(c.k);
+    r = Eval(args);
+    std::string err = c.err;
+    err.replace(err.find("<P>"), 3, bad);
+    EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.err, err);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(Eval({"-format=xml", g, p}).exit_code, 2);
+  EXPECT_EQ(Eval({g}).exit_code, 2);
+}
+
+TEST(Eval, AgreesWithTheIndependentCount) {
+  const std::string shared = veldan_test::SharedHgrDir();
+  if (shared.empty() || std::system("python3 -c '' 2>/dev/null") != 0)
+    GTEST_SKIP() << "needs ../shared and python3";
+  const std::string evaluate = shared + "/../../tools/evaluate.py";
+  TempDir dir;
+  for (const std::string inst : {"ibm01.hgr", "powersim.mtx.hgr", "sat14_AProVE07-27.cnf.primal.hgr"}) {
+    SCOPED_TRACE(inst);
+    const std::string g = shared + "/" + inst, p = dir.path() + "/p";
+    ASSERT_EQ(Exec({"-seed=1", "-nruns=2", "-dbglvl=0", "-output=" + p, g, "8"}).exit_code, 0);
+    const RunResult ours = Eval({"-format=csv", g, p, "8"});
+    ASSERT_EQ(ours.exit_code, 0) << ours.err;
+    const std::string cmd = "python3 " + evaluate + " " + g + " " + p + " 8 > " + dir.path() + "/e";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    // "cut=.. soed=.. km1=.. ... imbalance=.." against our csv line.
+    std::map<std::string, double> theirs;
+    std::istringstream words(ReadFile(dir.path() + "/e"));
+    for (std::string w; words >> w;)
+      if (const auto eq = w.find('='); eq != std::string::npos)
+        theirs[w.substr(0, eq)] = std::strtod(w.c_str() + eq + 1, nullptr);
+    std::istringstream line(ours.out.substr(ours.out.find('\n') + 1));
+    double cut, km1, soed, imbalance;
+    char comma;
+    line >> cut >> comma >> km1 >> comma >> soed >> comma >> imbalance;
+    EXPECT_EQ(cut, theirs["cut"]);
+    EXPECT_EQ(km1, theirs["km1"]);
+    EXPECT_EQ(soed, theirs["soed"]);
+    EXPECT_NEAR(imbalance, theirs["imbalance"], 1e-5);
+  }
 }

@@ -25,7 +25,8 @@
 #include <tuple>
 #include <vector>
 
-#include "veldan.h"
+#include "bisect/bisect.h"
+#include "kway/kway.h"
 
 namespace veldan {
 namespace {

@@ -60,7 +60,11 @@ std::string EnvName(const std::string& entry) { return entry.substr(0, entry.fin
 
 RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env,
               const std::string& argv0) {
-  const std::string bin = BinaryPath();
+  return RunBinary(BinaryPath(), args, env, argv0);
+}
+
+RunResult RunBinary(const std::string& bin, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env, const std::string& argv0) {
 
   // Everything the child needs is built before the fork.
   std::vector<std::string> argstrs;

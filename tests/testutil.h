@@ -40,6 +40,9 @@ struct RunResult {
 RunResult Run(const std::vector<std::string>& args,
               const std::vector<std::string>& env = {},
               const std::string& argv0 = "");
+// The same for another program of ours.
+RunResult RunBinary(const std::string& bin, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}, const std::string& argv0 = "");
 
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);

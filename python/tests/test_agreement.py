@@ -1,0 +1,51 @@
+"""The module against the veldan program and the independent evaluator."""
+import os
+import pathlib
+import runpy
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import veldan
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+SHARED = ROOT.parent / "shared"
+
+
+def test_example_gives_the_programs_partition(tmp_path):
+    program = os.environ.get("VELDAN_BIN")
+    if not program:
+        pytest.skip("VELDAN_BIN (the veldan program) is not set")
+    out = tmp_path / "circuit1.part"
+    subprocess.run([program, "-seed=1", "-epsilon=0.03", f"-output={out}",
+                    str(ROOT / "examples" / "circuit1.hgr"), "4"],
+                   check=True, stdout=subprocess.DEVNULL)
+    example = runpy.run_path(str(ROOT / "examples" / "partition.py"), run_name="example")
+    r = example["run"]()
+    assert r.parts.tolist() == [int(x) for x in out.read_text().split()]
+    assert r.balanced and r.imbalance <= 0.03 + 1e-9
+
+
+@pytest.mark.parametrize("name", ["ibm01.hgr", "powersim.mtx.hgr",
+                                  "sat14_AProVE07-27.cnf.primal.hgr"])
+def test_evaluate_agrees_with_the_evaluator(tmp_path, name):
+    hgr = SHARED / "data" / "hgr" / name
+    evaluator = SHARED / "tools" / "evaluate.py"
+    if not hgr.exists() or not evaluator.exists():
+        pytest.skip(f"{hgr} or {evaluator} is absent")
+    h = veldan.read_hgr(str(hgr))
+    k = 5
+    parts = veldan.partition(h, k, seed=1, nruns=1, nvcycles=0).parts
+    # Also a partition the partitioner would not give: cells dealt round.
+    for p in (parts, np.arange(h.nvtxs) % k):
+        partfile = tmp_path / "part"
+        partfile.write_text("".join(f"{x}\n" for x in p))
+        line = subprocess.run([sys.executable, str(evaluator), str(hgr), str(partfile), str(k)],
+                              check=True, capture_output=True, text=True).stdout
+        want = dict(kv.split("=") for kv in line.split())
+        m = veldan.evaluate(h, p, k)
+        for key, got in (("cut", m.cut), ("km1", m.km1), ("soed", m.soed),
+                         ("imbalance", m.imbalance), ("empty", m.empty_parts)):
+            assert got == pytest.approx(float(want[key]), rel=1e-5, abs=1e-5), key

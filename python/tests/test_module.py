@@ -1,0 +1,162 @@
+"""The veldan module on small hypergraphs written here."""
+import concurrent.futures
+
+import numpy as np
+import pytest
+
+import veldan
+
+
+def two_clusters():
+    # Cells 0-3 and 4-7 each form a clique of 2-pin nets; net 12 joins them.
+    # Every balanced bisection but the one along the clusters cuts at least
+    # three nets, so the best cut is 1 (net 12 alone).
+    nets = []
+    for base in (0, 4):
+        nets += [[base + i, base + j] for i in range(4) for j in range(i + 1, 4)]
+    nets.append([3, 4])
+    netptr = np.cumsum([0] + [len(n) for n in nets])
+    netind = np.concatenate(nets)
+    return 8, netptr, netind
+
+
+def test_read_hgr_gives_the_file_arrays(tmp_path):
+    # fmt 11: net weights first on each net line, then one weight per cell.
+    f = tmp_path / "w.hgr"
+    f.write_text("% comment\n2 3 11\n5 1 2\n2 2 3\n1\n2\n4\n")
+    h = veldan.read_hgr(str(f))
+    assert (h.nvtxs, h.nnets, h.ncon) == (3, 2, 1)
+    assert h.netptr.dtype == np.int64 and h.netind.dtype == np.int64
+    assert h.netwgt.dtype == np.float32 and h.cellwgt.dtype == np.float32
+    assert h.netptr.tolist() == [0, 2, 4]
+    assert h.netind.tolist() == [0, 1, 1, 2]
+    assert h.netwgt.tolist() == [5, 2]
+    assert h.cellwgt.tolist() == [1, 2, 4]
+    assert h.fixed is None
+
+
+def test_read_hgr_reads_matrix_market_rows_as_nets(tmp_path):
+    f = tmp_path / "m.mtx"
+    f.write_text("%%MatrixMarket matrix coordinate real general\n3 4 4\n"
+                 "1 1 1.0\n1 4 2.0\n3 2 1.0\n3 3 1.0\n")
+    h = veldan.read_hgr(str(f))
+    assert h.nvtxs == 4
+    assert [h.netind[h.netptr[e]:h.netptr[e + 1]].tolist() for e in range(h.nnets)] == \
+        [[0, 3], [1, 2]]
+    assert h.netwgt is None and h.cellwgt is None
+
+
+def test_hypergraph_owns_read_only_copies():
+    nvtxs, netptr, netind = two_clusters()
+    ind32 = netind.astype(np.int32)
+    h = veldan.Hypergraph(nvtxs, list(netptr), ind32, cellwgt=np.ones((8, 2)), ncon=2)
+    ind32[0] = 7
+    assert h.netind.dtype == np.int64 and h.netind[0] == netind[0]
+    assert h.cellwgt.dtype == np.float32 and h.cellwgt.shape == (16,)
+    with pytest.raises(ValueError):
+        h.netptr[0] = 1
+    with pytest.raises(ValueError, match="columns"):
+        veldan.Hypergraph(nvtxs, netptr, netind, cellwgt=np.ones((2, 8)), ncon=2)
+
+
+def test_partition_finds_the_cut_between_clusters():
+    h = veldan.Hypergraph(*two_clusters())
+    r = veldan.partition(h, 2, seed=3)
+    assert r.parts.dtype == np.int64 and r.parts.shape == (8,)
+    assert len(set(r.parts[:4])) == 1 and len(set(r.parts[4:])) == 1
+    assert r.parts[0] != r.parts[4]
+    assert (r.cut, r.km1, r.soed) == (1, 1, 2)
+    assert r.part_weights.tolist() == [[4], [4]]
+    assert r.imbalance == 0 and r.balanced and r.seed == 3 and r.empty_parts == 0
+    # The tuple form is the same hypergraph.
+    assert veldan.partition(two_clusters(), 2, seed=3).parts.tolist() == r.parts.tolist()
+
+
+def test_result_metrics_agree_with_evaluate():
+    nvtxs, netptr, netind = two_clusters()
+    rng = np.random.default_rng(5)
+    cellwgt = rng.integers(1, 5, size=(nvtxs, 2))
+    h = veldan.Hypergraph(nvtxs, netptr, netind, netwgt=rng.integers(1, 9, size=len(netptr) - 1),
+                          cellwgt=cellwgt, ncon=2)
+    r = veldan.partition(h, 3, scheme="kway", epsilon=0.5, seed=2, nruns=2)
+    m = veldan.evaluate(h, r.parts)
+    assert (m.cut, m.km1, m.soed) == (r.cut, r.km1, r.soed)
+    assert m.part_weights.shape == (3, 2)
+    assert m.part_weights.sum(axis=0).tolist() == cellwgt.sum(axis=0).tolist()
+    assert m.imbalances == r.imbalances
+    # Evaluating with more parts than used counts the empty ones.
+    assert veldan.evaluate(h, r.parts, k=5).empty_parts == 2
+
+
+def test_imbalance_is_the_largest_over_the_weights():
+    nvtxs, netptr, netind = two_clusters()
+    cellwgt = np.ones((nvtxs, 2))
+    cellwgt[0, 1] = 5
+    h = veldan.Hypergraph(nvtxs, netptr, netind, cellwgt=cellwgt, ncon=2)
+    m = veldan.evaluate(h, [0] * 4 + [1] * 4)
+    # Weight 1: parts of 8 and 4 around an average of 6.
+    assert m.part_weights.tolist() == [[4, 8], [4, 4]]
+    assert m.imbalances == pytest.approx([0, 1 / 3])
+    assert m.imbalance == pytest.approx(1 / 3)
+
+
+def test_fixed_cells_keep_their_parts():
+    nvtxs, netptr, netind = two_clusters()
+    # Cells 0 and 4 lie in different clusters; either way round holds.
+    for a, b in ((0, 1), (1, 0)):
+        fixed = [-1] * nvtxs
+        fixed[0], fixed[4] = a, b
+        r = veldan.partition((nvtxs, netptr, netind), 2, seed=1, fixed=fixed)
+        assert (r.parts[0], r.parts[4]) == (a, b) and r.fixed_violations == 0
+    h = veldan.Hypergraph(nvtxs, netptr, netind, fixed=fixed)
+    assert veldan.evaluate(h, np.zeros(nvtxs, dtype=np.int32)).fixed_violations == 1
+
+
+def test_ufactor_replaces_epsilon():
+    h = two_clusters()
+    with pytest.raises(veldan.Error):
+        veldan.partition(h, 2, epsilon=-1)
+    assert veldan.partition(h, 2, epsilon=-1, ufactor=5, seed=1).cut == 1
+
+
+@pytest.mark.parametrize("call, status, words", [
+    (lambda: veldan.partition((3, [0, 2], [0, 3]), 2), "invalid_hypergraph", "holds cell 3"),
+    (lambda: veldan.partition(two_clusters(), 0), "invalid_options", "k is 0"),
+    (lambda: veldan.partition(two_clusters(), 2, scheme="flat"), "invalid_options", "rb, kway"),
+    (lambda: veldan.partition(two_clusters(), 2, rtype="kpfast"), "invalid_options",
+     "refinement scheme"),
+    (lambda: veldan.evaluate(two_clusters(), [0, 1]), "invalid_options", "2 entries for 8"),
+], ids=["pin outside", "k=0", "unknown scheme", "k-way rtype", "short partition"])
+def test_errors_raise_with_the_message(call, status, words):
+    with pytest.raises(veldan.Error, match=words) as e:
+        call()
+    assert isinstance(e.value, RuntimeError) and e.value.status == status
+
+
+def test_reader_errors_raise_with_the_readers_message(tmp_path):
+    missing = tmp_path / "none.hgr"
+    with pytest.raises(veldan.Error, match="does not exist") as e:
+        veldan.read_hgr(str(missing))
+    assert e.value.status == "invalid_hypergraph"
+    bad = tmp_path / "bad.hgr"
+    bad.write_text("2 7\n1 2\n3 8\n")
+    with pytest.raises(veldan.Error) as e:
+        veldan.read_hgr(str(bad))
+    assert str(e.value) == (f"Cell number: 8 read for net 2 is wrong.\n"
+                            f"Hypergraph file {bad}, line 3.")
+    # The module goes on working after a refused file.
+    bad.write_text("2 7\n1 2\n3 7\n")
+    assert veldan.read_hgr(str(bad)).netind.tolist() == [0, 1, 2, 6]
+
+
+def test_concurrent_calls_give_the_sequential_partitions():
+    nvtxs = 400
+    rng = np.random.default_rng(1)
+    nets = [rng.choice(nvtxs, size=rng.integers(2, 6), replace=False) for _ in range(600)]
+    h = veldan.Hypergraph(nvtxs, np.cumsum([0] + [len(n) for n in nets]), np.concatenate(nets))
+    seeds = range(1, 5)
+    alone = [veldan.partition(h, 4, seed=s, nruns=2).parts.tolist() for s in seeds]
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        together = list(pool.map(lambda s: veldan.partition(h, 4, seed=s, nruns=2).parts.tolist(),
+                                 seeds))
+    assert together == alone

@@ -1,0 +1,416 @@
+// The Python module veldan: hypergraphs held in numpy arrays, the library's
+// Partition and Evaluate, and the program's file reader.
+//
+//   import veldan
+//   h = veldan.read_hgr("examples/circuit1.hgr")
+//   r = veldan.partition(h, 4, epsilon=0.03, seed=1)
+//   r.parts, r.cut, r.km1, r.imbalance
+//
+// A Hypergraph owns read-only copies of its arrays, so that a partitioning
+// may read them with the interpreter lock released.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "hgraph/hgraph.h"
+#include "programs/cli.h"
+#include "support/memory.h"
+#include "veldan/veldan.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// Python's veldan.Error, a RuntimeError with a status attribute.
+PyObject* g_error = nullptr;
+
+const char* StatusName(veldan::Status s) {
+  switch (s) {
+    case veldan::Status::Ok: return "ok";
+    case veldan::Status::InvalidHypergraph: return "invalid_hypergraph";
+    case veldan::Status::InvalidOptions: return "invalid_options";
+    case veldan::Status::OutOfMemory: return "out_of_memory";
+    case veldan::Status::InternalError: return "internal_error";
+  }
+  return "internal_error";
+}
+
+[[noreturn]] void Raise(veldan::Status status, const std::string& message) {
+  throw veldan::Error(status, message);
+}
+
+// ---------------------------------------------------------------------------
+// The reader's error exits
+
+// What the exit hook throws. The reader releases its arrays and closes its
+// file as this passes. An allocation failure throws a bad_alloc, so that the
+// library, which sees this hook too, still reports it as lack of memory.
+struct ReaderExit : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+struct ReaderOutOfMemory : std::bad_alloc {
+  explicit ReaderOutOfMemory(std::string m) : message(std::move(m)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+  std::string message;
+};
+
+[[noreturn]] void ThrowOnExit(int status, const char* message) {
+  std::string text = message != nullptr ? message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  if (status == veldan::kExitOutOfMemory) throw ReaderOutOfMemory(text);
+  throw ReaderExit(text);
+}
+
+// The hook is one for the process. The library sets its own on its first
+// call, once; that call is made here first, so that the hook set after it
+// stays. Exits inside a partitioning then throw these types, which the
+// library turns into its Error as it does its own.
+void InstallExitHook() {
+  static const bool installed = [] {
+    const std::int64_t netptr[] = {0};
+    veldan::Hypergraph none;
+    none.netptr = netptr;
+    try {
+      veldan::Evaluate(none, {}, 1);
+    } catch (...) {
+    }
+    veldan::ax_SetExitHook(ThrowOnExit);
+    return true;
+  }();
+  (void)installed;
+}
+
+// ---------------------------------------------------------------------------
+// Hypergraph
+
+template <class T>
+py::array_t<T> ReadOnly(py::array_t<T> a) {
+  a.attr("flags").attr("writeable") = false;
+  return a;
+}
+
+template <class T>
+py::array_t<T> ArrayFrom(const T* data, std::size_t n) {
+  py::array_t<T> out(n);
+  if (n > 0) std::memcpy(out.mutable_data(), data, n * sizeof(T));
+  return out;
+}
+
+// An owned, read-only, contiguous copy of any array-like as T, flattened;
+// with cols above 0 it may also have two dimensions of cols columns.
+template <class T>
+py::array_t<T> OwnedCopy(const py::object& obj, const char* name, std::int64_t cols = 0) {
+  using In = py::array_t<T, py::array::c_style | py::array::forcecast>;
+  In in;
+  try {
+    in = In::ensure(obj);
+  } catch (const py::error_already_set&) {
+  }
+  if (!in) throw py::type_error(std::string(name) + " is not an array of numbers");
+  if (in.ndim() == 2 && cols > 0 && in.shape(1) != cols)
+    throw py::value_error(std::string(name) + " has " + std::to_string(in.shape(1)) +
+                          " columns, not " + std::to_string(cols));
+  if (in.ndim() != 1 && !(in.ndim() == 2 && cols > 0))
+    throw py::value_error(std::string(name) + " has " + std::to_string(in.ndim()) +
+                          " dimensions, not 1");
+  return ReadOnly(ArrayFrom(in.data(), static_cast<std::size_t>(in.size())));
+}
+
+struct PyHypergraph {
+  PyHypergraph() = default;
+  std::int64_t nvtxs = 0;
+  std::int64_t ncon = 1;
+  py::array_t<std::int64_t> netptr, netind;
+  std::optional<py::array_t<float>> netwgt, cellwgt;
+  std::optional<py::array_t<std::int64_t>> fixed;
+
+  PyHypergraph(std::int64_t nv, const py::object& ptr, const py::object& ind,
+               const py::object& nw, const py::object& cw, std::int64_t nc,
+               const py::object& fx)
+      : nvtxs(nv), ncon(nc), netptr(OwnedCopy<std::int64_t>(ptr, "netptr")),
+        netind(OwnedCopy<std::int64_t>(ind, "netind")) {
+    if (!nw.is_none()) netwgt = OwnedCopy<float>(nw, "netwgt");
+    if (!cw.is_none()) cellwgt = OwnedCopy<float>(cw, "cellwgt", nc);
+    if (!fx.is_none()) fixed = OwnedCopy<std::int64_t>(fx, "fixed");
+  }
+
+  std::int64_t nnets() const { return netptr.size() > 0 ? netptr.size() - 1 : 0; }
+
+  // A view for the library; valid while this object lives.
+  veldan::Hypergraph View() const {
+    veldan::Hypergraph h;
+    h.nvtxs = nvtxs;
+    h.ncon = ncon;
+    h.netptr = {netptr.data(), static_cast<std::size_t>(netptr.size())};
+    h.netind = {netind.data(), static_cast<std::size_t>(netind.size())};
+    if (netwgt) h.netwgt = {netwgt->data(), static_cast<std::size_t>(netwgt->size())};
+    if (cellwgt) h.cellwgt = {cellwgt->data(), static_cast<std::size_t>(cellwgt->size())};
+    if (fixed) h.fixed = {fixed->data(), static_cast<std::size_t>(fixed->size())};
+    return h;
+  }
+};
+
+PyHypergraph ReadHgr(const std::string& path) {
+  InstallExitHook();
+  veldan::HGraph* g = nullptr;
+  {
+    py::gil_scoped_release release;
+    veldan::ax_SetExitHook(ThrowOnExit);
+    try {
+      g = veldan::ReadHGraph(path.c_str());
+    } catch (const ReaderOutOfMemory& e) {
+      Raise(veldan::Status::OutOfMemory, e.message);
+    } catch (const ReaderExit& e) {
+      // An exit without a message has written its own on standard error.
+      Raise(veldan::Status::InvalidHypergraph,
+            *e.what() != '\0' ? e.what() : "cannot read the hypergraph file " + path);
+    } catch (const std::bad_alloc&) {
+      Raise(veldan::Status::OutOfMemory, "out of memory reading " + path);
+    } catch (...) {
+      Raise(veldan::Status::InvalidHypergraph, "cannot read the hypergraph file " + path);
+    }
+  }
+  struct Release {
+    veldan::HGraph* g;
+    ~Release() { veldan::FreeHGraph(&g, 1); }
+  } release{g};
+  const auto nnets = static_cast<std::size_t>(g->nnets);
+  PyHypergraph h;
+  h.nvtxs = g->nvtxs;
+  h.ncon = g->ncon;
+  h.netptr = ReadOnly(ArrayFrom(g->netptr, nnets + 1));
+  h.netind = ReadOnly(ArrayFrom(g->netind, static_cast<std::size_t>(g->netptr[g->nnets])));
+  if (g->netwgt != nullptr) h.netwgt = ReadOnly(ArrayFrom(g->netwgt, nnets));
+  if (g->cellwgt != nullptr)
+    h.cellwgt = ReadOnly(ArrayFrom(g->cellwgt, static_cast<std::size_t>(g->nvtxs * g->ncon)));
+  return h;
+}
+
+// The first argument of partition and evaluate: a Hypergraph, or a tuple
+// (nvtxs, netptr, netind) of an unweighted one.
+PyHypergraph& AsHypergraph(const py::object& h, std::optional<PyHypergraph>& holder) {
+  if (py::isinstance<PyHypergraph>(h)) return h.cast<PyHypergraph&>();
+  if (py::isinstance<py::tuple>(h) && py::len(h) == 3) {
+    const py::tuple t = h.cast<py::tuple>();
+    holder.emplace(t[0].cast<std::int64_t>(), t[1], t[2], py::none(), py::none(), 1, py::none());
+    return *holder;
+  }
+  throw py::type_error("expected a veldan.Hypergraph or a tuple (nvtxs, netptr, netind)");
+}
+
+// ---------------------------------------------------------------------------
+// Metrics and results
+
+struct PyMetrics {
+  double cut = 0.0, km1 = 0.0, soed = 0.0;
+  std::vector<double> imbalances;
+  py::array_t<double> part_weights;
+  std::int64_t empty_parts = 0, fixed_violations = 0;
+
+  PyMetrics(const veldan::Metrics& m, std::int64_t k, std::int64_t ncon)
+      : cut(m.cut), km1(m.km1), soed(m.soed), imbalances(m.imbalance),
+        part_weights({static_cast<py::ssize_t>(k), static_cast<py::ssize_t>(ncon)}),
+        empty_parts(m.empty_parts), fixed_violations(m.fixed_violations) {
+    std::copy(m.part_weights.begin(), m.part_weights.end(), part_weights.mutable_data());
+  }
+  double imbalance() const {
+    return imbalances.empty() ? 0.0 : *std::max_element(imbalances.begin(), imbalances.end());
+  }
+};
+
+struct PyResult : PyMetrics {
+  py::array_t<std::int64_t> parts;
+  std::int64_t seed = 0;
+  bool balanced = true;
+
+  PyResult(const veldan::Result& r, std::int64_t k, std::int64_t ncon)
+      : PyMetrics(r.metrics, k, ncon), parts(ArrayFrom(r.parts.data(), r.parts.size())),
+        seed(r.seed), balanced(r.balanced) {}
+};
+
+// ---------------------------------------------------------------------------
+// Options
+
+template <class E, std::size_t N>
+E Keyword(const char* const (&names)[N], const std::string& option, const std::string& value) {
+  for (std::size_t i = 0; i < N; i++)
+    if (names[i] != nullptr && strcasecmp(names[i], value.c_str()) == 0)
+      return static_cast<E>(i);
+  std::string known;
+  for (const char* n : names)
+    if (n != nullptr) known += (known.empty() ? "" : ", ") + std::string(n);
+  Raise(veldan::Status::InvalidOptions,
+        option + " is \"" + value + "\", not one of " + known);
+}
+
+// Indexed by the enumerations' values.
+const char* const kSchemes[] = {nullptr, "rb", "kway"};
+const char* const kObjectives[] = {nullptr, "cut", "soed"};
+const char* const kCoarsenings[] = {nullptr, "fc1",  "gfc1",  "fc2",   "gfc2",  "h1",
+                                    "h2",    "h12",  "edge1", "gedge1", "edge2", "gedge2"};
+const char* const kRefinements[] = {nullptr,    "fast",   "moderate",   "slow",
+                                    "krandom",  "kpfast", "kpmoderate", "kpslow"};
+
+PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
+                   const std::string& scheme, std::int64_t seed, std::int64_t nruns,
+                   std::int64_t nvcycles, const std::string& objective,
+                   std::optional<double> ufactor, std::int64_t threads,
+                   std::optional<std::string> ctype, std::optional<std::string> rtype,
+                   std::int64_t cmaxnet, std::int64_t rmaxnet, bool kwayrefine,
+                   bool reconstruct, std::int64_t dbglvl, const py::object& fixed) {
+  InstallExitHook();
+  std::optional<PyHypergraph> holder;
+  const PyHypergraph& ph = AsHypergraph(hobj, holder);
+  veldan::Options o;
+  o.scheme = Keyword<veldan::Scheme>(kSchemes, "scheme", scheme);
+  o.objective = Keyword<veldan::Objective>(kObjectives, "objective", objective);
+  o.k = k;
+  if (ufactor) {
+    o.epsilon = 0.0;
+    o.ufactor = *ufactor;
+  } else {
+    o.epsilon = epsilon;
+  }
+  o.nruns = nruns;
+  o.nvcycles = nvcycles;
+  if (ctype) o.ctype = Keyword<veldan::Coarsening>(kCoarsenings, "ctype", *ctype);
+  if (rtype) o.rtype = Keyword<veldan::Refinement>(kRefinements, "rtype", *rtype);
+  o.cmaxnet = cmaxnet;
+  o.rmaxnet = rmaxnet;
+  o.kwayrefine = kwayrefine;
+  o.reconstruct = reconstruct;
+  o.seed = seed;
+  o.threads = threads;
+  o.dbglvl = dbglvl;
+
+  veldan::Hypergraph h = ph.View();
+  py::array_t<std::int64_t> fixedcopy;
+  if (!fixed.is_none()) {
+    fixedcopy = OwnedCopy<std::int64_t>(fixed, "fixed");
+    h.fixed = {fixedcopy.data(), static_cast<std::size_t>(fixedcopy.size())};
+  }
+  veldan::Result r;
+  {
+    py::gil_scoped_release release;
+    r = veldan::Partition(h, o);
+  }
+  return PyResult(r, k, ph.ncon);
+}
+
+PyMetrics Evaluate(const py::object& hobj, const py::object& parts, std::optional<std::int64_t> k) {
+  InstallExitHook();
+  std::optional<PyHypergraph> holder;
+  const PyHypergraph& ph = AsHypergraph(hobj, holder);
+  const py::array_t<std::int64_t> p = OwnedCopy<std::int64_t>(parts, "parts");
+  const std::span<const std::int64_t> view(p.data(), static_cast<std::size_t>(p.size()));
+  const std::int64_t nparts =
+      k ? *k : (view.empty() ? 1 : *std::max_element(view.begin(), view.end()) + 1);
+  const veldan::Hypergraph h = ph.View();
+  veldan::Metrics m;
+  {
+    py::gil_scoped_release release;
+    m = veldan::Evaluate(h, view, nparts);
+  }
+  return PyMetrics(m, nparts, ph.ncon);
+}
+
+std::string MetricsRepr(const PyMetrics& m) {
+  return "cut=" + py::repr(py::float_(m.cut)).cast<std::string>() +
+         ", km1=" + py::repr(py::float_(m.km1)).cast<std::string>() +
+         ", soed=" + py::repr(py::float_(m.soed)).cast<std::string>() +
+         ", imbalance=" + py::repr(py::float_(m.imbalance())).cast<std::string>() +
+         ", empty_parts=" + std::to_string(m.empty_parts);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(veldan, m) {
+  m.doc() = "Multilevel hypergraph partitioning.";
+  m.attr("__version__") = veldan::Version();
+
+  static py::exception<veldan::Error> error(m, "Error", PyExc_RuntimeError);
+  g_error = error.ptr();
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const veldan::Error& e) {
+      py::object exc = py::reinterpret_borrow<py::object>(g_error)(e.what());
+      exc.attr("status") = StatusName(e.status());
+      PyErr_SetObject(g_error, exc.ptr());
+    }
+  });
+
+  py::class_<PyHypergraph>(m, "Hypergraph",
+                           "A hypergraph: the pins of net e are "
+                           "netind[netptr[e]:netptr[e + 1]], cells numbered from 0.")
+      .def(py::init<std::int64_t, py::object, py::object, py::object, py::object, std::int64_t,
+                    py::object>(),
+           py::arg("nvtxs"), py::arg("netptr"), py::arg("netind"), py::arg("netwgt") = py::none(),
+           py::arg("cellwgt") = py::none(), py::arg("ncon") = 1, py::arg("fixed") = py::none(),
+           "Copies the arrays as int64 (netptr, netind, fixed) and float32 (netwgt, cellwgt: "
+           "nvtxs * ncon weights, cell by cell, or an (nvtxs, ncon) array). fixed: -1 for a "
+           "free cell, else its part.")
+      .def_readonly("nvtxs", &PyHypergraph::nvtxs)
+      .def_property_readonly("nnets", &PyHypergraph::nnets)
+      .def_readonly("ncon", &PyHypergraph::ncon)
+      .def_readonly("netptr", &PyHypergraph::netptr)
+      .def_readonly("netind", &PyHypergraph::netind)
+      .def_readonly("netwgt", &PyHypergraph::netwgt)
+      .def_readonly("cellwgt", &PyHypergraph::cellwgt)
+      .def_readonly("fixed", &PyHypergraph::fixed)
+      .def("__repr__", [](const PyHypergraph& h) {
+        return "veldan.Hypergraph(nvtxs=" + std::to_string(h.nvtxs) +
+               ", nnets=" + std::to_string(h.nnets()) + ", ncon=" + std::to_string(h.ncon) + ")";
+      });
+
+  py::class_<PyMetrics>(m, "Metrics", "Measures of a partition.")
+      .def_readonly("cut", &PyMetrics::cut, "weight of the nets spanning two parts or more")
+      .def_readonly("km1", &PyMetrics::km1, "sum over nets of (parts spanned - 1) x weight")
+      .def_readonly("soed", &PyMetrics::soed, "sum over cut nets of parts spanned x weight")
+      .def_property_readonly("imbalance", &PyMetrics::imbalance,
+                             "the largest of imbalances")
+      .def_readonly("imbalances", &PyMetrics::imbalances,
+                    "per weight: heaviest part / average part - 1")
+      .def_readonly("part_weights", &PyMetrics::part_weights, "shape (k, ncon)")
+      .def_readonly("empty_parts", &PyMetrics::empty_parts)
+      .def_readonly("fixed_violations", &PyMetrics::fixed_violations)
+      .def("__repr__",
+           [](const PyMetrics& x) { return "veldan.Metrics(" + MetricsRepr(x) + ")"; });
+
+  py::class_<PyResult, PyMetrics>(m, "Result", "A partition and its measures.")
+      .def_readonly("parts", &PyResult::parts, "the part of every cell")
+      .def_readonly("seed", &PyResult::seed, "the seed used; passing it again repeats the call")
+      .def_readonly("balanced", &PyResult::balanced,
+                    "under epsilon: whether every part of every weight kept the bound")
+      .def("__repr__", [](const PyResult& x) {
+        return "veldan.Result(" + MetricsRepr(x) + ", seed=" + std::to_string(x.seed) +
+               ", balanced=" + (x.balanced ? "True" : "False") + ")";
+      });
+
+  m.def("read_hgr", &ReadHgr, py::arg("path"),
+        "Reads a hypergraph file (hgr, or Matrix Market as a row-net hypergraph). Raises "
+        "veldan.Error with the reader's message when the file is missing or malformed.");
+
+  m.def("partition", &Partition, py::arg("h"), py::arg("k"), py::arg("epsilon") = 0.03,
+        py::arg("scheme") = "rb", py::arg("seed") = -1, py::arg("nruns") = 10,
+        py::arg("nvcycles") = 1, py::arg("objective") = "cut", py::arg("ufactor") = py::none(),
+        py::arg("threads") = 0, py::arg("ctype") = py::none(), py::arg("rtype") = py::none(),
+        py::arg("cmaxnet") = 50, py::arg("rmaxnet") = 50, py::arg("kwayrefine") = false,
+        py::arg("reconstruct") = false, py::arg("dbglvl") = 0, py::arg("fixed") = py::none(),
+        "Partitions h (a Hypergraph, or a tuple (nvtxs, netptr, netind)) into k parts. "
+        "ufactor, when given, replaces epsilon. fixed, when given, replaces h.fixed. Returns a "
+        "Result; raises veldan.Error.");
+
+  m.def("evaluate", &Evaluate, py::arg("h"), py::arg("parts"), py::arg("k") = py::none(),
+        "Measures a partition of h into k parts (by default the largest part + 1).");
+}
