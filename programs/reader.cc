@@ -419,17 +419,14 @@ HGraph* ReadHGraph(const char* filename) {
   const bool netweights = HasNetWeights(h.fmt);
   const bool cellweights = HasCellWeights(h.fmt);
 
-  if (ncon > 1 && !cellweights) {
-    std::fprintf(stderr, "------------------------------------------------------------------------------\n");
-    std::fprintf(stderr, "***  I detected an error in your input file  ***\n\n");
-    std::fprintf(stderr,
-                 "You specified ncon=%ld, but the fmt parameter does not specify vertex weights\n",
-                 ncon);
-    std::fprintf(stderr, "Make sure that the fmt parameter is set to either 10 or 11.\n");
-    std::fprintf(stderr, "------------------------------------------------------------------------------\n");
-    std::fprintf(stderr, "Hypergraph file %s, line %ld.\n", filename, src.lineno);
-    ax_exit(-2);
-  }
+  if (ncon > 1 && !cellweights)
+    errexit("------------------------------------------------------------------------------\n"
+            "***  I detected an error in your input file  ***\n\n"
+            "You specified ncon=%ld, but the fmt parameter does not specify vertex weights\n"
+            "Make sure that the fmt parameter is set to either 10 or 11.\n"
+            "------------------------------------------------------------------------------\n"
+            "Hypergraph file %s, line %ld.\n",
+            ncon, filename, src.lineno);
   if (ncon < 1 || ncon > kMaxNCon)
     errexit("Hypergraph file %s, line %ld: ncon=%ld is outside the range 1 to %ld.\n",
             filename, src.lineno, ncon, kMaxNCon);

@@ -133,7 +133,7 @@ TEST_F(ReaderTest, NconWithoutCellWeightsIsAnInputError) {
             "You specified ncon=2, but the fmt parameter does not specify vertex weights\n"
             "Make sure that the fmt parameter is set to either 10 or 11.\n"
             "------------------------------------------------------------------------------\n"
-            "Hypergraph file " + path_ + ", line 1.\n");
+            "Hypergraph file " + path_ + ", line 1.\n\n");
 }
 
 TEST_F(ReaderTest, CellWeightMessages) {
