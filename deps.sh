@@ -11,6 +11,10 @@ command -v g++ >/dev/null || missing+=(g++)
 if [ "${1:-}" = "--tests" ]; then
   [ -e /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev libgmock-dev)
   command -v pkg-config >/dev/null || missing+=(pkg-config)
+  # veldan-mpi and its tests: MPI and Zoltan.
+  command -v mpicxx >/dev/null || missing+=(libopenmpi-dev)
+  command -v mpirun >/dev/null || missing+=(openmpi-bin)
+  [ -e /usr/include/trilinos/zoltan.h ] || missing+=(libtrilinos-zoltan-dev)
   # The Python module and its tests, and pip installs of it.
   for pkg in python3-dev python3-numpy python3-pybind11 pybind11-dev python3-pytest \
              python3-venv python3-setuptools python3-wheel; do
