@@ -42,27 +42,11 @@ double ComputeSideFraction(const HGraph* graph, const idx_t* where);
 // Coarsening limit for an input of nvtxs cells: the smaller of sqrt(nvtxs)
 // and 100, truncated, but at most nvtxs - 1.
 idx_t ComputeCoarsenTo(idx_t nvtxs);
-// ubfactor is the percentage of -ufactor; negative integer parameters stand
-// for their defaults. The runs go on at most nthreads threads (below 1: as
-// many as the calling context allows); the partition for a seed is the same
-// whatever the number. A negative seed is taken from the clock. A
-// non-negative epsilon replaces ubfactor: every final part then weighs at
-// most EpsilonFactor(epsilon) times the average part weight, whatever
-// nparts, as far as the cells' weights allow.
-real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
-                          const idx_t* netptr, const idx_t* netind,
-                          const real_t* netwgt, real_t ubfactor, idx_t ctype,
-                          idx_t rtype, idx_t nruns, idx_t nvcycles, idx_t cmaxnet,
-                          idx_t rmaxnet, idx_t fixed, idx_t reconst,
-                          idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
-                          idx_t* part, idx_t nthreads = 1, double epsilon = -1.0,
-                          Progress* progress = nullptr);
 // The largest -epsilon taken, and the least slack a side of a bisection gets
 // under it.
 inline constexpr double kMaxEpsilon = 10.0;
 inline constexpr double kMinSideSlack = 1e-3;
 void SetSideSlack(PartitionCtrl& ctrl, const HGraph* graph, idx_t nparts);
-real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
             idx_t fpart);
 void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,

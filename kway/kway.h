@@ -23,6 +23,24 @@ void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
 void RefineKway(PartitionCtrl& ctrl, HGraph* graph);
 void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
 
+// --- recursive-bisection entry (rbentry.cc) ----------------------------------
+// ubfactor is the percentage of -ufactor; negative integer parameters stand
+// for their defaults. The runs go on at most nthreads threads (below 1: as
+// many as the calling context allows); the partition for a seed is the same
+// whatever the number. A negative seed is taken from the clock. A
+// non-negative epsilon replaces ubfactor: every final part then weighs at
+// most EpsilonFactor(epsilon) times the average part weight, whatever
+// nparts, as far as the cells' weights allow.
+real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
+                          const idx_t* netptr, const idx_t* netind,
+                          const real_t* netwgt, real_t ubfactor, idx_t ctype,
+                          idx_t rtype, idx_t nruns, idx_t nvcycles, idx_t cmaxnet,
+                          idx_t rmaxnet, idx_t fixed, idx_t reconst,
+                          idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
+                          idx_t* part, idx_t nthreads = 1, double epsilon = -1.0,
+                          Progress* progress = nullptr);
+real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
+
 // --- multilevel k-way driver (kway.cc) ----------------------------------------
 // ubfactor is the percentage of -ufactor; negative integer parameters stand
 // for their defaults. Threads, seed and epsilon as for RecursivePartition
