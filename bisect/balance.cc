@@ -12,6 +12,7 @@
 namespace veldan {
 
 int Balance(PartitionCtrl& ctrl, HGraph* graph) {
+  if (graph->ncon > 1) return Balance_Multi(ctrl, graph);
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nfixed = graph->nfixed;
   const real_t* cellwgt = graph->cellwgt;

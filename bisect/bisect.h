@@ -23,6 +23,27 @@ int Balance(PartitionCtrl& ctrl, HGraph* graph);
 void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
                  real_t limitfrac);
 
+// --- several weights per cell (multifm.cc) -------------------------------------
+// The FM refinement and the balancing of a level whose cells carry ncon > 1
+// weights; Refine_EEFM and Balance hand such levels over to them.
+void Refine_MultiFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
+                    real_t limitfrac);
+int Balance_Multi(PartitionCtrl& ctrl, HGraph* graph);
+// How far the bisection where (sides 0 and 1; other cells ignored) lies
+// outside the side bounds: the largest excess of a side over its bound in
+// any weight, as a fraction of that weight's total. At most 0 when every
+// weight of both sides is within its bound.
+double BisectionExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* where);
+// The initial placement of one trial of the initial bisection with several
+// weights: free cells in perm order, each to side 0 while side 0 has room
+// for it in every weight below its share (greedy), or to the side its
+// placed neighbours pull to unless that side would pass its bound in some
+// weight (attraction, with the net-attraction rows in attract).
+void MultiInitialPlacement(const PartitionCtrl& ctrl, HGraph* graph, const idx_t* perm,
+                           bool greedy, real_t** attract);
+// Islands of a level with several weights, each to the side it loads least.
+void PlaceIslandsMulti(HGraph* graph, real_t tpwgt);
+
 // --- uncoarsening (uncoarsen2way.cc) ------------------------------------------
 void Refine2Way(PartitionCtrl& ctrl, HGraph* graph);
 void PlaceIslands(HGraph* graph, real_t tpwgt = 0.5f);

@@ -3,6 +3,7 @@
 // improved further by V-cycles, and the statistics of each bisection.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
@@ -138,6 +139,7 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
     ctrl.hasheavy = (nheavy > 0) ? 1 : 0;
     ctrl.maxcellwgt =
         2.0f * lightwgt / static_cast<real_t>(std::max<idx_t>(coarsento - nheavy, 1));
+    if (graph->ncon > 1) SetMaxCellWeights(ctrl, graph);
   }
 
   // Every run and V-cycle matches this level: its islands are set aside and
@@ -182,6 +184,8 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
     if (rctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
       Print(" [%0.2f]\n", ComputeSideFraction(level, level->where));
 
+    if (level->ncon > 1)
+      rctrl.runviolation = std::max(BisectionExcess(rctrl, level, level->where), 0.0);
     const real_t cut = level->mincut;
     ax_icopy(nvtxs, level->where, runwhere);
     FreeHGraph(&level, 1);
@@ -195,6 +199,8 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
     level->mincut = cut;
     VCycleRefine(rctrl, level, 10);
     level = finest.ToInputOrder(level);
+    if (level->ncon > 1)
+      rctrl.runviolation = std::max(BisectionExcess(rctrl, level, level->where), 0.0);
     cut = level->mincut;
     ax_icopy(nvtxs, level->where, where);
     FreeHGraph(&level, 1);
@@ -208,6 +214,7 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(nruns),
                         bisection);
 
+  if (graph->ncon > 1 && getenv("VDEBUG")) fprintf(stderr, "bisect n=%ld t=%.3f excess=%g\n", nvtxs, ctrl.tpwgt, BisectionExcess(ctrl, graph, bisection));
   const real_t cut = ComputeCut(graph, bisection);
   if (cut != bestcut) Print("Wrong cut! %8.3f %8.3f\n", bestcut, cut);
 

@@ -1,6 +1,7 @@
 // Initial bisection of the coarsest level: the best of twenty balanced and
 // refined trial partitions, alternating a greedy fill and a growth by net
 // attraction.
+#include <algorithm>
 #include <cstdio>
 
 #include "bisect/bisect.h"
@@ -92,6 +93,10 @@ void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
   const real_t fixedshare = ctrl.tpwgt * static_cast<real_t>(nfixed);
   const idx_t nfixed0 = static_cast<idx_t>(static_cast<double>(fixedshare) + 0.4);
 
+  // With several weights, trials are compared on their excess over the
+  // bounds first: a trial within every bound beats any that is not.
+  const bool multi = graph->ncon > 1;
+  double bestexcess = 0.0;
   real_t bestcut = 0.0f;
   for (idx_t r = 0; r < kNumTrials; r++) {
     for (idx_t i = 0; i < nvtxs; i++) where[i] = -1;
@@ -108,7 +113,9 @@ void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
     }
 
     RandomPermute(nvtxs, perm, 1);
-    if (r % 2 == 0)
+    if (multi)
+      MultiInitialPlacement(ctrl, graph, perm, r % 2 == 0, attract);
+    else if (r % 2 == 0)
       GreedyFill(graph, perm, minwgt0);
     else
       AttractionGrowth(graph, perm, attract, maxwgt);
@@ -119,7 +126,13 @@ void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
     if (ctrl.dbglvl & DBG_INITCUT)
       Print("%3ld %9.3f %9.3f %9.3f\n", r, pwgts[0], pwgts[1], graph->mincut);
 
-    if (r == 0 || graph->mincut < bestcut) {
+    bool better = (r == 0 || graph->mincut < bestcut);
+    if (multi) {
+      const double excess = std::max(BisectionExcess(ctrl, graph, where), 0.0);
+      better = r == 0 || excess < bestexcess || (excess == bestexcess && graph->mincut < bestcut);
+      if (better) bestexcess = excess;
+    }
+    if (better) {
       bestcut = graph->mincut;
       ax_icopy(nvtxs, where, bestwhere);
     }

@@ -61,6 +61,25 @@ void SetSideSlack(PartitionCtrl& ctrl, const HGraph* graph, idx_t nparts) {
     slack = std::min(slack, (1.0 - 0.5 * share[1 - s]) / share[s] - 1.0);
     ctrl.sideslack[s] = slack;
   }
+  if (graph->ncon < 2) return;
+
+  // The same for every weight, from its own bound and total.
+  const idx_t ncon = graph->ncon;
+  double wsum[kMaxNCon] = {};
+  for (idx_t i = 0; i < graph->nvtxs; i++)
+    for (idx_t j = 0; j < ncon; j++) wsum[j] += graph->ncellwgt[i * ncon + j];
+  for (idx_t j = 0; j < ncon; j++) {
+    const double r = (wsum[j] > 0.0)
+                         ? ctrl.nmaxpartwgt[j] * static_cast<double>(nparts) / wsum[j]
+                         : 2.0;
+    for (int s = 0; s < 2; s++) {
+      const int d = Depth(kside[s]);
+      double slack = std::pow(r, static_cast<double>(depth - d) / depth) - 1.0;
+      slack = std::max(slack, kMinSideSlack);
+      slack = std::min(slack, (1.0 - 0.5 * share[1 - s]) / share[s] - 1.0);
+      ctrl.nsideslack[s][j] = slack;
+    }
+  }
 }
 
 real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
@@ -86,10 +105,7 @@ real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
   }
 
   ax_free(&bisection, &graph->label);
-  if (graph->keep == 0) {
-    ax_free(&graph->ncellwgt);  // made by SplitGraphPart, owned by the half
-    FreeHGraph(&graph, 1);
-  }
+  if (graph->keep == 0) FreeHGraph(&graph, 1);
 
   if (nparts > 3) {
     // The halves are independent: at once where threads allow, each with a
@@ -122,7 +138,7 @@ real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
     cut += rcut;
   } else if (nparts == 3) {
     // Side 0 is the single part fpart: nothing left to bisect there.
-    ax_free(&lgraph->label, &lgraph->ncellwgt);
+    ax_free(&lgraph->label);
     FreeHGraph(&lgraph, 1);
     const std::uint64_t node = ctrl.node;
     ctrl.node = 2 * node + 1;
@@ -141,8 +157,7 @@ void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
   const idx_t* netind = graph->netind;
   const real_t* netwgt = graph->netwgt;
   const idx_t npins = netptr[nnets];
-  const bool single = (ncon <= 1);  // one weight per cell, in cellwgt
-  const idx_t wstride = single ? 1 : ncon;
+  const bool multi = (ncon > 1);  // ncon weights per cell in ncellwgt too
 
   // Numbers of the cells inside their halves, in their present order.
   idx_t* rename = ax_imalloc(nvtxs, "SplitGraphPart:rename");
@@ -155,6 +170,7 @@ void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
   real_t* snetwgt[2];
   idx_t* slabel[2];
   real_t* scellwgt[2];
+  real_t* sncellwgt[2] = {nullptr, nullptr};
   static const char* const kNetptrMsg[2] = {"SplitGraphPart: snetptr[0]",
                                             "SplitGraphPart: snetptr[1]"};
   static const char* const kNetindMsg[2] = {"SplitGraphPart: snetind[0]",
@@ -173,8 +189,8 @@ void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
     snetind[k] = ax_imalloc(npins, kNetindMsg[k]);
     snetwgt[k] = ax_fmalloc(nnets, kNetwgtMsg[k]);
     slabel[k] = ax_imalloc(snvtxs[k], kLabelMsg[k]);
-    scellwgt[k] = ax_fmalloc(snvtxs[k] * wstride,
-                             single ? kCellwgtMsg[k] : kNCellwgtMsg[k]);
+    scellwgt[k] = ax_fmalloc(snvtxs[k], kCellwgtMsg[k]);
+    if (multi) sncellwgt[k] = ax_fmalloc(snvtxs[k] * ncon, kNCellwgtMsg[k]);
     snetptr[k][0] = 0;
   }
 
@@ -232,17 +248,15 @@ void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
 
   // Cells: label and weights to the next free place of their half.
   const idx_t* label = graph->label;
-  const real_t* cellwgt = single ? graph->cellwgt : graph->ncellwgt;
+  const real_t* cellwgt = graph->cellwgt;
+  const real_t* ncellwgt = graph->ncellwgt;
   for (idx_t i = 0; i < nvtxs; i++) {
     const idx_t k = where[i];
     const idx_t j = rename[i];
     slabel[k][j] = label ? label[i] : i;
-    if (cellwgt) {
-      for (idx_t c = 0; c < wstride; c++)
-        scellwgt[k][j * wstride + c] = cellwgt[i * wstride + c];
-    } else {
-      for (idx_t c = 0; c < wstride; c++) scellwgt[k][j * wstride + c] = 1.0f;
-    }
+    scellwgt[k][j] = cellwgt ? cellwgt[i] : 1.0f;
+    if (multi)
+      for (idx_t c = 0; c < ncon; c++) sncellwgt[k][j * ncon + c] = ncellwgt[i * ncon + c];
   }
 
   static const char* const kHalfNetptrMsg[2] = {"SplitGraphPart: lgraph->netptr",
@@ -262,10 +276,8 @@ void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
     h->netwgt = ax_fmalloc(snnets[k], kHalfNetwgtMsg[k]);
     ax_fcopy(snnets[k], snetwgt[k], h->netwgt);
     h->label = slabel[k];
-    if (single)
-      h->cellwgt = scellwgt[k];
-    else
-      h->ncellwgt = scellwgt[k];
+    h->cellwgt = scellwgt[k];
+    h->ncellwgt = sncellwgt[k];
     h->keep = 0;
   }
 

@@ -29,4 +29,21 @@ inline void SideMinWeights(const PartitionCtrl& ctrl, real_t total, real_t minwg
   minwgt[1] = static_cast<real_t>((1.0 - t) * minwgt[0] / t);
 }
 
+// With several weights per cell: the most weight j that each side of a
+// bisection may hold, for a level whose two sides hold total of it
+// together; the same rule as SideMinWeights, with weight j's own slack
+// (-epsilon) or unbalance factor.
+inline void ConSideMaxWeights(const PartitionCtrl& ctrl, idx_t j, double total,
+                              double maxwgt[2]) {
+  const double t = ctrl.tpwgt;
+  if (ctrl.epsfactor > 0.0) {
+    maxwgt[0] = total * (1.0 + ctrl.nsideslack[0][j]) * t;
+    maxwgt[1] = total * (1.0 + ctrl.nsideslack[1][j]) * (1.0 - t);
+    return;
+  }
+  const double keep = 1.0 - 2.0 * ctrl.nubfactor[j];  // 2 (0.5 - u)
+  maxwgt[0] = total * (1.0 - keep * (1.0 - t));
+  maxwgt[1] = total * (1.0 - keep * t);
+}
+
 }  // namespace veldan

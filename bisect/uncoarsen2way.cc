@@ -36,6 +36,10 @@ void Refine2Way(PartitionCtrl& ctrl, HGraph* graph) {
 }
 
 void PlaceIslands(HGraph* graph, real_t tpwgt) {
+  if (graph->ncon > 1) {
+    PlaceIslandsMulti(graph, tpwgt);
+    return;
+  }
   // Each island goes to the side that is further below its target share:
   // side 0 when pwgts[0] / t0 < pwgts[1] / t1 (cross-multiplied), else side 1.
   // With equal targets this is "the lighter side, ties to side 1"; with the

@@ -185,11 +185,9 @@ void SeparateIslands(HGraph* graph) {
     std::copy(graph->where, graph->where + nvtxs, aux);
     for (idx_t i = 0; i < nvtxs; i++) graph->where[newid[i]] = aux[i];
   }
-  if (graph->ncon > 1) {
-    if (graph->ncellwgt) PermuteRows(nvtxs, ncon, newid, graph->ncellwgt, naux);
-  } else if (graph->cellwgt) {
-    PermuteRows(nvtxs, 1, newid, graph->cellwgt, naux);
-  }
+  if (graph->ncon > 1 && graph->ncellwgt)
+    PermuteRows(nvtxs, ncon, newid, graph->ncellwgt, naux);
+  if (graph->cellwgt) PermuteRows(nvtxs, 1, newid, graph->cellwgt, naux);
   if (graph->incwgt) PermuteRows(nvtxs, 1, newid, graph->incwgt, naux);
 
   const idx_t npins = graph->netptr[graph->nnets];
@@ -229,11 +227,8 @@ void CombineIslands(HGraph* graph) {
   idx_t* netind = graph->netind;
   for (idx_t p = 0; p < npins; p++) netind[p] = imap[netind[p]];
 
-  if (graph->ncon > 1) {
-    if (graph->ncellwgt) PermuteRows(n, ncon, imap, graph->ncellwgt, naux);
-  } else if (graph->cellwgt) {
-    PermuteRows(n, 1, imap, graph->cellwgt, naux);
-  }
+  if (graph->ncon > 1 && graph->ncellwgt) PermuteRows(n, ncon, imap, graph->ncellwgt, naux);
+  if (graph->cellwgt) PermuteRows(n, 1, imap, graph->cellwgt, naux);
   if (graph->incwgt) PermuteRows(n, 1, imap, graph->incwgt, naux);
   if (graph->where) {
     std::copy(graph->where, graph->where + n, aux);

@@ -13,6 +13,10 @@ namespace veldan {
 // Groups the cells of graph (cells with different where entries never share
 // a group) and builds graph->coarser through CreateCoarseHGraph.
 void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where);
+// With several weights per cell: the heaviest a coarse cell may grow in
+// each weight, ctrl.nmaxcellwgt, by the rule of the one-weight bound (twice
+// the average coarsest cell, the heavy cells left out).
+void SetMaxCellWeights(PartitionCtrl& ctrl, const HGraph* graph);
 // Builds the clique graph (xadj, the CliqueEdge list adj and adjw) and
 // matchthreshold. On a level with keepadj set, a graph built earlier is
 // reused and only the threshold is set.

@@ -199,9 +199,8 @@ void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs) {
   if (multi)
     cncellwgt = coarser->ncellwgt =
         ax_fsmalloc(cnvtxs * ncon, 0.0f, "CreateCoarseHGraph: coarser->ncellwgt");
-  else
-    ccellwgt = coarser->cellwgt =
-        ax_fsmalloc(cnvtxs, 0.0f, "CreateCoarseHGraph: coarser->cellwgt");
+  ccellwgt = coarser->cellwgt =
+      ax_fsmalloc(cnvtxs, 0.0f, "CreateCoarseHGraph: coarser->cellwgt");
   const real_t* cellwgt = graph->cellwgt;
   const real_t* ncellwgt = graph->ncellwgt;
 
@@ -210,11 +209,9 @@ void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs) {
   for (idx_t c = 0; c < cnvtxs; c++) {
     for (idx_t m = mptr[c]; m < mptr[c + 1]; m++) {
       const idx_t v = mind[m];
-      if (multi) {
+      if (multi)
         for (idx_t j = 0; j < ncon; j++) cncellwgt[c * ncon + j] += ncellwgt[v * ncon + j];
-      } else {
-        ccellwgt[c] += cellwgt[v];
-      }
+      ccellwgt[c] += cellwgt[v];
       for (idx_t q = incptr[v]; q < incptr[v + 1]; q++) {
         const idx_t ce = netmap[incind[q]];
         if (ce != -1 && htable[ce] != c) {
@@ -233,8 +230,7 @@ void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs) {
             static_cast<double>(dnetwgt[e]), static_cast<double>(cedgewgt[e]));
       for (idx_t p = dnetptr[e]; p < dnetptr[e + 1]; p++) {
         const idx_t c = dnetind[p];
-        const real_t w = multi ? cncellwgt[c * ncon] : ccellwgt[c];
-        Print("%7.2f ", static_cast<double>(w));
+        Print("%7.2f ", static_cast<double>(ccellwgt[c]));
       }
       Print("\n");
     }

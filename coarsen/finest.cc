@@ -33,6 +33,7 @@ HGraph* BorrowHGraph(const HGraph* g) {
   b->crinfo = nullptr;
   b->crdata = nullptr;
   b->kpwgts = nullptr;
+  b->nkpwgts = nullptr;
   return b;
 }
 
@@ -113,6 +114,7 @@ void MoveWork(HGraph* dst, HGraph* src) {
   std::swap(dst->gain, src->gain);
   std::swap(dst->sides, src->sides);
   std::swap(dst->kpwgts, src->kpwgts);
+  std::swap(dst->nkpwgts, src->nkpwgts);
   std::swap(dst->nrinfo, src->nrinfo);
   std::swap(dst->nrdata, src->nrdata);
   std::swap(dst->crinfo, src->crinfo);

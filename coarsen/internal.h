@@ -22,18 +22,22 @@ inline const real_t kUnmarked = std::numeric_limits<real_t>::quiet_NaN();
 // Lists in cand the admissible neighbours of cell i whose connection reaches
 // threshold; returns their number and adds the rejected ones to *nskipped.
 // wgts and mcounts are addressable at -1 (the slot of ungrouped cells);
-// cmark (nvtxs entries, all kUnmarked) is scratch for variant 1.
+// cmark (nvtxs entries, all kUnmarked) is scratch for variant 1. With
+// several weights per cell, nwgts holds the ncon weights of every group
+// (addressable at -1 too), and a neighbour is admissible only when the pair
+// stays under ctrl.nmaxcellwgt in every weight.
 idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
                           const HGraph* graph, idx_t i, const idx_t* cellmap,
                           const real_t* wgts, const idx_t* mcounts,
                           const idx_t* where, real_t* cmark, FKeyVal* cand,
-                          idx_t* nskipped);
+                          idx_t* nskipped, const real_t* nwgts = nullptr);
 
 // The partner chosen for cell i in the given pass (0 or 1): a cell number,
 // -1 when i stays on its own, -2 when i waits for pass 1.
 idx_t SelectMatch(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i,
                   const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
-                  const idx_t* where, real_t* cmark, FKeyVal* cand, int pass);
+                  const idx_t* where, real_t* cmark, FKeyVal* cand, int pass,
+                  const real_t* nwgts = nullptr);
 
 // Key of a pin list sorted increasingly (p1 < ... < ps):
 // 100 x (1 x p1 + 2 x p2 + ... + s x ps) + s, 0 for an empty list. Computed

@@ -178,13 +178,46 @@ inline real_t VariantOneScore(const idx_t* xadj, const CliqueEdge* adj, idx_t e,
                              (-0.8) * static_cast<double>(std::min(out, rest)));
 }
 
+// With several weights: whether cell i and cell j (or j's group cj) stay
+// under the bound of every weight together.
+bool PairFits(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i, idx_t j, idx_t cj,
+              const real_t* nwgts) {
+  const idx_t ncon = graph->ncon;
+  const real_t* wi = graph->ncellwgt + i * ncon;
+  const real_t* wj = (cj == -1) ? graph->ncellwgt + j * ncon : nwgts + cj * ncon;
+  for (idx_t c = 0; c < ncon; c++)
+    if (static_cast<double>(wi[c]) + wj[c] > ctrl.nmaxcellwgt[c]) return false;
+  return true;
+}
+
 }  // namespace
+
+void SetMaxCellWeights(PartitionCtrl& ctrl, const HGraph* graph) {
+  const idx_t n = graph->nvtxs;
+  const idx_t ncon = graph->ncon;
+  const idx_t coarsento = std::max<idx_t>(ctrl.coarsento, 1);
+  for (idx_t c = 0; c < ncon; c++) {
+    double total = 0.0;
+    for (idx_t i = 0; i < n; i++) total += graph->ncellwgt[i * ncon + c];
+    const double heavy = 2.0 * total / static_cast<double>(coarsento);
+    double light = total;
+    idx_t nheavy = 0;
+    for (idx_t i = 0; i < n; i++) {
+      const double w = graph->ncellwgt[i * ncon + c];
+      if (w > heavy) {
+        nheavy++;
+        light -= w;
+      }
+    }
+    ctrl.nmaxcellwgt[c] = 2.0 * light / static_cast<double>(std::max<idx_t>(coarsento - nheavy, 1));
+  }
+}
 
 idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
                           const HGraph* graph, idx_t i, const idx_t* cellmap,
                           const real_t* wgts, const idx_t* mcounts,
                           const idx_t* where, real_t* cmark,
-                          FKeyVal* cand, idx_t* nskipped) {
+                          FKeyVal* cand, idx_t* nskipped, const real_t* nwgts) {
   const real_t* cellwgt = graph->cellwgt;
   const real_t room = ctrl.maxcellwgt - cellwgt[i];
   if (room <= 0.0f) return 0;
@@ -221,6 +254,7 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
     if (mcounts[cj] == 0) continue;
     const real_t wj = (cj == -1) ? cellwgt[j] : wgts[cj];
     if (wj > room) continue;
+    if (nwgts != nullptr && !PairFits(ctrl, graph, i, j, cj, nwgts)) continue;
 
     if (wij < threshold) {
       (*nskipped)++;
@@ -263,14 +297,15 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
 
 idx_t SelectMatch(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i,
                   const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
-                  const idx_t* where, real_t* cmark, FKeyVal* cand, int pass) {
+                  const idx_t* where, real_t* cmark, FKeyVal* cand, int pass,
+                  const real_t* nwgts) {
   const real_t* cellwgt = graph->cellwgt;
   if (ctrl.maxcellwgt - cellwgt[i] <= 0.0f) return -1;
 
   const real_t threshold = (pass == 0) ? graph->matchthreshold : -kMaxFloat;
   idx_t nskipped = 0;
   const idx_t ncand = FindMatchCandidates(threshold, ctrl, graph, i, cellmap, wgts,
-                                          mcounts, where, cmark, cand, &nskipped);
+                                          mcounts, where, cmark, cand, &nskipped, nwgts);
   if (ncand == 0) {
     if (pass == 1) return -1;
     return (nskipped > 0) ? -2 : -1;
@@ -332,6 +367,21 @@ void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
   idx_t* mcountsbase = ax_ismalloc(nvtxs + 1, ctrl.maxgroupsize, "Match_Edges: mcounts");
   real_t* wgts = wgtsbase + 1;
   idx_t* mcounts = mcountsbase + 1;
+  // With several weights, those of every group too (row -1 likewise).
+  const idx_t ncon = graph->ncon;
+  const real_t* ncellwgt = graph->ncellwgt;
+  real_t* nwgtsbase = nullptr;
+  real_t* nwgts = nullptr;
+  if (ncon > 1) {
+    nwgtsbase = ax_fsmalloc((nvtxs + 1) * ncon, 0.0f, "Match_Edges: nwgts");
+    nwgts = nwgtsbase + ncon;
+  }
+  auto setgroup = [&](idx_t c, idx_t i) {
+    for (idx_t k = 0; k < ncon; k++) nwgts[c * ncon + k] = ncellwgt[i * ncon + k];
+  };
+  auto addgroup = [&](idx_t c, idx_t i) {
+    for (idx_t k = 0; k < ncon; k++) nwgts[c * ncon + k] += ncellwgt[i * ncon + k];
+  };
 
   const real_t maxw = (nvtxs > 0) ? cellwgt[ax_fargmax(nvtxs, cellwgt)] : 0.0f;
 
@@ -366,7 +416,7 @@ void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
       idx_t j = -1;
       if (nmatched < limit) {
         j = SelectMatch(ctrl, graph, i, cellmap, wgts, mcounts, where, cmark, cand,
-                        pass);
+                        pass, nwgts);
         if (j == -2) continue;  // retried in pass 1
       }
 
@@ -377,17 +427,23 @@ void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
           mcounts[c] -= 2;
           cellmap[i] = cellmap[j] = c;
           wgts[c] = cellwgt[i] + cellwgt[j];
+          if (nwgts != nullptr) {
+            setgroup(c, i);
+            addgroup(c, j);
+          }
         } else {
           const idx_t c = cellmap[j];
           mcounts[c] -= 1;
           cellmap[i] = c;
           wgts[c] += cellwgt[i];
+          if (nwgts != nullptr) addgroup(c, i);
         }
       } else {
         const idx_t c = cnvtxs++;
         mcounts[c] -= 1;
         cellmap[i] = c;
         wgts[c] = cellwgt[i];
+        if (nwgts != nullptr) setgroup(c, i);
       }
     }
   }
@@ -395,7 +451,7 @@ void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
 
   MakeGroupLists(nvtxs, cnvtxs, cellmap, graph->mptr, graph->mind);
 
-  ax_free(&perm, &cmark, &cand, &wgtsbase, &mcountsbase);
+  ax_free(&perm, &cmark, &cand, &wgtsbase, &mcountsbase, &nwgtsbase);
   FreeAdjacentGraph(ctrl, graph);
 
   CreateCoarseHGraph(ctrl, graph, cnvtxs);

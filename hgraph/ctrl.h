@@ -2,6 +2,7 @@
 // first argument of every coarsening, bisection and refinement routine.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -43,6 +44,10 @@ enum : idx_t {
 };
 enum : idx_t { OTYPE_CUT = 1, OTYPE_SOED = 2 };
 
+// The most weights a cell may carry.
+inline constexpr idx_t kMaxNCon = 20;
+using ConArray = std::array<double, kMaxNCon>;
+
 struct PartitionCtrl {
   idx_t ptype = 0;
   idx_t coarsento = 0;
@@ -81,6 +86,25 @@ struct PartitionCtrl {
   // Under -epsilon, the slack of each side of the present bisection over
   // its share of the weight.
   double sideslack[2] = {0.0, 0.0};
+  // Cells with several weights (ncon > 1) balance each of them; the levels
+  // then carry them in ncellwgt, each scaled to an average of 1 per cell,
+  // and cellwgt holds their mean. The fields below apply to weight j:
+  idx_t ncon = 1;
+  // the bound factor of every part under -epsilon (0 without it);
+  ConArray nepsfactor = {};
+  // the bound on every final part in the levels' weights (recursive
+  // bisection under -epsilon);
+  ConArray nmaxpartwgt = {};
+  // the slack of each side of the present bisection over its share;
+  ConArray nsideslack[2] = {};
+  // the two-way unbalance factor when -epsilon is not given (the pairwise
+  // k-way refinement sets its own per pair);
+  ConArray nubfactor = {};
+  // the heaviest a coarse cell may grow in the matching.
+  ConArray nmaxcellwgt = {};
+  // How far the partition a run returned lies outside its bound (0 within
+  // it, and always 0 with one weight): runs are compared on it first.
+  double runviolation = 0.0;
   // Stepped after every run and V-cycle, for a progress display (may be
   // null).
   Progress* progress = nullptr;

@@ -1,5 +1,7 @@
 #include "hgraph/evaluate.h"
 
+#include <cstdio>
+
 #include <algorithm>
 
 namespace veldan {
@@ -99,6 +101,37 @@ bool EvaluatePartition(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
     m->imbalance[j] = (avg > 0.0) ? heaviest / avg - 1.0 : 0.0;
   }
   return true;
+}
+
+std::string BoundObstacle(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, const idx_t* fixed,
+                          idx_t nparts, const std::vector<double>& bounds) {
+  if (cellwgt == nullptr || static_cast<idx_t>(bounds.size()) < ncon) return {};
+  auto weight_name = [&](idx_t j) {
+    return ncon > 1 ? " in weight " + std::to_string(j + 1) : std::string();
+  };
+  auto number = [](double x) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6g", x);
+    return std::string(buf);
+  };
+  for (idx_t i = 0; i < nvtxs; i++)
+    for (idx_t j = 0; j < ncon; j++)
+      if (static_cast<double>(cellwgt[i * ncon + j]) > bounds[j])
+        return "No partition can meet the balance bound: cell " + std::to_string(i + 1) +
+               " alone weighs " + number(cellwgt[i * ncon + j]) + weight_name(j) +
+               ", more than the bound of " + number(bounds[j]) + ".";
+  if (fixed == nullptr) return {};
+  std::vector<double> sum(static_cast<std::size_t>(nparts * ncon), 0.0);
+  for (idx_t i = 0; i < nvtxs; i++)
+    if (fixed[i] >= 0 && fixed[i] < nparts)
+      for (idx_t j = 0; j < ncon; j++) sum[fixed[i] * ncon + j] += cellwgt[i * ncon + j];
+  for (idx_t k = 0; k < nparts; k++)
+    for (idx_t j = 0; j < ncon; j++)
+      if (sum[k * ncon + j] > bounds[j])
+        return "No partition can meet the balance bound: the cells fixed to part " +
+               std::to_string(k) + " weigh " + number(sum[k * ncon + j]) + weight_name(j) +
+               " together, more than the bound of " + number(bounds[j]) + ".";
+  return {};
 }
 
 }  // namespace veldan

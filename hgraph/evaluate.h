@@ -34,4 +34,11 @@ bool EvaluatePartition(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
                        const real_t* cellwgt, const idx_t* part, PartitionMetrics* metrics,
                        std::string* error);
 
+// Why no partition into nparts parts can keep every weight j of every part
+// within bounds[j]: a cell heavier than the bound on its own, or the cells
+// fixed to one part (fixed: the part of each cell, -1 when free; may be
+// null) heavier than the bound together. Empty when neither is the case.
+std::string BoundObstacle(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, const idx_t* fixed,
+                          idx_t nparts, const std::vector<double>& bounds);
+
 }  // namespace veldan

@@ -46,19 +46,27 @@ HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
   // raised to it, so that every cell has a positive weight.
   auto raise = [](real_t w) { return (w >= kFloatEps) ? w : kFloatEps; };
 
+  real_t* cw = graph->cellwgt = ax_fmalloc(nvtxs, "VELDAN: graph->cellwgt");
   if (ncon <= 1) {
-    real_t* cw = graph->cellwgt = ax_fmalloc(nvtxs, "VELDAN: graph->cellwgt");
     for (idx_t i = 0; i < nvtxs; i++) cw[i] = cellwgt ? raise(cellwgt[i]) : 1.0f;
   } else {
+    // Each weight scaled to an average of 1 per cell, so that the weights
+    // compare with one another and with their mean, which cellwgt holds for
+    // the steps that look at one weight (matching scores, queue keys).
     const idx_t n = nvtxs * ncon;
-    real_t* cw = graph->ncellwgt = ax_fmalloc(n, "VELDAN: graph->ncellwgt");
-    for (idx_t i = 0; i < n; i++) cw[i] = cellwgt ? raise(cellwgt[i]) : 1.0f;
-    // Normalise every constraint to sum 1.
+    real_t* nw = graph->ncellwgt = ax_fmalloc(n, "VELDAN: graph->ncellwgt");
+    for (idx_t i = 0; i < n; i++) nw[i] = cellwgt ? raise(cellwgt[i]) : 1.0f;
     for (idx_t j = 0; j < ncon; j++) {
-      real_t sum = 0.0f;
-      for (idx_t i = 0; i < nvtxs; i++) sum += cw[i * ncon + j];
-      const real_t factor = 1.0f / sum;
-      for (idx_t i = 0; i < nvtxs; i++) cw[i * ncon + j] *= factor;
+      double sum = 0.0;
+      for (idx_t i = 0; i < nvtxs; i++) sum += nw[i * ncon + j];
+      const double factor = static_cast<double>(nvtxs) / sum;
+      for (idx_t i = 0; i < nvtxs; i++)
+        nw[i * ncon + j] = static_cast<real_t>(nw[i * ncon + j] * factor);
+    }
+    for (idx_t i = 0; i < nvtxs; i++) {
+      double mean = 0.0;
+      for (idx_t j = 0; j < ncon; j++) mean += nw[i * ncon + j];
+      cw[i] = static_cast<real_t>(mean / static_cast<double>(ncon));
     }
   }
 
@@ -122,7 +130,7 @@ void FreeHGraphWork(HGraph* graph) {
   ax_free(&graph->cellmap, &graph->netmap, &graph->mptr, &graph->mind,
           &graph->gain, &graph->sides,
           &graph->islandmap, &graph->where);
-  ax_free(&graph->kpwgts, &graph->nrinfo, &graph->nrdata, &graph->crinfo,
+  ax_free(&graph->kpwgts, &graph->nkpwgts, &graph->nrinfo, &graph->nrdata, &graph->crinfo,
           &graph->crdata);
 }
 
@@ -132,7 +140,7 @@ void FreeHGraph(HGraph** graphp, int flag) {
   FreeHGraphWork(graph);
   if (!graph->borrowed) {
     ax_free(&graph->incptr, &graph->incind, &graph->netptr, &graph->netind,
-            &graph->cellwgt, &graph->netwgt, &graph->incwgt, &graph->edgewgt,
+            &graph->cellwgt, &graph->ncellwgt, &graph->netwgt, &graph->incwgt, &graph->edgewgt,
             &graph->edgewgt2, &graph->xadj, &graph->adj, &graph->adjw,
             &graph->adjscore);
   }

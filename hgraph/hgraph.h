@@ -110,7 +110,10 @@ struct HGraph {
   CellRInfo* crinfo = nullptr;
   CellPartDegree* crdata = nullptr;
   real_t* kpwgts = nullptr;
+  real_t* nkpwgts = nullptr;  // with several weights: ncon per part
 
+  // With several weights per cell: ncon of them per cell (cell by cell),
+  // each scaled to an average of 1; cellwgt then holds their mean.
   idx_t ncon = -1;
   real_t* ncellwgt = nullptr;
 
@@ -135,6 +138,9 @@ HGraph* CreateHGraph();
 // partitioning entries balance one weight per cell. Owned by the caller.
 real_t* CombineCellWeights(idx_t nvtxs, idx_t ncon, const real_t* cellwgt);
 
+// A working copy of caller arrays: weights defaulted to 1, cell weights
+// raised to kFloatEps. With ncon >= 2 the weights go to ncellwgt, each
+// scaled to an average of 1 per cell, and cellwgt holds their mean.
 HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
                     const real_t* netwgt, const idx_t* netptr,
                     const idx_t* netind);

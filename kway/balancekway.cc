@@ -6,6 +6,8 @@
 // cell can leave. Levels whose parts are all within the bound are left
 // untouched.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "coarsen/coarsen.h"
@@ -34,27 +36,28 @@ struct BalanceWork {
 // The best move of cell c out of part `from` into a part with room for it:
 // the parts its nets reach and the lightest part. delta is the change of the
 // cut (cutobj) or of the sum of external degrees.
-Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw,
-              idx_t nparts, real_t maxpwgt, bool cutobj, idx_t c, idx_t from,
-              BalanceWork& w) {
+// fits(q) tells whether part q has room for c; roomiest is the part with
+// the most room, considered besides the parts c's nets reach.
+template <typename Fits>
+Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fits,
+              idx_t roomiest, bool cutobj, idx_t c, idx_t from, BalanceWork& w) {
   const idx_t* netptr = graph->netptr;
   const idx_t* netind = graph->netind;
   const idx_t* incptr = graph->incptr;
   const idx_t* incind = graph->incind;
-  const real_t cw = graph->cellwgt[c];
   const idx_t stamp = ++w.stamp;
 
   w.cands.clear();
   auto consider = [&](idx_t q) {
     if (q == from || w.seen[q] == stamp) return;
     w.seen[q] = stamp;
-    if (pw[q] + cw <= maxpwgt) w.cands.push_back(q);
+    if (fits(q)) w.cands.push_back(q);
   };
   for (idx_t j = incptr[c]; j < incptr[c + 1]; ++j) {
     const idx_t e = incind[j];
     for (idx_t p = netptr[e]; p < netptr[e + 1]; ++p) consider(where[netind[p]]);
   }
-  consider(ax_fargmin(nparts, pw));
+  consider(roomiest);
   if (w.cands.empty()) return Move{};
 
   w.delta.assign(w.cands.size(), 0.0f);
@@ -94,9 +97,181 @@ Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw,
   return best;
 }
 
+// With several weights per cell: repairs the most exceeded weight of the
+// most exceeded part first, moving out of it the cells that cost least per
+// unit of that weight, each to a part with room for it in every weight.
+// Returns the number of moves.
+idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
+  const idx_t n = graph->nvtxs + graph->nislands;
+  const idx_t nparts = ctrl.nparts;
+  const idx_t ncon = graph->ncon;
+  const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
+  const real_t* cellwgt = graph->cellwgt;
+  const real_t* nw = graph->ncellwgt;
+  idx_t* where = graph->where;
+  if (n < 1 || nparts < 2 || where == nullptr) return 0;
+
+  std::vector<real_t> pw(nparts, 0.0f);
+  std::vector<double> npw(nparts * ncon, 0.0);
+  double tot[kMaxNCon] = {};
+  for (idx_t c = 0; c < n; ++c) {
+    pw[where[c]] += cellwgt[c];
+    for (idx_t j = 0; j < ncon; ++j) {
+      npw[where[c] * ncon + j] += nw[c * ncon + j];
+      tot[j] += nw[c * ncon + j];
+    }
+  }
+  double maxw[kMaxNCon] = {};
+  double inv[kMaxNCon] = {};
+  for (idx_t j = 0; j < ncon; ++j) {
+    maxw[j] = tot[j] * ctrl.nubfactor[j] / static_cast<double>(nparts);
+    inv[j] = (tot[j] > 0.0) ? 1.0 / tot[j] : 0.0;
+  }
+  // The part with the most room: the lowest load in its most loaded weight.
+  auto roomiest = [&] {
+    idx_t best = 0;
+    double bestload = 0.0;
+    for (idx_t q = 0; q < nparts; ++q) {
+      double load = 0.0;
+      for (idx_t j = 0; j < ncon; ++j)
+        if (maxw[j] > 0.0) load = std::max(load, npw[q * ncon + j] / maxw[j]);
+      if (q == 0 || load < bestload) {
+        best = q;
+        bestload = load;
+      }
+    }
+    return best;
+  };
+
+  const bool cutobj = (ctrl.otype != OTYPE_SOED);
+  BalanceWork w;
+  w.cnt.assign(nparts, 0);
+  w.seen.assign(nparts, 0);
+  struct Cand {
+    double key;
+    idx_t cell;
+  };
+  std::vector<Cand> order;
+  idx_t nmoves = 0;
+  // Every round works on the most exceeded weight of the most exceeded
+  // part; the rounds are bounded.
+  std::vector<char> stuck(nparts * ncon, 0);
+  for (idx_t round = 0; round < nparts * ncon * 8; ++round) {
+    idx_t p = -1;
+    idx_t con = 0;
+    double worst = 0.0;
+    for (idx_t q = 0; q < nparts; ++q)
+      for (idx_t j = 0; j < ncon; ++j) {
+        const double x = (npw[q * ncon + j] - maxw[j]) * inv[j];
+        if (x > worst && !stuck[q * ncon + j]) {
+          worst = x;
+          p = q;
+          con = j;
+        }
+      }
+    if (p == -1) break;
+
+    // First only into parts that stay within every bound; when that
+    // leaves p over, also into parts that go over a bound by less than p
+    // comes back under its bounds (the summed relative excess of all parts
+    // falls with every move, so the rounds cannot cycle).
+    idx_t moved = 0;
+    for (const bool strict : {true, false}) {
+      if (!(npw[p * ncon + con] > maxw[con])) break;
+      auto over = [&](double x, idx_t j) { return std::max(x - maxw[j], 0.0) * inv[j]; };
+      auto fits_for = [&](const real_t* wc) {
+        double relief = 0.0;  // what p's excess falls by
+        if (!strict)
+          for (idx_t j = 0; j < ncon; ++j)
+            relief += over(npw[p * ncon + j], j) - over(npw[p * ncon + j] - wc[j], j);
+        return [&, wc, relief](idx_t q) {
+          double added = 0.0;
+          for (idx_t j = 0; j < ncon; ++j) {
+            const double before = npw[q * ncon + j];
+            if (strict && before + wc[j] > maxw[j]) return false;
+            added += over(before + wc[j], j) - over(before, j);
+          }
+          return strict || added < relief;
+        };
+      };
+      order.clear();
+      const idx_t spare = roomiest();
+      for (idx_t c = nfixed; c < n; ++c) {
+        if (where[c] != p) continue;
+        const real_t* wc = nw + c * ncon;
+        if (!(wc[con] > 0.0f)) continue;
+        const Move m = BestMove(graph, where, pw.data(), fits_for(wc), spare, cutobj, c, p, w);
+        if (m.to < 0) continue;
+        // Improving moves first, then the least cost per unit of the weight.
+        const double key = (m.delta <= 0.0f) ? m.delta - 1e30 : m.delta / wc[con];
+        order.push_back({key, c});
+      }
+      std::sort(order.begin(), order.end(), [](const Cand& a, const Cand& b) {
+        if (a.key != b.key) return a.key < b.key;
+        return a.cell < b.cell;
+      });
+      for (const Cand& cand : order) {
+        if (!(npw[p * ncon + con] > maxw[con])) break;
+        const idx_t c = cand.cell;
+        const real_t* wc = nw + c * ncon;
+        const Move m =
+            BestMove(graph, where, pw.data(), fits_for(wc), roomiest(), cutobj, c, p, w);
+        if (m.to < 0) continue;
+        where[c] = m.to;
+        pw[p] -= cellwgt[c];
+        pw[m.to] += cellwgt[c];
+        for (idx_t j = 0; j < ncon; ++j) {
+          npw[p * ncon + j] -= wc[j];
+          npw[m.to * ncon + j] += wc[j];
+        }
+        moved++;
+      }
+    }
+    nmoves += moved;
+    // A pair that gave nothing is not tried again until some other move
+    // has made room.
+    if (moved > 0)
+      std::fill(stuck.begin(), stuck.end(), 0);
+    else
+      stuck[p * ncon + con] = 1;
+  }
+
+  if (getenv("VDEBUG")) { double wx=-1; for (idx_t q=0;q<nparts;q++) for (idx_t j=0;j<ncon;j++) wx=std::max(wx,(npw[q*ncon+j]-maxw[j])*inv[j]); fprintf(stderr,"balkway n=%ld moves=%ld final=%g\n", n, nmoves, wx);}
+  if (nmoves > 0) {
+    if (graph->kpwgts != nullptr) std::copy(pw.begin(), pw.end(), graph->kpwgts);
+    if (graph->nkpwgts != nullptr)
+      for (idx_t i = 0; i < nparts * ncon; ++i) graph->nkpwgts[i] = static_cast<real_t>(npw[i]);
+    graph->mincut = ComputeCut(graph, where);
+    graph->objval = cutobj ? graph->mincut : ComputeSOED(graph, where);
+    if (!cutobj) graph->soed = graph->objval;
+  }
+  return nmoves;
+}
+
 }  // namespace
 
+double KwayExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* where) {
+  const idx_t n = graph->nvtxs + graph->nislands;
+  const idx_t nparts = ctrl.nparts;
+  const idx_t ncon = graph->ncon;
+  std::vector<double> npw(nparts * ncon, 0.0);
+  double tot[kMaxNCon] = {};
+  for (idx_t c = 0; c < n; ++c)
+    for (idx_t j = 0; j < ncon; ++j) {
+      npw[where[c] * ncon + j] += graph->ncellwgt[c * ncon + j];
+      tot[j] += graph->ncellwgt[c * ncon + j];
+    }
+  double worst = -1.0;
+  for (idx_t j = 0; j < ncon; ++j) {
+    if (!(tot[j] > 0.0)) continue;
+    const double maxw = tot[j] * ctrl.nubfactor[j] / static_cast<double>(nparts);
+    for (idx_t q = 0; q < nparts; ++q) worst = std::max(worst, (npw[q * ncon + j] - maxw) / tot[j]);
+  }
+  return worst;
+}
+
 idx_t BalanceKway(PartitionCtrl& ctrl, HGraph* graph) {
+  if (graph->ncon > 1) return BalanceKwayMulti(ctrl, graph);
   const idx_t n = graph->nvtxs + graph->nislands;
   const idx_t nparts = ctrl.nparts;
   const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
@@ -130,9 +305,12 @@ idx_t BalanceKway(PartitionCtrl& ctrl, HGraph* graph) {
       // Rank the movable cells of p by their best move, then take them in
       // that order, each re-evaluated against the weights as they stand.
       order.clear();
+      const idx_t lightest = ax_fargmin(nparts, pw.data());
       for (idx_t c = nfixed; c < n; ++c) {
         if (where[c] != p) continue;
-        const Move m = BestMove(graph, where, pw.data(), nparts, maxpwgt, cutobj, c, p, w);
+        const real_t cw = cellwgt[c];
+        auto fits = [&](idx_t q) { return pw[q] + cw <= maxpwgt; };
+        const Move m = BestMove(graph, where, pw.data(), fits, lightest, cutobj, c, p, w);
         if (m.to >= 0) order.push_back({m.delta, cellwgt[c], c});
       }
       std::sort(order.begin(), order.end(), [](const Cand& a, const Cand& b) {
@@ -144,7 +322,10 @@ idx_t BalanceKway(PartitionCtrl& ctrl, HGraph* graph) {
       for (const Cand& cand : order) {
         if (!(pw[p] > maxpwgt)) break;
         const idx_t c = cand.cell;
-        const Move m = BestMove(graph, where, pw.data(), nparts, maxpwgt, cutobj, c, p, w);
+        const real_t cw = cellwgt[c];
+        auto fits = [&](idx_t q) { return pw[q] + cw <= maxpwgt; };
+        const Move m = BestMove(graph, where, pw.data(), fits, ax_fargmin(nparts, pw.data()),
+                                cutobj, c, p, w);
         if (m.to < 0) continue;
         where[c] = m.to;
         pw[p] -= cellwgt[c];

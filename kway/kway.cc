@@ -71,10 +71,11 @@ static void FixedStartVector(const HGraph* cgraph, idx_t* where) {
 static void BisectCoarsest(PartitionCtrl& ctrl, HGraph* cgraph, idx_t seed) {
   const idx_t fixed = (cgraph->nfixed > 0) ? 1 : 0;
   if (fixed) FixedStartVector(cgraph, cgraph->where);
-  RecursivePartition(cgraph->nvtxs, cgraph->nnets, cgraph->cellwgt,
+  const bool multi = cgraph->ncon > 1;
+  RecursivePartition(cgraph->nvtxs, cgraph->nnets, multi ? cgraph->ncellwgt : cgraph->cellwgt,
                      cgraph->netptr, cgraph->netind, cgraph->netwgt, 1.0f, 2, 1,
                      1, 0, -1, -1, fixed, 1, 0, seed, 0, ctrl.nparts,
-                     cgraph->where, 0);
+                     cgraph->where, 0, -1.0, nullptr, multi ? cgraph->ncon : 1);
 }
 
 void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
@@ -109,6 +110,28 @@ void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
   ax_free(&bestwhere);
 }
 
+// The part that cell c would load least, relative to the bounds, in the
+// weight it loads most.
+static idx_t LeastLoadedPart(const PartitionCtrl& ctrl, const HGraph* graph, idx_t c) {
+  const idx_t ncon = graph->ncon;
+  double maxw[kMaxNCon];
+  KwayMaxPartWeights(ctrl, graph, maxw);
+  idx_t best = 0;
+  double bestload = 0.0;
+  for (idx_t q = 0; q < ctrl.nparts; ++q) {
+    double load = 0.0;
+    for (idx_t j = 0; j < ncon; ++j)
+      if (maxw[j] > 0.0)
+        load = std::max(load, (static_cast<double>(graph->nkpwgts[q * ncon + j]) +
+                               graph->ncellwgt[c * ncon + j]) / maxw[j]);
+    if (q == 0 || load < bestload) {
+      best = q;
+      bestload = load;
+    }
+  }
+  return best;
+}
+
 void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
   (void)graph;
   StartTimer(ctrl, TIMER_UNCOARSEN);
@@ -137,11 +160,15 @@ void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
       ComputeKwayPartitionParams(ctrl, cur);
     }
 
-    // Islands touch no net: each goes to the currently lightest part.
+    // Islands touch no net: each goes to the currently lightest part (with
+    // several weights, the part it loads least in its most loaded weight).
     for (idx_t i = cur->nvtxs; i < cur->nvtxs + cur->nislands; ++i) {
-      const idx_t k = ax_fargmin(ctrl.nparts, cur->kpwgts);
+      const idx_t k = (cur->ncon > 1) ? LeastLoadedPart(ctrl, cur, i)
+                                      : ax_fargmin(ctrl.nparts, cur->kpwgts);
       cur->where[i] = k;
       cur->kpwgts[k] += cur->cellwgt[i];
+      for (idx_t j = 0; j < cur->ncon && cur->ncon > 1; ++j)
+        cur->nkpwgts[k * cur->ncon + j] += cur->ncellwgt[i * cur->ncon + j];
     }
   }
 
@@ -212,6 +239,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
   }
 
   ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, nvtxs, graph->cellwgt);
+  if (graph->ncon > 1) SetMaxCellWeights(ctrl, graph);
 
   // Every run and V-cycle matches this level: its islands are set aside and
   // its clique graph is built once, and each run works on a record of its
@@ -255,6 +283,8 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     // A part the refinement could not bring under the bound loses cells at
     // the least cost; runs are compared once every part is within it.
     BalanceKway(rctrl, level);
+    if (level->ncon > 1)
+      rctrl.runviolation = std::max(KwayExcess(rctrl, level, level->where), 0.0);
 
     if (rctrl.dbglvl & DBG_BISECT2)
       Print("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
@@ -276,6 +306,8 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     ax_icopy(nvtxs, where, level->where);
     level->objval = obj;
     VCycleKway(rctrl, level, 10, &finest);
+    if (level->ncon > 1)
+      rctrl.runviolation = std::max(KwayExcess(rctrl, level, level->where), 0.0);
     obj = level->objval;
     ax_icopy(nvtxs, level->where, where);
     FreeHGraph(&level, 1);
@@ -334,7 +366,7 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                      idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
                      idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
                      idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads,
-                     double epsilon, Progress* progress) {
+                     double epsilon, Progress* progress, idx_t ncon) {
   PartitionCtrl ctrl;
   ctrl.ptype = PTYPE_KWAY;
   ctrl.coarsento = KwayCoarsenTo(nvtxs, nparts);
@@ -363,12 +395,25 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
     ax_errexit(SIGABRT, "Nparts should be at least 2.\n");
     return 0.0f;
   }
+  if (ncon < 1 || ncon > kMaxNCon) {
+    ax_errexit(SIGABRT, "Invalid ncon parameter of %ld\n", ncon);
+    return 0.0f;
+  }
   if (epsilon >= 0.0) {
     if (!(epsilon > 0.0 && epsilon <= kMaxEpsilon)) {  // also refuses NaN
       ax_errexit(SIGABRT, "Epsilon should be greater than 0 and at most %g.\n", kMaxEpsilon);
       return 0.0f;
     }
     ctrl.ubfactor = static_cast<real_t>(EpsilonFactor(nvtxs, cellwgt, 1, nparts, epsilon));
+    if (ncon > 1) {
+      double most = 0.0;
+      for (idx_t j = 0; j < ncon; j++) {
+        ctrl.nepsfactor[j] = EpsilonFactor(nvtxs, cellwgt ? cellwgt + j : nullptr, ncon, nparts,
+                                           epsilon);
+        most = std::max(most, ctrl.nepsfactor[j]);
+      }
+      ctrl.ubfactor = static_cast<real_t>(most);
+    }
   } else if (!(ubfactor >= 1.0f)) {  // also refuses NaN
     ax_errexit(SIGABRT, "UBfactor should be greater than 1.\n");
     return 0.0f;
@@ -396,7 +441,12 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
     StartTimer(ctrl, TIMER_TOTAL);
   }
 
-  HGraph* graph = SetUpHGraph(nvtxs, nnets, 1, cellwgt, netwgt, netptr, netind);
+  // The k-way bound of each weight: its own under -epsilon, else ubfactor.
+  ctrl.ncon = ncon;
+  for (idx_t j = 0; j < ncon; j++)
+    ctrl.nubfactor[j] = (epsilon >= 0.0) ? ctrl.nepsfactor[j] : ctrl.ubfactor;
+
+  HGraph* graph = SetUpHGraph(nvtxs, nnets, ncon, cellwgt, netwgt, netptr, netind);
 
   // Values outside 0..nparts-1 in the part vector mean "free".
   bool anyfixed = false;

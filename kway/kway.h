@@ -18,6 +18,13 @@ void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells);
 void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
                          idx_t* marker, idx_t* updind);
 void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
+// With several weights per cell: the bound of each weight on every part,
+// from the level's part weights (nkpwgts) and ctrl.nubfactor.
+void KwayMaxPartWeights(const PartitionCtrl& ctrl, const HGraph* graph, double* maxw);
+// How far the k-way partition where lies outside those bounds: the largest
+// excess of a part over its bound in any weight, as a fraction of that
+// weight's total; at most 0 when every part is within every bound.
+double KwayExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* where);
 
 // --- dispatch and pairwise refinement (pairwise.cc) ---------------------------
 void RefineKway(PartitionCtrl& ctrl, HGraph* graph);
@@ -30,7 +37,8 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
 // whatever the number. A negative seed is taken from the clock. A
 // non-negative epsilon replaces ubfactor: every final part then weighs at
 // most EpsilonFactor(epsilon) times the average part weight, whatever
-// nparts, as far as the cells' weights allow.
+// nparts, as far as the cells' weights allow. With ncon > 1, cellwgt holds
+// ncon weights per cell (cell by cell) and every one of them is balanced.
 real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                           const idx_t* netptr, const idx_t* netind,
                           const real_t* netwgt, real_t ubfactor, idx_t ctype,
@@ -38,20 +46,21 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                           idx_t rmaxnet, idx_t fixed, idx_t reconst,
                           idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
                           idx_t* part, idx_t nthreads = 1, double epsilon = -1.0,
-                          Progress* progress = nullptr);
+                          Progress* progress = nullptr, idx_t ncon = 1);
 real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 
 // --- multilevel k-way driver (kway.cc) ----------------------------------------
 // ubfactor is the percentage of -ufactor; negative integer parameters stand
 // for their defaults. Threads, seed and epsilon as for RecursivePartition
-// (under epsilon the bound of the k-way refinement is the bound on every part).
+// (under epsilon the bound of the k-way refinement is the bound on every part),
+// and ncon as for RecursivePartition.
 real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                      const idx_t* netptr, const idx_t* netind,
                      const real_t* netwgt, real_t ubfactor, idx_t otype,
                      idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
                      idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
                      idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads = 1,
-                     double epsilon = -1.0, Progress* progress = nullptr);
+                     double epsilon = -1.0, Progress* progress = nullptr, idx_t ncon = 1);
 real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph);
 void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);

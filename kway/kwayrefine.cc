@@ -24,6 +24,9 @@ void AllocateKwayRefinementMemory(PartitionCtrl& ctrl, HGraph* graph) {
 
   graph->where = ax_imalloc(n, "AllocateRefinementMemory: where");
   graph->kpwgts = ax_fmalloc(nparts, "AllocateKwayRefinementMemory: kpwgts");
+  if (graph->ncon > 1)
+    graph->nkpwgts =
+        ax_fmalloc(nparts * graph->ncon, "AllocateKwayRefinementMemory: nkpwgts");
   graph->crinfo =
       ax_tmalloc<CellRInfo>(n, "AllocateKwayRefinementMemory: crinfo");
   graph->crdata = ax_tmalloc<CellPartDegree>(
@@ -166,6 +169,13 @@ void ComputeKwayPartitionParams(PartitionCtrl& ctrl, HGraph* graph) {
     kpwgts[where[c]] += cellwgt[c];
     ComputeCellRInfo(graph, c);
   }
+  if (graph->ncon > 1) {
+    const idx_t ncon = graph->ncon;
+    ax_fset(ctrl.nparts * ncon, 0.0f, graph->nkpwgts);
+    for (idx_t c = 0; c < nvtxs; ++c)
+      for (idx_t j = 0; j < ncon; ++j)
+        graph->nkpwgts[where[c] * ncon + j] += graph->ncellwgt[c * ncon + j];
+  }
   graph->mincut = mincut;
   graph->soed = soed;
 }
@@ -251,7 +261,20 @@ static inline bool BetterDegree(const CellPartDegree& e, const CellPartDegree& d
   return kpwgts[e.part] <= kpwgts[d.part];
 }
 
-void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
+void KwayMaxPartWeights(const PartitionCtrl& ctrl, const HGraph* graph, double* maxw) {
+  const idx_t ncon = graph->ncon;
+  const idx_t nparts = ctrl.nparts;
+  for (idx_t j = 0; j < ncon; ++j) {
+    double total = 0.0;
+    for (idx_t p = 0; p < nparts; ++p) total += graph->nkpwgts[p * ncon + j];
+    maxw[j] = total * ctrl.nubfactor[j] / static_cast<double>(nparts);
+  }
+}
+
+// With kMulti, every weight of the target part is checked against its own
+// bound (the level carries several weights per cell).
+template <bool kMulti>
+static void RefineKwayRandom(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nparts = ctrl.nparts;
   const idx_t otype = ctrl.otype;
@@ -271,6 +294,11 @@ void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
   const real_t maxpwgt = (total * ctrl.ubfactor) / static_cast<real_t>(nparts);
   const real_t minpwgt =
       total / (static_cast<real_t>(nparts) * ctrl.ubfactor);
+  const idx_t ncon = graph->ncon;
+  const real_t* ncellwgt = graph->ncellwgt;
+  real_t* nkpwgts = graph->nkpwgts;
+  double nmaxpwgt[kMaxNCon] = {};
+  if constexpr (kMulti) KwayMaxPartWeights(ctrl, graph, nmaxpwgt);
   StopTimer(ctrl, TIMER_INIT);
 
   for (idx_t pass = 0; pass < npasses; ++pass) {
@@ -299,18 +327,30 @@ void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
       const idx_t p = where[c];
       const CellPartDegree* deg = r.degrees;
       const idx_t nd = r.ndegrees;
+      // Whether part q has room for c.
+      auto fits = [&](idx_t q) {
+        if constexpr (kMulti) {
+          const real_t* wc = ncellwgt + c * ncon;
+          const real_t* pq = nkpwgts + q * ncon;
+          for (idx_t j = 0; j < ncon; ++j)
+            if (static_cast<double>(pq[j]) + wc[j] > nmaxpwgt[j]) return false;
+          return true;
+        } else {
+          return !(w + kpwgts[q] > maxpwgt);
+        }
+      };
 
       // First feasible record that does not worsen the objective's measure.
       idx_t best = 0;
       for (; best < nd; ++best) {
         const CellPartDegree& d = deg[best];
-        if (w + kpwgts[d.part] > maxpwgt) continue;
+        if (!fits(d.part)) continue;
         if (otype == OTYPE_CUT ? d.uncutwgt >= r.iwgt : d.congain >= 0.0f)
           break;
       }
       if (best == nd) continue;
       for (idx_t j = best + 1; j < nd; ++j) {
-        if (w + kpwgts[deg[j].part] > maxpwgt) continue;
+        if (!fits(deg[j].part)) continue;
         if (BetterDegree(deg[j], deg[best], otype, kpwgts)) best = j;
       }
       const CellPartDegree d = deg[best];  // copy: the move rebuilds deg
@@ -346,6 +386,12 @@ void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
       graph->soed -= g + d.congain;
       kpwgts[q] += w;
       kpwgts[p] -= w;
+      if constexpr (kMulti) {
+        for (idx_t j = 0; j < ncon; ++j) {
+          nkpwgts[q * ncon + j] += ncellwgt[c * ncon + j];
+          nkpwgts[p * ncon + j] -= ncellwgt[c * ncon + j];
+        }
+      }
       where[c] = q;
 
       if (ctrl.dbglvl & DBG_MOVES)
@@ -374,6 +420,13 @@ void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
 
   graph->objval = (otype == OTYPE_CUT) ? graph->mincut : graph->soed;
   ax_free(&perm, &marker, &updind);
+}
+
+void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
+  if (graph->ncon > 1)
+    RefineKwayRandom<true>(ctrl, graph, npasses);
+  else
+    RefineKwayRandom<false>(ctrl, graph, npasses);
 }
 
 }  // namespace veldan

@@ -20,7 +20,7 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
                           idx_t rmaxnet, idx_t fixed, idx_t reconst,
                           idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
                           idx_t* part, idx_t nthreads, double epsilon,
-                          Progress* progress) {
+                          Progress* progress, idx_t ncon) {
   PartitionCtrl ctrl;
   ctrl.ptype = PTYPE_RB;
   // The rule gives 0 for a single cell and -1 for none; coarsening stops at
@@ -52,6 +52,10 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
     ax_errexit(SIGABRT, "Nparts should be at least 2.\n");
     return 0.0f;
   }
+  if (ncon < 1 || ncon > kMaxNCon) {
+    ax_errexit(SIGABRT, "Invalid ncon parameter of %ld\n", ncon);
+    return 0.0f;
+  }
   if (epsilon >= 0.0) {
     // Written so that NaN is rejected too.
     if (!(epsilon > 0.0 && epsilon <= kMaxEpsilon)) {
@@ -59,6 +63,14 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
       return 0.0f;
     }
     ctrl.epsfactor = EpsilonFactor(nvtxs, cellwgt, 1, nparts, epsilon);
+    if (ncon > 1) {
+      ctrl.epsfactor = 0.0;
+      for (idx_t j = 0; j < ncon; j++) {
+        ctrl.nepsfactor[j] = EpsilonFactor(nvtxs, cellwgt ? cellwgt + j : nullptr, ncon, nparts,
+                                           epsilon);
+        ctrl.epsfactor = std::max(ctrl.epsfactor, ctrl.nepsfactor[j]);
+      }
+    }
   } else if (!(static_cast<double>(ubfactor) >= 0.1)) {
     // Written so that a NaN percentage is rejected too.
     ax_errexit(SIGABRT, "UBfactor should be greater than 0.1.\n");
@@ -82,7 +94,10 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
     starttimer(ctrl.timers.t[TIMER_TOTAL]);
   }
 
-  HGraph* graph = SetUpHGraph(nvtxs, nnets, 1, cellwgt, netwgt, netptr, netind);
+  ctrl.ncon = ncon;
+  for (idx_t j = 0; j < ncon; j++) ctrl.nubfactor[j] = ctrl.ubfactor;
+
+  HGraph* graph = SetUpHGraph(nvtxs, nnets, ncon, cellwgt, netwgt, netptr, netind);
 
   StartTimer(ctrl, TIMER_MULTILEVEL);
   real_t cut = 0.0f;
@@ -110,6 +125,12 @@ real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
     double total = 0.0;
     for (idx_t i = 0; i < nvtxs; i++) total += graph->cellwgt[i];
     ctrl.maxpartwgt = ctrl.epsfactor * total / static_cast<double>(nparts);
+    const idx_t ncon = graph->ncon;
+    for (idx_t j = 0; ncon > 1 && j < ncon; j++) {
+      double wsum = 0.0;
+      for (idx_t i = 0; i < nvtxs; i++) wsum += graph->ncellwgt[i * ncon + j];
+      ctrl.nmaxpartwgt[j] = ctrl.nepsfactor[j] * wsum / static_cast<double>(nparts);
+    }
   }
 
   if (ctrl.fixed == 0) {

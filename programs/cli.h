@@ -43,6 +43,9 @@ enum : int {
   kStatusOk = 0,          // a partition written, or -help / -version
   kStatusUsage = 2,       // a mistake on the command line
   kStatusMemory = kExitOutOfMemory,  // memory ran out
+  // Under -epsilon the partition is written, but a part is above the bound:
+  kStatusBoundImpossible = 4,  // no partition can meet it (said why)
+  kStatusBoundMissed = 5,      // this run did not meet it
   kStatusInput = 254,     // unreadable or malformed input, or a file not written
 };
 

@@ -93,10 +93,19 @@ int Run(int argc, char** argv) {
   PrintRunHeader(&control, graph);
 
   const idx_t fixed = (control.fixedfile != nullptr) ? 1 : 0;
-  real_t* combined = nullptr;
+  // Under -epsilon, what makes the bound impossible to meet, if anything:
+  // said when the bound turns out not to be held.
+  std::string obstacle;
+  if (control.epsilon > 0.0) {
+    double unused = 0.0;
+    obstacle = BoundObstacle(nvtxs, graph->ncon, graph->cellwgt, fixed ? part : nullptr,
+                             control.nparts,
+                             EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt, control.nparts,
+                                           control.epsilon, &unused));
+  }
   const real_t* cellwgt = graph->cellwgt;
-  if (graph->ncon > 1 && graph->cellwgt != nullptr)
-    cellwgt = combined = CombineCellWeights(nvtxs, graph->ncon, graph->cellwgt);
+  // Without cell weights every weight is 1, and there is only one.
+  const idx_t ncon = (cellwgt != nullptr) ? graph->ncon : 1;
 
   const idx_t nthreads = (control.nthreads > 0) ? control.nthreads : AvailableCores();
 
@@ -121,14 +130,14 @@ int Run(int argc, char** argv) {
                          control.nruns, control.nvcycles, control.cmaxnet, control.rmaxnet,
                          fixed, control.reconstruct, control.kwayrefine, control.seed,
                          control.dbglvl, control.nparts, part, nthreads, control.epsilon,
-                         &progress);
+                         &progress, ncon);
       break;
     case PTYPE_KWAY:
       KwayPartition(nvtxs, graph->nnets, cellwgt, graph->netptr, graph->netind, graph->netwgt,
                     control.ubfactor, control.otype, control.ctype, control.rtype, control.nruns,
                     control.nvcycles, control.cmaxnet, control.rmaxnet, fixed, control.seed,
                     control.dbglvl, control.nparts, part, nthreads, control.epsilon,
-                    &progress);
+                    &progress, ncon);
       break;
     default:
       // The parser gives no other code.
@@ -136,7 +145,6 @@ int Run(int argc, char** argv) {
   }
   parttmr += ax_seconds();
   progressline.reset();
-  ax_free(&combined);
 
   iotmr -= ax_seconds();
   if (control.outputfile != nullptr)
@@ -165,14 +173,17 @@ int Run(int argc, char** argv) {
   std::printf("\n           I/O Time:\t\t %7.3lfsec", static_cast<double>(iotmr));
   std::printf("\n*******************************************************************************\n");
 
-  if (!held)
+  if (!held) {
     std::fprintf(stderr,
                  "The balance bound was not met: a part weighs more than %.4f times the "
                  "average part weight.\n",
                  factor);
+    if (!obstacle.empty()) std::fprintf(stderr, "%s\n", obstacle.c_str());
+  }
 
   FreeHGraph(&graph, 1);
   ax_free(&part, &control.filename, &control.fixedfile, &control.outputfile);
+  if (!held) return obstacle.empty() ? kStatusBoundMissed : kStatusBoundImpossible;
   return kStatusOk;
 }
 

@@ -20,8 +20,6 @@
 namespace veldan {
 namespace {
 
-// ncon may not exceed this.
-constexpr idx_t kMaxNCon = 20;
 // The most entries an array of 8-byte elements could ever have.
 constexpr idx_t kMaxEntries = static_cast<idx_t>(PTRDIFF_MAX / sizeof(idx_t));
 // The partitioning sums weights in single precision: part weights add up

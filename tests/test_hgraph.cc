@@ -53,20 +53,20 @@ TEST(SetUpHGraph, RaisesTinyNegativeAndNaNCellWeightsButNotNetWeights) {
   FreeHGraph(&g, 1);
 }
 
-TEST(SetUpHGraph, NormalisesEachConstraintWhenSeveral) {
+TEST(SetUpHGraph, ScalesEachWeightToAverageOneWhenSeveral) {
   std::vector<idx_t> netptr{0, 2};
   std::vector<idx_t> netind{0, 1};
   std::vector<real_t> cw{1, 2, 3, 2};  // cell 0: (1,2), cell 1: (3,2)
   HGraph* g = SetUpHGraph(2, 1, 2, cw.data(), nullptr, netptr.data(), netind.data());
-  EXPECT_EQ(g->cellwgt, nullptr);
   ASSERT_NE(g->ncellwgt, nullptr);
-  EXPECT_FLOAT_EQ(g->ncellwgt[0], 0.25f);
-  EXPECT_FLOAT_EQ(g->ncellwgt[1], 0.5f);
-  EXPECT_FLOAT_EQ(g->ncellwgt[2], 0.75f);
-  EXPECT_FLOAT_EQ(g->ncellwgt[3], 0.5f);
-  real_t* ncw = g->ncellwgt;  // owned by the caller of SetUpHGraph
+  ASSERT_NE(g->cellwgt, nullptr);
+  EXPECT_FLOAT_EQ(g->ncellwgt[0], 0.5f);
+  EXPECT_FLOAT_EQ(g->ncellwgt[1], 1.0f);
+  EXPECT_FLOAT_EQ(g->ncellwgt[2], 1.5f);
+  EXPECT_FLOAT_EQ(g->ncellwgt[3], 1.0f);
+  EXPECT_FLOAT_EQ(g->cellwgt[0], 0.75f);  // the mean of the cell's weights
+  EXPECT_FLOAT_EQ(g->cellwgt[1], 1.25f);
   FreeHGraph(&g, 1);
-  ax_free(&ncw);
 }
 
 TEST(CreateIncidentHGraph, EdgeWeightsAndEmptyCell) {

@@ -1,0 +1,441 @@
+// Two-way refinement and balancing when every cell carries several weights.
+//
+// Each side has one queue per weight, and a cell waits in the queue of the
+// weight it carries most of (relative to the level's totals): a side that is
+// too heavy in weight j gives up first the cells that carry most of j,
+// best gain first. While a bound is broken, the move comes from the most
+// exceeded side and weight; within the bounds, the best move that keeps
+// them, else a move from the other side (see NextMove). A pass keeps the
+// point that is best by (excess over the bounds, cut), so that a
+// refinement never trades balance for cut.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "bisect/bisect.h"
+#include "bisect/fmcore.h"
+#include "bisect/twoway.h"
+#include "support/memory.h"
+#include "support/pqueue.h"
+#include "support/vecops.h"
+
+namespace veldan {
+
+namespace {
+
+constexpr double kNoExcess = -std::numeric_limits<double>::infinity();
+
+// Weights of both sides against their bounds.
+struct SideState {
+  idx_t ncon = 0;
+  double inv[kMaxNCon] = {};      // 1 / total of weight j
+  double maxw[2][kMaxNCon] = {};  // the most side s may hold of weight j
+  double pw[2][kMaxNCon] = {};    // weight j on side s
+
+  // The worst excess of a side over its bound, as a fraction of the total
+  // of the weight; with side and con, where it occurs.
+  double Excess(int* side = nullptr, idx_t* con = nullptr) const {
+    double worst = kNoExcess;
+    for (int s = 0; s < 2; s++) {
+      for (idx_t j = 0; j < ncon; j++) {
+        const double x = (pw[s][j] - maxw[s][j]) * inv[j];
+        if (x > worst) {
+          worst = x;
+          if (side) *side = s;
+          if (con) *con = j;
+        }
+      }
+    }
+    return worst;
+  }
+
+  // The worst excess once a cell of weights w has left side from.
+  double ExcessAfter(const real_t* w, int from) const {
+    const int to = 1 - from;
+    double worst = kNoExcess;
+    for (idx_t j = 0; j < ncon; j++) {
+      worst = std::max(worst, (pw[from][j] - w[j] - maxw[from][j]) * inv[j]);
+      worst = std::max(worst, (pw[to][j] + w[j] - maxw[to][j]) * inv[j]);
+    }
+    return worst;
+  }
+
+  void Move(const real_t* w, int from) {
+    for (idx_t j = 0; j < ncon; j++) {
+      pw[from][j] -= w[j];
+      pw[1 - from][j] += w[j];
+    }
+  }
+};
+
+// The side weights of the cells on sides 0 and 1 among the first n, and
+// the bounds for totals tot (null: the weight of the two sides).
+SideState MakeSideState(const PartitionCtrl& ctrl, const HGraph* graph, idx_t n,
+                        const idx_t* where, const double* tot) {
+  SideState st;
+  const idx_t ncon = st.ncon = graph->ncon;
+  const real_t* nw = graph->ncellwgt;
+  for (idx_t c = 0; c < n; c++) {
+    const idx_t s = where[c];
+    if (s != 0 && s != 1) continue;
+    for (idx_t j = 0; j < ncon; j++) st.pw[s][j] += nw[c * ncon + j];
+  }
+  for (idx_t j = 0; j < ncon; j++) {
+    const double total = tot ? tot[j] : st.pw[0][j] + st.pw[1][j];
+    st.inv[j] = (total > 0.0) ? 1.0 / total : 0.0;
+    double maxw[2];
+    ConSideMaxWeights(ctrl, j, total, maxw);
+    st.maxw[0][j] = maxw[0];
+    st.maxw[1][j] = maxw[1];
+  }
+  return st;
+}
+
+// One queue per side and weight, sharing one locator (a cell is in at most
+// one of them), each as large as the cells queued under its weight.
+class MultiQueues {
+ public:
+  MultiQueues(const HGraph* graph, const SideState& st)
+      : n_(graph->nvtxs), ncon_(graph->ncon), q_(2 * graph->ncon) {
+    const real_t* nw = graph->ncellwgt;
+    dom_ = ax_imalloc(n_, "MultiQueues: dom");
+    idx_t count[kMaxNCon] = {};
+    for (idx_t c = 0; c < n_; c++) {
+      idx_t best = 0;
+      double most = nw[c * ncon_] * st.inv[0];
+      for (idx_t j = 1; j < ncon_; j++) {
+        const double x = nw[c * ncon_ + j] * st.inv[j];
+        if (x > most) {
+          most = x;
+          best = j;
+        }
+      }
+      dom_[c] = best;
+      count[best]++;
+    }
+    locator_ = ax_tmalloc<std::int32_t>(std::max<idx_t>(n_, 1), "MultiQueues: locator");
+    for (int s = 0; s < 2; s++) {
+      for (idx_t j = 0; j < ncon_; j++) {
+        PQueue& q = q_[s * ncon_ + j];
+        q.maxnodes = count[j];
+        q.heap = ax_tmalloc<PQEntry>(std::max<idx_t>(count[j], 1), "MultiQueues: heap");
+        q.locator = locator_;
+      }
+    }
+    Reset();
+  }
+  ~MultiQueues() {
+    for (PQueue& q : q_) ax_free(&q.heap);
+    ax_free(&locator_, &dom_);
+  }
+  MultiQueues(const MultiQueues&) = delete;
+  MultiQueues& operator=(const MultiQueues&) = delete;
+
+  void Reset() {
+    for (PQueue& q : q_) q.nnodes = 0;
+    std::fill_n(locator_, n_, -1);
+  }
+  PQueue& Of(idx_t c, idx_t side) { return q_[side * ncon_ + dom_[c]]; }
+  PQueue& At(int side, idx_t j) { return q_[side * ncon_ + j]; }
+
+ private:
+  idx_t n_;
+  idx_t ncon_;
+  std::vector<PQueue> q_;
+  std::int32_t* locator_ = nullptr;
+  idx_t* dom_ = nullptr;
+};
+
+// The next move: the cell and the side it leaves; c is -1 when every queue
+// is empty.
+struct Pick {
+  idx_t c = -1;
+  int from = 0;
+};
+
+Pick NextMove(MultiQueues& mq, const SideState& st, const real_t* nw, const real_t* gain) {
+  const idx_t ncon = st.ncon;
+  int vs = 0;
+  idx_t vj = 0;
+  const double v = st.Excess(&vs, &vj);
+  if (v > 0.0) {
+    // The most exceeded side gives up a cell: from the queue of the most
+    // exceeded weight, or else from its queue with the best top. That
+    // always lowers the excess where it is worst.
+    PQueue* q = &mq.At(vs, vj);
+    if (q->nnodes == 0) {
+      q = nullptr;
+      for (idx_t j = 0; j < ncon; j++) {
+        PQueue& o = mq.At(vs, j);
+        if (o.nnodes > 0 && (q == nullptr || gain[ax_PQSeeTopVal(&o)] > gain[ax_PQSeeTopVal(q)]))
+          q = &o;
+      }
+    }
+    if (q != nullptr) return Pick{ax_PQSeeTopVal(q), vs};
+  }
+  // Within the bounds: the best top of each side; the better of the two if
+  // its move keeps every bound, else the other side's when that one does.
+  // When neither does, the other side's move is still taken: a pass may
+  // step outside the bounds on its way to a better point, but only points
+  // within them (or no worse than the start) are kept, and the next move
+  // brings it back.
+  Pick top[2];
+  for (int s = 0; s < 2; s++) {
+    for (idx_t j = 0; j < ncon; j++) {
+      PQueue& q = mq.At(s, j);
+      if (q.nnodes == 0) continue;
+      const idx_t c = ax_PQSeeTopVal(&q);
+      if (top[s].c == -1 || gain[c] > gain[top[s].c]) top[s] = Pick{c, s};
+    }
+  }
+  if (top[0].c == -1) return top[1];
+  if (top[1].c == -1) return top[0];
+  const int s = (gain[top[0].c] >= gain[top[1].c]) ? 0 : 1;
+  if (st.ExcessAfter(nw + top[s].c * ncon, s) <= 0.0) return top[s];
+  return top[1 - s];
+}
+
+// FM passes with a rollback to the best point of each (balanceonly false),
+// or one sweep of moves until every bound holds (balanceonly true). Returns
+// 1 when the sweep ran.
+int MultiFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
+            real_t limitfrac, bool balanceonly) {
+  const idx_t n = graph->nvtxs;
+  const idx_t nnets = graph->nnets;
+  const idx_t ncon = graph->ncon;
+  const idx_t nfixed = graph->nfixed;
+  const idx_t rmaxnet = ctrl.rmaxnet;
+  const real_t* cellwgt = graph->cellwgt;
+  const real_t* nw = graph->ncellwgt;
+  idx_t* where = graph->where;
+  real_t* gain = graph->gain;
+  real_t* pwgts = graph->pwgts;
+
+  SideState st = MakeSideState(ctrl, graph, n, where, nullptr);
+  if (balanceonly && st.Excess() <= 0.0) return 0;
+  if (fmtype != 1 && fmtype != 2) errexit("Unknown FMType of %d\n", static_cast<int>(fmtype));
+
+  StartTimer(ctrl, TIMER_INIT);
+  Compute2WayParams(ctrl, graph);
+  StopTimer(ctrl, TIMER_INIT);
+  if (n < 1) return balanceonly ? 1 : 0;
+
+  MultiQueues mq(graph, st);
+  FMWork w;
+  w.moved = ax_imalloc(n, "Refine_MultiFM: moved");
+  w.swaps = ax_imalloc(n, "Refine_MultiFM: swaps");
+  w.perm = ax_imalloc(n, "Refine_MultiFM: perm");
+  w.updind = ax_imalloc(n, "Refine_MultiFM: updind");
+  w.updmrk = ax_imalloc(n, "Refine_MultiFM: updmrk");
+  const idx_t limit = FMPassMoveLimit(n, limitfrac);
+  const idx_t npins = (graph->incptr != nullptr) ? graph->incptr[n] : 0;
+  bool recompute = false;
+
+  for (idx_t pass = 0; pass < npasses; pass++) {
+    if (recompute) {
+      StartTimer(ctrl, TIMER_INIT);
+      Compute2WayParams(ctrl, graph);
+      StopTimer(ctrl, TIMER_INIT);
+    }
+    mq.Reset();
+    for (idx_t i = 0; i < n; i++) w.moved[i] = w.updmrk[i] = -1;
+    RandomPermute(n, w.perm, 1);
+    for (idx_t i = 0; i < n; i++) {
+      const idx_t c = w.perm[i];
+      if (c < nfixed || (where[c] != 0 && where[c] != 1)) {
+        w.moved[c] = 1;
+        continue;
+      }
+      ax_PQInsert(&mq.Of(c, where[c]), c, FMKey(fmtype, gain[c], cellwgt[c]));
+    }
+
+    StartTimer(ctrl, TIMER_ITERATE);
+    const real_t initcut = graph->mincut;
+    real_t cut = initcut;
+    real_t best = initcut;
+    double bestexcess = st.Excess();
+    double bestviol = std::max(bestexcess, 0.0);
+    const double initviol = bestviol;
+    idx_t bestpos = -1;
+    idx_t nmoves = 0;  // moves that stand at the end of the pass
+    while (nmoves < n) {
+      if (balanceonly && st.Excess() <= 0.0) break;
+      const Pick p = NextMove(mq, st, nw, gain);
+      if (p.c == -1) break;
+      const idx_t c = p.c;
+      const int from = p.from;
+      const int to = 1 - from;
+      ax_PQGetTop(&mq.Of(c, from));
+
+      const idx_t k = nmoves;
+      cut -= gain[c];
+      st.Move(nw + c * ncon, from);
+      pwgts[to] += cellwgt[c];
+      pwgts[from] -= cellwgt[c];
+      w.moved[c] = k;
+      w.swaps[k] = c;
+      where[c] = to;
+
+      if (!balanceonly) {
+        const double excess = st.Excess();
+        const double viol = std::max(excess, 0.0);
+        const bool newbest =
+            viol < bestviol ||
+            (viol == bestviol && (cut < best || (cut == best && excess < bestexcess)));
+        if (newbest) {
+          best = cut;
+          bestpos = k;
+          bestexcess = excess;
+          bestviol = viol;
+        } else if ((cut > best || viol > bestviol) && k - bestpos > limit) {
+          // Too far past the best point: take this move back and end the
+          // pass. Its gain and pin counts were not touched yet.
+          where[c] = from;
+          st.Move(nw + c * ncon, to);
+          pwgts[from] += cellwgt[c];
+          pwgts[to] -= cellwgt[c];
+          break;
+        }
+      }
+
+      gain[c] = -gain[c];
+      const idx_t nupd = UpdateNeighbours<true>(graph, rmaxnet, c, from, to, k, w);
+      for (idx_t i = 0; i < nupd; i++) {
+        const idx_t d = w.updind[i];
+        ax_PQUpdate(&mq.Of(d, where[d]), d, FMKey(fmtype, gain[d], cellwgt[d]));
+      }
+      nmoves = k + 1;
+    }
+    StopTimer(ctrl, TIMER_ITERATE);
+
+    if (balanceonly) {
+      graph->mincut = cut;
+      break;
+    }
+
+    graph->mincut = best;
+    const bool stop =
+        (std::fabs(best - initcut) <= kFloatEps && bestviol >= initviol) || pass == npasses - 1;
+    recompute = (nmoves - bestpos) * npins > nnets * n;
+
+    StartTimer(ctrl, TIMER_WRAPUP);
+    for (idx_t i = nmoves - 1; i > bestpos; i--) {
+      const idx_t c = w.swaps[i];
+      const idx_t from = where[c];
+      const idx_t to = 1 - from;
+      where[c] = to;
+      st.Move(nw + c * ncon, static_cast<int>(from));
+      pwgts[to] += cellwgt[c];
+      pwgts[from] -= cellwgt[c];
+      if (!stop && !recompute) {
+        gain[c] = -gain[c];
+        UpdateNeighbours<false>(graph, rmaxnet, c, from, to, i, w);
+      }
+    }
+    StopTimer(ctrl, TIMER_WRAPUP);
+    if (stop) break;
+  }
+
+  ax_free(&w.moved, &w.swaps, &w.perm, &w.updind, &w.updmrk);
+  return balanceonly ? 1 : 0;
+}
+
+}  // namespace
+
+void Refine_MultiFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
+                    real_t limitfrac) {
+  MultiFM(ctrl, graph, npasses, fmtype, limitfrac, false);
+}
+
+int Balance_Multi(PartitionCtrl& ctrl, HGraph* graph) {
+  return MultiFM(ctrl, graph, 1, 1, 1.0f, true);
+}
+
+double BisectionExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* where) {
+  return MakeSideState(ctrl, graph, graph->nvtxs, where, nullptr).Excess();
+}
+
+void MultiInitialPlacement(const PartitionCtrl& ctrl, HGraph* graph, const idx_t* perm,
+                           bool greedy, real_t** attract) {
+  const idx_t n = graph->nvtxs;
+  const idx_t ncon = graph->ncon;
+  const real_t* nw = graph->ncellwgt;
+  const real_t* cellwgt = graph->cellwgt;
+  const idx_t* incptr = graph->incptr;
+  const idx_t* incind = graph->incind;
+  const real_t* netwgt = graph->netwgt;
+  idx_t* where = graph->where;
+  real_t* pwgts = graph->pwgts;
+
+  double tot[kMaxNCon] = {};
+  for (idx_t c = 0; c < n; c++)
+    for (idx_t j = 0; j < ncon; j++) tot[j] += nw[c * ncon + j];
+  SideState st = MakeSideState(ctrl, graph, n, where, tot);
+  const double share = ctrl.tpwgt;
+  auto fits = [&](const real_t* wc, int side, bool below_share) {
+    for (idx_t j = 0; j < ncon; j++) {
+      const double cap = below_share ? share * tot[j] : st.maxw[side][j];
+      if (st.pw[side][j] + wc[j] > cap) return false;
+    }
+    return true;
+  };
+
+  if (!greedy) ax_fSetMatrix(attract, 2, graph->nnets, 0.0f);
+  for (idx_t i = 0; i < n; i++) {
+    const idx_t c = perm[i];
+    if (c < graph->nfixed) continue;
+    const real_t* wc = nw + c * ncon;
+    int side;
+    if (greedy) {
+      side = fits(wc, 0, true) ? 0 : 1;
+    } else {
+      real_t a0 = 0.0f;
+      real_t a1 = 0.0f;
+      for (idx_t j = incptr[c]; j < incptr[c + 1]; j++) {
+        a0 += attract[0][incind[j]];
+        a1 += attract[1][incind[j]];
+      }
+      side = (a0 >= a1 || incptr[c] == incptr[c + 1]) ? 0 : 1;
+      if (!fits(wc, side, false)) side = 1 - side;
+      real_t* row = attract[side];
+      for (idx_t j = incptr[c]; j < incptr[c + 1]; j++) row[incind[j]] += netwgt[incind[j]];
+    }
+    where[c] = side;
+    for (idx_t j = 0; j < ncon; j++) st.pw[side][j] += wc[j];
+    pwgts[side] += cellwgt[c];
+  }
+}
+
+void PlaceIslandsMulti(HGraph* graph, real_t tpwgt) {
+  const idx_t ncon = graph->ncon;
+  const idx_t first = graph->nvtxs;
+  const idx_t last = graph->nvtxs + graph->nislands;
+  const real_t* nw = graph->ncellwgt;
+  const idx_t* where = graph->where;
+  double pw[2][kMaxNCon] = {};
+  double tot[kMaxNCon] = {};
+  for (idx_t c = 0; c < last; c++) {
+    for (idx_t j = 0; j < ncon; j++) {
+      tot[j] += nw[c * ncon + j];
+      if (c < first && (where[c] == 0 || where[c] == 1)) pw[where[c]][j] += nw[c * ncon + j];
+    }
+  }
+  const double share[2] = {tpwgt, 1.0 - static_cast<double>(tpwgt)};
+  for (idx_t c = first; c < last; c++) {
+    // The side whose most loaded weight, relative to its share, stays
+    // lowest with the island; ties to side 1.
+    double load[2] = {0.0, 0.0};
+    for (int s = 0; s < 2; s++)
+      for (idx_t j = 0; j < ncon; j++)
+        if (tot[j] > 0.0 && share[s] > 0.0)
+          load[s] = std::max(load[s], (pw[s][j] + nw[c * ncon + j]) / (share[s] * tot[j]));
+    const int side = (load[0] < load[1]) ? 0 : 1;
+    graph->where[c] = side;
+    graph->pwgts[side] += graph->cellwgt[c];
+    for (idx_t j = 0; j < ncon; j++) pw[side][j] += nw[c * ncon + j];
+  }
+}
+
+}  // namespace veldan
