@@ -203,9 +203,8 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
   // One part, or too few cells to split: nothing to partition.
   if (o.k > 1 && h.nvtxs > 1) {
     const NetLists nets(h);
-    real_t* combined = nullptr;
     const real_t* cellwgt = h.cellwgt.empty() ? nullptr : h.cellwgt.data();
-    if (h.ncon > 1) cellwgt = combined = CombineCellWeights(h.nvtxs, h.ncon, cellwgt);
+    const idx_t ncon = cellwgt ? h.ncon : 1;
     const bool rb = o.scheme == Scheme::RecursiveBisection;
     idx_t ctype = static_cast<idx_t>(o.ctype);
     if (ctype == 0) ctype = (o.nruns > 19) ? CTYPE_H12 : CTYPE_H1;
@@ -216,22 +215,16 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
     const idx_t fixed = anyfixed ? 1 : 0;
     const idx_t nthreads = (o.threads > 0) ? o.threads : AvailableCores();
     std::vector<idx_t>& part = res.parts;
-    try {
-      if (rb)
-        RecursivePartition(h.nvtxs, nets.nnets, cellwgt, nets.netptr, nets.netind, nets.netwgt,
-                           ufactor, ctype, rtype, o.nruns, o.nvcycles, o.cmaxnet, o.rmaxnet, fixed,
-                           o.reconstruct ? 1 : 0, o.kwayrefine ? 1 : 0, res.seed, o.dbglvl, o.k,
-                           part.data(), nthreads, epsilon);
-      else
-        KwayPartition(h.nvtxs, nets.nnets, cellwgt, nets.netptr, nets.netind, nets.netwgt,
-                      ufactor, static_cast<idx_t>(o.objective), ctype, rtype, o.nruns,
-                      o.nvcycles, o.cmaxnet, o.rmaxnet, fixed, res.seed, o.dbglvl, o.k,
-                      part.data(), nthreads, epsilon);
-    } catch (...) {
-      ax_free(&combined);
-      throw;
-    }
-    ax_free(&combined);
+    if (rb)
+      RecursivePartition(h.nvtxs, nets.nnets, cellwgt, nets.netptr, nets.netind, nets.netwgt,
+                         ufactor, ctype, rtype, o.nruns, o.nvcycles, o.cmaxnet, o.rmaxnet, fixed,
+                         o.reconstruct ? 1 : 0, o.kwayrefine ? 1 : 0, res.seed, o.dbglvl, o.k,
+                         part.data(), nthreads, epsilon, nullptr, ncon);
+    else
+      KwayPartition(h.nvtxs, nets.nnets, cellwgt, nets.netptr, nets.netind, nets.netwgt,
+                    ufactor, static_cast<idx_t>(o.objective), ctype, rtype, o.nruns,
+                    o.nvcycles, o.cmaxnet, o.rmaxnet, fixed, res.seed, o.dbglvl, o.k,
+                    part.data(), nthreads, epsilon, nullptr, ncon);
   } else {
     for (auto& p : res.parts) p = 0;
   }
@@ -245,6 +238,12 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
     for (std::int64_t p = 0; p < o.k; p++)
       for (std::int64_t j = 0; j < h.ncon; j++)
         res.balanced = res.balanced && res.metrics.part_weights[p * h.ncon + j] <= bounds[j];
+    if (!res.balanced) {
+      std::vector<idx_t> fixed(h.fixed.begin(), h.fixed.end());
+      res.bound_obstacle =
+          BoundObstacle(h.nvtxs, h.ncon, h.cellwgt.empty() ? nullptr : h.cellwgt.data(),
+                        fixed.empty() ? nullptr : fixed.data(), o.k, bounds);
+    }
   }
   return res;
 }

@@ -3,7 +3,6 @@
 // improved further by V-cycles, and the statistics of each bisection.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
@@ -214,7 +213,6 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(nruns),
                         bisection);
 
-  if (graph->ncon > 1 && getenv("VDEBUG")) fprintf(stderr, "bisect n=%ld t=%.3f excess=%g\n", nvtxs, ctrl.tpwgt, BisectionExcess(ctrl, graph, bisection));
   const real_t cut = ComputeCut(graph, bisection);
   if (cut != bestcut) Print("Wrong cut! %8.3f %8.3f\n", bestcut, cut);
 

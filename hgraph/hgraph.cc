@@ -12,23 +12,6 @@ HGraph* CreateHGraph() {
   return new (mem) HGraph();
 }
 
-real_t* CombineCellWeights(idx_t nvtxs, idx_t ncon, const real_t* cellwgt) {
-  double* scale = static_cast<double*>(ax_malloc(sizeof(double) * ncon, "main: scale"));
-  for (idx_t j = 0; j < ncon; j++) {
-    double total = 0.0;
-    for (idx_t i = 0; i < nvtxs; i++) total += cellwgt[i * ncon + j];
-    scale[j] = (total > 0.0) ? static_cast<double>(nvtxs) / ncon / total : 0.0;
-  }
-  real_t* combined = ax_fmalloc(nvtxs, "main: combined cellwgt");
-  for (idx_t i = 0; i < nvtxs; i++) {
-    double w = 0.0;
-    for (idx_t j = 0; j < ncon; j++) w += cellwgt[i * ncon + j] * scale[j];
-    combined[i] = static_cast<real_t>(w);
-  }
-  ax_free(&scale);
-  return combined;
-}
-
 HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
                     const real_t* netwgt, const idx_t* netptr,
                     const idx_t* netind) {

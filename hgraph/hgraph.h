@@ -131,14 +131,6 @@ struct HGraph {
 HGraph* CreateHGraph();
 
 // A working copy of caller arrays: weights defaulted to 1, cell weights
-// raised to kFloatEps, normalised per constraint when ncon >= 2.
-// One weight per cell from ncon: each weight normalised to sum 1, a cell's
-// normalised weights summed and scaled by nvtxs/ncon so that the weights
-// average 1 (a weight whose total is not positive is left out). The
-// partitioning entries balance one weight per cell. Owned by the caller.
-real_t* CombineCellWeights(idx_t nvtxs, idx_t ncon, const real_t* cellwgt);
-
-// A working copy of caller arrays: weights defaulted to 1, cell weights
 // raised to kFloatEps. With ncon >= 2 the weights go to ncellwgt, each
 // scaled to an average of 1 per cell, and cellwgt holds their mean.
 HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,

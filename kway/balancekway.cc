@@ -6,8 +6,6 @@
 // cell can leave. Levels whose parts are all within the bound are left
 // untouched.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "coarsen/coarsen.h"
@@ -236,7 +234,6 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
       stuck[p * ncon + con] = 1;
   }
 
-  if (getenv("VDEBUG")) { double wx=-1; for (idx_t q=0;q<nparts;q++) for (idx_t j=0;j<ncon;j++) wx=std::max(wx,(npw[q*ncon+j]-maxw[j])*inv[j]); fprintf(stderr,"balkway n=%ld moves=%ld final=%g\n", n, nmoves, wx);}
   if (nmoves > 0) {
     if (graph->kpwgts != nullptr) std::copy(pw.begin(), pw.end(), graph->kpwgts);
     if (graph->nkpwgts != nullptr)

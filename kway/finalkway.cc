@@ -2,7 +2,9 @@
 // between any two parts on the finest level, then k-way V-cycles, always
 // minimising the cut with every net counted and never letting a part grow
 // above the heaviest part of the incoming partition.
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "kway/kway.h"
 #include "support/output.h"
@@ -31,6 +33,18 @@ void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   ctrl.ubfactor = (static_cast<real_t>(nparts) *
                    kpwgts[ax_fargmax(nparts, kpwgts)]) /
                   ax_fsum(nparts, kpwgts, 1);
+  // With several weights, each is bound by its own heaviest incoming part.
+  const idx_t ncon = graph->ncon;
+  for (idx_t j = 0; ncon > 1 && j < ncon; ++j) {
+    std::vector<double> pw(nparts, 0.0);
+    double total = 0.0;
+    for (idx_t i = 0; i < nvtxs; ++i) {
+      pw[part[i]] += graph->ncellwgt[i * ncon + j];
+      total += graph->ncellwgt[i * ncon + j];
+    }
+    const double heaviest = *std::max_element(pw.begin(), pw.end());
+    ctrl.nubfactor[j] = (total > 0.0) ? static_cast<double>(nparts) * heaviest / total : 1.0;
+  }
 
   // The k-way work area reads the incidence lists; a level handed over
   // without them gets them here.

@@ -1,6 +1,8 @@
 // The k-way refinement entry and the pairwise k-way refinement, which runs
 // the two-way FM refinement on every pair of parts with the cells of all
 // other parts frozen, then finishes with the greedy k-way refinement.
+#include <algorithm>
+
 #include "bisect/bisect.h"
 #include "kway/kway.h"
 #include "support/support.h"
@@ -46,6 +48,17 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
   const real_t maxpwgt = (ax_fsum(nvtxs, cellwgt, 1) * ctrl.ubfactor) /
                          static_cast<real_t>(nparts);
 
+  // With several weights: the k-way bound of each, and its factor to put
+  // back after the pairs.
+  const idx_t ncon = (graph->ncon > 1) ? graph->ncon : 0;
+  double nmaxpwgt[kMaxNCon] = {};
+  const ConArray oldnubfactor = ctrl.nubfactor;
+  for (idx_t j = 0; j < ncon; ++j) {
+    double total = 0.0;
+    for (idx_t v = 0; v < nvtxs; ++v) total += graph->ncellwgt[v * ncon + j];
+    nmaxpwgt[j] = total * ctrl.nubfactor[j] / static_cast<double>(nparts);
+  }
+
   // The two-way arrays borrow the level's where field for the side vector.
   idx_t* kwhere = graph->where;
   graph->where = nullptr;
@@ -86,6 +99,14 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
           (static_cast<double>(maxpwgt) - 0.5 * static_cast<double>(t)) /
           static_cast<double>(t);
       ctrl.ubfactor = (x > 0.001) ? static_cast<real_t>(x) : 0.001f;
+      // With several weights, the same for each from its own bound.
+      for (idx_t j = 0; j < ncon; ++j) {
+        double tj = 0.0;
+        for (idx_t v = 0; v < nvtxs; ++v)
+          if (bwhere[v] == 0 || bwhere[v] == 1) tj += graph->ncellwgt[v * ncon + j];
+        const double xj = (tj > 0.0) ? (nmaxpwgt[j] - 0.5 * tj) / tj : 0.5;
+        ctrl.nubfactor[j] = std::max(xj, 0.001);
+      }
 
       if (ctrl.rtype >= RTYPE_KPFAST && ctrl.rtype <= RTYPE_KPSLOW) {
         const real_t f = PairLimitFraction(ctrl.rtype, t);
@@ -113,6 +134,7 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
   Free2wayRefinementMemory(graph);
   graph->where = kwhere;
   ctrl.ubfactor = oldubfactor;
+  ctrl.nubfactor = oldnubfactor;
 
   RefineKway_Random(ctrl, graph, npasses);
 }

@@ -232,10 +232,11 @@ struct PyResult : PyMetrics {
   py::array_t<std::int64_t> parts;
   std::int64_t seed = 0;
   bool balanced = true;
+  std::string bound_obstacle;
 
   PyResult(const veldan::Result& r, std::int64_t k, std::int64_t ncon)
       : PyMetrics(r.metrics, k, ncon), parts(ArrayFrom(r.parts.data(), r.parts.size())),
-        seed(r.seed), balanced(r.balanced) {}
+        seed(r.seed), balanced(r.balanced), bound_obstacle(r.bound_obstacle) {}
 };
 
 // ---------------------------------------------------------------------------
@@ -392,6 +393,8 @@ PYBIND11_MODULE(veldan, m) {
       .def_readonly("seed", &PyResult::seed, "the seed used; passing it again repeats the call")
       .def_readonly("balanced", &PyResult::balanced,
                     "under epsilon: whether every part of every weight kept the bound")
+      .def_readonly("bound_obstacle", &PyResult::bound_obstacle,
+                    "when not balanced and no partition could be: why (else empty)")
       .def("__repr__", [](const PyResult& x) {
         return "veldan.Result(" + MetricsRepr(x) + ", seed=" + std::to_string(x.seed) +
                ", balanced=" + (x.balanced ? "True" : "False") + ")";

@@ -109,8 +109,12 @@ struct Result {
   std::vector<std::int64_t> parts;  // nvtxs entries, each in 0 .. k-1
   Metrics metrics;
   std::int64_t seed = 0;  // the seed used; passing it again repeats the call
-  // Under epsilon: whether every part of every weight kept the bound.
+  // Under epsilon: whether every part of every weight kept the bound. With
+  // several weights per cell (ncon > 1) every weight is balanced.
   bool balanced = true;
+  // When not balanced and no partition could be: why (a cell, or the cells
+  // fixed to one part, heavier than the bound); empty otherwise.
+  std::string bound_obstacle;
 };
 
 enum class Status {
