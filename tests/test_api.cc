@@ -146,6 +146,35 @@ TEST(Api, TrivialCallsAndUncleanNets) {
   EXPECT_EQ(r.metrics.km1, 2.0);
 }
 
+TEST(Api, EveryWeightBalanced) {
+  // Two weights per cell (one skewed, one unit): both schemes keep each
+  // within the bound; a cell heavier than the bound makes the result say
+  // why it is not balanced.
+  Arrays a = Circuit();
+  a.ncon = 2;
+  for (std::int64_t i = 0; i < a.nvtxs; i++) {
+    a.cellwgt.push_back(i % 50 == 0 ? 40.0f : 1.0f);
+    a.cellwgt.push_back(1.0f);
+  }
+  for (const auto scheme : {veldan::Scheme::RecursiveBisection, veldan::Scheme::Kway}) {
+    veldan::Options o = Opts(4);
+    o.scheme = scheme;
+    o.epsilon = 0.03;
+    const veldan::Result r = veldan::Partition(a.View(), o);
+    EXPECT_TRUE(r.balanced);
+    EXPECT_EQ(r.bound_obstacle, "");
+    ASSERT_EQ(r.metrics.imbalance.size(), 2u);
+    for (const double x : r.metrics.imbalance) EXPECT_LE(x, 0.03 + 1e-9);
+  }
+  a.cellwgt[0] = 3000.0f;  // above 1.03 x a quarter of the first weight
+  veldan::Options o = Opts(4);
+  o.epsilon = 0.03;
+  const veldan::Result r = veldan::Partition(a.View(), o);
+  EXPECT_FALSE(r.balanced);
+  EXPECT_NE(r.bound_obstacle.find("cell 1 alone weighs 3000 in weight 1"), std::string::npos)
+      << r.bound_obstacle;
+}
+
 TEST(Api, SamePartitionAsTheProgram) {
   TempDir dir;
   const std::string g = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";

@@ -348,6 +348,48 @@ TEST(Matching, GroupsRespectLimits) {
   }
 }
 
+TEST(Matching, GroupsRespectTheBoundOfEveryWeight) {
+  // A ring of twelve cells, two weights: cells alternate (3, 1) and (1, 3)
+  // (average 1 after scaling: 1.5 and 0.5). With a bound of 2.2 on the
+  // first weight and a generous one on the second, no group may hold two
+  // cells of the first kind, and the coarse level carries both weights.
+  Nets ring;
+  for (idx_t i = 0; i < 12; i++) ring.push_back({i, (i + 1) % 12});
+  std::vector<idx_t> ptr{0}, ind;
+  for (const auto& n : ring) {
+    ind.insert(ind.end(), n.begin(), n.end());
+    ptr.push_back(static_cast<idx_t>(ind.size()));
+  }
+  std::vector<real_t> w;
+  for (idx_t i = 0; i < 12; i++) {
+    w.push_back(i % 2 ? 1.0f : 3.0f);
+    w.push_back(i % 2 ? 3.0f : 1.0f);
+  }
+  PartitionCtrl ctrl;
+  ctrl.cmaxnet = 50, ctrl.maxcellwgt = 100.0f, ctrl.maxgroupsize = 5;
+  ctrl.nmaxcellwgt[0] = 2.2, ctrl.nmaxcellwgt[1] = 100.0;
+  for (idx_t seed = 0; seed < 5; seed++) {
+    InitRandom(seed);
+    HGraph* g = SetUpHGraph(12, 12, 2, w.data(), nullptr, ptr.data(), ind.data());
+    CreateIncidentHGraph(ctrl, g);
+    g->nfixed = 0;
+    Match_Edges(ctrl, g, std::vector<idx_t>(12, 1).data());
+    const HGraph* c = g->coarser;
+    ASSERT_NE(c->ncellwgt, nullptr);
+    EXPECT_LT(c->nvtxs, 12);  // the second kind still groups
+    double total[2] = {0.0, 0.0};
+    for (idx_t i = 0; i < c->nvtxs; i++) {
+      EXPECT_LE(c->ncellwgt[2 * i], 2.2f);
+      total[0] += c->ncellwgt[2 * i];
+      total[1] += c->ncellwgt[2 * i + 1];
+      EXPECT_FLOAT_EQ(c->cellwgt[i], 0.5f * (c->ncellwgt[2 * i] + c->ncellwgt[2 * i + 1]));
+    }
+    EXPECT_NEAR(total[0], 12.0, 1e-4);
+    EXPECT_NEAR(total[1], 12.0, 1e-4);
+    FreeChain(g);
+  }
+}
+
 TEST(Contraction, MergesVanishesAndCarries) {
   // Coarse cells: 0 = {0,6}, 1 = {1,7}, 2 = {2,8}, 3..5 alone.
   HGraph* g = Build(9, {{0, 1, 5}, {7, 2, 4}, {1, 8}, {7, 2}, {0, 6}, {0, 3}, {6, 3}},

@@ -100,6 +100,26 @@ def test_imbalance_is_the_largest_over_the_weights():
     assert m.imbalance == pytest.approx(1 / 3)
 
 
+def test_every_weight_is_balanced():
+    # A grid of 20 x 20 cells, nets along rows and columns; the first
+    # weight is 10 on the left quarter and 1 elsewhere, the second is 1.
+    n = 20
+    nets = [[r * n + c, r * n + c + 1] for r in range(n) for c in range(n - 1)]
+    nets += [[r * n + c, (r + 1) * n + c] for r in range(n - 1) for c in range(n)]
+    netptr = np.cumsum([0] + [len(x) for x in nets])
+    cellwgt = np.ones((n * n, 2))
+    cellwgt[[r * n + c for r in range(n) for c in range(n // 4)], 0] = 10
+    h = veldan.Hypergraph(n * n, netptr, np.concatenate(nets), cellwgt=cellwgt, ncon=2)
+    for scheme in ("rb", "kway"):
+        r = veldan.partition(h, 4, scheme=scheme, epsilon=0.05, seed=1)
+        assert r.balanced and r.bound_obstacle == ""
+        assert max(r.imbalances) <= 0.05 + 1e-9, (scheme, r.imbalances)
+    cellwgt[0, 0] = 2000  # above 1.05 x a quarter of the first weight
+    h = veldan.Hypergraph(n * n, netptr, np.concatenate(nets), cellwgt=cellwgt, ncon=2)
+    r = veldan.partition(h, 4, epsilon=0.05, seed=1)
+    assert not r.balanced and "cell 1 alone weighs 2000 in weight 1" in r.bound_obstacle
+
+
 def test_fixed_cells_keep_their_parts():
     nvtxs, netptr, netind = two_clusters()
     # Cells 0 and 4 lie in different clusters; either way round holds.
