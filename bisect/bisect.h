@@ -41,8 +41,10 @@ double BisectionExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx
 // weight (attraction, with the net-attraction rows in attract).
 void MultiInitialPlacement(const PartitionCtrl& ctrl, HGraph* graph, const idx_t* perm,
                            bool greedy, real_t** attract);
-// Islands of a level with several weights, each to the side it loads least.
-void PlaceIslandsMulti(HGraph* graph, real_t tpwgt);
+// Islands of a level with several weights, heaviest first, each to the
+// side where the worst excess over the bounds of the whole level (its
+// islands included) ends lowest.
+void PlaceIslandsMulti(const PartitionCtrl& ctrl, HGraph* graph);
 
 // --- uncoarsening (uncoarsen2way.cc) ------------------------------------------
 void Refine2Way(PartitionCtrl& ctrl, HGraph* graph);

@@ -32,7 +32,10 @@ void InitBisection(PartitionCtrl& ctrl, HGraph* cgraph) {
 
   StartTimer(ctrl, TIMER_INITPART);
   Random_FMPartition(ctrl, cgraph);
-  PlaceIslands(cgraph, ctrl.tpwgt);
+  if (cgraph->ncon > 1)
+    PlaceIslandsMulti(ctrl, cgraph);
+  else
+    PlaceIslands(cgraph, ctrl.tpwgt);
   StopTimer(ctrl, TIMER_INITPART);
 
   ctrl.dbglvl = dbglvl;

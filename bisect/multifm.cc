@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "bisect/bisect.h"
@@ -408,33 +409,39 @@ void MultiInitialPlacement(const PartitionCtrl& ctrl, HGraph* graph, const idx_t
   }
 }
 
-void PlaceIslandsMulti(HGraph* graph, real_t tpwgt) {
+void PlaceIslandsMulti(const PartitionCtrl& ctrl, HGraph* graph) {
   const idx_t ncon = graph->ncon;
   const idx_t first = graph->nvtxs;
   const idx_t last = graph->nvtxs + graph->nislands;
   const real_t* nw = graph->ncellwgt;
-  const idx_t* where = graph->where;
-  double pw[2][kMaxNCon] = {};
+  idx_t* where = graph->where;
+  if (last == first) return;
+
+  // The bounds of the level with its islands; the islands, heaviest first,
+  // each to the side where the worst excess over them ends lowest.
   double tot[kMaxNCon] = {};
-  for (idx_t c = 0; c < last; c++) {
-    for (idx_t j = 0; j < ncon; j++) {
-      tot[j] += nw[c * ncon + j];
-      if (c < first && (where[c] == 0 || where[c] == 1)) pw[where[c]][j] += nw[c * ncon + j];
-    }
-  }
-  const double share[2] = {tpwgt, 1.0 - static_cast<double>(tpwgt)};
+  for (idx_t c = 0; c < last; c++)
+    for (idx_t j = 0; j < ncon; j++) tot[j] += nw[c * ncon + j];
+  SideState st = MakeSideState(ctrl, graph, first, where, tot);
+  std::vector<std::pair<double, idx_t>> order;
   for (idx_t c = first; c < last; c++) {
-    // The side whose most loaded weight, relative to its share, stays
-    // lowest with the island; ties to side 1.
-    double load[2] = {0.0, 0.0};
-    for (int s = 0; s < 2; s++)
-      for (idx_t j = 0; j < ncon; j++)
-        if (tot[j] > 0.0 && share[s] > 0.0)
-          load[s] = std::max(load[s], (pw[s][j] + nw[c * ncon + j]) / (share[s] * tot[j]));
-    const int side = (load[0] < load[1]) ? 0 : 1;
-    graph->where[c] = side;
+    double most = 0.0;
+    for (idx_t j = 0; j < ncon; j++) most = std::max(most, nw[c * ncon + j] * st.inv[j]);
+    order.emplace_back(-most, c);
+  }
+  std::sort(order.begin(), order.end());
+  for (const auto& [key, c] : order) {
+    const real_t* wc = nw + c * ncon;
+    double after[2];
+    for (int s = 0; s < 2; s++) {
+      for (idx_t j = 0; j < ncon; j++) st.pw[s][j] += wc[j];
+      after[s] = st.Excess();
+      for (idx_t j = 0; j < ncon; j++) st.pw[s][j] -= wc[j];
+    }
+    const int side = (after[0] < after[1]) ? 0 : 1;
+    for (idx_t j = 0; j < ncon; j++) st.pw[side][j] += wc[j];
+    where[c] = side;
     graph->pwgts[side] += graph->cellwgt[c];
-    for (idx_t j = 0; j < ncon; j++) pw[side][j] += nw[c * ncon + j];
   }
 }
 

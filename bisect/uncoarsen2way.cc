@@ -36,10 +36,6 @@ void Refine2Way(PartitionCtrl& ctrl, HGraph* graph) {
 }
 
 void PlaceIslands(HGraph* graph, real_t tpwgt) {
-  if (graph->ncon > 1) {
-    PlaceIslandsMulti(graph, tpwgt);
-    return;
-  }
   // Each island goes to the side that is further below its target share:
   // side 0 when pwgts[0] / t0 < pwgts[1] / t1 (cross-multiplied), else side 1.
   // With equal targets this is "the lighter side, ties to side 1"; with the
@@ -82,7 +78,12 @@ void Uncoarsen2Way(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
       StopTimer(ctrl, TIMER_REFINE);
     }
 
-    if (fine->nislands > 0) PlaceIslands(fine, ctrl.tpwgt);
+    if (fine->nislands > 0) {
+      if (fine->ncon > 1)
+        PlaceIslandsMulti(ctrl, fine);
+      else
+        PlaceIslands(fine, ctrl.tpwgt);
+    }
     cur = fine;
   }
 

@@ -120,6 +120,48 @@ std::string BoundObstacle(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, const 
         return "No partition can meet the balance bound: cell " + std::to_string(i + 1) +
                " alone weighs " + number(cellwgt[i * ncon + j]) + weight_name(j) +
                ", more than the bound of " + number(bounds[j]) + ".";
+  // Every part holds at most bounds[j] of weight j, so each holds at least
+  // need_j = total_j - (nparts - 1) bounds[j]. The part that holds the
+  // heaviest cell of weight i must gather the rest of its need_j from other
+  // cells; taking them by the least weight i per unit of weight j (a
+  // fractional choice, so a lower bound) may already carry it above
+  // bounds[i].
+  if (ncon > 1 && nparts > 1) {
+    std::vector<double> total(static_cast<std::size_t>(ncon), 0.0);
+    for (idx_t c = 0; c < nvtxs; c++)
+      for (idx_t j = 0; j < ncon; j++) total[j] += cellwgt[c * ncon + j];
+    std::vector<std::pair<double, idx_t>> order;
+    for (idx_t i = 0; i < ncon; i++) {
+      idx_t g = 0;
+      for (idx_t c = 1; c < nvtxs; c++)
+        if (cellwgt[c * ncon + i] > cellwgt[g * ncon + i]) g = c;
+      for (idx_t j = 0; j < ncon; j++) {
+        if (j == i) continue;
+        double need = total[j] - static_cast<double>(nparts - 1) * bounds[j] -
+                      static_cast<double>(cellwgt[g * ncon + j]);
+        if (!(need > 0.0)) continue;
+        order.clear();
+        for (idx_t c = 0; c < nvtxs; c++)
+          if (c != g && cellwgt[c * ncon + j] > 0.0f)
+            order.emplace_back(static_cast<double>(cellwgt[c * ncon + i]) / cellwgt[c * ncon + j], c);
+        std::sort(order.begin(), order.end());
+        double cost = cellwgt[g * ncon + i];
+        const double gathered = need;
+        for (const auto& [ratio, c] : order) {
+          if (!(need > 0.0)) break;
+          const double take = std::min<double>(need, cellwgt[c * ncon + j]);
+          cost += ratio * take;
+          need -= take;
+        }
+        if (need > 0.0 || cost > bounds[i])
+          return "No partition can meet the balance bound: the part that holds cell " +
+                 std::to_string(g + 1) + " must hold at least " + number(gathered) +
+                 " more of weight " + std::to_string(j + 1) + ", which brings its weight " +
+                 std::to_string(i + 1) + " to " + number(cost) + " or more, above the bound of " +
+                 number(bounds[i]) + ".";
+      }
+    }
+  }
   if (fixed == nullptr) return {};
   std::vector<double> sum(static_cast<std::size_t>(nparts * ncon), 0.0);
   for (idx_t i = 0; i < nvtxs; i++)

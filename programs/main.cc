@@ -93,16 +93,9 @@ int Run(int argc, char** argv) {
   PrintRunHeader(&control, graph);
 
   const idx_t fixed = (control.fixedfile != nullptr) ? 1 : 0;
-  // Under -epsilon, what makes the bound impossible to meet, if anything:
-  // said when the bound turns out not to be held.
-  std::string obstacle;
-  if (control.epsilon > 0.0) {
-    double unused = 0.0;
-    obstacle = BoundObstacle(nvtxs, graph->ncon, graph->cellwgt, fixed ? part : nullptr,
-                             control.nparts,
-                             EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt, control.nparts,
-                                           control.epsilon, &unused));
-  }
+  // The fixed parts, for telling why a bound could not be met.
+  std::vector<idx_t> fixedparts;
+  if (fixed && control.epsilon > 0.0) fixedparts.assign(part, part + nvtxs);
   const real_t* cellwgt = graph->cellwgt;
   // Without cell weights every weight is 1, and there is only one.
   const idx_t ncon = (cellwgt != nullptr) ? graph->ncon : 1;
@@ -173,11 +166,16 @@ int Run(int argc, char** argv) {
   std::printf("\n           I/O Time:\t\t %7.3lfsec", static_cast<double>(iotmr));
   std::printf("\n*******************************************************************************\n");
 
+  std::string obstacle;
   if (!held) {
     std::fprintf(stderr,
                  "The balance bound was not met: a part weighs more than %.4f times the "
                  "average part weight.\n",
                  factor);
+    // What makes the bound impossible to meet, if anything.
+    obstacle = BoundObstacle(nvtxs, graph->ncon, graph->cellwgt,
+                             fixedparts.empty() ? nullptr : fixedparts.data(), control.nparts,
+                             maxpwgt);
     if (!obstacle.empty()) std::fprintf(stderr, "%s\n", obstacle.c_str());
   }
 

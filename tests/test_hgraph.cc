@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hgraph/ctrl.h"
+#include "hgraph/evaluate.h"
 #include "hgraph/hgraph.h"
 #include "support/memory.h"
 
@@ -170,3 +171,30 @@ TEST(PartitionCtrl, TimersRunOnlyUnderTheTimingBit) {
   StopTimer(c, TIMER_COARSEN);
   EXPECT_GE(c.timers.t[TIMER_COARSEN], 0.0);
 }
+
+TEST(BoundObstacle, ProvesWhatNoPartitionCanMeet) {
+  // Cells (10, 1) and nine of (2, 1) into two parts, bounds 14.42 and 5.15:
+  // no cell alone is too heavy, but each part holds at least 4.85 of the
+  // second weight, so the part of cell 1 needs 3.85 more of it, which costs
+  // at least 7.7 of the first weight: 17.7 in all.
+  std::vector<real_t> w{10, 1};
+  for (int i = 0; i < 9; i++) w.insert(w.end(), {2, 1});
+  const std::vector<double> bounds{14.42, 5.15};
+  EXPECT_EQ(veldan::BoundObstacle(10, 2, w.data(), nullptr, 2, bounds),
+            "No partition can meet the balance bound: the part that holds cell 1 must hold at "
+            "least 3.85 more of weight 2, which brings its weight 1 to 17.7 or more, above the "
+            "bound of 14.42.");
+  // With room for that, nothing is proved; a cell above a bound, or fixed
+  // cells above it together, are.
+  EXPECT_EQ(veldan::BoundObstacle(10, 2, w.data(), nullptr, 2, {18.0, 5.15}), "");
+  w[0] = 20;
+  EXPECT_EQ(veldan::BoundObstacle(10, 2, w.data(), nullptr, 2, {19.0, 20.0}),
+            "No partition can meet the balance bound: cell 1 alone weighs 20 in weight 1, more "
+            "than the bound of 19.");
+  w[0] = 10;
+  const std::vector<idx_t> fixed{0, 0, 0, 0, 0, 0, -1, -1, -1, -1};
+  EXPECT_EQ(veldan::BoundObstacle(10, 2, w.data(), fixed.data(), 2, {18.0, 20.0}),
+            "No partition can meet the balance bound: the cells fixed to part 0 weigh 20 in "
+            "weight 1 together, more than the bound of 18.");
+}
+
