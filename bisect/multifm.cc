@@ -4,8 +4,9 @@
 // weight it carries most of (relative to the level's totals): a side that is
 // too heavy in weight j gives up first the cells that carry most of j,
 // best gain first. While a bound is broken, the move comes from the most
-// exceeded side and weight; within the bounds, the best move that keeps
-// them, else a move from the other side (see NextMove). A pass keeps the
+// exceeded side and weight (when balancing, only if it lowers the worst
+// excess); within the bounds, the best move that keeps them, else a move
+// from the other side (see NextMove). A pass keeps the
 // point that is best by (excess over the bounds, cut), so that a
 // refinement never trades balance for cut.
 #include <algorithm>
@@ -269,6 +270,13 @@ int MultiFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
       const int from = p.from;
       const int to = 1 - from;
       ax_PQGetTop(&mq.Of(c, from));
+      // Balancing takes only moves that lower the worst excess (a heavy
+      // cell that would carry the excess over to the other side is set
+      // aside for the sweep).
+      if (balanceonly && st.ExcessAfter(nw + c * ncon, from) >= st.Excess()) {
+        w.moved[c] = -2;
+        continue;
+      }
 
       const idx_t k = nmoves;
       cut -= gain[c];

@@ -189,27 +189,41 @@ real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcyc
 
   idx_t** parts = nullptr;
   real_t* objs = nullptr;
+  std::vector<double> viols;  // how far each kept candidate is outside its bound
   if (nvcycles > 0) {
     parts = ax_iAllocMatrix(nvcycles, nvtxs, -1, "RunsAndVCycles: parts");
     objs = ax_fsmalloc(nvcycles, kMaxFloat, "RunsAndVCycles: objs");
+    viols.assign(nvcycles, 0.0);
   }
+  // With several weights a run may end outside its bound: such a run loses
+  // to any that is less so, whatever the objectives (with one weight every
+  // violation is 0 and the objective alone decides).
+  auto worse = [](double v1, real_t o1, double v2, real_t o2) {
+    return v1 > v2 || (v1 == v2 && o1 > o2);
+  };
   real_t best = 0.0f;
+  double bestviol = 0.0;
   *sum = 0.0f;
   for (idx_t r = 0; r < nruns; r++) {
     TaskResult& res = runs[r];
     PrintText(res.text);
     AddTaskTimers(ctrl, res.ctrl);
     *sum += res.obj;
-    if (r == 0 || res.obj < best) {
+    const double viol = res.ctrl.runviolation;
+    if (r == 0 || worse(bestviol, best, viol, res.obj)) {
       std::copy(res.where.begin(), res.where.end(), result);
       best = res.obj;
+      bestviol = viol;
     }
     // Keep the run as a V-cycle candidate when it beats the worst one kept.
     if (nvcycles > 0) {
-      const idx_t k = ax_fargmax(nvcycles, objs);
-      if (objs[k] > res.obj) {
+      idx_t k = 0;
+      for (idx_t i = 1; i < nvcycles; i++)
+        if (worse(viols[i], objs[i], viols[k], objs[k])) k = i;
+      if (worse(viols[k], objs[k], viol, res.obj)) {
         std::copy(res.where.begin(), res.where.end(), parts[k]);
         objs[k] = res.obj;
+        viols[k] = viol;
       }
     }
     std::vector<std::int32_t>().swap(res.where);
@@ -235,8 +249,9 @@ real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcyc
     if (objs[k] == kMaxFloat) continue;
     PrintText(cycles[k].text);
     AddTaskTimers(ctrl, cycles[k].ctrl);
-    if (cycles[k].obj < best) {
+    if (worse(bestviol, best, cycles[k].ctrl.runviolation, cycles[k].obj)) {
       best = cycles[k].obj;
+      bestviol = cycles[k].ctrl.runviolation;
       ax_icopy(nvtxs, parts[k], result);
     }
   }

@@ -6,6 +6,7 @@
 // cell can leave. Levels whose parts are all within the bound are left
 // untouched.
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "coarsen/coarsen.h"
@@ -35,7 +36,8 @@ struct BalanceWork {
 // the parts its nets reach and the lightest part. delta is the change of the
 // cut (cutobj) or of the sum of external degrees.
 // fits(q) tells whether part q has room for c; roomiest is the part with
-// the most room, considered besides the parts c's nets reach.
+// the most room, considered besides the parts c's nets reach (every part
+// with roomiest -1).
 template <typename Fits>
 Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fits,
               idx_t roomiest, bool cutobj, idx_t c, idx_t from, BalanceWork& w) {
@@ -55,7 +57,10 @@ Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fi
     const idx_t e = incind[j];
     for (idx_t p = netptr[e]; p < netptr[e + 1]; ++p) consider(where[netind[p]]);
   }
-  consider(roomiest);
+  if (roomiest >= 0)
+    consider(roomiest);
+  else
+    for (idx_t q = 0; q < static_cast<idx_t>(w.seen.size()); ++q) consider(q);
   if (w.cands.empty()) return Move{};
 
   w.delta.assign(w.cands.size(), 0.0f);
@@ -193,15 +198,24 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
         };
       };
       order.clear();
-      const idx_t spare = roomiest();
+      // The relaxed pass looks at every part: a cell of a part held up by
+      // one weight may have room only in a part it shares no net with.
+      const idx_t spare = strict ? roomiest() : -1;
       for (idx_t c = nfixed; c < n; ++c) {
         if (where[c] != p) continue;
         const real_t* wc = nw + c * ncon;
         if (!(wc[con] > 0.0f)) continue;
         const Move m = BestMove(graph, where, pw.data(), fits_for(wc), spare, cutobj, c, p, w);
         if (m.to < 0) continue;
-        // Improving moves first, then the least cost per unit of the weight.
-        const double key = (m.delta <= 0.0f) ? m.delta - 1e30 : m.delta / wc[con];
+        // Improving moves first; then by the cost of the move (plus one, so
+        // that free moves are ordered too) per unit of the weight repaired,
+        // times the cell's footprint in all weights: a cell that carries
+        // little else uses up little room in the part it goes to.
+        double foot = 0.0;
+        for (idx_t j = 0; j < ncon; ++j) foot += wc[j] * inv[j];
+        const double key = (m.delta < 0.0f)
+                               ? m.delta - 1e30
+                               : (m.delta + 1.0) * foot / (wc[con] * inv[con]);
         order.push_back({key, c});
       }
       std::sort(order.begin(), order.end(), [](const Cand& a, const Cand& b) {
@@ -212,8 +226,8 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
         if (!(npw[p * ncon + con] > maxw[con])) break;
         const idx_t c = cand.cell;
         const real_t* wc = nw + c * ncon;
-        const Move m =
-            BestMove(graph, where, pw.data(), fits_for(wc), roomiest(), cutobj, c, p, w);
+        const Move m = BestMove(graph, where, pw.data(), fits_for(wc),
+                                strict ? roomiest() : -1, cutobj, c, p, w);
         if (m.to < 0) continue;
         where[c] = m.to;
         pw[p] -= cellwgt[c];
@@ -232,6 +246,43 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
       std::fill(stuck.begin(), stuck.end(), 0);
     else
       stuck[p * ncon + con] = 1;
+  }
+
+  // What single moves could not repair, trades between two parts may: the
+  // most exceeded part with each of the parts that have the most room in
+  // its most exceeded weight, by the two-way balancing on the pair.
+  for (idx_t attempt = 0; attempt < nparts * ncon; ++attempt) {
+    idx_t p = -1;
+    idx_t con = 0;
+    double worst = 0.0;
+    for (idx_t q = 0; q < nparts; ++q)
+      for (idx_t j = 0; j < ncon; ++j) {
+        const double x = (npw[q * ncon + j] - maxw[j]) * inv[j];
+        if (x > worst) {
+          worst = x;
+          p = q;
+          con = j;
+        }
+      }
+    if (p == -1) break;
+    std::vector<std::pair<double, idx_t>> partners;
+    for (idx_t q = 0; q < nparts; ++q)
+      if (q != p) partners.emplace_back(npw[q * ncon + con] - maxw[con], q);
+    std::sort(partners.begin(), partners.end());
+    bool any = false;
+    for (std::size_t i = 0; i < partners.size(); ++i) {
+      if (!BalancePartPair(ctrl, graph, p, partners[i].second, maxw)) continue;
+      any = true;
+      nmoves++;
+      std::fill(pw.begin(), pw.end(), 0.0f);
+      std::fill(npw.begin(), npw.end(), 0.0);
+      for (idx_t c = 0; c < n; ++c) {
+        pw[where[c]] += cellwgt[c];
+        for (idx_t j = 0; j < ncon; ++j) npw[where[c] * ncon + j] += nw[c * ncon + j];
+      }
+      if (!(npw[p * ncon + con] > maxw[con])) break;
+    }
+    if (!any) break;
   }
 
   if (nmoves > 0) {

@@ -29,6 +29,13 @@ double KwayExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* w
 // --- dispatch and pairwise refinement (pairwise.cc) ---------------------------
 void RefineKway(PartitionCtrl& ctrl, HGraph* graph);
 void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
+// With several weights: the two-way balancing on parts p and q alone (the
+// other parts frozen), each side bound by maxw (the k-way bound of every
+// weight, in the level's weights). A pair whose cells can be traded so that
+// both keep every bound comes out so: a part full in one weight gives cells
+// that carry much of it for cells that carry little. Returns whether a
+// cell moved.
+bool BalancePartPair(PartitionCtrl& ctrl, HGraph* graph, idx_t p, idx_t q, const double* maxw);
 
 // --- recursive-bisection entry (rbentry.cc) ----------------------------------
 // ubfactor is the percentage of -ufactor; negative integer parameters stand

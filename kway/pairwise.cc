@@ -139,4 +139,72 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
   RefineKway_Random(ctrl, graph, npasses);
 }
 
+bool BalancePartPair(PartitionCtrl& ctrl, HGraph* graph, idx_t p, idx_t q, const double* maxw) {
+  const idx_t nvtxs = graph->nvtxs;
+  const idx_t n = nvtxs + graph->nislands;
+  const idx_t ncon = graph->ncon;
+  const real_t* nw = graph->ncellwgt;
+
+  // The pair's weights on cells the two-way balancing can move, and what
+  // islands of either part leave of the bound: each side gets the tighter.
+  double t[kMaxNCon] = {};
+  double room[kMaxNCon] = {};
+  double isl[2][kMaxNCon] = {};
+  for (idx_t v = 0; v < n; ++v) {
+    const idx_t k = graph->where[v];
+    if (k != p && k != q) continue;
+    for (idx_t j = 0; j < ncon; ++j) {
+      if (v < nvtxs)
+        t[j] += nw[v * ncon + j];
+      else
+        isl[k == q][j] += nw[v * ncon + j];
+    }
+  }
+  const ConArray oldnubfactor = ctrl.nubfactor;
+  const double oldtpwgt = ctrl.tpwgt;
+  const double oldepsfactor = ctrl.epsfactor;
+  for (idx_t j = 0; j < ncon; ++j) {
+    room[j] = maxw[j] - std::max(isl[0][j], isl[1][j]);
+    // Each side within room: 0.5 + u of the pair's total.
+    ctrl.nubfactor[j] = (t[j] > 0.0) ? std::max((room[j] - 0.5 * t[j]) / t[j], 0.0) : 0.5;
+  }
+  ctrl.tpwgt = 0.5f;
+  ctrl.epsfactor = 0.0;
+
+  idx_t* kwhere = graph->where;
+  graph->where = nullptr;
+  Allocate2wayRefinementMemory(ctrl, graph);
+  idx_t* bwhere = graph->where;
+  for (idx_t v = 0; v < n; ++v) bwhere[v] = (kwhere[v] == p) ? 0 : (kwhere[v] == q) ? 1 : 2;
+  // The pair's summed excess over its bounds, before and after; a result
+  // that is not better is dropped.
+  auto excess = [&] {
+    double pw[2][kMaxNCon] = {};
+    for (idx_t v = 0; v < nvtxs; ++v)
+      if (bwhere[v] == 0 || bwhere[v] == 1)
+        for (idx_t j = 0; j < ncon; ++j) pw[bwhere[v]][j] += nw[v * ncon + j];
+    double sum = 0.0;
+    for (int s = 0; s < 2; ++s)
+      for (idx_t j = 0; j < ncon; ++j)
+        if (t[j] > 0.0) sum += std::max(pw[s][j] + isl[s][j] - maxw[j], 0.0) / t[j];
+    return sum;
+  };
+  const double before = excess();
+  const int ran = Balance_Multi(ctrl, graph);
+  bool moved = false;
+  if (ran != 0 && excess() < before) {
+    for (idx_t v = 0; v < nvtxs; ++v) {
+      const idx_t k = (bwhere[v] == 0) ? p : (bwhere[v] == 1) ? q : kwhere[v];
+      moved = moved || k != kwhere[v];
+      kwhere[v] = k;
+    }
+  }
+  Free2wayRefinementMemory(graph);
+  graph->where = kwhere;
+  ctrl.nubfactor = oldnubfactor;
+  ctrl.tpwgt = static_cast<real_t>(oldtpwgt);
+  ctrl.epsfactor = oldepsfactor;
+  return moved;
+}
+
 }  // namespace veldan

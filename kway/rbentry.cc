@@ -110,6 +110,30 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
   return cut;
 }
 
+// With several weights under -epsilon: the bisections bound each weight
+// side by side, but a part can still end above its bound (a heavy cell
+// whose part then lacks the light cells it needs); the k-way balancing
+// repairs that on the whole level, part against part.
+static void RepairKwayBalance(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
+  if (graph->ncon < 2 || !(ctrl.epsfactor > 0.0) || graph->nvtxs < 1) return;
+  const ConArray oldnubfactor = ctrl.nubfactor;
+  for (idx_t j = 0; j < graph->ncon; j++) ctrl.nubfactor[j] = ctrl.nepsfactor[j];
+  if (graph->incptr == nullptr) CreateIncidentHGraph(ctrl, graph);
+  const idx_t nislands = graph->nislands;
+  graph->nislands = 0;
+  idx_t* where = graph->where;
+  graph->where = ax_imalloc(graph->nvtxs, "RepairKwayBalance: where");
+  ax_icopy(graph->nvtxs, part, graph->where);
+  if (KwayExcess(ctrl, graph, graph->where) > 0.0) {
+    BalanceKway(ctrl, graph);
+    ax_icopy(graph->nvtxs, graph->where, part);
+  }
+  ax_free(&graph->where);
+  graph->where = where;
+  graph->nislands = nislands;
+  ctrl.nubfactor = oldnubfactor;
+}
+
 // label[i] = i for every cell of graph.
 static void SetIdentityLabel(HGraph* graph) {
   graph->label = ax_imalloc(graph->nvtxs, "MultilevelPartition: label");
@@ -139,8 +163,9 @@ real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
     SetIdentityLabel(graph);
 
     MLRB(ctrl, graph, part, nparts, 0);
-    graph->mincut = ComputeCut(graph, part);
     if (ctrl.kwayrefine == 1) PerformFinalKwayRefine(ctrl, graph, part);
+    RepairKwayBalance(ctrl, graph, part);
+    graph->mincut = ComputeCut(graph, part);
     return graph->mincut;
   }
 
@@ -167,6 +192,7 @@ real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   MLRB(ctrl, cgraph, cpart, nparts, 0);
   cgraph->mincut = ComputeCut(cgraph, cpart);
   if (ctrl.kwayrefine == 1) PerformFinalKwayRefine(ctrl, cgraph, cpart);
+  RepairKwayBalance(ctrl, cgraph, cpart);
 
   ProjectFixedCells(ctrl, graph, part, cpart);
   graph->mincut = ComputeCut(graph, part);
