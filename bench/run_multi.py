@@ -210,14 +210,15 @@ def summarize(rows, eps, mismatches, out):
 
     out.write(f'Two weights per cell (multi) against the first weight alone (single), '
               f'epsilon {eps}.\n\n')
-    out.write('| scheme | k | pairs | cut multi/single | zero cut | cpu multi/single '
-              '| multi within bound | max imb w0 (multi) | max imb w1 (multi) '
-              '| single w1 out of bound | no partition |\n')
-    out.write('|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n')
+    out.write('| scheme | k | pairs | cut multi/single | cut, reachable | zero cut '
+              '| cpu multi/single | multi within bound | out of reach (4) | missed (5) '
+              '| max imb w0 (multi) | max imb w1 (multi) | single w1 out of bound '
+              '| no partition |\n')
+    out.write('|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n')
     for s, k, sel in groups:
         multi = [r for r in rows if r['mode'] == 'multi' and sel(r)]
         single = [r for r in rows if r['mode'] == 'single' and sel(r)]
-        cut_r, cpu_r, zero, pairs = [], [], 0, 0
+        cut_r, reach_r, cpu_r, zero, pairs = [], [], [], 0, 0
         for m in multi:
             o = by.get((m['instance'], m['scheme'], m['k'], m['seed'], 'single'))
             if o is None or m['cut'] is None or o['cut'] is None:
@@ -225,6 +226,8 @@ def summarize(rows, eps, mismatches, out):
             pairs += 1
             if m['cut'] > 0 and o['cut'] > 0:
                 cut_r.append(m['cut'] / o['cut'])
+                if m.get('exit') != 4:
+                    reach_r.append(m['cut'] / o['cut'])
             else:
                 zero += 1
             if m['cpu'] > 0 and o['cpu'] > 0:
@@ -236,13 +239,18 @@ def summarize(rows, eps, mismatches, out):
         sdone = [o for o in single if o['cut'] is not None]
         sout = sum(1 for o in sdone if not o['ok'][1])
         failed = sum(1 for r in multi + single if r['cut'] is None)
-        out.write(f'| {s} | {k} | {pairs} | {geomean(cut_r):.4f} | {zero} | '
-                  f'{geomean(cpu_r):.3f} | {within} of {len(multi)} | {mx0:.4f} | {mx1:.4f} | '
-                  f'{sout} of {len(single)} | {failed} |\n')
+        proved = sum(1 for m in multi if m.get('exit') == 4)
+        missed = sum(1 for m in multi if m.get('exit') == 5)
+        out.write(f'| {s} | {k} | {pairs} | {geomean(cut_r):.4f} | {geomean(reach_r):.4f} | '
+                  f'{zero} | {geomean(cpu_r):.3f} | {within} of {len(multi)} | {proved} | '
+                  f'{missed} | {mx0:.4f} | {mx1:.4f} | {sout} of {len(single)} | {failed} |\n')
     out.write('\n`pairs`: (instance, scheme, k, seed) with a partition from both runs; '
               'pairs where either cut is 0 are left out of the cut ratio (`zero cut`). '
               'A run counts as within the bound when every part is within '
-              f'max({1 + eps:g} x average, average rounded up) in both weights.\n')
+              f'max({1 + eps:g} x average, average rounded up) in both weights. '
+              '`out of reach (4)`: multi runs that ended with status 4 (the program proved '
+              'that no partition meets the bound); `cut, reachable`: the cut ratio over the '
+              'other pairs; `missed (5)`: multi runs that ended with status 5.\n')
     bad = [r for r in rows if r['mode'] == 'multi' and r['cut'] is not None
            and not (r['ok'][0] and r['ok'][1])]
     if bad:
@@ -278,7 +286,25 @@ def main():
     ap.add_argument('--check', default='first', choices=['first', 'all'])
     ap.add_argument('--timeout', type=float, default=0)
     ap.add_argument('--extra', default='', help='options appended to every command')
+    ap.add_argument('--from-csv', help='summarize this CSV of an earlier call instead of '
+                    'running (the veldan argument is then ignored)')
     a = ap.parse_args()
+
+    if a.from_csv:
+        rows = []
+        with open(a.from_csv, newline='') as f:
+            for c in csv.DictReader(f):
+                r = {'instance': c['instance'], 'scheme': c['scheme'], 'k': int(c['k']),
+                     'seed': c['seed'], 'mode': c['mode'], 'status': c['status'],
+                     'note': c['note'], 'cpu': float(c['cpu_s']), 'cut': None,
+                     'exit': int(c['exit'])}
+                if c['cut'] != '':
+                    r.update(cut=float(c['cut']), imb=[float(c['imb_w0']), float(c['imb_w1'])],
+                             ok=[c['w0_ok'] == '1', c['w1_ok'] == '1'])
+                rows.append(r)
+        sm = sys.stdout if a.summary == '-' else open(a.summary, 'w')
+        summarize(rows, a.eps, [], sm)
+        return
 
     veldan = os.path.abspath(a.veldan)
     if not os.access(veldan, os.X_OK):
@@ -331,7 +357,7 @@ def main():
                         status = ('no partition file' if not os.path.exists(partfile)
                                   else 'bad partition') + ('' if code == 0 else f' (exit {code})')
                 r = {'instance': n, 'scheme': scheme, 'k': k, 'seed': seed, 'mode': mode,
-                     'status': status, 'note': note, 'cpu': cpu, 'cut': None}
+                     'status': status, 'note': note, 'cpu': cpu, 'cut': None, 'exit': code}
                 if part is not None:
                     cut, imbs, oks = inst.recount(part, k, a.eps)
                     r.update(cut=cut, imb=imbs, ok=oks)
