@@ -42,25 +42,26 @@ int Depth(idx_t nparts) {
 // remaining bisections do not need: (L nparts / W)^((D - d) / D) for a
 // side d bisections from its final parts. A side of one part may reach L.
 void SetSideSlack(PartitionCtrl& ctrl, const HGraph* graph, idx_t nparts) {
-  double weight = 0.0;
-  for (idx_t i = 0; i < graph->nvtxs; i++) weight += graph->cellwgt[i];
-  const double room = (weight > 0.0)
-                          ? ctrl.maxpartwgt * static_cast<double>(nparts) / weight
-                          : 2.0;
   const int depth = Depth(nparts);
   const idx_t kside[2] = {nparts / 2, nparts - nparts / 2};
   const double t = ctrl.tpwgt;
   const double share[2] = {t, 1.0 - t};
-  for (int s = 0; s < 2; s++) {
+  // The slack of side s for a sub-hypergraph of the given weight under the
+  // bound maxwgt on every final part.
+  auto slack = [&](double maxwgt, double weight, int s) {
+    const double room =
+        (weight > 0.0) ? maxwgt * static_cast<double>(nparts) / weight : 2.0;
     const int d = Depth(kside[s]);
-    double slack = std::pow(room, static_cast<double>(depth - d) / depth) - 1.0;
+    double x = std::pow(room, static_cast<double>(depth - d) / depth) - 1.0;
     // A sub-hypergraph already above its bound still gets a little room to
     // move cells; and no side's slack may let the other fall below half its
     // share.
-    slack = std::max(slack, kMinSideSlack);
-    slack = std::min(slack, (1.0 - 0.5 * share[1 - s]) / share[s] - 1.0);
-    ctrl.sideslack[s] = slack;
-  }
+    x = std::max(x, kMinSideSlack);
+    return std::min(x, (1.0 - 0.5 * share[1 - s]) / share[s] - 1.0);
+  };
+  double weight = 0.0;
+  for (idx_t i = 0; i < graph->nvtxs; i++) weight += graph->cellwgt[i];
+  for (int s = 0; s < 2; s++) ctrl.sideslack[s] = slack(ctrl.maxpartwgt, weight, s);
   if (graph->ncon < 2) return;
 
   // The same for every weight, from its own bound and total.
@@ -68,18 +69,8 @@ void SetSideSlack(PartitionCtrl& ctrl, const HGraph* graph, idx_t nparts) {
   double wsum[kMaxNCon] = {};
   for (idx_t i = 0; i < graph->nvtxs; i++)
     for (idx_t j = 0; j < ncon; j++) wsum[j] += graph->ncellwgt[i * ncon + j];
-  for (idx_t j = 0; j < ncon; j++) {
-    const double r = (wsum[j] > 0.0)
-                         ? ctrl.nmaxpartwgt[j] * static_cast<double>(nparts) / wsum[j]
-                         : 2.0;
-    for (int s = 0; s < 2; s++) {
-      const int d = Depth(kside[s]);
-      double slack = std::pow(r, static_cast<double>(depth - d) / depth) - 1.0;
-      slack = std::max(slack, kMinSideSlack);
-      slack = std::min(slack, (1.0 - 0.5 * share[1 - s]) / share[s] - 1.0);
-      ctrl.nsideslack[s][j] = slack;
-    }
-  }
+  for (idx_t j = 0; j < ncon; j++)
+    for (int s = 0; s < 2; s++) ctrl.nsideslack[s][j] = slack(ctrl.nmaxpartwgt[j], wsum[j], s);
 }
 
 real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,

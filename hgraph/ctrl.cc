@@ -1,6 +1,7 @@
 // The table that turns a coarsening scheme code into matching flags.
 #include "hgraph/ctrl.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace veldan {
@@ -33,6 +34,17 @@ double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
   if (!integral || !(avg > 0.0)) return factor;
   const double ceilavg = std::ceil(avg);
   return (factor * avg < ceilavg) ? ceilavg / avg : factor;
+}
+
+double SetWeightEpsilonFactors(PartitionCtrl& ctrl, idx_t nvtxs, idx_t ncon,
+                               const real_t* cellwgt, idx_t nparts, double epsilon) {
+  double most = 0.0;
+  for (idx_t j = 0; j < ncon; j++) {
+    ctrl.nepsfactor[j] =
+        EpsilonFactor(nvtxs, cellwgt ? cellwgt + j : nullptr, ncon, nparts, epsilon);
+    most = std::max(most, ctrl.nepsfactor[j]);
+  }
+  return most;
 }
 
 std::vector<double> EpsilonBounds(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, idx_t nparts,

@@ -124,6 +124,11 @@ double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
 std::vector<double> EpsilonBounds(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, idx_t nparts,
                                   double epsilon, double* factor);
 
+// With several weights (ncon > 1, cellwgt holding ncon per cell): sets
+// ctrl.nepsfactor[j] to EpsilonFactor of weight j and returns the largest.
+double SetWeightEpsilonFactors(PartitionCtrl& ctrl, idx_t nvtxs, idx_t ncon,
+                               const real_t* cellwgt, idx_t nparts, double epsilon);
+
 // Sets cflags and maxgroupsize from a ctype code (codes outside 1..11
 // leave 0 and 5).
 void ApplyCTypeTable(PartitionCtrl& ctrl, idx_t ctype);

@@ -116,14 +116,19 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
 
   std::vector<real_t> pw(nparts, 0.0f);
   std::vector<double> npw(nparts * ncon, 0.0);
-  double tot[kMaxNCon] = {};
-  for (idx_t c = 0; c < n; ++c) {
-    pw[where[c]] += cellwgt[c];
-    for (idx_t j = 0; j < ncon; ++j) {
-      npw[where[c] * ncon + j] += nw[c * ncon + j];
-      tot[j] += nw[c * ncon + j];
+  // The part weights from where.
+  auto recount = [&] {
+    std::fill(pw.begin(), pw.end(), 0.0f);
+    std::fill(npw.begin(), npw.end(), 0.0);
+    for (idx_t c = 0; c < n; ++c) {
+      pw[where[c]] += cellwgt[c];
+      for (idx_t j = 0; j < ncon; ++j) npw[where[c] * ncon + j] += nw[c * ncon + j];
     }
-  }
+  };
+  recount();
+  double tot[kMaxNCon] = {};
+  for (idx_t c = 0; c < n; ++c)
+    for (idx_t j = 0; j < ncon; ++j) tot[j] += nw[c * ncon + j];
   double maxw[kMaxNCon] = {};
   double inv[kMaxNCon] = {};
   for (idx_t j = 0; j < ncon; ++j) {
@@ -159,19 +164,27 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
   // Every round works on the most exceeded weight of the most exceeded
   // part; the rounds are bounded.
   std::vector<char> stuck(nparts * ncon, 0);
-  for (idx_t round = 0; round < nparts * ncon * 8; ++round) {
-    idx_t p = -1;
-    idx_t con = 0;
+  // The part and weight furthest above the bound, relative to the weight's
+  // total (p = -1 when none is above it), leaving out the stuck pairs when
+  // asked to.
+  auto most_exceeded = [&](bool skipstuck, idx_t* p, idx_t* con) {
     double worst = 0.0;
+    *p = -1;
     for (idx_t q = 0; q < nparts; ++q)
       for (idx_t j = 0; j < ncon; ++j) {
         const double x = (npw[q * ncon + j] - maxw[j]) * inv[j];
-        if (x > worst && !stuck[q * ncon + j]) {
+        if (x > worst && !(skipstuck && stuck[q * ncon + j])) {
           worst = x;
-          p = q;
-          con = j;
+          *p = q;
+          *con = j;
         }
       }
+    return worst;
+  };
+  for (idx_t round = 0; round < nparts * ncon * 8; ++round) {
+    idx_t p = -1;
+    idx_t con = 0;
+    most_exceeded(true, &p, &con);
     if (p == -1) break;
 
     // First only into parts that stay within every bound; when that
@@ -254,16 +267,7 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
   for (idx_t attempt = 0; attempt < nparts * ncon; ++attempt) {
     idx_t p = -1;
     idx_t con = 0;
-    double worst = 0.0;
-    for (idx_t q = 0; q < nparts; ++q)
-      for (idx_t j = 0; j < ncon; ++j) {
-        const double x = (npw[q * ncon + j] - maxw[j]) * inv[j];
-        if (x > worst) {
-          worst = x;
-          p = q;
-          con = j;
-        }
-      }
+    most_exceeded(false, &p, &con);
     if (p == -1) break;
     std::vector<std::pair<double, idx_t>> partners;
     for (idx_t q = 0; q < nparts; ++q)
@@ -274,12 +278,7 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
       if (!BalancePartPair(ctrl, graph, p, partners[i].second, maxw)) continue;
       any = true;
       nmoves++;
-      std::fill(pw.begin(), pw.end(), 0.0f);
-      std::fill(npw.begin(), npw.end(), 0.0);
-      for (idx_t c = 0; c < n; ++c) {
-        pw[where[c]] += cellwgt[c];
-        for (idx_t j = 0; j < ncon; ++j) npw[where[c] * ncon + j] += nw[c * ncon + j];
-      }
+      recount();
       if (!(npw[p * ncon + con] > maxw[con])) break;
     }
     if (!any) break;

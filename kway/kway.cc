@@ -405,15 +405,9 @@ real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
       return 0.0f;
     }
     ctrl.ubfactor = static_cast<real_t>(EpsilonFactor(nvtxs, cellwgt, 1, nparts, epsilon));
-    if (ncon > 1) {
-      double most = 0.0;
-      for (idx_t j = 0; j < ncon; j++) {
-        ctrl.nepsfactor[j] = EpsilonFactor(nvtxs, cellwgt ? cellwgt + j : nullptr, ncon, nparts,
-                                           epsilon);
-        most = std::max(most, ctrl.nepsfactor[j]);
-      }
-      ctrl.ubfactor = static_cast<real_t>(most);
-    }
+    if (ncon > 1)
+      ctrl.ubfactor = static_cast<real_t>(
+          SetWeightEpsilonFactors(ctrl, nvtxs, ncon, cellwgt, nparts, epsilon));
   } else if (!(ubfactor >= 1.0f)) {  // also refuses NaN
     ax_errexit(SIGABRT, "UBfactor should be greater than 1.\n");
     return 0.0f;

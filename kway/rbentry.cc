@@ -63,14 +63,8 @@ real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
       return 0.0f;
     }
     ctrl.epsfactor = EpsilonFactor(nvtxs, cellwgt, 1, nparts, epsilon);
-    if (ncon > 1) {
-      ctrl.epsfactor = 0.0;
-      for (idx_t j = 0; j < ncon; j++) {
-        ctrl.nepsfactor[j] = EpsilonFactor(nvtxs, cellwgt ? cellwgt + j : nullptr, ncon, nparts,
-                                           epsilon);
-        ctrl.epsfactor = std::max(ctrl.epsfactor, ctrl.nepsfactor[j]);
-      }
-    }
+    if (ncon > 1)
+      ctrl.epsfactor = SetWeightEpsilonFactors(ctrl, nvtxs, ncon, cellwgt, nparts, epsilon);
   } else if (!(static_cast<double>(ubfactor) >= 0.1)) {
     // Written so that a NaN percentage is rejected too.
     ax_errexit(SIGABRT, "UBfactor should be greater than 0.1.\n");
