@@ -14,6 +14,7 @@
 #include "hgraph/ctrl.h"
 #include "hgraph/evaluate.h"
 #include "hgraph/hgraph.h"
+#include "kway/entry.h"
 #include "kway/kway.h"
 #include "support/memory.h"
 #include "support/parallel.h"
@@ -203,28 +204,20 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
   // One part, or too few cells to split: nothing to partition.
   if (o.k > 1 && h.nvtxs > 1) {
     const NetLists nets(h);
-    const real_t* cellwgt = h.cellwgt.empty() ? nullptr : h.cellwgt.data();
-    const idx_t ncon = cellwgt ? h.ncon : 1;
-    const bool rb = o.scheme == Scheme::RecursiveBisection;
-    idx_t ctype = static_cast<idx_t>(o.ctype);
-    if (ctype == 0) ctype = (o.nruns > 19) ? CTYPE_H12 : CTYPE_H1;
-    idx_t rtype = static_cast<idx_t>(o.rtype);
-    if (rtype == 0) rtype = rb ? RTYPE_FAST : RTYPE_KRANDOM;
-    const double epsilon = (o.epsilon > 0.0) ? o.epsilon : -1.0;
-    const real_t ufactor = static_cast<real_t>(o.epsilon > 0.0 ? 100.0 * o.epsilon : o.ufactor);
-    const idx_t fixed = anyfixed ? 1 : 0;
-    const idx_t nthreads = (o.threads > 0) ? o.threads : AvailableCores();
+    HGraphView view;
+    view.nvtxs = h.nvtxs;
+    view.nnets = nets.nnets;
+    view.cellwgt = h.cellwgt.empty() ? nullptr : h.cellwgt.data();
+    view.ncon = view.cellwgt ? h.ncon : 1;
+    view.netptr = nets.netptr;
+    view.netind = nets.netind;
+    view.netwgt = nets.netwgt;
+    Options run = o;
+    run.seed = res.seed;
+    if (run.threads < 1) run.threads = AvailableCores();
+    const PartitionConfig cfg = MakeConfig(run, view, anyfixed);
     std::vector<idx_t>& part = res.parts;
-    if (rb)
-      RecursivePartition(h.nvtxs, nets.nnets, cellwgt, nets.netptr, nets.netind, nets.netwgt,
-                         ufactor, ctype, rtype, o.nruns, o.nvcycles, o.cmaxnet, o.rmaxnet, fixed,
-                         o.reconstruct ? 1 : 0, o.kwayrefine ? 1 : 0, res.seed, o.dbglvl, o.k,
-                         part.data(), nthreads, epsilon, nullptr, ncon);
-    else
-      KwayPartition(h.nvtxs, nets.nnets, cellwgt, nets.netptr, nets.netind, nets.netwgt,
-                    ufactor, static_cast<idx_t>(o.objective), ctype, rtype, o.nruns,
-                    o.nvcycles, o.cmaxnet, o.rmaxnet, fixed, res.seed, o.dbglvl, o.k,
-                    part.data(), nthreads, epsilon, nullptr, ncon);
+    PartitionHGraph(view, cfg, part, part);
   } else {
     for (auto& p : res.parts) p = 0;
   }

@@ -16,6 +16,7 @@
 #include "fuzz/fuzz_common.h"
 #include "hgraph/ctrl.h"
 #include "hgraph/hgraph.h"
+#include "kway/entry.h"
 #include "kway/kway.h"
 #include "programs/cli.h"
 
@@ -161,16 +162,29 @@ void Partition(const HGraph* g, const std::uint8_t* data, std::size_t size) {
                  rmaxnet, nruns, nvcycles, seed, !kway && kwayrefine ? " -kwayrefine" : "",
                  nparts);
 
+  veldan::Options o;
+  o.scheme = kway ? veldan::Scheme::Kway : veldan::Scheme::RecursiveBisection;
+  o.k = nparts;
+  o.ufactor = ub;
+  o.objective = static_cast<veldan::Objective>(otype);
+  o.ctype = veldan::Coarsening::H1;
+  o.rtype = static_cast<veldan::Refinement>(rtype);
+  o.nruns = nruns;
+  o.nvcycles = nvcycles;
+  o.cmaxnet = cmaxnet;
+  o.rmaxnet = rmaxnet;
+  o.kwayrefine = kwayrefine != 0;
+  o.seed = seed;
+  o.threads = 1;
+  veldan::HGraphView view;
+  view.nvtxs = g->nvtxs;
+  view.nnets = g->nnets;
+  view.cellwgt = g->cellwgt;
+  view.netptr = g->netptr;
+  view.netind = g->netind;
+  view.netwgt = g->netwgt;
   std::vector<idx_t> part(static_cast<std::size_t>(g->nvtxs), 0);
-  if (kway) {
-    veldan::KwayPartition(g->nvtxs, g->nnets, g->cellwgt, g->netptr, g->netind, g->netwgt, ub,
-                          otype, 5, rtype, nruns, nvcycles, cmaxnet, rmaxnet, 0, seed, 0, nparts,
-                          part.data());
-  } else {
-    veldan::RecursivePartition(g->nvtxs, g->nnets, g->cellwgt, g->netptr, g->netind, g->netwgt,
-                               ub, 5, rtype, nruns, nvcycles, cmaxnet, rmaxnet, 0, 0, kwayrefine,
-                               seed, 0, nparts, part.data());
-  }
+  veldan::PartitionHGraph(view, veldan::MakeConfig(o, view), part, part);
   for (const idx_t p : part)
     if (p < 0 || p >= nparts) Fault("part out of range");
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "hgraph/config.h"
 #include "support/timers.h"
 #include "support/types.h"
 
@@ -43,10 +44,6 @@ enum : idx_t {
   RTYPE_KPMODERATE, RTYPE_KPSLOW
 };
 enum : idx_t { OTYPE_CUT = 1, OTYPE_SOED = 2 };
-
-// The most weights a cell may carry.
-inline constexpr idx_t kMaxNCon = 20;
-using ConArray = std::array<double, kMaxNCon>;
 
 struct PartitionCtrl {
   idx_t ptype = 0;

@@ -16,6 +16,7 @@
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
 #include "coarsen/finest.h"
+#include "kway/entry.h"
 #include "kway/kway.h"
 #include "support/output.h"
 #include "support/parallel.h"
@@ -67,15 +68,32 @@ static void FixedStartVector(const HGraph* cgraph, idx_t* where) {
 }
 
 // One recursive bisection of the coarsest level into where, seeded with
-// seed. With fixed cells the bisection keeps fixed cell k in part k.
+// seed: a single run with no V-cycle, a 1% unbalance per bisection and cut
+// nets kept in both halves. With fixed cells the bisection keeps fixed cell
+// k in part k.
 static void BisectCoarsest(PartitionCtrl& ctrl, HGraph* cgraph, idx_t seed) {
-  const idx_t fixed = (cgraph->nfixed > 0) ? 1 : 0;
+  const bool fixed = cgraph->nfixed > 0;
   if (fixed) FixedStartVector(cgraph, cgraph->where);
   const bool multi = cgraph->ncon > 1;
-  RecursivePartition(cgraph->nvtxs, cgraph->nnets, multi ? cgraph->ncellwgt : cgraph->cellwgt,
-                     cgraph->netptr, cgraph->netind, cgraph->netwgt, 1.0f, 2, 1,
-                     1, 0, -1, -1, fixed, 1, 0, seed, 0, ctrl.nparts,
-                     cgraph->where, 0, -1.0, nullptr, multi ? cgraph->ncon : 1);
+  HGraphView view;
+  view.nvtxs = cgraph->nvtxs;
+  view.nnets = cgraph->nnets;
+  view.ncon = multi ? cgraph->ncon : 1;
+  view.cellwgt = multi ? cgraph->ncellwgt : cgraph->cellwgt;
+  view.netptr = cgraph->netptr;
+  view.netind = cgraph->netind;
+  view.netwgt = cgraph->netwgt;
+  Options o;
+  o.k = ctrl.nparts;
+  o.ufactor = 1.0;
+  o.ctype = Coarsening::GFC1;
+  o.rtype = Refinement::Fast;
+  o.nruns = 1;
+  o.nvcycles = 0;
+  o.reconstruct = true;
+  o.seed = seed;
+  const std::span<idx_t> where(cgraph->where, static_cast<std::size_t>(cgraph->nvtxs));
+  PartitionHGraph(view, MakeConfig(o, view, fixed), where, where);
 }
 
 void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
@@ -333,8 +351,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
 // compressed into one fixed cell per part; the result is projected back to
 // the input cells. Any pre-assigned cell that still ends elsewhere is
 // reported, as the recursive bisection does.
-static real_t MultilevelKwayPartitionFixed(PartitionCtrl& ctrl, HGraph* graph,
-                                           idx_t* part) {
+real_t MultilevelKwayPartitionFixed(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nparts = ctrl.nparts;
 
@@ -357,119 +374,6 @@ static real_t MultilevelKwayPartitionFixed(PartitionCtrl& ctrl, HGraph* graph,
 
   ax_free(&cpart, &orgpart);
   FreeHGraph(&cgraph, 1);
-  return result;
-}
-
-real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
-                     const idx_t* netptr, const idx_t* netind,
-                     const real_t* netwgt, real_t ubfactor, idx_t otype,
-                     idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
-                     idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
-                     idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads,
-                     double epsilon, Progress* progress, idx_t ncon) {
-  PartitionCtrl ctrl;
-  ctrl.ptype = PTYPE_KWAY;
-  ctrl.coarsento = KwayCoarsenTo(nvtxs, nparts);
-  ctrl.ctype = (ctype < 0) ? CTYPE_GFC1 : ctype;
-  ctrl.rtype = (rtype < 0) ? RTYPE_KRANDOM : rtype;
-  ctrl.otype = (otype < 0) ? OTYPE_CUT : otype;
-  // Zero runs would leave the part vector unwritten: one run at least.
-  ctrl.nruns = (nruns < 0) ? 10 : std::max<idx_t>(nruns, 1);
-  ctrl.nvcycles = (nvcycles < 0) ? 1 : std::min(nvcycles, ctrl.nruns);
-  ctrl.cmaxnet = (cmaxnet < 0) ? 50 : cmaxnet;
-  ctrl.rmaxnet = (rmaxnet < 0) ? 50 : rmaxnet;
-  const double ub = 1.0 + static_cast<double>(ubfactor) / 100.0;
-  ctrl.ubfactor = (ub < 1.01) ? 1.01f : static_cast<real_t>(ub);
-  ctrl.fixed = (fixed < 0) ? 0 : fixed;
-  // Every run draws from a stream of its own, derived from this seed.
-  ctrl.seed = ResolveSeed(seed);
-  ctrl.dbglvl = (dbglvl < 0) ? 0 : dbglvl;
-  ctrl.progress = progress;
-  ctrl.cflags = 0;
-  ctrl.maxgroupsize = 5;
-  ctrl.reconst = 0;
-  ctrl.nparts = nparts;
-  ctrl.tpwgt = 0.5f;
-
-  if (nparts < 2) {
-    ax_errexit(SIGABRT, "Nparts should be at least 2.\n");
-    return 0.0f;
-  }
-  if (ncon < 1 || ncon > kMaxNCon) {
-    ax_errexit(SIGABRT, "Invalid ncon parameter of %ld\n", ncon);
-    return 0.0f;
-  }
-  if (epsilon >= 0.0) {
-    if (!(epsilon > 0.0 && epsilon <= kMaxEpsilon)) {  // also refuses NaN
-      ax_errexit(SIGABRT, "Epsilon should be greater than 0 and at most %g.\n", kMaxEpsilon);
-      return 0.0f;
-    }
-    ctrl.ubfactor = static_cast<real_t>(EpsilonFactor(nvtxs, cellwgt, 1, nparts, epsilon));
-    if (ncon > 1)
-      ctrl.ubfactor = static_cast<real_t>(
-          SetWeightEpsilonFactors(ctrl, nvtxs, ncon, cellwgt, nparts, epsilon));
-  } else if (!(ubfactor >= 1.0f)) {  // also refuses NaN
-    ax_errexit(SIGABRT, "UBfactor should be greater than 1.\n");
-    return 0.0f;
-  }
-  if (ctrl.ctype < 1 || ctrl.ctype > 11) {
-    ax_errexit(SIGABRT, "Invalid ctype parameter of %d\n",
-               static_cast<int>(ctrl.ctype));
-    return 0.0f;
-  }
-  if (ctrl.rtype < RTYPE_KRANDOM || ctrl.rtype > RTYPE_KPSLOW) {
-    ax_errexit(SIGABRT, "Invalid rtype parameter of %d\n",
-               static_cast<int>(ctrl.rtype));
-    return 0.0f;
-  }
-  if (ctrl.otype < OTYPE_CUT || ctrl.otype > OTYPE_SOED) {
-    ax_errexit(SIGABRT, "Invalid objtype parameter of %d\n",
-               static_cast<int>(ctrl.otype));
-    return 0.0f;
-  }
-
-  ApplyCTypeTable(ctrl, ctype);
-
-  if (ctrl.dbglvl & DBG_TIME) {
-    InitTimers(ctrl.timers);
-    StartTimer(ctrl, TIMER_TOTAL);
-  }
-
-  // The k-way bound of each weight: its own under -epsilon, else ubfactor.
-  ctrl.ncon = ncon;
-  for (idx_t j = 0; j < ncon; j++)
-    ctrl.nubfactor[j] = (epsilon >= 0.0) ? ctrl.nepsfactor[j] : ctrl.ubfactor;
-
-  HGraph* graph = SetUpHGraph(nvtxs, nnets, ncon, cellwgt, netwgt, netptr, netind);
-
-  // Values outside 0..nparts-1 in the part vector mean "free".
-  bool anyfixed = false;
-  if (ctrl.fixed == 1) {
-    for (idx_t i = 0; i < nvtxs; ++i) {
-      if (part[i] < 0 || part[i] >= nparts)
-        part[i] = -1;
-      else
-        anyfixed = true;
-    }
-  }
-
-  StartTimer(ctrl, TIMER_MULTILEVEL);
-  real_t result;
-  RunWithThreads(nthreads, [&] {
-    if (anyfixed) {
-      result = MultilevelKwayPartitionFixed(ctrl, graph, part);
-    } else {
-      graph->nfixed = 0;  // every cell may move
-      result = MultilevelKwayPartition(ctrl, graph, part);
-    }
-  });
-  if (ctrl.dbglvl & DBG_TIME) {
-    StopTimer(ctrl, TIMER_MULTILEVEL);
-    StopTimer(ctrl, TIMER_TOTAL);
-    PrintTimers(ctrl.timers, 0);
-  }
-
-  FreeHGraph(&graph, 1);
   return result;
 }
 

@@ -37,38 +37,17 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
 // cell moved.
 bool BalancePartPair(PartitionCtrl& ctrl, HGraph* graph, idx_t p, idx_t q, const double* maxw);
 
-// --- recursive-bisection entry (rbentry.cc) ----------------------------------
-// ubfactor is the percentage of -ufactor; negative integer parameters stand
-// for their defaults. The runs go on at most nthreads threads (below 1: as
-// many as the calling context allows); the partition for a seed is the same
-// whatever the number. A negative seed is taken from the clock. A
-// non-negative epsilon replaces ubfactor: every final part then weighs at
-// most EpsilonFactor(epsilon) times the average part weight, whatever
-// nparts, as far as the cells' weights allow. With ncon > 1, cellwgt holds
-// ncon weights per cell (cell by cell) and every one of them is balanced.
-real_t RecursivePartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
-                          const idx_t* netptr, const idx_t* netind,
-                          const real_t* netwgt, real_t ubfactor, idx_t ctype,
-                          idx_t rtype, idx_t nruns, idx_t nvcycles, idx_t cmaxnet,
-                          idx_t rmaxnet, idx_t fixed, idx_t reconst,
-                          idx_t kwayrefine, idx_t seed, idx_t dbglvl, idx_t nparts,
-                          idx_t* part, idx_t nthreads = 1, double epsilon = -1.0,
-                          Progress* progress = nullptr, idx_t ncon = 1);
+// --- recursive-bisection driver (rbentry.cc) ----------------------------------
+// Recursive bisection of graph into ctrl.nparts parts (part holds the fixed
+// cells on entry when ctrl.fixed), with the final k-way refinement under
+// -kwayrefine and, with several weights under -epsilon, the k-way repair.
 real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 
 // --- multilevel k-way driver (kway.cc) ----------------------------------------
-// ubfactor is the percentage of -ufactor; negative integer parameters stand
-// for their defaults. Threads, seed and epsilon as for RecursivePartition
-// (under epsilon the bound of the k-way refinement is the bound on every part),
-// and ncon as for RecursivePartition.
-real_t KwayPartition(idx_t nvtxs, idx_t nnets, const real_t* cellwgt,
-                     const idx_t* netptr, const idx_t* netind,
-                     const real_t* netwgt, real_t ubfactor, idx_t otype,
-                     idx_t ctype, idx_t rtype, idx_t nruns, idx_t nvcycles,
-                     idx_t cmaxnet, idx_t rmaxnet, idx_t fixed, idx_t seed,
-                     idx_t dbglvl, idx_t nparts, idx_t* part, idx_t nthreads = 1,
-                     double epsilon = -1.0, Progress* progress = nullptr, idx_t ncon = 1);
 real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
+// The same with the cells pre-assigned in part (-1: free) compressed into
+// one fixed cell per part first.
+real_t MultilevelKwayPartitionFixed(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
 void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph);
 void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);
 // V-cycles of graph (where set, in its own numbering). With finest, graph

@@ -19,6 +19,7 @@
 #include "bisect/bisect.h"
 #include "hgraph/ctrl.h"
 #include "hgraph/evaluate.h"
+#include "kway/entry.h"
 #include "kway/kway.h"
 #include "programs/cli.h"
 #include "support/io.h"
@@ -31,6 +32,27 @@ using namespace veldan;
 
 
 namespace {
+
+// The library's options from the command line's.
+Options ToOptions(const RunParams& p) {
+  Options o;
+  o.scheme = static_cast<Scheme>(p.ptype);
+  o.k = p.nparts;
+  o.epsilon = (p.epsilon > 0.0) ? p.epsilon : 0.0;
+  o.ufactor = p.ubfactor;
+  o.objective = static_cast<Objective>(p.otype);
+  o.nruns = p.nruns;
+  o.nvcycles = p.nvcycles;
+  o.ctype = static_cast<Coarsening>(p.ctype);
+  o.rtype = static_cast<Refinement>(p.rtype);
+  o.cmaxnet = p.cmaxnet;
+  o.rmaxnet = p.rmaxnet;
+  o.kwayrefine = p.kwayrefine != 0;
+  o.reconstruct = p.reconstruct != 0;
+  o.seed = p.seed;
+  o.dbglvl = p.dbglvl;
+  return o;
+}
 
 int Run(int argc, char** argv) {
 #if defined(__GLIBC__)
@@ -116,25 +138,19 @@ int Run(int argc, char** argv) {
   }
 
   parttmr -= ax_seconds();
-  switch (control.ptype) {
-    case PTYPE_RB:
-      RecursivePartition(nvtxs, graph->nnets, cellwgt, graph->netptr, graph->netind,
-                         graph->netwgt, control.ubfactor, control.ctype, control.rtype,
-                         control.nruns, control.nvcycles, control.cmaxnet, control.rmaxnet,
-                         fixed, control.reconstruct, control.kwayrefine, control.seed,
-                         control.dbglvl, control.nparts, part, nthreads, control.epsilon,
-                         &progress, ncon);
-      break;
-    case PTYPE_KWAY:
-      KwayPartition(nvtxs, graph->nnets, cellwgt, graph->netptr, graph->netind, graph->netwgt,
-                    control.ubfactor, control.otype, control.ctype, control.rtype, control.nruns,
-                    control.nvcycles, control.cmaxnet, control.rmaxnet, fixed, control.seed,
-                    control.dbglvl, control.nparts, part, nthreads, control.epsilon,
-                    &progress, ncon);
-      break;
-    default:
-      // The parser gives no other code.
-      errexit("Unknown ptype=%ld\n", control.ptype);
+  {
+    HGraphView view;
+    view.nvtxs = nvtxs;
+    view.nnets = graph->nnets;
+    view.ncon = ncon;
+    view.cellwgt = cellwgt;
+    view.netptr = graph->netptr;
+    view.netind = graph->netind;
+    view.netwgt = graph->netwgt;
+    Options options = ToOptions(control);
+    options.threads = nthreads;
+    const std::span<idx_t> parts(part, static_cast<std::size_t>(nvtxs));
+    PartitionHGraph(view, MakeConfig(options, view, fixed != 0), parts, parts, &progress);
   }
   parttmr += ax_seconds();
   progressline.reset();
@@ -193,6 +209,11 @@ int main(int argc, char** argv) {
   // when memory runs out: a message and a status, not a signal.
   try {
     return Run(argc, argv);
+  } catch (const Error& e) {
+    // An option the partitioning refuses that the command line let through.
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+    return kStatusUsage;
   } catch (const std::bad_alloc&) {
     std::fflush(stdout);
     std::fprintf(stderr, "***Memory allocation failed: the input or the options ask for more "

@@ -60,18 +60,28 @@ Hyper Grid(idx_t rows, idx_t cols, idx_t bigpins = 0) {
 }
 
 struct Opts {
-  idx_t nruns = 3, nvcycles = 1, fixed = 0, reconst = -1, kwayrefine = 0;
-  idx_t seed = 11, dbglvl = 0, ctype = -1;
+  idx_t nruns = 3, nvcycles = 1, fixed = 0, kwayrefine = 0;
+  idx_t seed = 11, dbglvl = 0;
+  int ctype = 3;  // fc2: cflags 0, groups of 5
   real_t ubfactor = 5.0f;
 };
 
+// Recursive bisection through the entry, cut nets kept in both halves.
 real_t Partition(const Hyper& h, idx_t nparts, std::vector<idx_t>& part,
                  const Opts& o = Opts()) {
-  part.resize(h.nvtxs);
-  return RecursivePartition(h.nvtxs, h.nnets(), h.cellwgt.empty() ? nullptr : h.cellwgt.data(),
-                            h.netptr.data(), h.netind.data(), h.netwgt.data(), o.ubfactor,
-                            o.ctype, -1, o.nruns, o.nvcycles, -1, -1, o.fixed, o.reconst,
-                            o.kwayrefine, o.seed, o.dbglvl, nparts, part.data());
+  Options opt;
+  opt.k = nparts;
+  opt.ufactor = o.ubfactor;
+  opt.ctype = static_cast<Coarsening>(o.ctype);
+  opt.nruns = o.nruns;
+  opt.nvcycles = o.nvcycles;
+  opt.reconstruct = true;
+  opt.kwayrefine = o.kwayrefine != 0;
+  opt.seed = o.seed;
+  opt.dbglvl = o.dbglvl;
+  opt.threads = 1;
+  return veldan_test::PartitionArrays(h.nvtxs, h.netptr, h.netind, h.netwgt, h.cellwgt, opt, part,
+                                      o.fixed != 0);
 }
 
 // Independent recount: weight of the nets whose pins lie in several parts.
@@ -354,7 +364,7 @@ TEST(RecursivePartitionTest, VCycleCountAndLargeNetPass) {
   const std::regex vcycle(R"(          \[ *[0-9.]+ )");
   const std::regex pair(R"(\[ *[0-9.]+,  *[0-9.]+\])");
   struct Case { idx_t nruns, nvcycles; long expect; };
-  for (const Case c : {Case{2, 5, 2}, Case{3, -1, 1}, Case{3, 0, 0}}) {
+  for (const Case c : {Case{2, 5, 2}, Case{3, 1, 1}, Case{3, 0, 0}}) {
     std::vector<idx_t> part;
     Opts o;
     o.nruns = c.nruns;
@@ -371,26 +381,36 @@ TEST(RecursivePartitionTest, VCycleCountAndLargeNetPass) {
   }
 }
 
-TEST(RecursivePartitionDeathTest, ParameterChecks) {
+TEST(RecursivePartitionTest, ParameterChecks) {
   const Hyper h = Grid(4, 4);
   std::vector<idx_t> part;
-  Opts o;
-  EXPECT_EXIT(Partition(h, 1, part), testing::KilledBySignal(SIGABRT),
-              "Nparts should be at least 2.\n\n");
-  o.ubfactor = 0.09f;
-  EXPECT_EXIT(Partition(h, 2, part, o), testing::KilledBySignal(SIGABRT),
-              "UBfactor should be greater than 0.1.\n");
-  o.ubfactor = 5.0f;
-  o.ctype = 12;
-  EXPECT_EXIT(Partition(h, 2, part, o), testing::KilledBySignal(SIGABRT),
-              "Invalid ctype parameter of 12\n");
-  auto bad_rtype = [&] {
-    RecursivePartition(h.nvtxs, h.nnets(), nullptr, h.netptr.data(), h.netind.data(), nullptr,
-                       5.0f, -1, 4, 1, 0, -1, -1, 0, -1, 0, 1, 0, 2, part.data());
+  struct Case {
+    idx_t nparts;
+    real_t ubfactor;
+    int ctype;
+    const char* message;
   };
-  EXPECT_EXIT(bad_rtype(), testing::KilledBySignal(SIGABRT), "Invalid rtype parameter of 4\n");
+  const Case cases[] = {{1, 5.0f, 3, "Nparts should be at least 2."},
+                        {2, 0.09f, 3, "UBfactor should be greater than 0.1."},
+                        {2, 5.0f, 12, "Invalid ctype parameter of 12"}};
+  for (const Case& c : cases) {
+    Opts o;
+    o.ubfactor = c.ubfactor;
+    o.ctype = c.ctype;
+    try {
+      Partition(h, c.nparts, part, o);
+      ADD_FAILURE() << "accepted: " << c.message;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.status(), Status::InvalidOptions);
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+  Options kwayfm;
+  kwayfm.rtype = Refinement::KRandom;
+  const HGraphView view{h.nvtxs, h.nnets(), 1, nullptr, h.netptr.data(), h.netind.data(), nullptr};
+  EXPECT_THROW(MakeConfig(kwayfm, view), Error);
   // The smallest accepted percentage.
-  o.ctype = -1;
+  Opts o;
   o.ubfactor = 0.1f;
   Partition(h, 2, part, o);
   PartWeights(h, part, 2);

@@ -27,6 +27,7 @@
 
 #include "bisect/bisect.h"
 #include "kway/kway.h"
+#include "tests/testutil.h"
 
 namespace veldan {
 namespace {
@@ -156,18 +157,19 @@ constexpr idx_t kRuns = 3;
 Outcome Partition(const Input& h, const std::string& scheme, idx_t k, idx_t seed,
                   idx_t nthreads = 1) {
   Outcome o;
-  o.part.assign(h.nvtxs, 0);
-  const real_t* cw = h.cellwgt.empty() ? nullptr : h.cellwgt.data();
-  const real_t* nw = h.netwgt.empty() ? nullptr : h.netwgt.data();
-  if (scheme == "rb") {
-    o.returned = RecursivePartition(h.nvtxs, h.nnets(), cw, h.netptr.data(), h.netind.data(),
-                                    nw, 5.0f, -1, -1, kRuns, -1, -1, -1, 0, -1, -1, seed, 0, k,
-                                    o.part.data(), nthreads);
-  } else {
-    o.returned = KwayPartition(h.nvtxs, h.nnets(), cw, h.netptr.data(), h.netind.data(), nw,
-                               5.0f, -1, -1, -1, kRuns, -1, -1, -1, 0, seed, 0, k,
-                               o.part.data(), nthreads);
-  }
+  // The defaults of the golden runs: 5% unbalance, cflags 0 with groups
+  // of 5 (fc2), the default refinement, kRuns runs and one V-cycle; cut
+  // nets kept in both halves (rb).
+  Options opt;
+  opt.scheme = (scheme == "rb") ? Scheme::RecursiveBisection : Scheme::Kway;
+  opt.k = k;
+  opt.seed = seed;
+  opt.threads = nthreads;
+  opt.ctype = Coarsening::FC2;
+  opt.nruns = kRuns;
+  opt.reconstruct = scheme == "rb";
+  o.returned = veldan_test::PartitionArrays(h.nvtxs, h.netptr, h.netind, h.netwgt, h.cellwgt,
+                                            opt, o.part);
   return o;
 }
 

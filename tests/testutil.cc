@@ -150,4 +150,22 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+veldan::real_t PartitionArrays(veldan::idx_t nvtxs, const std::vector<veldan::idx_t>& netptr,
+                               const std::vector<veldan::idx_t>& netind,
+                               const std::vector<veldan::real_t>& netwgt,
+                               const std::vector<veldan::real_t>& cellwgt,
+                               const veldan::Options& options, std::vector<veldan::idx_t>& part,
+                               bool fixed, veldan::idx_t ncon) {
+  veldan::HGraphView view;
+  view.nvtxs = nvtxs;
+  view.nnets = static_cast<veldan::idx_t>(netptr.size()) - 1;
+  view.ncon = cellwgt.empty() ? 1 : ncon;
+  view.cellwgt = cellwgt.empty() ? nullptr : cellwgt.data();
+  view.netptr = netptr.data();
+  view.netind = netind.data();
+  view.netwgt = netwgt.empty() ? nullptr : netwgt.data();
+  part.resize(static_cast<std::size_t>(nvtxs), 0);
+  return veldan::PartitionHGraph(view, veldan::MakeConfig(options, view, fixed), part, part);
+}
+
 }  // namespace veldan_test

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "kway/entry.h"
+
 namespace veldan_test {
 
 // Path of the built veldan program.
@@ -43,6 +45,16 @@ RunResult Run(const std::vector<std::string>& args,
 // The same for another program of ours.
 RunResult RunBinary(const std::string& bin, const std::vector<std::string>& args,
                     const std::vector<std::string>& env = {}, const std::string& argv0 = "");
+
+// The partitioning entry on a hypergraph held in vectors (netwgt and cellwgt
+// empty: unit weights; cellwgt holds ncon weights per cell). With fixed, part
+// holds the pre-assigned cells on entry. Throws what MakeConfig throws.
+veldan::real_t PartitionArrays(veldan::idx_t nvtxs, const std::vector<veldan::idx_t>& netptr,
+                               const std::vector<veldan::idx_t>& netind,
+                               const std::vector<veldan::real_t>& netwgt,
+                               const std::vector<veldan::real_t>& cellwgt,
+                               const veldan::Options& options, std::vector<veldan::idx_t>& part,
+                               bool fixed = false, veldan::idx_t ncon = 1);
 
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);

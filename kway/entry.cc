@@ -1,0 +1,224 @@
+// The entry of the partitioning: the options checked and resolved into a
+// configuration once, and the scheme it names run on a working copy of the
+// caller's hypergraph.
+#include "kway/entry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include <strings.h>
+
+#include "bisect/bisect.h"
+#include "coarsen/coarsen.h"
+#include "kway/kway.h"
+#include "support/output.h"
+#include "support/parallel.h"
+#include "support/support.h"
+
+namespace veldan {
+
+int SchemeCode(std::span<const SchemeName> table, const char* name) {
+  for (const SchemeName& s : table)
+    if (name != nullptr && strcasecmp(s.name, name) == 0) return s.code;
+  return -1;
+}
+
+const char* SchemeNameOf(std::span<const SchemeName> table, int code) {
+  for (const SchemeName& s : table)
+    if (s.code == code) return s.name;
+  return "?";
+}
+
+namespace {
+
+[[noreturn]] void Refuse(const std::string& message) {
+  throw Error(Status::InvalidOptions, message);
+}
+
+// Matching flags and group size of each coarsening scheme (codes 1..11).
+void SetCoarseningScheme(CoarseningConfig& c, Coarsening scheme) {
+  static constexpr idx_t kFlags[] = {2, 3, 0, 1, 2, 0, 0, 2, 3, 0, 1};
+  static constexpr idx_t kGroup[] = {5, 5, 5, 5, 5, 5, 5, 2, 2, 2, 2};
+  const int code = static_cast<int>(scheme);
+  c.scheme = scheme;
+  c.cflags = kFlags[code - 1];
+  c.maxgroupsize = kGroup[code - 1];
+}
+
+// The legacy control record of the phases, filled from the configuration.
+PartitionCtrl ControlFor(const PartitionConfig& cfg, Progress* progress) {
+  PartitionCtrl ctrl;
+  ctrl.ptype = static_cast<idx_t>(cfg.scheme);
+  ctrl.coarsento = cfg.coarsento;
+  ctrl.ctype = static_cast<idx_t>(cfg.coarsening.scheme);
+  ctrl.cflags = cfg.coarsening.cflags;
+  ctrl.basecflags = cfg.coarsening.cflags;
+  ctrl.maxgroupsize = cfg.coarsening.maxgroupsize;
+  ctrl.cmaxnet = cfg.coarsening.maxnet;
+  ctrl.rtype = static_cast<idx_t>(cfg.refinement.scheme);
+  ctrl.rmaxnet = cfg.refinement.maxnet;
+  ctrl.otype = (cfg.scheme == Scheme::Kway) ? static_cast<idx_t>(cfg.refinement.objective) : 0;
+  ctrl.nruns = cfg.nruns;
+  ctrl.nvcycles = cfg.nvcycles;
+  ctrl.ubfactor = cfg.balance.ubfactor;
+  ctrl.epsfactor = cfg.balance.epsfactor;
+  ctrl.ncon = cfg.balance.ncon;
+  ctrl.nepsfactor = cfg.balance.nepsfactor;
+  ctrl.nubfactor = cfg.balance.nubfactor;
+  ctrl.fixed = cfg.fixed ? 1 : 0;
+  ctrl.seed = cfg.seed;
+  ctrl.dbglvl = cfg.dbglvl;
+  ctrl.reconst = cfg.reconstruct ? 1 : 0;
+  ctrl.kwayrefine = cfg.kwayrefine ? 1 : 0;
+  ctrl.nparts = cfg.nparts;
+  ctrl.tpwgt = 0.5f;
+  ctrl.progress = progress;
+  return ctrl;
+}
+
+}  // namespace
+
+PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed) {
+  PartitionConfig cfg;
+  const bool rb = o.scheme == Scheme::RecursiveBisection;
+  if (!rb && o.scheme != Scheme::Kway) Refuse("unknown scheme");
+  cfg.scheme = o.scheme;
+  if (o.k < 2) Refuse("Nparts should be at least 2.");
+  cfg.nparts = o.k;
+  const idx_t ncon = (h.cellwgt != nullptr) ? h.ncon : 1;
+  if (ncon < 1 || ncon > kMaxNCon) Refuse("Invalid ncon parameter of " + std::to_string(ncon));
+  if (o.nruns < 0 || o.nvcycles < 0 || o.cmaxnet < 0 || o.rmaxnet < 0 || o.dbglvl < 0)
+    Refuse("nruns, nvcycles, cmaxnet, rmaxnet and dbglvl cannot be negative");
+
+  // The balance: -epsilon bounds every part (and replaces ufactor), else
+  // ufactor bounds each bisection (rb) or every part (k-way).
+  BalanceConfig& b = cfg.balance;
+  b.ncon = ncon;
+  const bool eps = o.epsilon > 0.0;
+  if (std::isnan(o.epsilon) || o.epsilon < 0.0 || o.epsilon > kMaxEpsilon)
+    Refuse("Epsilon should be greater than 0 and at most " +
+           std::to_string(static_cast<int>(kMaxEpsilon)) + ".");
+  const real_t percent = static_cast<real_t>(eps ? 100.0 * o.epsilon : o.ufactor);
+  if (!eps) {
+    // Written so that NaN is refused too.
+    if (rb && !(static_cast<double>(percent) >= 0.1)) Refuse("UBfactor should be greater than 0.1.");
+    if (!rb && !(percent >= 1.0f)) Refuse("UBfactor should be greater than 1.");
+    if (!(o.ufactor <= 1e6)) Refuse("ufactor is not a finite number up to 1e6");
+  }
+  // At least one run; V-cycles refine the best runs, so at most nruns.
+  cfg.nruns = std::max<idx_t>(o.nruns, 1);
+  cfg.nvcycles = std::min<idx_t>(o.nvcycles, cfg.nruns);
+  cfg.reconstruct = rb && o.reconstruct;
+  cfg.kwayrefine = rb && o.kwayrefine;
+  cfg.fixed = anyfixed;
+  cfg.seed = ResolveSeed(o.seed);
+  cfg.dbglvl = o.dbglvl;
+  cfg.nthreads = std::max<std::int64_t>(o.threads, 0);
+  cfg.coarsento = rb ? std::max<idx_t>(ComputeCoarsenTo(h.nvtxs), 1)
+                     : KwayCoarsenTo(h.nvtxs, cfg.nparts);
+
+  // Unless one is named, the coarsening scheme follows the number of runs.
+  Coarsening ctype = o.ctype;
+  if (ctype == Coarsening::Default) ctype = (o.nruns > 19) ? Coarsening::H12 : Coarsening::H1;
+  const int c = static_cast<int>(ctype);
+  if (c < 1 || c > 11) Refuse("Invalid ctype parameter of " + std::to_string(c));
+  SetCoarseningScheme(cfg.coarsening, ctype);
+  cfg.coarsening.maxnet = o.cmaxnet;
+
+  Refinement rtype = o.rtype;
+  if (rtype == Refinement::Default) rtype = rb ? Refinement::Fast : Refinement::KRandom;
+  const int r = static_cast<int>(rtype);
+  // Fast, moderate and slow refine bisections, the others k-way partitions.
+  if (r < 1 || r > 7 || rb != (r <= 3)) Refuse("Invalid rtype parameter of " + std::to_string(r));
+  cfg.refinement.scheme = rtype;
+  cfg.refinement.maxnet = o.rmaxnet;
+  if (o.objective != Objective::Cut && o.objective != Objective::Soed)
+    Refuse("Invalid objtype parameter of " + std::to_string(static_cast<int>(o.objective)));
+  cfg.refinement.objective = o.objective;
+
+  double epsfactor = 0.0;
+  if (eps) {
+    epsfactor = EpsilonFactor(h.nvtxs, h.cellwgt, 1, cfg.nparts, o.epsilon);
+    if (ncon > 1) {
+      epsfactor = 0.0;
+      for (idx_t j = 0; j < ncon; j++) {
+        b.nepsfactor[j] = EpsilonFactor(h.nvtxs, h.cellwgt + j, ncon, cfg.nparts, o.epsilon);
+        epsfactor = std::max(epsfactor, b.nepsfactor[j]);
+      }
+    }
+  }
+  if (rb) {
+    b.ubfactor = percent / 100.0f;
+    b.epsfactor = epsfactor;
+    for (idx_t j = 0; j < ncon; j++) b.nubfactor[j] = b.ubfactor;
+  } else {
+    // The k-way bound of every part: 1 + ufactor/100 (at least 1.01), or
+    // the -epsilon factor; per weight, its own -epsilon factor.
+    const double ub = 1.0 + static_cast<double>(percent) / 100.0;
+    b.ubfactor = (ub < 1.01) ? 1.01f : static_cast<real_t>(ub);
+    if (eps) b.ubfactor = static_cast<real_t>(epsfactor);
+    for (idx_t j = 0; j < ncon; j++) b.nubfactor[j] = eps ? b.nepsfactor[j] : b.ubfactor;
+  }
+  return cfg;
+}
+
+namespace {
+
+// The recursive-bisection scheme.
+real_t PartitionRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nthreads) {
+  StartTimer(ctrl, TIMER_MULTILEVEL);
+  real_t cut = 0.0f;
+  RunWithThreads(nthreads, [&] { cut = MultilevelPartition(ctrl, graph, part); });
+  StopTimer(ctrl, TIMER_MULTILEVEL);
+  return cut;
+}
+
+// The direct k-way scheme; values outside 0..nparts-1 in part mean "free".
+real_t PartitionKway(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nthreads) {
+  bool anyfixed = false;
+  if (ctrl.fixed == 1) {
+    for (idx_t i = 0; i < graph->nvtxs; ++i) {
+      if (part[i] < 0 || part[i] >= ctrl.nparts)
+        part[i] = -1;
+      else
+        anyfixed = true;
+    }
+  }
+  StartTimer(ctrl, TIMER_MULTILEVEL);
+  real_t result = 0.0f;
+  RunWithThreads(nthreads, [&] {
+    if (anyfixed) {
+      result = MultilevelKwayPartitionFixed(ctrl, graph, part);
+    } else {
+      graph->nfixed = 0;  // every cell may move
+      result = MultilevelKwayPartition(ctrl, graph, part);
+    }
+  });
+  StopTimer(ctrl, TIMER_MULTILEVEL);
+  return result;
+}
+
+}  // namespace
+
+real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
+                       std::span<const idx_t> fixed, std::span<idx_t> part, Progress* progress) {
+  PartitionCtrl ctrl = ControlFor(cfg, progress);
+  if (cfg.fixed && fixed.data() != part.data()) std::copy(fixed.begin(), fixed.end(), part.begin());
+
+  if (ctrl.dbglvl & DBG_TIME) {
+    InitTimers(ctrl.timers);
+    starttimer(ctrl.timers.t[TIMER_TOTAL]);
+  }
+  HGraph* graph = SetUpHGraph(h.nvtxs, h.nnets, cfg.balance.ncon, h.cellwgt, h.netwgt, h.netptr,
+                              h.netind);
+  const real_t result = (cfg.scheme == Scheme::RecursiveBisection)
+                            ? PartitionRB(ctrl, graph, part.data(), cfg.nthreads)
+                            : PartitionKway(ctrl, graph, part.data(), cfg.nthreads);
+  StopTimer(ctrl, TIMER_TOTAL);
+  if (ctrl.dbglvl & DBG_TIME) PrintTimers(ctrl.timers, 0);
+  FreeHGraph(&graph, 1);
+  return result;
+}
+
+}  // namespace veldan

@@ -1,0 +1,48 @@
+// The one entry of the partitioning: MakeConfig checks a caller's options
+// against the hypergraph and resolves every default once; PartitionHGraph
+// runs the scheme the configuration names. The program, the library, the
+// Python module and the k-way initial partition all come through here.
+#pragma once
+
+#include <span>
+
+#include "hgraph/config.h"
+#include "support/types.h"
+#include "veldan/veldan.h"
+
+namespace veldan {
+
+class Progress;
+
+// The caller's hypergraph as the entry reads it: every net non-empty, each
+// cell at most once per net. cellwgt holds ncon weights per cell (cell by
+// cell) or is null (unit weights); netwgt is null for unit weights.
+struct HGraphView {
+  idx_t nvtxs = 0;
+  idx_t nnets = 0;
+  idx_t ncon = 1;
+  const real_t* cellwgt = nullptr;
+  const idx_t* netptr = nullptr;
+  const idx_t* netind = nullptr;
+  const real_t* netwgt = nullptr;
+};
+
+// The configuration of partitioning h as o says, with the defaults of the
+// command line: the coarsening scheme follows nruns, the refinement scheme
+// the partitioning scheme; at least one run, at most nruns V-cycles; a
+// negative seed is drawn from the clock; threads below 1 leave the number to
+// the calling context. anyfixed tells whether fixed cells will be passed.
+// Throws Error (Status::InvalidOptions) for an option out of its range.
+PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed = false);
+
+// Partitions h into cfg.nparts parts, writing part (nvtxs entries). fixed
+// is empty or holds nvtxs entries: a part in 0 .. nparts-1, or -1 (any other
+// value too) for a free cell. The partition for a seed does not depend on
+// cfg.nthreads. Returns the cut (recursive bisection) or the objective
+// (k-way) of the partition. progress (may be null) is stepped after every
+// run and V-cycle.
+real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
+                       std::span<const idx_t> fixed, std::span<idx_t> part,
+                       Progress* progress = nullptr);
+
+}  // namespace veldan
