@@ -103,12 +103,16 @@ void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
   idx_t* bestwhere = ax_imalloc(nvtxs, "InitPartitionKway: bestwhere");
   AllocateKwayRefinementMemory(ctrl, cgraph);
 
-  BisectCoarsest(ctrl, cgraph, ctrl.seed);
+  // Two attempts, each seeded from a stream of its own derived from the
+  // run's (the run number and its place in the recursion), so that no two
+  // runs start from the same partitions.
+  const std::uint32_t runseed = StreamSeed(ctrl.seed, ctrl.node, ctrl.curtrial);
+  BisectCoarsest(ctrl, cgraph, StreamSeed(runseed, 0, 0));
   RefineKway(ctrl, cgraph);
   real_t first = cgraph->objval;
   ax_icopy(nvtxs, cgraph->where, bestwhere);
 
-  BisectCoarsest(ctrl, cgraph, ctrl.seed + 1);
+  BisectCoarsest(ctrl, cgraph, StreamSeed(runseed, 0, 1));
   RefineKway(ctrl, cgraph);
   if (first > cgraph->objval) {
     ax_icopy(nvtxs, cgraph->where, bestwhere);
