@@ -11,7 +11,7 @@
 #include <random>
 
 #include "bisect/bisect.h"
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "hgraph/evaluate.h"
 #include "hgraph/hgraph.h"
 #include "kway/entry.h"

@@ -56,7 +56,7 @@ idx_t NumPins(const HGraph* g) { return g->netptr[g->nnets]; }
 
 // A fresh working level of the input with its incidence lists, as the
 // partitioning entries build it.
-HGraph* WorkingCopy(PartitionCtrl& ctrl) {
+HGraph* WorkingCopy(RunContext& ctrl) {
   HGraph* g = SetUpHGraph(g_input->nvtxs, g_input->nnets, 1, g_cellwgt, g_input->netwgt,
                           g_input->netptr, g_input->netind);
   CreateIncidentHGraph(ctrl, g);
@@ -75,23 +75,23 @@ void FreeChain(HGraph* top) {
 // Control record of one bisection of the whole input, as the recursive
 // bisection entry and the bisection driver fill it: default scheme codes,
 // coarsening limit 100, heavy-cell bound on merged weights.
-PartitionCtrl BisectionCtrl(const HGraph* g) {
-  PartitionCtrl ctrl;
-  ctrl.ptype = PTYPE_RB;
-  ctrl.coarsento = 100;
-  ctrl.ctype = CTYPE_GFC1;
-  ctrl.rtype = RTYPE_FAST;
-  ctrl.nruns = 1;
-  ctrl.cmaxnet = 50;
-  ctrl.rmaxnet = 50;
+OwnedContext BisectionCtrl(const HGraph* g) {
+  OwnedContext ctrl;
+  ctrl.config.scheme = Scheme::RecursiveBisection;
+  ctrl.config.coarsento = 100;
+  ctrl.config.coarsening.scheme = Coarsening::GFC1;
+  ctrl.config.refinement.scheme = Refinement::Fast;
+  ctrl.config.nruns = 1;
+  ctrl.config.coarsening.maxnet = 50;
+  ctrl.config.refinement.maxnet = 50;
   ctrl.ubfactor = 0.05f;
-  ctrl.nparts = 2;
+  ctrl.config.nparts = 2;
   ctrl.tpwgt = 0.5f;
-  ctrl.seed = kSeed;
-  ApplyCTypeTable(ctrl, ctrl.ctype);
+  ctrl.config.seed = kSeed;
+  ctrl.UseScheme(ctrl.config.coarsening.scheme);
 
   const real_t total = ax_fsum(g->nvtxs, g->cellwgt, 1);
-  const real_t heavy = 2.0f * total / static_cast<real_t>(ctrl.coarsento);
+  const real_t heavy = 2.0f * total / static_cast<real_t>(ctrl.config.coarsento);
   real_t light = total;
   idx_t nheavy = 0;
   for (idx_t i = 0; i < g->nvtxs; i++) {
@@ -102,25 +102,25 @@ PartitionCtrl BisectionCtrl(const HGraph* g) {
   }
   ctrl.hasheavy = nheavy > 0;
   ctrl.maxcellwgt =
-      2.0f * light / static_cast<real_t>(std::max<idx_t>(ctrl.coarsento - nheavy, 1));
+      2.0f * light / static_cast<real_t>(std::max<idx_t>(ctrl.config.coarsento - nheavy, 1));
   return ctrl;
 }
 
-PartitionCtrl KwayCtrl(const HGraph* g, idx_t nparts) {
-  PartitionCtrl ctrl;
-  ctrl.ptype = PTYPE_KWAY;
-  ctrl.coarsento = KwayCoarsenTo(g->nvtxs, nparts);
-  ctrl.ctype = CTYPE_GFC1;
-  ctrl.rtype = RTYPE_KRANDOM;
-  ctrl.otype = OTYPE_CUT;
-  ctrl.nruns = 1;
-  ctrl.cmaxnet = 50;
-  ctrl.rmaxnet = 50;
+OwnedContext KwayCtrl(const HGraph* g, idx_t nparts) {
+  OwnedContext ctrl;
+  ctrl.config.scheme = Scheme::Kway;
+  ctrl.config.coarsento = KwayCoarsenTo(g->nvtxs, nparts);
+  ctrl.config.coarsening.scheme = Coarsening::GFC1;
+  ctrl.config.refinement.scheme = Refinement::KRandom;
+  ctrl.config.refinement.objective = Objective::Cut;
+  ctrl.config.nruns = 1;
+  ctrl.config.coarsening.maxnet = 50;
+  ctrl.config.refinement.maxnet = 50;
   ctrl.ubfactor = 1.05f;
-  ctrl.nparts = nparts;
+  ctrl.config.nparts = nparts;
   ctrl.tpwgt = 0.5f;
-  ctrl.seed = kSeed;
-  ApplyCTypeTable(ctrl, ctrl.ctype);
+  ctrl.config.seed = kSeed;
+  ctrl.UseScheme(ctrl.config.coarsening.scheme);
   ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
   return ctrl;
 }
@@ -146,7 +146,7 @@ void BM_Coarsen(benchmark::State& state) {
   idx_t levels = 0, coarsest = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    PartitionCtrl ctrl;
+    OwnedContext ctrl;
     HGraph* g = WorkingCopy(ctrl);
     ctrl = BisectionCtrl(g);
     InitRandom(kSeed);
@@ -169,7 +169,7 @@ void BM_Coarsen(benchmark::State& state) {
 // projected and refined as in a real run and then freed; the side vector of
 // the stored level is the projection of its coarser level's, islands placed.
 struct TwoWayLevel {
-  PartitionCtrl ctrl;
+  OwnedContext ctrl;
   HGraph* top = nullptr;
   HGraph* level = nullptr;
   std::vector<idx_t> where;
@@ -177,7 +177,7 @@ struct TwoWayLevel {
 
 TwoWayLevel MakeTwoWayLevel(idx_t target) {
   TwoWayLevel s;
-  PartitionCtrl setup;
+  OwnedContext setup;
   s.top = WorkingCopy(setup);
   s.ctrl = BisectionCtrl(s.top);
   InitRandom(kSeed);
@@ -207,7 +207,7 @@ TwoWayLevel MakeTwoWayLevel(idx_t target) {
 void BM_Refine_EEFM(benchmark::State& state) {
   TwoWayLevel s = MakeTwoWayLevel(state.range(0));
   HGraph* g = s.level;
-  const real_t f = Refine2WayLimitFrac(s.ctrl.rtype, g->nvtxs);
+  const real_t f = Refine2WayLimitFrac(s.ctrl.config.refinement.scheme, g->nvtxs);
   const real_t before = ComputeCut(g, s.where.data());
   for (auto _ : state) {
     state.PauseTiming();
@@ -225,7 +225,7 @@ void BM_Refine_EEFM(benchmark::State& state) {
 }
 
 struct KwayLevel {
-  PartitionCtrl ctrl;
+  OwnedContext ctrl;
   HGraph* top = nullptr;
   HGraph* level = nullptr;
   std::vector<idx_t> where;
@@ -236,7 +236,7 @@ struct KwayLevel {
 // the stored level.
 KwayLevel MakeKwayLevel(idx_t target, idx_t nparts) {
   KwayLevel s;
-  PartitionCtrl setup;
+  OwnedContext setup;
   s.top = WorkingCopy(setup);
   s.ctrl = KwayCtrl(s.top, nparts);
   InitRandom(kSeed);

@@ -11,7 +11,7 @@
 
 namespace veldan {
 
-int Balance(PartitionCtrl& ctrl, HGraph* graph) {
+int Balance(RunContext& ctrl, HGraph* graph) {
   if (graph->ncon > 1) return Balance_Multi(ctrl, graph);
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nfixed = graph->nfixed;
@@ -43,7 +43,7 @@ int Balance(PartitionCtrl& ctrl, HGraph* graph) {
   ax_PQReset(&queues[1]);
   real_t cut = graph->mincut;
 
-  const idx_t rmaxnet = ctrl.rmaxnet;
+  const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
   const idx_t* netptr = graph->netptr;
   const idx_t* netind = graph->netind;
   const idx_t* incptr = graph->incptr;
@@ -62,7 +62,7 @@ int Balance(PartitionCtrl& ctrl, HGraph* graph) {
       ax_PQInsert(&queues[where[c]], c, gain[c]);
   }
 
-  if (ctrl.dbglvl & DBG_REFINE) {
+  if (ctrl.cfg->dbglvl & DBG_REFINE) {
     real_t recount = 0.0f;
     for (idx_t e = 0; e < graph->nnets; e++) {
       const NetSides& ns = sides[e];

@@ -24,11 +24,12 @@ double ComputeSideFraction(const HGraph* graph, const idx_t* where) {
   return (w[1] > w[0]) ? w[0] / total : w[1] / total;
 }
 
-void InitBisection(PartitionCtrl& ctrl, HGraph* cgraph) {
+void InitBisection(RunContext& ctrl, HGraph* cgraph) {
   // Refinement progress and cell moves are not reported while the coarsest
   // level is bisected.
-  const idx_t dbglvl = ctrl.dbglvl;
-  ctrl.dbglvl &= ~(DBG_REFINE | DBG_MOVES);
+  PartitionConfig quiet = *ctrl.cfg;
+  quiet.dbglvl &= ~(DBG_REFINE | DBG_MOVES);
+  const ScopedConfig scope(ctrl, quiet);
 
   StartTimer(ctrl, TIMER_INITPART);
   Random_FMPartition(ctrl, cgraph);
@@ -37,22 +38,20 @@ void InitBisection(PartitionCtrl& ctrl, HGraph* cgraph) {
   else
     PlaceIslands(cgraph, ctrl.tpwgt);
   StopTimer(ctrl, TIMER_INITPART);
-
-  ctrl.dbglvl = dbglvl;
 }
 
-real_t VCycleRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
+real_t VCycleRefine(RunContext& ctrl, HGraph* graph, idx_t maxcycles) {
   real_t best = graph->mincut;
   idx_t last = -1;
 
-  if (ctrl.dbglvl & DBG_DETAIL) Print("          [");
+  if (ctrl.cfg->dbglvl & DBG_DETAIL) Print("          [");
 
   for (idx_t i = 0; i < maxcycles; i++) {
     ctrl.curtrial = i;
     HGraph* cgraph = CCoarsen(ctrl, graph);
     Uncoarsen2Way(ctrl, graph, cgraph);
 
-    if (ctrl.dbglvl & DBG_DETAIL) {
+    if (ctrl.cfg->dbglvl & DBG_DETAIL) {
       Print("%8.3f ", graph->mincut);
       FlushPrint();
     }
@@ -71,26 +70,26 @@ real_t VCycleRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles) {
     }
   }
 
-  if (ctrl.dbglvl & DBG_DETAIL) Print("(min = %8.3f)]\n", graph->mincut);
+  if (ctrl.cfg->dbglvl & DBG_DETAIL) Print("(min = %8.3f)]\n", graph->mincut);
   return graph->mincut;
 }
 
 // Prints the closing statistics of a bisection (dbglvl 8 or 128).
-static void PrintBisectionSummary(const PartitionCtrl& ctrl, const HGraph* graph,
+static void PrintBisectionSummary(const RunContext& ctrl, const HGraph* graph,
                                   real_t bestcut, real_t avgcut,
                                   const idx_t* bisection) {
-  if (!(ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))) return;
+  if (!(ctrl.cfg->dbglvl & (DBG_BISECT | DBG_DETAIL))) return;
   Print(
       "\n    The mincut for this bisection = %10.2f (average = %3.1f) (balance =",
       bestcut, avgcut);
   Print(" [%.2f]", ComputeSideFraction(graph, bisection));
 }
 
-real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection) {
+real_t Hypergraph_Bisection(RunContext& ctrl, HGraph* graph, idx_t* bisection) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
 
-  if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
+  if (ctrl.cfg->dbglvl & (DBG_BISECT | DBG_DETAIL))
     Print(
         "\n  Bisecting a hgraph of size [vertices=%ld, hedges=%ld, balance=%4.2f]\n",
         nvtxs, nnets, ctrl.tpwgt);
@@ -107,15 +106,15 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
 
   // A run count below 1 would leave the bisection unset; one run is the
   // least that gives a result.
-  const idx_t nruns = std::max<idx_t>(ctrl.nruns, 1);
-  const idx_t nvcycles = ctrl.nvcycles;
+  const idx_t nruns = std::max<idx_t>(ctrl.cfg->nruns, 1);
+  const idx_t nvcycles = ctrl.cfg->nvcycles;
 
   CreateIncidentHGraph(ctrl, graph);
 
   const idx_t* netptr = graph->netptr;
   bool largenets = false;
   for (idx_t e = 0; e < nnets; e++) {
-    if (netptr[e + 1] - netptr[e] > ctrl.rmaxnet) {
+    if (netptr[e + 1] - netptr[e] > ctrl.cfg->refinement.maxnet) {
       largenets = true;
       break;
     }
@@ -127,7 +126,7 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   // drops below 1, even when the heavy cells alone outnumber coarsento.
   {
     const real_t* cellwgt = graph->cellwgt;
-    const idx_t coarsento = std::max<idx_t>(ctrl.coarsento, 1);
+    const idx_t coarsento = std::max<idx_t>(ctrl.cfg->coarsento, 1);
     const real_t totwgt = ax_fsum(nvtxs, cellwgt, 1);
     const real_t heavy = 2.0f * totwgt / static_cast<real_t>(coarsento);
     idx_t nheavy = 0;
@@ -148,10 +147,11 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   // its clique graph is built once, and each run works on a record of its
   // own that borrows the structure.
   const FinestLevel finest(ctrl, graph);
+  const PartitionConfig everynet = WithEveryNet(*ctrl.cfg, nvtxs);
 
   // One run: coarsen, bisect the coarsest level, uncoarsen; the result is
   // left in runwhere (the input's numbering) and the returned cut.
-  auto run_once = [&](PartitionCtrl& rctrl, idx_t r, idx_t* runwhere) -> real_t {
+  auto run_once = [&](RunContext& rctrl, idx_t r, idx_t* runwhere) -> real_t {
     rctrl.curtrial = r;
     HGraph* level = finest.Borrow();
     HGraph* cgraph = Coarsen(rctrl, level);
@@ -159,7 +159,7 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
     Uncoarsen2Way(rctrl, level, cgraph);
     level = finest.ToInputOrder(level);
 
-    if (rctrl.dbglvl & DBG_DETAIL) {
+    if (rctrl.cfg->dbglvl & DBG_DETAIL) {
       Print("    Cut of trial %6ld:\t %8.2f", r, level->mincut);
       FlushPrint();
     }
@@ -167,23 +167,21 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
     // Nets above rmaxnet were ignored during the run: one more refinement
     // of the finest level counts them all.
     if (largenets) {
-      if (rctrl.dbglvl & DBG_DETAIL) {
+      if (rctrl.cfg->dbglvl & DBG_DETAIL) {
         Print("[%8.2f, ", ComputeCut(level, level->where));
         FlushPrint();
       }
-      const idx_t rmaxnet = rctrl.rmaxnet;
-      rctrl.rmaxnet = nvtxs;
+      const ScopedConfig scope(rctrl, everynet);
       Refine2Way(rctrl, level);
-      rctrl.rmaxnet = rmaxnet;
-      if (rctrl.dbglvl & DBG_DETAIL) {
+      if (rctrl.cfg->dbglvl & DBG_DETAIL) {
         Print("%8.2f]", level->mincut);
         FlushPrint();
       }
     }
 
-    if (rctrl.dbglvl & DBG_BISECT2)
+    if (rctrl.cfg->dbglvl & DBG_BISECT2)
       Print("    Cut of trial %4ld:\t %8.2f", r, level->mincut);
-    if (rctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
+    if (rctrl.cfg->dbglvl & (DBG_BISECT2 | DBG_DETAIL))
       Print(" [%0.2f]\n", ComputeSideFraction(level, level->where));
 
     if (level->ncon > 1)
@@ -195,7 +193,7 @@ real_t Hypergraph_Bisection(PartitionCtrl& ctrl, HGraph* graph, idx_t* bisection
   };
 
   // One V-cycle candidate, refined in place in the input's numbering.
-  auto vcycle = [&](PartitionCtrl& rctrl, idx_t* where, real_t cut) -> real_t {
+  auto vcycle = [&](RunContext& rctrl, idx_t* where, real_t cut) -> real_t {
     HGraph* level = finest.Borrow();
     level->where = finest.ToRunOrder(where);
     level->mincut = cut;

@@ -18,15 +18,15 @@ idx_t FMPassMoveLimit(idx_t n, real_t limitfrac) {
   return static_cast<idx_t>(product);
 }
 
-void Refine_EEFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
+void Refine_EEFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
                  real_t limitfrac) {
   const idx_t n = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t nfixed = graph->nfixed;
-  const idx_t rmaxnet = ctrl.rmaxnet;
+  const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
   const real_t* cellwgt = graph->cellwgt;
-  const bool show_progress = (ctrl.dbglvl & DBG_REFINE) != 0;
-  const bool show_moves = (ctrl.dbglvl & DBG_MOVES) != 0;
+  const bool show_progress = (ctrl.cfg->dbglvl & DBG_REFINE) != 0;
+  const bool show_moves = (ctrl.cfg->dbglvl & DBG_MOVES) != 0;
   if (graph->ncon > 1) {
     Refine_MultiFM(ctrl, graph, npasses, fmtype, limitfrac);
     return;

@@ -61,7 +61,7 @@ void AttractionGrowth(HGraph* graph, const idx_t* perm, real_t** attract,
 
 }  // namespace
 
-void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
+void Random_FMPartition(RunContext& ctrl, HGraph* graph) {
   Allocate2wayRefinementMemory(ctrl, graph);
   const idx_t nvtxs = graph->nvtxs;
   if (nvtxs <= 0) {
@@ -123,7 +123,7 @@ void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
     Balance(ctrl, graph);
     Refine2Way(ctrl, graph);
 
-    if (ctrl.dbglvl & DBG_INITCUT)
+    if (ctrl.cfg->dbglvl & DBG_INITCUT)
       Print("%3ld %9.3f %9.3f %9.3f\n", r, pwgts[0], pwgts[1], graph->mincut);
 
     bool better = (r == 0 || graph->mincut < bestcut);
@@ -138,7 +138,7 @@ void Random_FMPartition(PartitionCtrl& ctrl, HGraph* graph) {
     }
   }
 
-  if (ctrl.dbglvl & DBG_INITCUT) Print("Bestcut Icut: %5f\n", bestcut);
+  if (ctrl.cfg->dbglvl & DBG_INITCUT) Print("Bestcut Icut: %5f\n", bestcut);
 
   ax_icopy(nvtxs, bestwhere, where);
   graph->mincut = bestcut;

@@ -74,7 +74,7 @@ struct SideState {
 
 // The side weights of the cells on sides 0 and 1 among the first n, and
 // the bounds for totals tot (null: the weight of the two sides).
-SideState MakeSideState(const PartitionCtrl& ctrl, const HGraph* graph, idx_t n,
+SideState MakeSideState(const RunContext& ctrl, const HGraph* graph, idx_t n,
                         const idx_t* where, const double* tot) {
   SideState st;
   const idx_t ncon = st.ncon = graph->ncon;
@@ -202,13 +202,13 @@ Pick NextMove(MultiQueues& mq, const SideState& st, const real_t* nw, const real
 // FM passes with a rollback to the best point of each (balanceonly false),
 // or one sweep of moves until every bound holds (balanceonly true). Returns
 // 1 when the sweep ran.
-int MultiFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
+int MultiFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
             real_t limitfrac, bool balanceonly) {
   const idx_t n = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t ncon = graph->ncon;
   const idx_t nfixed = graph->nfixed;
-  const idx_t rmaxnet = ctrl.rmaxnet;
+  const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
   const real_t* cellwgt = graph->cellwgt;
   const real_t* nw = graph->ncellwgt;
   idx_t* where = graph->where;
@@ -353,20 +353,20 @@ int MultiFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
 
 }  // namespace
 
-void Refine_MultiFM(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
+void Refine_MultiFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
                     real_t limitfrac) {
   MultiFM(ctrl, graph, npasses, fmtype, limitfrac, false);
 }
 
-int Balance_Multi(PartitionCtrl& ctrl, HGraph* graph) {
+int Balance_Multi(RunContext& ctrl, HGraph* graph) {
   return MultiFM(ctrl, graph, 1, 1, 1.0f, true);
 }
 
-double BisectionExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* where) {
+double BisectionExcess(const RunContext& ctrl, const HGraph* graph, const idx_t* where) {
   return MakeSideState(ctrl, graph, graph->nvtxs, where, nullptr).Excess();
 }
 
-void MultiInitialPlacement(const PartitionCtrl& ctrl, HGraph* graph, const idx_t* perm,
+void MultiInitialPlacement(const RunContext& ctrl, HGraph* graph, const idx_t* perm,
                            bool greedy, real_t** attract) {
   const idx_t n = graph->nvtxs;
   const idx_t ncon = graph->ncon;
@@ -417,7 +417,7 @@ void MultiInitialPlacement(const PartitionCtrl& ctrl, HGraph* graph, const idx_t
   }
 }
 
-void PlaceIslandsMulti(const PartitionCtrl& ctrl, HGraph* graph) {
+void PlaceIslandsMulti(const RunContext& ctrl, HGraph* graph) {
   const idx_t ncon = graph->ncon;
   const idx_t first = graph->nvtxs;
   const idx_t last = graph->nvtxs + graph->nislands;

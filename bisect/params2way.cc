@@ -6,7 +6,7 @@
 
 namespace veldan {
 
-void Allocate2wayRefinementMemory(PartitionCtrl& /*ctrl*/, HGraph* graph) {
+void Allocate2wayRefinementMemory(RunContext& /*ctrl*/, HGraph* graph) {
   const idx_t ncells = graph->nvtxs + graph->nislands;
   const idx_t nnets = graph->nnets;
   graph->where = ax_imalloc(ncells, "Allocate2wayRefinementMemory: where");
@@ -18,10 +18,10 @@ void Free2wayRefinementMemory(HGraph* graph) {
   ax_free(&graph->where, &graph->gain, &graph->sides);
 }
 
-void Compute2WayParams(PartitionCtrl& ctrl, HGraph* graph) {
+void Compute2WayParams(RunContext& ctrl, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
-  const idx_t rmaxnet = ctrl.rmaxnet;
+  const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
   const idx_t* netptr = graph->netptr;
   const idx_t* netind = graph->netind;
   const idx_t* incptr = graph->incptr;

@@ -41,7 +41,7 @@ int Depth(idx_t nparts) {
 // still to come, and each side takes the share of it that its own
 // remaining bisections do not need: (L nparts / W)^((D - d) / D) for a
 // side d bisections from its final parts. A side of one part may reach L.
-void SetSideSlack(PartitionCtrl& ctrl, const HGraph* graph, idx_t nparts) {
+void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts) {
   const int depth = Depth(nparts);
   const idx_t kside[2] = {nparts / 2, nparts - nparts / 2};
   const double t = ctrl.tpwgt;
@@ -73,7 +73,7 @@ void SetSideSlack(PartitionCtrl& ctrl, const HGraph* graph, idx_t nparts) {
     for (int s = 0; s < 2; s++) ctrl.nsideslack[s][j] = slack(ctrl.nmaxpartwgt[j], wsum[j], s);
 }
 
-real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
+real_t MLRB(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
             idx_t fpart) {
   // Side 0 receives nparts div 2 of the parts, and that share of the weight.
   ctrl.tpwgt = static_cast<real_t>(static_cast<double>(nparts / 2) /
@@ -102,8 +102,8 @@ real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
     // The halves are independent: at once where threads allow, each with a
     // control record and an output of its own. They write disjoint cells of
     // part (their labels), and their reports come out left before right.
-    PartitionCtrl lctrl = TaskCtrl(ctrl);
-    PartitionCtrl rctrl = TaskCtrl(ctrl);
+    RunContext lctrl = TaskContext(ctrl);
+    RunContext rctrl = TaskContext(ctrl);
     lctrl.node = 2 * ctrl.node;
     rctrl.node = 2 * ctrl.node + 1;
     real_t lcut = 0.0f;
@@ -139,7 +139,7 @@ real_t MLRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
   return cut;
 }
 
-void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
+void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
                     HGraph* lgraph, HGraph* rgraph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
@@ -204,7 +204,7 @@ void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
       snpins[k] = n;
       snetwgt[k][snnets[k]] = netwgt[e];
       snetptr[k][++snnets[k]] = n;
-    } else if (ctrl.reconst) {
+    } else if (ctrl.cfg->reconstruct) {
       for (idx_t k = 0; k < 2; k++) {
         if (cnt[k] < 2) continue;
         idx_t* ind = snetind[k];
@@ -219,7 +219,7 @@ void SplitGraphPart(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where,
   }
 
   // Partial nets often repeat one another (or an uncut net): merge them.
-  if (ctrl.reconst) {
+  if (ctrl.cfg->reconstruct) {
     for (int k = 0; k < 2; k++) {
       if (snnets[k] == 0) continue;
       idx_t cnnets = 0;

@@ -1,7 +1,7 @@
 // Small pieces of the two-way refinement exposed for reuse and testing.
 #pragma once
 
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "support/types.h"
 
 namespace veldan {
@@ -9,7 +9,7 @@ namespace veldan {
 // Fraction f of a level's cells that an FM pass may move past its best point
 // under the refinement scheme rtype (1 fast, 2 moderate, 3 slow), for a
 // level of n cells. Any other scheme ends the program.
-real_t Refine2WayLimitFrac(idx_t rtype, idx_t n);
+real_t Refine2WayLimitFrac(Refinement rtype, idx_t n);
 
 // The pass limit of the FM refinement: n * f in single precision, truncated.
 idx_t FMPassMoveLimit(idx_t n, real_t limitfrac);
@@ -17,7 +17,7 @@ idx_t FMPassMoveLimit(idx_t n, real_t limitfrac);
 // The least weight each side of a bisection must keep, for a level whose
 // two sides weigh total together. Under -epsilon each side's slack over its
 // share tpwgt comes from sideslack; otherwise ubfactor bounds both sides.
-inline void SideMinWeights(const PartitionCtrl& ctrl, real_t total, real_t minwgt[2]) {
+inline void SideMinWeights(const RunContext& ctrl, real_t total, real_t minwgt[2]) {
   const double t = ctrl.tpwgt;
   if (ctrl.epsfactor > 0.0) {
     minwgt[0] = static_cast<real_t>(total * (1.0 - (1.0 + ctrl.sideslack[1]) * (1.0 - t)));
@@ -33,7 +33,7 @@ inline void SideMinWeights(const PartitionCtrl& ctrl, real_t total, real_t minwg
 // bisection may hold, for a level whose two sides hold total of it
 // together; the same rule as SideMinWeights, with weight j's own slack
 // (-epsilon) or unbalance factor.
-inline void ConSideMaxWeights(const PartitionCtrl& ctrl, idx_t j, double total,
+inline void ConSideMaxWeights(const RunContext& ctrl, idx_t j, double total,
                               double maxwgt[2]) {
   const double t = ctrl.tpwgt;
   if (ctrl.epsfactor > 0.0) {

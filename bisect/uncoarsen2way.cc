@@ -7,18 +7,18 @@
 
 namespace veldan {
 
-real_t Refine2WayLimitFrac(idx_t rtype, idx_t n) {
+real_t Refine2WayLimitFrac(Refinement rtype, idx_t n) {
   // The floor of f bounds how many moves a pass may run past its best
   // point: about a thousand on mid-sized levels, a fixed share above.
   double minfrac;
   switch (rtype) {
-    case RTYPE_FAST:
+    case Refinement::Fast:
       minfrac = 0.05;
       break;
-    case RTYPE_MODERATE:
+    case Refinement::Moderate:
       minfrac = 0.2;
       break;
-    case RTYPE_SLOW:
+    case Refinement::Slow:
       return 1.0f;
     default:
       errexit("Unknown refinement type: %d\n", static_cast<int>(rtype));
@@ -29,8 +29,8 @@ real_t Refine2WayLimitFrac(idx_t rtype, idx_t n) {
   return static_cast<real_t>(q);
 }
 
-void Refine2Way(PartitionCtrl& ctrl, HGraph* graph) {
-  const real_t f = Refine2WayLimitFrac(ctrl.rtype, graph->nvtxs);
+void Refine2Way(RunContext& ctrl, HGraph* graph) {
+  const real_t f = Refine2WayLimitFrac(ctrl.cfg->refinement.scheme, graph->nvtxs);
   Refine_EEFM(ctrl, graph, 10, 2, f);
   Refine_EEFM(ctrl, graph, 10, 1, f);
 }
@@ -52,7 +52,7 @@ void PlaceIslands(HGraph* graph, real_t tpwgt) {
   }
 }
 
-void Uncoarsen2Way(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
+void Uncoarsen2Way(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
   StartTimer(ctrl, TIMER_UNCOARSEN);
 
   HGraph* cur = cgraph;

@@ -14,10 +14,10 @@ namespace {
 
 // The hybrid schemes alternate between two matchings: the flip stays in
 // ctrl, so the next coarsening uses the other one.
-void ToggleScheme(PartitionCtrl& ctrl) {
-  if (ctrl.ctype == CTYPE_H1 || ctrl.ctype == CTYPE_H2) {
+void ToggleScheme(RunContext& ctrl) {
+  if (ctrl.cfg->coarsening.scheme == Coarsening::H1 || ctrl.cfg->coarsening.scheme == Coarsening::H2) {
     ctrl.cflags ^= CFLAG_GREEDY;
-  } else if (ctrl.ctype == CTYPE_H12) {
+  } else if (ctrl.cfg->coarsening.scheme == Coarsening::H12) {
     if (ctrl.curtrial % 2 != 0)
       ctrl.cflags ^= CFLAG_VARIANT1;
     else
@@ -33,8 +33,8 @@ idx_t CellsBeforeIslands(const HGraph* g) {
 
 }  // namespace
 
-void SchemeForRun(PartitionCtrl& ctrl, idx_t r) {
-  ctrl.cflags = ctrl.basecflags;
+void SchemeForRun(RunContext& ctrl, idx_t r) {
+  ctrl.cflags = ctrl.cfg->coarsening.cflags;
   for (idx_t t = 0; t < r; t++) {
     ctrl.curtrial = t;
     ToggleScheme(ctrl);
@@ -53,10 +53,10 @@ void PrintLevel(const HGraph* graph, bool newline) {
 }
 
 // A coarser level that keeps nine tenths of the cells ends the coarsening.
-bool SlowProgress(const PartitionCtrl& ctrl, const HGraph* coarse, idx_t finenvtxs) {
+bool SlowProgress(const RunContext& ctrl, const HGraph* coarse, idx_t finenvtxs) {
   if (static_cast<double>(coarse->nvtxs) < 0.9 * static_cast<double>(finenvtxs))
     return false;
-  if (ctrl.dbglvl & DBG_COARSEN)
+  if (ctrl.cfg->dbglvl & DBG_COARSEN)
     Print("\nSlow progress in coarsening. Aborted at %ld nodes\n", coarse->nvtxs);
   return true;
 }
@@ -70,14 +70,14 @@ void PermuteRows(idx_t n, idx_t ncon, const idx_t* perm, real_t* x, real_t* aux)
 
 }  // namespace
 
-HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph) {
+HGraph* Coarsen(RunContext& ctrl, HGraph* graph) {
   StartTimer(ctrl, TIMER_COARSEN);
 
   graph->level = 0;
   // Every level is matched against this array of ones: no part restriction.
   idx_t* where = ax_ismalloc(graph->nvtxs, 1, "Coarsen: where");
 
-  if (ctrl.dbglvl & DBG_COARSEN) {
+  if (ctrl.cfg->dbglvl & DBG_COARSEN) {
     Print("----------------------------------------------------------\n");
     PrintLevel(graph, false);
     Print("[%10.3f]\n", static_cast<double>(ctrl.maxcellwgt));
@@ -87,7 +87,7 @@ HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph) {
 
   HGraph* cur = graph;
   idx_t nlevels = 0;
-  while (CellsBeforeIslands(cur) > ctrl.coarsento) {
+  while (CellsBeforeIslands(cur) > ctrl.cfg->coarsento) {
     if (!cur->islandsaside) SeparateIslands(cur);
 
     StartTimer(ctrl, TIMER_AUX1);
@@ -97,18 +97,18 @@ HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph) {
     const idx_t finenvtxs = cur->nvtxs;
     cur = cur->coarser;
     cur->level = ++nlevels;
-    if (ctrl.dbglvl & DBG_COARSEN) PrintLevel(cur, true);
+    if (ctrl.cfg->dbglvl & DBG_COARSEN) PrintLevel(cur, true);
     if (SlowProgress(ctrl, cur, finenvtxs)) break;
   }
 
   ax_free(&where);
-  if (ctrl.dbglvl & DBG_COARSEN) Print("\n");
+  if (ctrl.cfg->dbglvl & DBG_COARSEN) Print("\n");
   StopTimer(ctrl, TIMER_COARSEN);
   return cur;
 }
 
-HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph) {
-  if (ctrl.dbglvl & DBG_COARSEN) {
+HGraph* CCoarsen(RunContext& ctrl, HGraph* graph) {
+  if (ctrl.cfg->dbglvl & DBG_COARSEN) {
     Print("----------------------------------------------------------\n");
     PrintLevel(graph, true);
   }
@@ -120,7 +120,7 @@ HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph) {
 
   HGraph* cur = graph;
   idx_t nlevels = 0;
-  while (CellsBeforeIslands(cur) > ctrl.coarsento) {
+  while (CellsBeforeIslands(cur) > ctrl.cfg->coarsento) {
     if (!cur->islandsaside) SeparateIslands(cur);
 
     // A fresh group size for every level, drawn before the matching's own
@@ -139,12 +139,12 @@ HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph) {
     const idx_t finenvtxs = cur->nvtxs;
     cur = coarse;
     cur->level = ++nlevels;
-    if (ctrl.dbglvl & DBG_COARSEN) PrintLevel(cur, true);
+    if (ctrl.cfg->dbglvl & DBG_COARSEN) PrintLevel(cur, true);
     if (SlowProgress(ctrl, cur, finenvtxs)) break;
   }
 
   ctrl.maxgroupsize = savedgroupsize;
-  if (ctrl.dbglvl & DBG_COARSEN) Print("\n");
+  if (ctrl.cfg->dbglvl & DBG_COARSEN) Print("\n");
   StopTimer(ctrl, TIMER_COARSEN);
   return cur;
 }

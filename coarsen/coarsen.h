@@ -2,7 +2,7 @@
 // islands, fixed-cell compression and the partition measures.
 #pragma once
 
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "hgraph/hgraph.h"
 #include "support/types.h"
 
@@ -12,17 +12,17 @@ namespace veldan {
 
 // Groups the cells of graph (cells with different where entries never share
 // a group) and builds graph->coarser through CreateCoarseHGraph.
-void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where);
+void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where);
 // With several weights per cell: the heaviest a coarse cell may grow in
 // each weight, ctrl.nmaxcellwgt, by the rule of the one-weight bound (twice
 // the average coarsest cell, the heavy cells left out).
-void SetMaxCellWeights(PartitionCtrl& ctrl, const HGraph* graph);
+void SetMaxCellWeights(RunContext& ctrl, const HGraph* graph);
 // Builds the clique graph (xadj, the CliqueEdge list adj and adjw) and
 // matchthreshold. On a level with keepadj set, a graph built earlier is
 // reused and only the threshold is set.
-void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph);
+void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph);
 // Frees the clique graph unless the level keeps it.
-void FreeAdjacentGraph(PartitionCtrl& ctrl, HGraph* graph);
+void FreeAdjacentGraph(RunContext& ctrl, HGraph* graph);
 // Marks a level whose clique graph and variant-1 scores serve every
 // matching of it until ReleaseCliqueGraph (the finest level of a bisection
 // or of a k-way partitioning, matched once per run and V-cycle).
@@ -35,7 +35,7 @@ void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr
 // --- contraction (contract.cc) -----------------------------------------------
 
 // Builds the next coarser level from cellmap/mptr/mind of graph.
-void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs);
+void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs);
 // Merges nets with identical pin sets (pins of every net are sorted in
 // place); returns fresh arrays owned by the caller.
 void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
@@ -44,20 +44,20 @@ void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
 
 // --- drivers (coarsen.cc) ----------------------------------------------------
 
-HGraph* Coarsen(PartitionCtrl& ctrl, HGraph* graph);
+HGraph* Coarsen(RunContext& ctrl, HGraph* graph);
 // Sets cflags and curtrial of a run's control record for run r: the hybrid
 // schemes alternate from run to run (each coarsening flips the scheme
 // first), so run r coarsens as the r+1-th coarsening from basecflags would,
 // whatever ran before it.
-void SchemeForRun(PartitionCtrl& ctrl, idx_t r);
-HGraph* CCoarsen(PartitionCtrl& ctrl, HGraph* graph);
+void SchemeForRun(RunContext& ctrl, idx_t r);
+HGraph* CCoarsen(RunContext& ctrl, HGraph* graph);
 void SeparateIslands(HGraph* graph);
 void CombineIslands(HGraph* graph);
 
 // --- fixed cells and measures (fixed.cc) -------------------------------------
 
-void CompressFixedCells(PartitionCtrl& ctrl, HGraph* graph, const idx_t* part);
-void ProjectFixedCells(PartitionCtrl& ctrl, HGraph* graph, idx_t* part,
+void CompressFixedCells(RunContext& ctrl, HGraph* graph, const idx_t* part);
+void ProjectFixedCells(RunContext& ctrl, HGraph* graph, idx_t* part,
                        const idx_t* cpart);
 // Weighted cut over all nets, whatever their size.
 real_t ComputeCut(const HGraph* graph, const idx_t* where);

@@ -75,7 +75,7 @@ idx_t MergeScan(idx_t nnets, const idx_t* netptr, const idx_t* netind,
 
 }  // namespace
 
-void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs) {
+void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   StartTimer(ctrl, TIMER_AUX2);
 
   const idx_t nvtxs = graph->nvtxs;
@@ -224,7 +224,7 @@ void CreateCoarseHGraph(PartitionCtrl& ctrl, HGraph* graph, idx_t cnvtxs) {
     cincptr[c + 1] = ninc;
   }
 
-  if (ctrl.dbglvl & DBG_LISTING) {
+  if (ctrl.cfg->dbglvl & DBG_LISTING) {
     for (idx_t e = 0; e < cnnets; e++) {
       Print("%5ld %8.2f  %8.4f\t", dnetptr[e + 1] - dnetptr[e],
             static_cast<double>(dnetwgt[e]), static_cast<double>(cedgewgt[e]));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,13 @@ HGraph* BorrowHGraph(const HGraph* g) {
   return b;
 }
 
-FinestLevel::FinestLevel(const PartitionCtrl& ctrl, HGraph* graph)
+FinestLevel::FinestLevel(const RunContext& ctrl, HGraph* graph)
     : graph_(graph), sep_(graph), ncells_(graph->nvtxs) {
   const idx_t n = graph->nvtxs;
   const idx_t* incptr = graph->incptr;
   // Islands are set aside only on a level that is coarsened at all.
   bool islands = false;
-  if (n > ctrl.coarsento)
+  if (n > ctrl.cfg->coarsento)
     for (idx_t i = std::max<idx_t>(graph->nfixed, 0); i < n && !islands; i++)
     islands = (incptr[i + 1] == incptr[i]);
 
@@ -81,8 +82,8 @@ FinestLevel::FinestLevel(const PartitionCtrl& ctrl, HGraph* graph)
   KeepCliqueGraph(sep_);
   // Built whenever the coarsening will match this level (its test counts
   // the islands), so that no run builds one of its own.
-  if (n > ctrl.coarsento) {
-    PartitionCtrl c = ctrl;
+  if (n > ctrl.cfg->coarsento) {
+    RunContext c = ctrl;
     CreateAdjancentGraph(c, sep_);
   }
 }
@@ -163,24 +164,24 @@ idx_t* FinestLevel::ToRunOrder(const idx_t* where) const {
   return w;
 }
 
-real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
+real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
                       const RunFn& run, const VCycleFn& vcycle, idx_t* result,
                       real_t* sum) {
   struct TaskResult {
     real_t obj = kMaxFloat;
     std::vector<std::int32_t> where;  // part numbers fit: nparts < 2^31
     std::string text;
-    PartitionCtrl ctrl;
+    std::optional<RunContext> ctrl;
   };
   std::vector<TaskResult> runs(nruns);
   ParallelFor(nruns, [&](idx_t r) {
     TaskResult& res = runs[r];
-    res.ctrl = TaskCtrl(ctrl);
-    SchemeForRun(res.ctrl, r);
-    RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, r));
+    res.ctrl.emplace(TaskContext(ctrl));
+    SchemeForRun(*res.ctrl, r);
+    RandomScope stream(StreamSeed(ctrl.cfg->seed, ctrl.node, r));
     OutputCapture out;
     idx_t* where = ax_imalloc(nvtxs, "RunsAndVCycles: where");
-    res.obj = run(res.ctrl, r, where);
+    res.obj = run(*res.ctrl, r, where);
     res.where.assign(where, where + nvtxs);
     ax_free(&where);
     res.text = out.Take();
@@ -207,9 +208,9 @@ real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcyc
   for (idx_t r = 0; r < nruns; r++) {
     TaskResult& res = runs[r];
     PrintText(res.text);
-    AddTaskTimers(ctrl, res.ctrl);
+    AddTaskTimers(ctrl, *res.ctrl);
     *sum += res.obj;
-    const double viol = res.ctrl.runviolation;
+    const double viol = res.ctrl->runviolation;
     if (r == 0 || worse(bestviol, best, viol, res.obj)) {
       std::copy(res.where.begin(), res.where.end(), result);
       best = res.obj;
@@ -230,28 +231,30 @@ real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcyc
   }
   if (nvcycles <= 0) return best;
 
+  const PartitionConfig everynet = WithEveryNet(*ctrl.cfg, nvtxs);
   std::vector<TaskResult> cycles(nvcycles);
   ParallelFor(nvcycles, [&](idx_t k) {
     // A slot that no run filled (fewer runs than V-cycles, or objectives
     // that overflowed) holds no partition.
     if (objs[k] == kMaxFloat) return;
     TaskResult& res = cycles[k];
-    res.ctrl = TaskCtrl(ctrl);
-    res.ctrl.rmaxnet = nvtxs;
-    res.ctrl.cflags = res.ctrl.basecflags;
-    RandomScope stream(StreamSeed(ctrl.seed, ctrl.node, nruns + k));
+    // A V-cycle refines with every net counted, from the scheme's own flags.
+    res.ctrl.emplace(TaskContext(ctrl));
+    res.ctrl->cfg = &everynet;
+    res.ctrl->cflags = everynet.coarsening.cflags;
+    RandomScope stream(StreamSeed(ctrl.cfg->seed, ctrl.node, nruns + k));
     OutputCapture out;
-    res.obj = vcycle(res.ctrl, parts[k], objs[k]);
+    res.obj = vcycle(*res.ctrl, parts[k], objs[k]);
     res.text = out.Take();
     if (ctrl.progress != nullptr) ctrl.progress->Step();
   });
   for (idx_t k = 0; k < nvcycles; k++) {
     if (objs[k] == kMaxFloat) continue;
     PrintText(cycles[k].text);
-    AddTaskTimers(ctrl, cycles[k].ctrl);
-    if (worse(bestviol, best, cycles[k].ctrl.runviolation, cycles[k].obj)) {
+    AddTaskTimers(ctrl, *cycles[k].ctrl);
+    if (worse(bestviol, best, cycles[k].ctrl->runviolation, cycles[k].obj)) {
       best = cycles[k].obj;
-      bestviol = cycles[k].ctrl.runviolation;
+      bestviol = cycles[k].ctrl->runviolation;
       ax_icopy(nvtxs, parts[k], result);
     }
   }

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "hgraph/hgraph.h"
 #include "support/types.h"
 
@@ -16,7 +16,7 @@ class FinestLevel {
   // graph must have its incidence lists; its structure is not changed, and
   // must stay as it is while the object lives. The clique graph is built
   // with ctrl's cmaxnet when the level will be matched at all.
-  FinestLevel(const PartitionCtrl& ctrl, HGraph* graph);
+  FinestLevel(const RunContext& ctrl, HGraph* graph);
   ~FinestLevel();
   FinestLevel(const FinestLevel&) = delete;
   FinestLevel& operator=(const FinestLevel&) = delete;
@@ -43,7 +43,7 @@ class FinestLevel {
 // The runs of a multilevel partitioning of one finest level and the
 // V-cycles of the best of them, at once where threads allow. Run r gets a
 // control record of its own (the scheme of run r, timers at zero), a random
-// stream from (ctrl.seed, ctrl.node, r) and an output capture; it fills
+// stream from (ctrl.cfg->seed, ctrl.node, r) and an output capture; it fills
 // where (nvtxs cells) and returns its objective. The results are then taken
 // in run order: the best run (ties to the lower number) goes to result, the
 // nvcycles best are kept as V-cycle candidates, each refined by vcycle (its
@@ -51,9 +51,9 @@ class FinestLevel {
 // and a candidate that ends better than the best replaces it, in slot
 // order. So the outcome does not depend on the threads. Returns the best
 // objective; *sum gets the sum of the runs' objectives.
-using RunFn = std::function<real_t(PartitionCtrl& rctrl, idx_t r, idx_t* where)>;
-using VCycleFn = std::function<real_t(PartitionCtrl& rctrl, idx_t* where, real_t obj)>;
-real_t RunsAndVCycles(PartitionCtrl& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
+using RunFn = std::function<real_t(RunContext& rctrl, idx_t r, idx_t* where)>;
+using VCycleFn = std::function<real_t(RunContext& rctrl, idx_t* where, real_t obj)>;
+real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
                       const RunFn& run, const VCycleFn& vcycle, idx_t* result,
                       real_t* sum);
 

@@ -8,9 +8,9 @@
 
 namespace veldan {
 
-void CompressFixedCells(PartitionCtrl& ctrl, HGraph* graph, const idx_t* part) {
+void CompressFixedCells(RunContext& ctrl, HGraph* graph, const idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
 
   // The spare entries keep the sizes valid for any grouping of these cells.
   ax_free(&graph->mptr, &graph->mind, &graph->cellmap);
@@ -42,9 +42,9 @@ void CompressFixedCells(PartitionCtrl& ctrl, HGraph* graph, const idx_t* part) {
   ax_free(&cgraph->incwgt, &cgraph->edgewgt, &cgraph->edgewgt2);
 }
 
-void ProjectFixedCells(PartitionCtrl& ctrl, HGraph* graph, idx_t* part,
+void ProjectFixedCells(RunContext& ctrl, HGraph* graph, idx_t* part,
                        const idx_t* cpart) {
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
   const idx_t* cellmap = graph->cellmap;
 
   // The part holding fixed cell k becomes part k. Should two fixed cells

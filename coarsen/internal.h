@@ -3,7 +3,7 @@
 // contraction. Declared here so that the tests can exercise them directly.
 #pragma once
 
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "hgraph/hgraph.h"
 #include "support/types.h"
 
@@ -26,7 +26,7 @@ inline const real_t kUnmarked = std::numeric_limits<real_t>::quiet_NaN();
 // several weights per cell, nwgts holds the ncon weights of every group
 // (addressable at -1 too), and a neighbour is admissible only when the pair
 // stays under ctrl.nmaxcellwgt in every weight.
-idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
+idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl,
                           const HGraph* graph, idx_t i, const idx_t* cellmap,
                           const real_t* wgts, const idx_t* mcounts,
                           const idx_t* where, real_t* cmark, FKeyVal* cand,
@@ -34,7 +34,7 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
 
 // The partner chosen for cell i in the given pass (0 or 1): a cell number,
 // -1 when i stays on its own, -2 when i waits for pass 1.
-idx_t SelectMatch(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i,
+idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i,
                   const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
                   const idx_t* where, real_t* cmark, FKeyVal* cand, int pass,
                   const real_t* nwgts = nullptr);

@@ -18,7 +18,7 @@ namespace veldan {
 namespace {
 
 // Sets matchthreshold from the summed connection weight of nedges entries.
-void SetMatchThreshold(const PartitionCtrl& ctrl, HGraph* graph, real_t sum,
+void SetMatchThreshold(const RunContext& ctrl, HGraph* graph, real_t sum,
                        idx_t nedges) {
   graph->matchthreshold = 0.0f;
   if ((ctrl.cflags & CFLAG_GREEDY) && nedges > 0) {
@@ -31,7 +31,7 @@ void SetMatchThreshold(const PartitionCtrl& ctrl, HGraph* graph, real_t sum,
 
 }  // namespace
 
-void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
+void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
   if (graph->keepadj && graph->xadj != nullptr) {
     SetMatchThreshold(ctrl, graph, graph->adjwsum, graph->xadj[graph->nvtxs]);
     return;
@@ -39,7 +39,7 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
 
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
-  const idx_t cmaxnet = ctrl.cmaxnet;
+  const idx_t cmaxnet = ctrl.cfg->coarsening.maxnet;
   const idx_t* netptr = graph->netptr;
   const idx_t* netind = graph->netind;
   const idx_t* incptr = graph->incptr;
@@ -118,7 +118,7 @@ void CreateAdjancentGraph(PartitionCtrl& ctrl, HGraph* graph) {
   SetMatchThreshold(ctrl, graph, sum, nedges);
 }
 
-void FreeAdjacentGraph(PartitionCtrl& /*ctrl*/, HGraph* graph) {
+void FreeAdjacentGraph(RunContext& /*ctrl*/, HGraph* graph) {
   if (!graph->keepadj) ax_free(&graph->xadj, &graph->adj, &graph->adjw, &graph->adjscore);
 }
 
@@ -180,7 +180,7 @@ inline real_t VariantOneScore(const idx_t* xadj, const CliqueEdge* adj, idx_t e,
 
 // With several weights: whether cell i and cell j (or j's group cj) stay
 // under the bound of every weight together.
-bool PairFits(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i, idx_t j, idx_t cj,
+bool PairFits(const RunContext& ctrl, const HGraph* graph, idx_t i, idx_t j, idx_t cj,
               const real_t* nwgts) {
   const idx_t ncon = graph->ncon;
   const real_t* wi = graph->ncellwgt + i * ncon;
@@ -192,10 +192,10 @@ bool PairFits(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i, idx_t j, 
 
 }  // namespace
 
-void SetMaxCellWeights(PartitionCtrl& ctrl, const HGraph* graph) {
+void SetMaxCellWeights(RunContext& ctrl, const HGraph* graph) {
   const idx_t n = graph->nvtxs;
   const idx_t ncon = graph->ncon;
-  const idx_t coarsento = std::max<idx_t>(ctrl.coarsento, 1);
+  const idx_t coarsento = std::max<idx_t>(ctrl.cfg->coarsento, 1);
   for (idx_t c = 0; c < ncon; c++) {
     double total = 0.0;
     for (idx_t i = 0; i < n; i++) total += graph->ncellwgt[i * ncon + c];
@@ -213,7 +213,7 @@ void SetMaxCellWeights(PartitionCtrl& ctrl, const HGraph* graph) {
   }
 }
 
-idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
+idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl,
                           const HGraph* graph, idx_t i, const idx_t* cellmap,
                           const real_t* wgts, const idx_t* mcounts,
                           const idx_t* where, real_t* cmark,
@@ -295,7 +295,7 @@ idx_t FindMatchCandidates(real_t threshold, const PartitionCtrl& ctrl,
   return ncand;
 }
 
-idx_t SelectMatch(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i,
+idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i,
                   const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
                   const idx_t* where, real_t* cmark, FKeyVal* cand, int pass,
                   const real_t* nwgts) {
@@ -344,7 +344,7 @@ idx_t SelectMatch(const PartitionCtrl& ctrl, const HGraph* graph, idx_t i,
   return best;
 }
 
-void Match_Edges(PartitionCtrl& ctrl, HGraph* graph, const idx_t* where) {
+void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
   const real_t* cellwgt = graph->cellwgt;

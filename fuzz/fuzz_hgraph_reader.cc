@@ -14,7 +14,7 @@
 
 #include "bisect/bisect.h"
 #include "fuzz/fuzz_common.h"
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "hgraph/hgraph.h"
 #include "kway/entry.h"
 #include "kway/kway.h"
@@ -112,7 +112,7 @@ void CheckGraph(const HGraph* g) {
 void CheckSetUp(const HGraph* g) {
   HGraph* w = veldan::SetUpHGraph(g->nvtxs, g->nnets, 1, g->cellwgt, g->netwgt, g->netptr,
                                   g->netind);
-  veldan::PartitionCtrl ctrl;
+  veldan::OwnedContext ctrl;
   veldan::CreateIncidentHGraph(ctrl, w);
   if (w->incptr[w->nvtxs] != w->netptr[w->nnets]) Fault("incidence count differs from pins");
   for (idx_t i = 0; i < w->nvtxs; i++) {

@@ -63,7 +63,7 @@ HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
   return graph;
 }
 
-void CreateIncidentHGraph(PartitionCtrl& /*ctrl*/, HGraph* graph) {
+void CreateIncidentHGraph(RunContext& /*ctrl*/, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t* netptr = graph->netptr;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "support/types.h"
 
 namespace veldan {
@@ -138,7 +138,7 @@ HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
                     const idx_t* netind);
 
 // Fills incptr, incind, incwgt, edgewgt and edgewgt2 from the nets.
-void CreateIncidentHGraph(PartitionCtrl& ctrl, HGraph* graph);
+void CreateIncidentHGraph(RunContext& ctrl, HGraph* graph);
 
 // Frees the per-level working arrays (maps, matching data, partition state,
 // k-way work area); the record and its structure stay.

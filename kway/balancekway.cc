@@ -104,9 +104,9 @@ Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fi
 // most exceeded part first, moving out of it the cells that cost least per
 // unit of that weight, each to a part with room for it in every weight.
 // Returns the number of moves.
-idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
+idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
   const idx_t n = graph->nvtxs + graph->nislands;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
   const idx_t ncon = graph->ncon;
   const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
   const real_t* cellwgt = graph->cellwgt;
@@ -151,7 +151,7 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
     return best;
   };
 
-  const bool cutobj = (ctrl.otype != OTYPE_SOED);
+  const bool cutobj = (ctrl.cfg->refinement.objective != Objective::Soed);
   BalanceWork w;
   w.cnt.assign(nparts, 0);
   w.seen.assign(nparts, 0);
@@ -297,9 +297,9 @@ idx_t BalanceKwayMulti(PartitionCtrl& ctrl, HGraph* graph) {
 
 }  // namespace
 
-double KwayExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* where) {
+double KwayExcess(const RunContext& ctrl, const HGraph* graph, const idx_t* where) {
   const idx_t n = graph->nvtxs + graph->nislands;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
   const idx_t ncon = graph->ncon;
   std::vector<double> npw(nparts * ncon, 0.0);
   double tot[kMaxNCon] = {};
@@ -317,10 +317,10 @@ double KwayExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* w
   return worst;
 }
 
-idx_t BalanceKway(PartitionCtrl& ctrl, HGraph* graph) {
+idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
   if (graph->ncon > 1) return BalanceKwayMulti(ctrl, graph);
   const idx_t n = graph->nvtxs + graph->nislands;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
   const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
   const real_t* cellwgt = graph->cellwgt;
   idx_t* where = graph->where;
@@ -335,7 +335,7 @@ idx_t BalanceKway(PartitionCtrl& ctrl, HGraph* graph) {
   for (idx_t p = 0; p < nparts; ++p) over = over || pw[p] > maxpwgt;
   if (!over) return 0;
 
-  const bool cutobj = (ctrl.otype != OTYPE_SOED);
+  const bool cutobj = (ctrl.cfg->refinement.objective != Objective::Soed);
   BalanceWork w;
   w.cnt.assign(nparts, 0);
   w.seen.assign(nparts, 0);

@@ -36,47 +36,6 @@ namespace {
   throw Error(Status::InvalidOptions, message);
 }
 
-// Matching flags and group size of each coarsening scheme (codes 1..11).
-void SetCoarseningScheme(CoarseningConfig& c, Coarsening scheme) {
-  static constexpr idx_t kFlags[] = {2, 3, 0, 1, 2, 0, 0, 2, 3, 0, 1};
-  static constexpr idx_t kGroup[] = {5, 5, 5, 5, 5, 5, 5, 2, 2, 2, 2};
-  const int code = static_cast<int>(scheme);
-  c.scheme = scheme;
-  c.cflags = kFlags[code - 1];
-  c.maxgroupsize = kGroup[code - 1];
-}
-
-// The legacy control record of the phases, filled from the configuration.
-PartitionCtrl ControlFor(const PartitionConfig& cfg, Progress* progress) {
-  PartitionCtrl ctrl;
-  ctrl.ptype = static_cast<idx_t>(cfg.scheme);
-  ctrl.coarsento = cfg.coarsento;
-  ctrl.ctype = static_cast<idx_t>(cfg.coarsening.scheme);
-  ctrl.cflags = cfg.coarsening.cflags;
-  ctrl.basecflags = cfg.coarsening.cflags;
-  ctrl.maxgroupsize = cfg.coarsening.maxgroupsize;
-  ctrl.cmaxnet = cfg.coarsening.maxnet;
-  ctrl.rtype = static_cast<idx_t>(cfg.refinement.scheme);
-  ctrl.rmaxnet = cfg.refinement.maxnet;
-  ctrl.otype = (cfg.scheme == Scheme::Kway) ? static_cast<idx_t>(cfg.refinement.objective) : 0;
-  ctrl.nruns = cfg.nruns;
-  ctrl.nvcycles = cfg.nvcycles;
-  ctrl.ubfactor = cfg.balance.ubfactor;
-  ctrl.epsfactor = cfg.balance.epsfactor;
-  ctrl.ncon = cfg.balance.ncon;
-  ctrl.nepsfactor = cfg.balance.nepsfactor;
-  ctrl.nubfactor = cfg.balance.nubfactor;
-  ctrl.fixed = cfg.fixed ? 1 : 0;
-  ctrl.seed = cfg.seed;
-  ctrl.dbglvl = cfg.dbglvl;
-  ctrl.reconst = cfg.reconstruct ? 1 : 0;
-  ctrl.kwayrefine = cfg.kwayrefine ? 1 : 0;
-  ctrl.nparts = cfg.nparts;
-  ctrl.tpwgt = 0.5f;
-  ctrl.progress = progress;
-  return ctrl;
-}
-
 }  // namespace
 
 PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed) {
@@ -135,7 +94,9 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   cfg.refinement.maxnet = o.rmaxnet;
   if (o.objective != Objective::Cut && o.objective != Objective::Soed)
     Refuse("Invalid objtype parameter of " + std::to_string(static_cast<int>(o.objective)));
-  cfg.refinement.objective = o.objective;
+  // Recursive bisection minimises the cut; the objective is the k-way
+  // scheme's.
+  cfg.refinement.objective = rb ? Objective::Cut : o.objective;
 
   double epsfactor = 0.0;
   if (eps) {
@@ -166,7 +127,7 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
 namespace {
 
 // The recursive-bisection scheme.
-real_t PartitionRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nthreads) {
+real_t PartitionRB(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nthreads) {
   StartTimer(ctrl, TIMER_MULTILEVEL);
   real_t cut = 0.0f;
   RunWithThreads(nthreads, [&] { cut = MultilevelPartition(ctrl, graph, part); });
@@ -175,11 +136,11 @@ real_t PartitionRB(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nthrea
 }
 
 // The direct k-way scheme; values outside 0..nparts-1 in part mean "free".
-real_t PartitionKway(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nthreads) {
+real_t PartitionKway(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nthreads) {
   bool anyfixed = false;
-  if (ctrl.fixed == 1) {
+  if (ctrl.cfg->fixed == 1) {
     for (idx_t i = 0; i < graph->nvtxs; ++i) {
-      if (part[i] < 0 || part[i] >= ctrl.nparts)
+      if (part[i] < 0 || part[i] >= ctrl.cfg->nparts)
         part[i] = -1;
       else
         anyfixed = true;
@@ -203,10 +164,11 @@ real_t PartitionKway(PartitionCtrl& ctrl, HGraph* graph, idx_t* part, idx_t nthr
 
 real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
                        std::span<const idx_t> fixed, std::span<idx_t> part, Progress* progress) {
-  PartitionCtrl ctrl = ControlFor(cfg, progress);
+  RunContext ctrl(cfg);
+  ctrl.progress = progress;
   if (cfg.fixed && fixed.data() != part.data()) std::copy(fixed.begin(), fixed.end(), part.begin());
 
-  if (ctrl.dbglvl & DBG_TIME) {
+  if (cfg.dbglvl & DBG_TIME) {
     InitTimers(ctrl.timers);
     starttimer(ctrl.timers.t[TIMER_TOTAL]);
   }
@@ -216,7 +178,7 @@ real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
                             ? PartitionRB(ctrl, graph, part.data(), cfg.nthreads)
                             : PartitionKway(ctrl, graph, part.data(), cfg.nthreads);
   StopTimer(ctrl, TIMER_TOTAL);
-  if (ctrl.dbglvl & DBG_TIME) PrintTimers(ctrl.timers, 0);
+  if (cfg.dbglvl & DBG_TIME) PrintTimers(ctrl.timers, 0);
   FreeHGraph(&graph, 1);
   return result;
 }

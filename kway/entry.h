@@ -7,6 +7,7 @@
 #include <span>
 
 #include "hgraph/config.h"
+#include "hgraph/context.h"
 #include "support/types.h"
 #include "veldan/veldan.h"
 

@@ -12,21 +12,24 @@
 
 namespace veldan {
 
-void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
+void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
 
-  ctrl.otype = OTYPE_CUT;
-  const idx_t oldrtype = ctrl.rtype;
-  const idx_t oldrmaxnet = ctrl.rmaxnet;
-  ctrl.rtype = RTYPE_KRANDOM;
-  ctrl.rmaxnet = nvtxs;
+  // Greedy k-way moves on the cut with every net counted, whatever the
+  // bisections used.
+  PartitionConfig cfg = *ctrl.cfg;
+  cfg.refinement.objective = Objective::Cut;
+  cfg.refinement.scheme = Refinement::KRandom;
+  cfg.refinement.maxnet = nvtxs;
+  const ScopedConfig scope(ctrl, cfg);
 
   const real_t oldcut = graph->mincut;
   // A stream of its own, apart from every run's.
-  RandomScope stream(StreamSeed(ctrl.seed, 0, 0));
+  RandomScope stream(StreamSeed(ctrl.cfg->seed, 0, 0));
 
-  // The bound of every part is the weight of the heaviest incoming part.
+  // The bound of every part, from here to the end of the run, is the
+  // weight of the heaviest incoming part.
   real_t* kpwgts =
       ax_fsmalloc(nparts, 0.0f, "PerformFinalKwayRefine: kpwgts");
   for (idx_t i = 0; i < nvtxs; ++i) kpwgts[part[i]] += graph->cellwgt[i];
@@ -53,7 +56,7 @@ void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
   AllocateKwayRefinementMemory(ctrl, graph);
   ax_icopy(nvtxs, part, graph->where);
   RefineKway(ctrl, graph);
-  if (ctrl.dbglvl & DBG_REFINE)
+  if (ctrl.cfg->dbglvl & DBG_REFINE)
     Print("%8.3f => %8.3f\n", oldcut, graph->mincut);
 
   idx_t* where = graph->where;
@@ -63,12 +66,10 @@ void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
 
   const real_t before = graph->mincut;
   VCycleKway(ctrl, graph, 10);
-  if (ctrl.dbglvl & DBG_REFINE)
+  if (ctrl.cfg->dbglvl & DBG_REFINE)
     Print("%8.3f => %8.3f\n", before, graph->mincut);
 
   ax_icopy(nvtxs, graph->where, part);
-  ctrl.rtype = oldrtype;
-  ctrl.rmaxnet = oldrmaxnet;
 
   ax_free(&kpwgts, &graph->where);
 }

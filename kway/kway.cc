@@ -32,9 +32,9 @@ idx_t KwayCoarsenTo(idx_t nvtxs, idx_t nparts) {
   return std::max<idx_t>(nvtxs - 1, 0);
 }
 
-real_t ComputeMaxCellWeight(PartitionCtrl& ctrl, idx_t n, const real_t* cellwgt) {
+real_t ComputeMaxCellWeight(RunContext& ctrl, idx_t n, const real_t* cellwgt) {
   real_t total = ax_fsum(n, cellwgt, 1);
-  const real_t heavy = 2.0f * total / static_cast<real_t>(ctrl.coarsento);
+  const real_t heavy = 2.0f * total / static_cast<real_t>(ctrl.cfg->coarsento);
   idx_t h = 0;
   for (idx_t i = 0; i < n; ++i) {
     if (cellwgt[i] > heavy) {
@@ -43,12 +43,12 @@ real_t ComputeMaxCellWeight(PartitionCtrl& ctrl, idx_t n, const real_t* cellwgt)
     }
   }
   ctrl.hasheavy = (h > 0) ? 1 : 0;
-  return 2.0f * total / static_cast<real_t>(ctrl.coarsento - h);
+  return 2.0f * total / static_cast<real_t>(ctrl.cfg->coarsento - h);
 }
 
-real_t ComputeBalanceKway(PartitionCtrl& ctrl, const HGraph* graph,
+real_t ComputeBalanceKway(RunContext& ctrl, const HGraph* graph,
                           const idx_t* where) {
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
   real_t* kpwgts = ax_fsmalloc(nparts, 0.0f, "ComputeBalanceKway: kpwgts");
   for (idx_t i = 0; i < graph->nvtxs; ++i)
     kpwgts[where[i]] += graph->cellwgt[i];
@@ -71,7 +71,7 @@ static void FixedStartVector(const HGraph* cgraph, idx_t* where) {
 // seed: a single run with no V-cycle, a 1% unbalance per bisection and cut
 // nets kept in both halves. With fixed cells the bisection keeps fixed cell
 // k in part k.
-static void BisectCoarsest(PartitionCtrl& ctrl, HGraph* cgraph, idx_t seed) {
+static void BisectCoarsest(RunContext& ctrl, HGraph* cgraph, idx_t seed) {
   const bool fixed = cgraph->nfixed > 0;
   if (fixed) FixedStartVector(cgraph, cgraph->where);
   const bool multi = cgraph->ncon > 1;
@@ -84,7 +84,7 @@ static void BisectCoarsest(PartitionCtrl& ctrl, HGraph* cgraph, idx_t seed) {
   view.netind = cgraph->netind;
   view.netwgt = cgraph->netwgt;
   Options o;
-  o.k = ctrl.nparts;
+  o.k = ctrl.cfg->nparts;
   o.ufactor = 1.0;
   o.ctype = Coarsening::GFC1;
   o.rtype = Refinement::Fast;
@@ -96,7 +96,7 @@ static void BisectCoarsest(PartitionCtrl& ctrl, HGraph* cgraph, idx_t seed) {
   PartitionHGraph(view, MakeConfig(o, view, fixed), where, where);
 }
 
-void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
+void InitPartitionKway(RunContext& ctrl, HGraph* cgraph) {
   StartTimer(ctrl, TIMER_INITPART);
 
   const idx_t nvtxs = cgraph->nvtxs;
@@ -106,7 +106,7 @@ void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
   // Two attempts, each seeded from a stream of its own derived from the
   // run's (the run number and its place in the recursion), so that no two
   // runs start from the same partitions.
-  const std::uint32_t runseed = StreamSeed(ctrl.seed, ctrl.node, ctrl.curtrial);
+  const std::uint32_t runseed = StreamSeed(ctrl.cfg->seed, ctrl.node, ctrl.curtrial);
   BisectCoarsest(ctrl, cgraph, StreamSeed(runseed, 0, 0));
   RefineKway(ctrl, cgraph);
   real_t first = cgraph->objval;
@@ -124,9 +124,9 @@ void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
   ax_icopy(nvtxs, bestwhere, cgraph->where);
   cgraph->objval = first;
 
-  if (ctrl.dbglvl & DBG_INITCUT)
-    Print("%ld-way initial %s: %f\n", ctrl.nparts,
-          ctrl.otype == OTYPE_CUT ? "cut" : "soed", first);
+  if (ctrl.cfg->dbglvl & DBG_INITCUT)
+    Print("%ld-way initial %s: %f\n", ctrl.cfg->nparts,
+          ctrl.cfg->refinement.objective == Objective::Cut ? "cut" : "soed", first);
 
   StopTimer(ctrl, TIMER_INITPART);
   ax_free(&bestwhere);
@@ -134,13 +134,13 @@ void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph) {
 
 // The part that cell c would load least, relative to the bounds, in the
 // weight it loads most.
-static idx_t LeastLoadedPart(const PartitionCtrl& ctrl, const HGraph* graph, idx_t c) {
+static idx_t LeastLoadedPart(const RunContext& ctrl, const HGraph* graph, idx_t c) {
   const idx_t ncon = graph->ncon;
   double maxw[kMaxNCon];
   KwayMaxPartWeights(ctrl, graph, maxw);
   idx_t best = 0;
   double bestload = 0.0;
-  for (idx_t q = 0; q < ctrl.nparts; ++q) {
+  for (idx_t q = 0; q < ctrl.cfg->nparts; ++q) {
     double load = 0.0;
     for (idx_t j = 0; j < ncon; ++j)
       if (maxw[j] > 0.0)
@@ -154,7 +154,7 @@ static idx_t LeastLoadedPart(const PartitionCtrl& ctrl, const HGraph* graph, idx
   return best;
 }
 
-void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
+void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
   (void)graph;
   StartTimer(ctrl, TIMER_UNCOARSEN);
 
@@ -186,7 +186,7 @@ void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
     // several weights, the part it loads least in its most loaded weight).
     for (idx_t i = cur->nvtxs; i < cur->nvtxs + cur->nislands; ++i) {
       const idx_t k = (cur->ncon > 1) ? LeastLoadedPart(ctrl, cur, i)
-                                      : ax_fargmin(ctrl.nparts, cur->kpwgts);
+                                      : ax_fargmin(ctrl.cfg->nparts, cur->kpwgts);
       cur->where[i] = k;
       cur->kpwgts[k] += cur->cellwgt[i];
       for (idx_t j = 0; j < cur->ncon && cur->ncon > 1; ++j)
@@ -198,11 +198,11 @@ void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph) {
   StopTimer(ctrl, TIMER_UNCOARSEN);
 }
 
-real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
+real_t VCycleKway(RunContext& ctrl, HGraph* graph, idx_t maxcycles,
                   const FinestLevel* finest) {
   real_t best = graph->objval;
   idx_t last = -1;
-  if (ctrl.dbglvl & DBG_DETAIL) Print("          [");
+  if (ctrl.cfg->dbglvl & DBG_DETAIL) Print("          [");
 
   for (idx_t i = 0; i < maxcycles; ++i) {
     // With a shared finest level the cycle runs on a record of its own in
@@ -216,7 +216,7 @@ real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
     UncoarsenKway(ctrl, level, cgraph);
     if (finest != nullptr) MoveWork(graph, finest->ToInputOrder(level));
     BalanceKway(ctrl, graph);
-    if (ctrl.dbglvl & DBG_DETAIL) {
+    if (ctrl.cfg->dbglvl & DBG_DETAIL) {
       Print("%f ", graph->objval);
       FlushPrint();
     }
@@ -234,16 +234,16 @@ real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
     }
   }
 
-  if (ctrl.dbglvl & DBG_DETAIL) Print("(min = %f)]\n", graph->objval);
+  if (ctrl.cfg->dbglvl & DBG_DETAIL) Print("(min = %f)]\n", graph->objval);
   return graph->objval;
 }
 
-real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
+real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nvcycles = ctrl.nvcycles;
-  const bool cutobj = (ctrl.otype == OTYPE_CUT);
+  const idx_t nvcycles = ctrl.cfg->nvcycles;
+  const bool cutobj = (ctrl.cfg->refinement.objective == Objective::Cut);
 
-  if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
+  if (ctrl.cfg->dbglvl & (DBG_BISECT | DBG_DETAIL))
     Print(
         "\n  Partitioning a hgraph of size [vertices=%ld, hedges=%ld, "
         "balance=%4.2f]\n",
@@ -254,7 +254,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
 
   bool largenets = false;
   for (idx_t e = 0; e < graph->nnets; ++e) {
-    if (NetSize(graph, e) > ctrl.rmaxnet) {
+    if (NetSize(graph, e) > ctrl.cfg->refinement.maxnet) {
       largenets = true;
       break;
     }
@@ -267,10 +267,11 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
   // its clique graph is built once, and each run works on a record of its
   // own that borrows the structure.
   const FinestLevel finest(ctrl, graph);
+  const PartitionConfig everynet = WithEveryNet(*ctrl.cfg, nvtxs);
 
   // One run: coarsen, partition the coarsest level, uncoarsen, balance; the
   // result is left in runwhere (the input's numbering) and returned.
-  auto run_once = [&](PartitionCtrl& rctrl, idx_t r, idx_t* runwhere) -> real_t {
+  auto run_once = [&](RunContext& rctrl, idx_t r, idx_t* runwhere) -> real_t {
     rctrl.curtrial = r;
     HGraph* level = finest.Borrow();
     HGraph* cgraph = Coarsen(rctrl, level);
@@ -278,7 +279,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     UncoarsenKway(rctrl, level, cgraph);
     level = finest.ToInputOrder(level);
 
-    if (rctrl.dbglvl & DBG_DETAIL) {
+    if (rctrl.cfg->dbglvl & DBG_DETAIL) {
       Print("    Cut/SOED of trial %4ld:\t %8.3f %8.3f", r, level->mincut,
             level->soed);
       FlushPrint();
@@ -287,16 +288,14 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     // Nets above rmaxnet were left out so far: one more refinement of the
     // finest level with every net counted.
     if (largenets) {
-      if (rctrl.dbglvl & DBG_DETAIL) {
+      if (rctrl.cfg->dbglvl & DBG_DETAIL) {
         Print("[%12.3f, ", cutobj ? ComputeCut(level, level->where)
                                         : ComputeSOED(level, level->where));
         FlushPrint();
       }
-      const idx_t oldrmaxnet = rctrl.rmaxnet;
-      rctrl.rmaxnet = nvtxs;
+      const ScopedConfig scope(rctrl, everynet);
       RefineKway(rctrl, level);
-      rctrl.rmaxnet = oldrmaxnet;
-      if (rctrl.dbglvl & DBG_DETAIL) {
+      if (rctrl.cfg->dbglvl & DBG_DETAIL) {
         Print("%f]", level->objval);
         FlushPrint();
       }
@@ -308,10 +307,10 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
     if (level->ncon > 1)
       rctrl.runviolation = std::max(KwayExcess(rctrl, level, level->where), 0.0);
 
-    if (rctrl.dbglvl & DBG_BISECT2)
+    if (rctrl.cfg->dbglvl & DBG_BISECT2)
       Print("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
             level->objval);
-    if (rctrl.dbglvl & (DBG_BISECT2 | DBG_DETAIL))
+    if (rctrl.cfg->dbglvl & (DBG_BISECT2 | DBG_DETAIL))
       Print(" [%4.2f]\n", ComputeBalanceKway(rctrl, level, level->where));
 
     const real_t obj = level->objval;
@@ -321,7 +320,7 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
   };
 
   // One V-cycle candidate, refined in place.
-  auto vcycle = [&](PartitionCtrl& rctrl, idx_t* where, real_t obj) -> real_t {
+  auto vcycle = [&](RunContext& rctrl, idx_t* where, real_t obj) -> real_t {
     HGraph* level = BorrowHGraph(graph);
     level->keepadj = true;  // the clique graph is the finest level's
     level->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
@@ -338,14 +337,14 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
 
   real_t sum = 0.0f;
   const real_t best =
-      RunsAndVCycles(ctrl, nvtxs, ctrl.nruns, nvcycles, run_once, vcycle, part, &sum);
+      RunsAndVCycles(ctrl, nvtxs, ctrl.cfg->nruns, nvcycles, run_once, vcycle, part, &sum);
 
-  if (ctrl.dbglvl & (DBG_BISECT | DBG_DETAIL))
+  if (ctrl.cfg->dbglvl & (DBG_BISECT | DBG_DETAIL))
     Print(
         "    The %s for this partitioning = %.2f, (average = %.2f) "
         "(balance = %.2f)\n",
         cutobj ? "mincut" : "minsoed", best,
-        static_cast<double>(sum) / static_cast<double>(ctrl.nruns),
+        static_cast<double>(sum) / static_cast<double>(ctrl.cfg->nruns),
         ComputeBalanceKway(ctrl, graph, part));
 
   return best;
@@ -355,9 +354,9 @@ real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) 
 // compressed into one fixed cell per part; the result is projected back to
 // the input cells. Any pre-assigned cell that still ends elsewhere is
 // reported, as the recursive bisection does.
-real_t MultilevelKwayPartitionFixed(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
+real_t MultilevelKwayPartitionFixed(RunContext& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
 
   idx_t* orgpart = ax_icopy(nvtxs, part, ax_imalloc(nvtxs, "orgpart"));
 

@@ -3,7 +3,7 @@
 // refinement after recursive bisection.
 #pragma once
 
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "hgraph/hgraph.h"
 #include "support/types.h"
 
@@ -12,52 +12,52 @@ namespace veldan {
 class FinestLevel;
 
 // --- greedy k-way refinement (kwayrefine.cc) ----------------------------------
-void AllocateKwayRefinementMemory(PartitionCtrl& ctrl, HGraph* graph);
-void ComputeKwayPartitionParams(PartitionCtrl& ctrl, HGraph* graph);
+void AllocateKwayRefinementMemory(RunContext& ctrl, HGraph* graph);
+void ComputeKwayPartitionParams(RunContext& ctrl, HGraph* graph);
 void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells);
 void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
                          idx_t* marker, idx_t* updind);
-void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
+void RefineKway_Random(RunContext& ctrl, HGraph* graph, idx_t npasses);
 // With several weights per cell: the bound of each weight on every part,
 // from the level's part weights (nkpwgts) and ctrl.nubfactor.
-void KwayMaxPartWeights(const PartitionCtrl& ctrl, const HGraph* graph, double* maxw);
+void KwayMaxPartWeights(const RunContext& ctrl, const HGraph* graph, double* maxw);
 // How far the k-way partition where lies outside those bounds: the largest
 // excess of a part over its bound in any weight, as a fraction of that
 // weight's total; at most 0 when every part is within every bound.
-double KwayExcess(const PartitionCtrl& ctrl, const HGraph* graph, const idx_t* where);
+double KwayExcess(const RunContext& ctrl, const HGraph* graph, const idx_t* where);
 
 // --- dispatch and pairwise refinement (pairwise.cc) ---------------------------
-void RefineKway(PartitionCtrl& ctrl, HGraph* graph);
-void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses);
+void RefineKway(RunContext& ctrl, HGraph* graph);
+void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses);
 // With several weights: the two-way balancing on parts p and q alone (the
 // other parts frozen), each side bound by maxw (the k-way bound of every
 // weight, in the level's weights). A pair whose cells can be traded so that
 // both keep every bound comes out so: a part full in one weight gives cells
 // that carry much of it for cells that carry little. Returns whether a
 // cell moved.
-bool BalancePartPair(PartitionCtrl& ctrl, HGraph* graph, idx_t p, idx_t q, const double* maxw);
+bool BalancePartPair(RunContext& ctrl, HGraph* graph, idx_t p, idx_t q, const double* maxw);
 
 // --- recursive-bisection driver (rbentry.cc) ----------------------------------
-// Recursive bisection of graph into ctrl.nparts parts (part holds the fixed
-// cells on entry when ctrl.fixed), with the final k-way refinement under
+// Recursive bisection of graph into ctrl.cfg->nparts parts (part holds the fixed
+// cells on entry when ctrl.cfg->fixed), with the final k-way refinement under
 // -kwayrefine and, with several weights under -epsilon, the k-way repair.
-real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
+real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part);
 
 // --- multilevel k-way driver (kway.cc) ----------------------------------------
-real_t MultilevelKwayPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
+real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part);
 // The same with the cells pre-assigned in part (-1: free) compressed into
 // one fixed cell per part first.
-real_t MultilevelKwayPartitionFixed(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
-void InitPartitionKway(PartitionCtrl& ctrl, HGraph* cgraph);
-void UncoarsenKway(PartitionCtrl& ctrl, HGraph* graph, HGraph* cgraph);
+real_t MultilevelKwayPartitionFixed(RunContext& ctrl, HGraph* graph, idx_t* part);
+void InitPartitionKway(RunContext& ctrl, HGraph* cgraph);
+void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph);
 // V-cycles of graph (where set, in its own numbering). With finest, graph
 // is the input level of that shared finest level and every cycle runs on a
 // record borrowed from it.
-real_t VCycleKway(PartitionCtrl& ctrl, HGraph* graph, idx_t maxcycles,
+real_t VCycleKway(RunContext& ctrl, HGraph* graph, idx_t maxcycles,
                   const FinestLevel* finest = nullptr);
-real_t ComputeBalanceKway(PartitionCtrl& ctrl, const HGraph* graph,
+real_t ComputeBalanceKway(RunContext& ctrl, const HGraph* graph,
                           const idx_t* where);
-real_t ComputeMaxCellWeight(PartitionCtrl& ctrl, idx_t n, const real_t* cellwgt);
+real_t ComputeMaxCellWeight(RunContext& ctrl, idx_t n, const real_t* cellwgt);
 // Coarsening stops at this many cells in the k-way scheme: min(sqrt(n), 100)
 // times 2 nparts, at most n-1.
 idx_t KwayCoarsenTo(idx_t nvtxs, idx_t nparts);
@@ -68,9 +68,9 @@ idx_t KwayCoarsenTo(idx_t nvtxs, idx_t nparts);
 // or nothing fits; fixed cells stay. Returns the number of moves; with none
 // the level is untouched, otherwise where, kpwgts, mincut and objval are
 // brought up to date.
-idx_t BalanceKway(PartitionCtrl& ctrl, HGraph* graph);
+idx_t BalanceKway(RunContext& ctrl, HGraph* graph);
 
 // --- final k-way refinement (finalkway.cc) ------------------------------------
-void PerformFinalKwayRefine(PartitionCtrl& ctrl, HGraph* graph, idx_t* part);
+void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part);
 
 }  // namespace veldan

@@ -16,9 +16,9 @@
 
 namespace veldan {
 
-void AllocateKwayRefinementMemory(PartitionCtrl& ctrl, HGraph* graph) {
+void AllocateKwayRefinementMemory(RunContext& ctrl, HGraph* graph) {
   const idx_t n = graph->nvtxs + graph->nislands;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
   const idx_t nnets = graph->nnets;
   const idx_t npins = graph->netptr[nnets];
 
@@ -123,7 +123,7 @@ static void ComputeCellRInfo(HGraph* graph, idx_t c) {
   r.ndegrees = nd;
 }
 
-void ComputeKwayPartitionParams(PartitionCtrl& ctrl, HGraph* graph) {
+void ComputeKwayPartitionParams(RunContext& ctrl, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t* netptr = graph->netptr;
@@ -131,11 +131,11 @@ void ComputeKwayPartitionParams(PartitionCtrl& ctrl, HGraph* graph) {
   const real_t* netwgt = graph->netwgt;
   const real_t* cellwgt = graph->cellwgt;
   const idx_t* where = graph->where;
-  const idx_t rmaxnet = ctrl.rmaxnet;
+  const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
   real_t* kpwgts = graph->kpwgts;
   NetRInfo* nrinfo = graph->nrinfo;
 
-  ax_fset(ctrl.nparts, 0.0f, kpwgts);
+  ax_fset(ctrl.cfg->nparts, 0.0f, kpwgts);
   real_t mincut = 0.0f;
   real_t soed = 0.0f;
 
@@ -171,7 +171,7 @@ void ComputeKwayPartitionParams(PartitionCtrl& ctrl, HGraph* graph) {
   }
   if (graph->ncon > 1) {
     const idx_t ncon = graph->ncon;
-    ax_fset(ctrl.nparts * ncon, 0.0f, graph->nkpwgts);
+    ax_fset(ctrl.cfg->nparts * ncon, 0.0f, graph->nkpwgts);
     for (idx_t c = 0; c < nvtxs; ++c)
       for (idx_t j = 0; j < ncon; ++j)
         graph->nkpwgts[where[c] * ncon + j] += graph->ncellwgt[c * ncon + j];
@@ -249,8 +249,8 @@ void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
 // own measure first, then the other one, then affinity; on a full tie the
 // lighter (or equally light) target part wins.
 static inline bool BetterDegree(const CellPartDegree& e, const CellPartDegree& d,
-                                idx_t otype, const real_t* kpwgts) {
-  if (otype == OTYPE_CUT) {
+                                Objective otype, const real_t* kpwgts) {
+  if (otype == Objective::Cut) {
     if (e.uncutwgt != d.uncutwgt) return e.uncutwgt > d.uncutwgt;
     if (e.congain != d.congain) return e.congain > d.congain;
   } else {
@@ -261,9 +261,9 @@ static inline bool BetterDegree(const CellPartDegree& e, const CellPartDegree& d
   return kpwgts[e.part] <= kpwgts[d.part];
 }
 
-void KwayMaxPartWeights(const PartitionCtrl& ctrl, const HGraph* graph, double* maxw) {
+void KwayMaxPartWeights(const RunContext& ctrl, const HGraph* graph, double* maxw) {
   const idx_t ncon = graph->ncon;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
   for (idx_t j = 0; j < ncon; ++j) {
     double total = 0.0;
     for (idx_t p = 0; p < nparts; ++p) total += graph->nkpwgts[p * ncon + j];
@@ -274,10 +274,10 @@ void KwayMaxPartWeights(const PartitionCtrl& ctrl, const HGraph* graph, double* 
 // With kMulti, every weight of the target part is checked against its own
 // bound (the level carries several weights per cell).
 template <bool kMulti>
-static void RefineKwayRandom(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
+static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nparts = ctrl.nparts;
-  const idx_t otype = ctrl.otype;
+  const idx_t nparts = ctrl.cfg->nparts;
+  const Objective otype = ctrl.cfg->refinement.objective;
   const idx_t nfixed = graph->nfixed;
   const real_t* cellwgt = graph->cellwgt;
 
@@ -304,7 +304,7 @@ static void RefineKwayRandom(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) 
   for (idx_t pass = 0; pass < npasses; ++pass) {
     RandomPermute(nvtxs, perm, 0);
 
-    if (pass == 0 && (ctrl.dbglvl & DBG_REFINE))
+    if (pass == 0 && (ctrl.cfg->dbglvl & DBG_REFINE))
       Print(
           "Partitions: [%10.3f,%10.3f], Balance: [%10.3f, %10.3f,%10.3f], "
           "Init Cut: %10.3f, Init SOED: %10.3f\n",
@@ -345,7 +345,7 @@ static void RefineKwayRandom(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) 
       for (; best < nd; ++best) {
         const CellPartDegree& d = deg[best];
         if (!fits(d.part)) continue;
-        if (otype == OTYPE_CUT ? d.uncutwgt >= r.iwgt : d.congain >= 0.0f)
+        if (otype == Objective::Cut ? d.uncutwgt >= r.iwgt : d.congain >= 0.0f)
           break;
       }
       if (best == nd) continue;
@@ -359,7 +359,7 @@ static void RefineKwayRandom(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) 
       // Decide: the primary measure, then the secondary one, then the tie
       // rule (affinity, then a strictly narrowing balance).
       int verdict;  // 1 move, -1 skip, 0 tie
-      if (otype == OTYPE_CUT) {
+      if (otype == Objective::Cut) {
         if (d.uncutwgt > r.iwgt)
           verdict = 1;
         else
@@ -394,7 +394,7 @@ static void RefineKwayRandom(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) 
       }
       where[c] = q;
 
-      if (ctrl.dbglvl & DBG_MOVES)
+      if (ctrl.cfg->dbglvl & DBG_MOVES)
         Print(
             "\tMoving %6ld[%3ld] (%3ld -> %3ld) [%6.2f %6.2f %10.3f %6ld] "
             "%10.3f %10.3f\n",
@@ -406,7 +406,7 @@ static void RefineKwayRandom(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) 
     }
     StopTimer(ctrl, TIMER_ITERATE);
 
-    if (ctrl.dbglvl & DBG_REFINE)
+    if (ctrl.cfg->dbglvl & DBG_REFINE)
       Print(
           "\tCut: %12.3f, SOED: %12.3f, Nmoves: %3ld, Pwgts: [%10.3f %10.3f]\n",
           graph->mincut, graph->soed, nmoves,
@@ -418,11 +418,11 @@ static void RefineKwayRandom(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) 
       break;
   }
 
-  graph->objval = (otype == OTYPE_CUT) ? graph->mincut : graph->soed;
+  graph->objval = (otype == Objective::Cut) ? graph->mincut : graph->soed;
   ax_free(&perm, &marker, &updind);
 }
 
-void RefineKway_Random(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
+void RefineKway_Random(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   if (graph->ncon > 1)
     RefineKwayRandom<true>(ctrl, graph, npasses);
   else

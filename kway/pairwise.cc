@@ -9,50 +9,47 @@
 
 namespace veldan {
 
-void RefineKway(PartitionCtrl& ctrl, HGraph* graph) {
-  switch (ctrl.rtype) {
-    case RTYPE_KRANDOM:
+void RefineKway(RunContext& ctrl, HGraph* graph) {
+  switch (ctrl.cfg->refinement.scheme) {
+    case Refinement::KRandom:
       RefineKway_Random(ctrl, graph, 10);
       break;
-    case RTYPE_KPFAST:
-    case RTYPE_KPMODERATE:
-    case RTYPE_KPSLOW:
+    case Refinement::KPFast:
+    case Refinement::KPModerate:
+    case Refinement::KPSlow:
       RefineKway_Pairwise(ctrl, graph, 10);
       break;
     default:
-      errexit("Unknown refinement type: %d\n", static_cast<int>(ctrl.rtype));
+      errexit("Unknown refinement type: %d\n", static_cast<int>(ctrl.cfg->refinement.scheme));
   }
 }
 
 // Fraction of the level's cells a pass may move past its best point, from
 // the pair's weight t: the fast and moderate schemes shorten passes on
 // heavy pairs, down to a floor.
-static real_t PairLimitFraction(idx_t rtype, real_t t) {
+static real_t PairLimitFraction(Refinement rtype, real_t t) {
   const double q = 1000.0 / static_cast<double>(t);
   double f = 1.0;
-  if (rtype == RTYPE_KPFAST) {
+  if (rtype == Refinement::KPFast) {
     if (q <= 1.0) f = (q <= 0.05) ? 0.05 : q;
-  } else if (rtype == RTYPE_KPMODERATE) {
+  } else if (rtype == Refinement::KPModerate) {
     if (q <= 1.0) f = (q <= 0.2) ? 0.2 : q;
   }
   return static_cast<real_t>(f);
 }
 
-void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
+void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
   const real_t* cellwgt = graph->cellwgt;
-  const real_t oldubfactor = ctrl.ubfactor;
 
   // The largest weight either part of a pair may reach.
   const real_t maxpwgt = (ax_fsum(nvtxs, cellwgt, 1) * ctrl.ubfactor) /
                          static_cast<real_t>(nparts);
 
-  // With several weights: the k-way bound of each, and its factor to put
-  // back after the pairs.
+  // With several weights: the k-way bound of each.
   const idx_t ncon = (graph->ncon > 1) ? graph->ncon : 0;
   double nmaxpwgt[kMaxNCon] = {};
-  const ConArray oldnubfactor = ctrl.nubfactor;
   for (idx_t j = 0; j < ncon; ++j) {
     double total = 0.0;
     for (idx_t v = 0; v < nvtxs; ++v) total += graph->ncellwgt[v * ncon + j];
@@ -74,6 +71,8 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
   for (idx_t v = 0; v < nvtxs; ++v)
     if (kwhere[v] >= 0 && kwhere[v] < nparts) pcount[kwhere[v]]++;
 
+  // Each pair is refined under balance factors of its own.
+  RunContext pair = TaskContext(ctrl);
   for (idx_t p1 = 0; p1 < nparts - 1; ++p1) {
     for (idx_t p2 = p1 + 1; p2 < nparts; ++p2) {
       if (pcount[p1] == 0 && pcount[p2] == 0) continue;
@@ -98,20 +97,20 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
       const double x =
           (static_cast<double>(maxpwgt) - 0.5 * static_cast<double>(t)) /
           static_cast<double>(t);
-      ctrl.ubfactor = (x > 0.001) ? static_cast<real_t>(x) : 0.001f;
+      pair.ubfactor = (x > 0.001) ? static_cast<real_t>(x) : 0.001f;
       // With several weights, the same for each from its own bound.
       for (idx_t j = 0; j < ncon; ++j) {
         double tj = 0.0;
         for (idx_t v = 0; v < nvtxs; ++v)
           if (bwhere[v] == 0 || bwhere[v] == 1) tj += graph->ncellwgt[v * ncon + j];
         const double xj = (tj > 0.0) ? (nmaxpwgt[j] - 0.5 * tj) / tj : 0.5;
-        ctrl.nubfactor[j] = std::max(xj, 0.001);
+        pair.nubfactor[j] = std::max(xj, 0.001);
       }
 
-      if (ctrl.rtype >= RTYPE_KPFAST && ctrl.rtype <= RTYPE_KPSLOW) {
-        const real_t f = PairLimitFraction(ctrl.rtype, t);
-        Refine_EEFM(ctrl, graph, npasses, 2, f);
-        Refine_EEFM(ctrl, graph, npasses, 1, f);
+      if (ctrl.cfg->refinement.scheme >= Refinement::KPFast && ctrl.cfg->refinement.scheme <= Refinement::KPSlow) {
+        const real_t f = PairLimitFraction(ctrl.cfg->refinement.scheme, t);
+        Refine_EEFM(pair, graph, npasses, 2, f);
+        Refine_EEFM(pair, graph, npasses, 1, f);
       }
 
       idx_t n0 = 0;
@@ -133,13 +132,12 @@ void RefineKway_Pairwise(PartitionCtrl& ctrl, HGraph* graph, idx_t npasses) {
 
   Free2wayRefinementMemory(graph);
   graph->where = kwhere;
-  ctrl.ubfactor = oldubfactor;
-  ctrl.nubfactor = oldnubfactor;
+  AddTaskTimers(ctrl, pair);
 
   RefineKway_Random(ctrl, graph, npasses);
 }
 
-bool BalancePartPair(PartitionCtrl& ctrl, HGraph* graph, idx_t p, idx_t q, const double* maxw) {
+bool BalancePartPair(RunContext& ctrl, HGraph* graph, idx_t p, idx_t q, const double* maxw) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t n = nvtxs + graph->nislands;
   const idx_t ncon = graph->ncon;
@@ -160,16 +158,15 @@ bool BalancePartPair(PartitionCtrl& ctrl, HGraph* graph, idx_t p, idx_t q, const
         isl[k == q][j] += nw[v * ncon + j];
     }
   }
-  const ConArray oldnubfactor = ctrl.nubfactor;
-  const double oldtpwgt = ctrl.tpwgt;
-  const double oldepsfactor = ctrl.epsfactor;
+  // The pair is balanced as an even bisection under factors of its own.
+  RunContext pair = TaskContext(ctrl);
   for (idx_t j = 0; j < ncon; ++j) {
     room[j] = maxw[j] - std::max(isl[0][j], isl[1][j]);
     // Each side within room: 0.5 + u of the pair's total.
-    ctrl.nubfactor[j] = (t[j] > 0.0) ? std::max((room[j] - 0.5 * t[j]) / t[j], 0.0) : 0.5;
+    pair.nubfactor[j] = (t[j] > 0.0) ? std::max((room[j] - 0.5 * t[j]) / t[j], 0.0) : 0.5;
   }
-  ctrl.tpwgt = 0.5f;
-  ctrl.epsfactor = 0.0;
+  pair.tpwgt = 0.5f;
+  pair.epsfactor = 0.0;
 
   idx_t* kwhere = graph->where;
   graph->where = nullptr;
@@ -190,7 +187,7 @@ bool BalancePartPair(PartitionCtrl& ctrl, HGraph* graph, idx_t p, idx_t q, const
     return sum;
   };
   const double before = excess();
-  const int ran = Balance_Multi(ctrl, graph);
+  const int ran = Balance_Multi(pair, graph);
   bool moved = false;
   if (ran != 0 && excess() < before) {
     for (idx_t v = 0; v < nvtxs; ++v) {
@@ -201,9 +198,7 @@ bool BalancePartPair(PartitionCtrl& ctrl, HGraph* graph, idx_t p, idx_t q, const
   }
   Free2wayRefinementMemory(graph);
   graph->where = kwhere;
-  ctrl.nubfactor = oldnubfactor;
-  ctrl.tpwgt = static_cast<real_t>(oldtpwgt);
-  ctrl.epsfactor = oldepsfactor;
+  AddTaskTimers(ctrl, pair);
   return moved;
 }
 

@@ -17,10 +17,10 @@ namespace veldan {
 // side by side, but a part can still end above its bound (a heavy cell
 // whose part then lacks the light cells it needs); the k-way balancing
 // repairs that on the whole level, part against part.
-static void RepairKwayBalance(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
+static void RepairKwayBalance(RunContext& ctrl, HGraph* graph, idx_t* part) {
   if (graph->ncon < 2 || !(ctrl.epsfactor > 0.0) || graph->nvtxs < 1) return;
   const ConArray oldnubfactor = ctrl.nubfactor;
-  for (idx_t j = 0; j < graph->ncon; j++) ctrl.nubfactor[j] = ctrl.nepsfactor[j];
+  for (idx_t j = 0; j < graph->ncon; j++) ctrl.nubfactor[j] = ctrl.cfg->balance.nepsfactor[j];
   if (graph->incptr == nullptr) CreateIncidentHGraph(ctrl, graph);
   const idx_t nislands = graph->nislands;
   graph->nislands = 0;
@@ -43,9 +43,9 @@ static void SetIdentityLabel(HGraph* graph) {
   ax_iincset(graph->nvtxs, 0, graph->label);
 }
 
-real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
+real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nparts = ctrl.nparts;
+  const idx_t nparts = ctrl.cfg->nparts;
 
   // The bound on every final part, in the weights of the levels.
   if (ctrl.epsfactor > 0.0) {
@@ -56,17 +56,17 @@ real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
     for (idx_t j = 0; ncon > 1 && j < ncon; j++) {
       double wsum = 0.0;
       for (idx_t i = 0; i < nvtxs; i++) wsum += graph->ncellwgt[i * ncon + j];
-      ctrl.nmaxpartwgt[j] = ctrl.nepsfactor[j] * wsum / static_cast<double>(nparts);
+      ctrl.nmaxpartwgt[j] = ctrl.cfg->balance.nepsfactor[j] * wsum / static_cast<double>(nparts);
     }
   }
 
-  if (ctrl.fixed == 0) {
+  if (ctrl.cfg->fixed == 0) {
     graph->keep = 1;
     graph->nfixed = 0;
     SetIdentityLabel(graph);
 
     MLRB(ctrl, graph, part, nparts, 0);
-    if (ctrl.kwayrefine == 1) PerformFinalKwayRefine(ctrl, graph, part);
+    if (ctrl.cfg->kwayrefine == 1) PerformFinalKwayRefine(ctrl, graph, part);
     RepairKwayBalance(ctrl, graph, part);
     graph->mincut = ComputeCut(graph, part);
     return graph->mincut;
@@ -94,7 +94,7 @@ real_t MultilevelPartition(PartitionCtrl& ctrl, HGraph* graph, idx_t* part) {
 
   MLRB(ctrl, cgraph, cpart, nparts, 0);
   cgraph->mincut = ComputeCut(cgraph, cpart);
-  if (ctrl.kwayrefine == 1) PerformFinalKwayRefine(ctrl, cgraph, cpart);
+  if (ctrl.cfg->kwayrefine == 1) PerformFinalKwayRefine(ctrl, cgraph, cpart);
   RepairKwayBalance(ctrl, cgraph, cpart);
 
   ProjectFixedCells(ctrl, graph, part, cpart);

@@ -17,7 +17,7 @@
 #endif
 
 #include "bisect/bisect.h"
-#include "hgraph/ctrl.h"
+#include "hgraph/context.h"
 #include "hgraph/evaluate.h"
 #include "kway/entry.h"
 #include "kway/kway.h"

@@ -188,12 +188,12 @@ class SplitTest : public ::testing::Test {
   }
   const std::vector<idx_t> where_{0, 1, 0, 0, 1, 1};
   Hyper h_;
-  PartitionCtrl ctrl_;
+  veldan_test::TestContext ctrl_;
   HGraph *graph_ = nullptr, *lgraph_ = nullptr, *rgraph_ = nullptr;
 };
 
 TEST_F(SplitTest, WithoutReconstCutNetsAreDropped) {
-  ctrl_.reconst = 0;
+  ctrl_.config.reconstruct = 0;
   SplitGraphPart(ctrl_, graph_, where_.data(), lgraph_, rgraph_);
   ExpectCells();
   // Pin order is kept without merging.
@@ -203,7 +203,7 @@ TEST_F(SplitTest, WithoutReconstCutNetsAreDropped) {
 }
 
 TEST_F(SplitTest, WithReconstPartialNetsMergeWithSummedWeight) {
-  ctrl_.reconst = 1;
+  ctrl_.config.reconstruct = 1;
   SplitGraphPart(ctrl_, graph_, where_.data(), lgraph_, rgraph_);
   ExpectCells();
   using N = std::multiset<std::pair<std::vector<idx_t>, real_t>>;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/testutil.h"
 #include "coarsen/coarsen.h"
 #include "coarsen/internal.h"
 #include "programs/cli.h"
@@ -32,7 +33,7 @@ HGraph* Build(idx_t nvtxs, const Nets& nets, std::vector<real_t> netwgt = {},
   HGraph* g = SetUpHGraph(nvtxs, static_cast<idx_t>(nets.size()), 1,
                           cellwgt.empty() ? nullptr : cellwgt.data(),
                           netwgt.empty() ? nullptr : netwgt.data(), ptr.data(), ind.data());
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g);
   g->nfixed = 0;
   return g;
@@ -47,26 +48,25 @@ HGraph* Load(const std::string& name) {
   HGraph* g = SetUpHGraph(file->nvtxs, file->nnets, 1, file->cellwgt, file->netwgt,
                           file->netptr, file->netind);
   FreeHGraph(&file, 1);
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g);
   g->nfixed = 0;
   return g;
 }
 
-void SetUpCtrl(PartitionCtrl& ctrl, const HGraph* g, idx_t ctype, idx_t seed) {
-  ctrl.coarsento = 100;
-  ctrl.ctype = ctype;
-  ApplyCTypeTable(ctrl, ctype);
-  ctrl.cmaxnet = 50;
+void SetUpCtrl(veldan_test::TestContext& ctrl, const HGraph* g, Coarsening ctype, idx_t seed) {
+  ctrl.config.coarsento = 100;
+  ctrl.UseScheme(ctype);
+  ctrl.config.coarsening.maxnet = 50;
   // Heavy-cell rule of the bisection driver.
   real_t W = 0;
   for (idx_t i = 0; i < g->nvtxs; i++) W += g->cellwgt[i];
-  const real_t A = 2 * W / ctrl.coarsento;
+  const real_t A = 2 * W / ctrl.cfg->coarsento;
   real_t Wl = W;
   idx_t h = 0;
   for (idx_t i = 0; i < g->nvtxs; i++)
     if (g->cellwgt[i] > A) h++, Wl -= g->cellwgt[i];
-  ctrl.maxcellwgt = 2 * Wl / (ctrl.coarsento - h);
+  ctrl.maxcellwgt = 2 * Wl / (ctrl.cfg->coarsento - h);
   InitRandom(seed);
 }
 
@@ -85,7 +85,7 @@ bool Near(double a, double b) { return std::fabs(a - b) <= 1e-4 * std::max(1.0, 
 
 // Structure of one level made by contraction, and its relation to the
 // finer level F it was made from.
-void CheckLevel(const PartitionCtrl& ctrl, const HGraph* F, idx_t maxgroup) {
+void CheckLevel(const RunContext& ctrl, const HGraph* F, idx_t maxgroup) {
   const HGraph* C = F->coarser;
   ASSERT_TRUE(C && C->finer == F);
   ASSERT_EQ(C->level, F->level + 1);
@@ -165,7 +165,7 @@ void CheckLevel(const PartitionCtrl& ctrl, const HGraph* F, idx_t maxgroup) {
   EXPECT_TRUE(Near(C->removedwgt, removed));
 }
 
-void CheckHierarchy(const PartitionCtrl& ctrl, HGraph* top, const HGraph* coarsest, idx_t maxgroup) {
+void CheckHierarchy(const RunContext& ctrl, HGraph* top, const HGraph* coarsest, idx_t maxgroup) {
   EXPECT_EQ(top->level, 0);
   const HGraph* g = top;
   for (; g->coarser; g = g->coarser) {
@@ -174,7 +174,7 @@ void CheckHierarchy(const PartitionCtrl& ctrl, HGraph* top, const HGraph* coarse
     if (::testing::Test::HasFatalFailure()) return;
   }
   EXPECT_EQ(g, coarsest);
-  if (coarsest != top && coarsest->nvtxs > ctrl.coarsento) {  // slow progress
+  if (coarsest != top && coarsest->nvtxs > ctrl.cfg->coarsento) {  // slow progress
     EXPECT_GE(coarsest->nvtxs, 0.9 * coarsest->finer->nvtxs);
   }
 }
@@ -217,7 +217,7 @@ struct Clique {
   real_t wgts[5] = {}, cmark[4] = {kUnmarked, kUnmarked, kUnmarked, kUnmarked};
   idx_t mcounts[5] = {5, 5, 5, 5, 5};
   FKeyVal cand[4];
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   Clique() {
     g.nvtxs = 4;
     g.xadj = xadj, g.cellwgt = cellwgt;
@@ -303,8 +303,8 @@ TEST(Matching, ChoiceRules) {
 }
 
 TEST(Matching, GroupsRespectLimits) {
-  PartitionCtrl ctrl;
-  ctrl.cmaxnet = 3, ctrl.maxcellwgt = 10.0f, ctrl.maxgroupsize = 5;
+  veldan_test::TestContext ctrl;
+  ctrl.config.coarsening.maxnet = 3, ctrl.maxcellwgt = 10.0f, ctrl.maxgroupsize = 5;
   InitRandom(1);
   // A net of four pins is above cmaxnet: only {0,1} connects cells.
   HGraph* g = Build(4, {{0, 1, 2, 3}, {0, 1}});
@@ -319,7 +319,7 @@ TEST(Matching, GroupsRespectLimits) {
   for (idx_t i = 0; i < 10; i++) ring.push_back({i, (i + 1) % 10});
   std::vector<real_t> w(10, 1.0f);
   w[0] = w[5] = 10.0f;
-  ctrl.cmaxnet = 50, ctrl.maxcellwgt = 3.0f;
+  ctrl.config.coarsening.maxnet = 50, ctrl.maxcellwgt = 3.0f;
   for (idx_t seed = 0; seed < 5; seed++) {
     InitRandom(seed);
     g = Build(10, ring, {}, w);
@@ -365,8 +365,8 @@ TEST(Matching, GroupsRespectTheBoundOfEveryWeight) {
     w.push_back(i % 2 ? 1.0f : 3.0f);
     w.push_back(i % 2 ? 3.0f : 1.0f);
   }
-  PartitionCtrl ctrl;
-  ctrl.cmaxnet = 50, ctrl.maxcellwgt = 100.0f, ctrl.maxgroupsize = 5;
+  veldan_test::TestContext ctrl;
+  ctrl.config.coarsening.maxnet = 50, ctrl.maxcellwgt = 100.0f, ctrl.maxgroupsize = 5;
   ctrl.nmaxcellwgt[0] = 2.2, ctrl.nmaxcellwgt[1] = 100.0;
   for (idx_t seed = 0; seed < 5; seed++) {
     InitRandom(seed);
@@ -401,7 +401,7 @@ TEST(Contraction, MergesVanishesAndCarries) {
   const idx_t cellmap[] = {0, 1, 2, 3, 4, 5, 0, 1, 2};
   std::copy(cellmap, cellmap + 9, g->cellmap);
   MakeGroupLists(9, 6, g->cellmap, g->mptr, g->mind);
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   CreateCoarseHGraph(ctrl, g, 6);
   const HGraph* c = g->coarser;
   ASSERT_EQ(c->nnets, 4);
@@ -473,10 +473,10 @@ TEST(Islands, SeparateAndCombine) {
 }
 
 TEST(Coarsen, SmallCasesAndProgressOutput) {
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   HGraph* g = Build(6, {{0, 1}, {1, 2, 3}, {4, 5}});
-  SetUpCtrl(ctrl, g, CTYPE_H1, 1);
-  ctrl.dbglvl = DBG_COARSEN;
+  SetUpCtrl(ctrl, g, Coarsening::H1, 1);
+  ctrl.config.dbglvl = DBG_COARSEN;
   ctrl.maxcellwgt = 10.0f;
   HGraph* c = nullptr;
   EXPECT_EQ(Printed([&] { c = Coarsen(ctrl, g); }),
@@ -486,16 +486,16 @@ TEST(Coarsen, SmallCasesAndProgressOutput) {
   EXPECT_EQ(g->coarser, nullptr);
   // h1 alternates gfc1 and fc1; h12 follows the parity of curtrial.
   EXPECT_EQ(ctrl.cflags, 3);
-  ctrl.dbglvl = 0;
+  ctrl.config.dbglvl = 0;
   Coarsen(ctrl, g);
   EXPECT_EQ(ctrl.cflags, 2);
-  ctrl.ctype = CTYPE_H12, ctrl.cflags = 0;
+  ctrl.config.coarsening.scheme = Coarsening::H12, ctrl.cflags = 0;
   std::vector<idx_t> flags;
   for (ctrl.curtrial = 0; ctrl.curtrial < 5; ctrl.curtrial++) Coarsen(ctrl, g), flags.push_back(ctrl.cflags);
   EXPECT_EQ(flags, (std::vector<idx_t>{1, 3, 2, 0, 1}));
 
   // Every cell heavier than maxcellwgt: nothing merges, slow progress.
-  ctrl.coarsento = 2, ctrl.dbglvl = DBG_COARSEN, ctrl.maxcellwgt = 0.5f;
+  ctrl.config.coarsento = 2, ctrl.config.dbglvl = DBG_COARSEN, ctrl.maxcellwgt = 0.5f;
   EXPECT_EQ(Printed([&] { c = Coarsen(ctrl, g); }),
             "----------------------------------------------------------\n"
             "[     6      3      3.000      0.000      3.000][     0.500]\n"
@@ -508,15 +508,15 @@ TEST(Coarsen, SmallCasesAndProgressOutput) {
 TEST(Coarsen, InvariantsOnRealHypergraphsForEveryScheme) {
   // All schemes on ibm01; two more instances (cell weights, another
   // structure) with one first-choice and one edge scheme.
-  const std::vector<idx_t> all{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, some{CTYPE_GFC1, CTYPE_EDGE2};
+  const std::vector<idx_t> all{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, some{2, 10};  // gfc1, edge2
   for (const char* name : {"ibm01.hgr", "ibm01.weight.hgr", "powersim.mtx.hgr"}) {
     for (idx_t ctype : name == std::string("ibm01.hgr") ? all : some) {
       HGraph* g = Load(name);
       if (!g) GTEST_SKIP() << "shared hypergraphs absent";
       SCOPED_TRACE(std::string(name) + " ctype " + std::to_string(ctype));
-      PartitionCtrl ctrl;
-      SetUpCtrl(ctrl, g, ctype, 7 + ctype);
-      if (ctype == CTYPE_GFC1) g->nfixed = 8;  // fixed cells are never merged
+      veldan_test::TestContext ctrl;
+      SetUpCtrl(ctrl, g, static_cast<Coarsening>(ctype), 7 + ctype);
+      if (ctype == 2) g->nfixed = 8;  // fixed cells are never merged
       HGraph* c = Coarsen(ctrl, g);
       EXPECT_GT(c->level, 2);
       CheckHierarchy(ctrl, g, c, ctrl.maxgroupsize);
@@ -549,8 +549,8 @@ TEST(Coarsen, SameSeedSameLevelsAndIslandsComeBack) {
   for (auto& run : runs) {
     HGraph* g = Build(2100, nets);
     const std::vector<idx_t> netind(g->netind, g->netind + g->netptr[g->nnets]);
-    PartitionCtrl ctrl;
-    SetUpCtrl(ctrl, g, CTYPE_H12, 11);
+    veldan_test::TestContext ctrl;
+    SetUpCtrl(ctrl, g, Coarsening::H12, 11);
     HGraph* c = Coarsen(ctrl, g);
     CheckHierarchy(ctrl, g, c, 5);
     EXPECT_EQ(g->nislands, nislands);
@@ -572,8 +572,8 @@ TEST(Coarsen, SameSeedSameLevelsAndIslandsComeBack) {
 TEST(Coarsen, CCoarsenKeepsPartsApart) {
   HGraph* g = Load("ibm01.hgr");
   if (!g) GTEST_SKIP() << "shared hypergraphs absent";
-  PartitionCtrl ctrl;
-  SetUpCtrl(ctrl, g, CTYPE_FC1, 5);
+  veldan_test::TestContext ctrl;
+  SetUpCtrl(ctrl, g, Coarsening::FC1, 5);
   const idx_t n = g->nvtxs;
   std::vector<idx_t> part(n);
   for (idx_t i = 0; i < n; i++) part[i] = RandomInRange(3) == 0;
@@ -599,8 +599,8 @@ TEST(Coarsen, CCoarsenKeepsPartsApart) {
 TEST(FixedCells, CompressAndProject) {
   // Cells 0 and 3 pre-assigned to part 0, cell 2 to part 1, none to part 2.
   HGraph* g = Build(6, {{0, 1}, {3, 1}, {0, 3}, {1, 4, 5}, {2, 5}}, {1, 2, 4, 1, 1});
-  PartitionCtrl ctrl;
-  ctrl.nparts = 3;
+  veldan_test::TestContext ctrl;
+  ctrl.config.nparts = 3;
   const idx_t part0[] = {0, -1, 1, 0, -1, -1};
   CompressFixedCells(ctrl, g, part0);
   const HGraph* c = g->coarser;
@@ -626,7 +626,7 @@ TEST(FixedCells, CompressAndProject) {
 
   // No free cell: exactly nparts compressed cells.
   g = Build(3, {{0, 1, 2}});
-  ctrl.nparts = 2;
+  ctrl.config.nparts = 2;
   const idx_t all[] = {0, 1, 0};
   CompressFixedCells(ctrl, g, all);
   EXPECT_EQ(g->coarser->nvtxs, 2);

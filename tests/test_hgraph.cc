@@ -5,7 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "hgraph/ctrl.h"
+#include "tests/testutil.h"
+#include "hgraph/context.h"
 #include "hgraph/evaluate.h"
 #include "hgraph/hgraph.h"
 #include "support/memory.h"
@@ -76,7 +77,7 @@ TEST(CreateIncidentHGraph, EdgeWeightsAndEmptyCell) {
   std::vector<idx_t> netind{4, 9, 0, 1, 2, 5};
   std::vector<real_t> nw{3, 1, 2};
   HGraph* g = SetUpHGraph(10, 3, 1, nullptr, nw.data(), netptr.data(), netind.data());
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g);
   EXPECT_FLOAT_EQ(g->edgewgt[0], 3.0f);
   EXPECT_FLOAT_EQ(g->edgewgt2[0], 3.0f);
@@ -110,7 +111,7 @@ TEST(CreateIncidentHGraph, IsTheExactTransposeInNetOrder) {
     netptr.push_back(static_cast<idx_t>(netind.size()));
   }
   HGraph* g = SetUpHGraph(nvtxs, nnets, 1, nullptr, nullptr, netptr.data(), netind.data());
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g);
   std::vector<std::vector<idx_t>> expect(nvtxs);
   for (idx_t e = 0; e < nnets; e++)
@@ -127,7 +128,7 @@ TEST(CreateIncidentHGraph, IsTheExactTransposeInNetOrder) {
 TEST(FreeHGraph, FlagZeroKeepsTheRecordWithNullFields) {
   Small s;
   HGraph* g = SetUpHGraph(5, 3, 1, nullptr, nullptr, s.netptr.data(), s.netind.data());
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g);
   g->where = ax_ismalloc(5, 0, "test: where");
   const std::size_t before = ax_CurMemory();
@@ -142,28 +143,28 @@ TEST(FreeHGraph, FlagZeroKeepsTheRecordWithNullFields) {
   EXPECT_EQ(g, nullptr);
 }
 
-TEST(PartitionCtrl, SchemeTable) {
-  PartitionCtrl c;
-  ApplyCTypeTable(c, CTYPE_GEDGE1);
-  EXPECT_EQ(c.cflags, 3);
-  EXPECT_EQ(c.maxgroupsize, 2);
-  ApplyCTypeTable(c, CTYPE_H12);
-  EXPECT_EQ(c.cflags, 0);
-  EXPECT_EQ(c.maxgroupsize, 5);
-  ApplyCTypeTable(c, CTYPE_FC1);
-  EXPECT_EQ(c.cflags, 2);
-  ApplyCTypeTable(c, -1);
-  EXPECT_EQ(c.cflags, 0);
-  EXPECT_EQ(c.maxgroupsize, 5);
+TEST(RunContext, SchemeTable) {
+  struct Case {
+    Coarsening scheme;
+    idx_t cflags, groupsize;
+  };
+  for (const Case c : {Case{Coarsening::GEdge1, 3, 2}, Case{Coarsening::H12, 0, 5},
+                       Case{Coarsening::FC1, 2, 5}, Case{Coarsening::GFC2, 1, 5}}) {
+    veldan_test::TestContext t;
+    t.UseScheme(c.scheme);
+    EXPECT_EQ(t.cflags, c.cflags);
+    EXPECT_EQ(t.maxgroupsize, c.groupsize);
+    EXPECT_EQ(t.config.coarsening.cflags, c.cflags);
+  }
 }
 
-TEST(PartitionCtrl, TimersRunOnlyUnderTheTimingBit) {
-  PartitionCtrl c;
-  c.dbglvl = 0;
+TEST(RunContext, TimersRunOnlyUnderTheTimingBit) {
+  veldan_test::TestContext c;
+  c.config.dbglvl = 0;
   StartTimer(c, TIMER_COARSEN);
   StopTimer(c, TIMER_COARSEN);
   EXPECT_EQ(c.timers.t[TIMER_COARSEN], 0.0);
-  c.dbglvl = DBG_TIME;
+  c.config.dbglvl = DBG_TIME;
   c.timers.t[TIMER_COARSEN] = 0.0;
   StartTimer(c, TIMER_COARSEN);
   volatile double x = 0;

@@ -56,20 +56,20 @@ Nets Generate(unsigned seed, idx_t nvtxs, idx_t nnets, idx_t maxsize, bool weigh
 HGraph* Level(const Nets& h) {
   HGraph* g = SetUpHGraph(h.nvtxs, h.nnets(), 1, h.cellwgt.data(), h.netwgt.data(),
                           h.netptr.data(), h.netind.data());
-  PartitionCtrl ctrl;
+  veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g);
   g->nfixed = 0;
   return g;
 }
 
-PartitionCtrl KCtrl(idx_t nparts, idx_t otype, real_t ubfactor, idx_t rmaxnet) {
-  PartitionCtrl ctrl;
-  ctrl.ptype = PTYPE_KWAY;
-  ctrl.nparts = nparts;
-  ctrl.otype = otype;
+veldan_test::TestContext KCtrl(idx_t nparts, Objective otype, real_t ubfactor, idx_t rmaxnet) {
+  veldan_test::TestContext ctrl;
+  ctrl.config.scheme = Scheme::Kway;
+  ctrl.config.nparts = nparts;
+  ctrl.config.refinement.objective = otype;
   ctrl.ubfactor = ubfactor;
-  ctrl.rmaxnet = rmaxnet;
-  ctrl.rtype = RTYPE_KRANDOM;
+  ctrl.config.refinement.maxnet = rmaxnet;
+  ctrl.config.refinement.scheme = Refinement::KRandom;
   return ctrl;
 }
 
@@ -126,11 +126,11 @@ std::vector<Record> Records(const HGraph* g) {
 
 // Runs RefineKway_Random from a balanced random start and checks what the
 // refinement claims about its result.
-void CheckRandomRefinement(HGraph* g, idx_t nparts, idx_t otype, unsigned seed,
+void CheckRandomRefinement(HGraph* g, idx_t nparts, Objective otype, unsigned seed,
                            idx_t rmaxnet) {
   SCOPED_TRACE("nparts " + std::to_string(nparts) + " otype " +
-               std::to_string(otype) + " seed " + std::to_string(seed));
-  PartitionCtrl ctrl = KCtrl(nparts, otype, 1.05f, rmaxnet);
+               std::to_string(static_cast<int>(otype)) + " seed " + std::to_string(seed));
+  veldan_test::TestContext ctrl = KCtrl(nparts, otype, 1.05f, rmaxnet);
   AllocateKwayRefinementMemory(ctrl, g);
   RandomStart(g, nparts, seed, g->where);
   const std::vector<double> start = PartWeights(g, nparts, g->where);
@@ -144,13 +144,13 @@ void CheckRandomRefinement(HGraph* g, idx_t nparts, idx_t otype, unsigned seed,
 
   const double cut = CountedCut(g, g->where, rmaxnet), tol = 1e-4 * (1 + cut0);
   EXPECT_NEAR(cut, g->mincut, tol);
-  EXPECT_EQ(otype == OTYPE_CUT ? g->mincut : g->soed, g->objval);
+  EXPECT_EQ(otype == Objective::Cut ? g->mincut : g->soed, g->objval);
   if (rmaxnet >= g->nvtxs) {  // every net counted
     EXPECT_NEAR(ComputeCut(g, g->where), g->mincut, tol);
     EXPECT_NEAR(ComputeSOED(g, g->where), g->soed, 2 * tol);
     // No move raises the objective's own measure: the cut, or the summed
     // (span - 1) x weight.
-    if (otype == OTYPE_CUT) {
+    if (otype == Objective::Cut) {
       EXPECT_LE(cut, cut0 + tol);
     } else {
       EXPECT_LE(g->soed - g->mincut, km0 + tol);
@@ -173,7 +173,7 @@ void CheckRandomRefinement(HGraph* g, idx_t nparts, idx_t otype, unsigned seed,
 // in part 0, d in part 2. The other cells are fixed (nfixed 4).
 constexpr idx_t kA = 0, kB = 1, kD = 2, kX = 3, kC = 4;
 
-HGraph* WorkedExample(PartitionCtrl& ctrl, bool with_cx, bool with_large) {
+HGraph* WorkedExample(RunContext& ctrl, bool with_cx, bool with_large) {
   Nets h;
   h.nvtxs = 5;
   h.cellwgt.assign(5, 1.0f);
@@ -191,7 +191,7 @@ HGraph* WorkedExample(PartitionCtrl& ctrl, bool with_cx, bool with_large) {
 }
 
 TEST(KwayCellRule, WorkedExample) {
-  PartitionCtrl ctrl = KCtrl(3, OTYPE_CUT, 10.0f, 50);
+  veldan_test::TestContext ctrl = KCtrl(3, Objective::Cut, 10.0f, 50);
   HGraph* g = WorkedExample(ctrl, true, false);
   const CellRInfo& r = g->crinfo[kC];
   EXPECT_EQ(1.0f, r.iwgt);
@@ -208,15 +208,15 @@ TEST(KwayCellRule, WorkedExample) {
   EXPECT_EQ(3.0f, g->mincut);
   EXPECT_EQ(6.0f, g->soed);
   // Zero cut gain with a negative congain: c stays under either objective.
-  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED}) {
-    ctrl.otype = otype;
+  for (Objective otype : {Objective::Cut, Objective::Soed}) {
+    ctrl.config.refinement.objective = otype;
     RefineKway_Random(ctrl, g, 10);
     EXPECT_EQ(0, g->where[kC]);
   }
   FreeHGraph(&g, 1);
 
   // An ignored net lowers every congain of c by its weight.
-  ctrl.rmaxnet = 3;
+  ctrl.config.refinement.maxnet = 3;
   g = WorkedExample(ctrl, true, true);
   EXPECT_EQ(-1, g->nrinfo[3].nspan);
   EXPECT_EQ(-5.0f, g->crinfo[kC].degrees[0].congain);
@@ -225,9 +225,9 @@ TEST(KwayCellRule, WorkedExample) {
 
   // Without {c,x}: c leaves part 0, {c,a} leaves the cut and {c,b,d} goes
   // from span 2 to 3, so the cut falls by 1 and the soed stays at 6.
-  ctrl.rmaxnet = 50;
-  ctrl.otype = OTYPE_CUT;
-  ctrl.dbglvl = DBG_MOVES;
+  ctrl.config.refinement.maxnet = 50;
+  ctrl.config.refinement.objective = Objective::Cut;
+  ctrl.config.dbglvl = DBG_MOVES;
   g = WorkedExample(ctrl, false, false);
   testing::internal::CaptureStdout();
   RefineKway_Random(ctrl, g, 10);
@@ -255,7 +255,7 @@ TEST(KwayCellRule, WeightBoundAndSinglePinNets) {
     // lift its target to 6: nothing moves.
     if (heavy) h.cellwgt[0] = h.cellwgt[1] = 3.0f;
     HGraph* g = Level(h);
-    PartitionCtrl ctrl = KCtrl(2, OTYPE_CUT, 1.0f, 50);
+    veldan_test::TestContext ctrl = KCtrl(2, Objective::Cut, 1.0f, 50);
     AllocateKwayRefinementMemory(ctrl, g);
     std::copy(start, start + 5, g->where);
     RefineKway_Random(ctrl, g, 10);
@@ -279,7 +279,7 @@ TEST(KwayCellRule, BalanceTieNeedsAStrictlyNarrowingGap) {
   for (idx_t part3 : {1, 0}) {  // gap 3 - 2 = 1 (stays), then 4 - 1 = 3
     HGraph* g = Level(h);
     g->nfixed = 4;
-    PartitionCtrl ctrl = KCtrl(2, OTYPE_CUT, 10.0f, 50);
+    veldan_test::TestContext ctrl = KCtrl(2, Objective::Cut, 10.0f, 50);
     AllocateKwayRefinementMemory(ctrl, g);
     const idx_t where[5] = {1, 0, 0, part3, 0};
     std::copy(where, where + 5, g->where);
@@ -294,9 +294,9 @@ TEST(KwayRefineRandom, GeneratedInputsBothObjectives) {
   for (unsigned seed = 0; seed < 10; ++seed) {
     HGraph* g = Level(Generate(seed, 300 + 40 * seed, 500, 7, seed % 2 == 1));
     for (idx_t nparts : {2, 3, 5, 8})
-      for (idx_t otype : {OTYPE_CUT, OTYPE_SOED})
+      for (Objective otype : {Objective::Cut, Objective::Soed})
         CheckRandomRefinement(g, nparts, otype, seed, g->nvtxs);
-    CheckRandomRefinement(g, 4, OTYPE_CUT, seed, 6);  // large nets ignored
+    CheckRandomRefinement(g, 4, Objective::Cut, seed, 6);  // large nets ignored
     FreeHGraph(&g, 1);
   }
 }
@@ -308,21 +308,21 @@ TEST(KwayRefineRandom, RealLevelsOfIbm01) {
   HGraph* g = SetUpHGraph(file->nvtxs, file->nnets, 1, file->cellwgt, file->netwgt,
                           file->netptr, file->netind);
   FreeHGraph(&file, 1);
-  PartitionCtrl ctrl = KCtrl(4, OTYPE_CUT, 1.05f, 50);
+  veldan_test::TestContext ctrl = KCtrl(4, Objective::Cut, 1.05f, 50);
   CreateIncidentHGraph(ctrl, g);
   g->nfixed = 0;
-  CheckRandomRefinement(g, 4, OTYPE_SOED, 1, g->nvtxs);
+  CheckRandomRefinement(g, 4, Objective::Soed, 1, g->nvtxs);
 
   // The coarse levels the k-way driver builds.
-  ctrl.coarsento = KwayCoarsenTo(g->nvtxs, 4);
-  ctrl.cmaxnet = 50;
-  ApplyCTypeTable(ctrl, CTYPE_GFC1);
+  ctrl.config.coarsento = KwayCoarsenTo(g->nvtxs, 4);
+  ctrl.config.coarsening.maxnet = 50;
+  ctrl.UseScheme(Coarsening::GFC1);
   ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
   InitRandom(5);
   Coarsen(ctrl, g);
   int levels = 0;
   for (HGraph* lv = g->coarser; lv != nullptr; lv = lv->coarser, ++levels)
-    CheckRandomRefinement(lv, 5, levels % 2 ? OTYPE_SOED : OTYPE_CUT, 20 + levels,
+    CheckRandomRefinement(lv, 5, levels % 2 ? Objective::Soed : Objective::Cut, 20 + levels,
                           lv->nvtxs);
   EXPECT_GE(levels, 2);
   while (g->coarser != nullptr) {
@@ -336,13 +336,13 @@ TEST(KwayRefineRandom, RealLevelsOfIbm01) {
 TEST(KwayPairwise, RestoresStateAndKeepsPartsWithinBound) {
   HGraph* g = Level(Generate(42, 600, 900, 6, true));
   for (idx_t nparts : {2, 4})
-    for (idx_t rtype : {RTYPE_KPFAST, RTYPE_KPMODERATE, RTYPE_KPSLOW}) {
-      SCOPED_TRACE("nparts " + std::to_string(nparts) + " rtype " + std::to_string(rtype));
-      PartitionCtrl ctrl = KCtrl(nparts, OTYPE_CUT, 1.05f, g->nvtxs);
-      ctrl.rtype = rtype;
+    for (Refinement rtype : {Refinement::KPFast, Refinement::KPModerate, Refinement::KPSlow}) {
+      SCOPED_TRACE("nparts " + std::to_string(nparts) + " rtype " + std::to_string(static_cast<int>(rtype)));
+      veldan_test::TestContext ctrl = KCtrl(nparts, Objective::Cut, 1.05f, g->nvtxs);
+      ctrl.config.refinement.scheme = rtype;
       AllocateKwayRefinementMemory(ctrl, g);
       idx_t* where = g->where;
-      RandomStart(g, nparts, 7 * rtype + nparts, where);
+      RandomStart(g, nparts, 7 * static_cast<int>(rtype) + nparts, where);
       const std::vector<double> start = PartWeights(g, nparts, where);
       const double cut0 = ComputeCut(g, where);
       double total = 0;
@@ -372,7 +372,7 @@ TEST(KwayMeasures, BalanceCoarsenToAndMaxCellWeight) {
   h.cellwgt = {30, 20, 25, 25};
   h.Add({0, 1}, 1.0f);
   HGraph* g = Level(h);
-  PartitionCtrl ctrl = KCtrl(4, OTYPE_CUT, 1.05f, 50);
+  veldan_test::TestContext ctrl = KCtrl(4, Objective::Cut, 1.05f, 50);
   const idx_t spread[4] = {0, 1, 2, 3}, one[4] = {2, 2, 2, 2};
   EXPECT_FLOAT_EQ(1.2f, ComputeBalanceKway(ctrl, g, spread));
   EXPECT_FLOAT_EQ(4.0f, ComputeBalanceKway(ctrl, g, one));
@@ -387,7 +387,7 @@ TEST(KwayMeasures, BalanceCoarsenToAndMaxCellWeight) {
   // 2 x 109 / 10, so the heavy cell is set aside and 2 x 9 / 9 remains.
   std::vector<real_t> w(9, 1.0f);
   w.push_back(100.0f);
-  ctrl.coarsento = 10;
+  ctrl.config.coarsento = 10;
   EXPECT_FLOAT_EQ(2.0f, ComputeMaxCellWeight(ctrl, 10, w.data()));
   EXPECT_EQ(1, ctrl.hasheavy);
 }
@@ -398,12 +398,12 @@ TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
     HGraph* g = Level(Generate(100 + seed, 800, 1200, 6, seed % 2 == 0));
     const idx_t nparts = 3 + seed;
     // The control record as the recursive bisection leaves it.
-    PartitionCtrl ctrl = KCtrl(nparts, 0, 0.05f, 50);
-    ctrl.ptype = PTYPE_RB;
-    ctrl.rtype = RTYPE_FAST;
-    ctrl.coarsento = 28;
-    ctrl.cmaxnet = 50;
-    ApplyCTypeTable(ctrl, CTYPE_GFC1);
+    veldan_test::TestContext ctrl = KCtrl(nparts, Objective::Cut, 0.05f, 50);
+    ctrl.config.scheme = Scheme::RecursiveBisection;
+    ctrl.config.refinement.scheme = Refinement::Fast;
+    ctrl.config.coarsento = 28;
+    ctrl.config.coarsening.maxnet = 50;
+    ctrl.UseScheme(Coarsening::GFC1);
     ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
     // Seeds 2 and 3: the first nparts cells are fixed in parts 0 to k-1.
     g->nfixed = (seed >= 2) ? nparts : 0;
@@ -428,8 +428,8 @@ TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
     for (idx_t k = 0; k < g->nfixed; ++k) EXPECT_EQ(k, part[k]);
     EXPECT_EQ(nullptr, g->where);
     EXPECT_EQ(nullptr, g->crinfo);
-    EXPECT_EQ(RTYPE_FAST, ctrl.rtype);
-    EXPECT_EQ(50, ctrl.rmaxnet);
+    EXPECT_EQ(Refinement::Fast, ctrl.config.refinement.scheme);
+    EXPECT_EQ(50, ctrl.config.refinement.maxnet);
     FreeHGraph(&g, 1);
   }
 }
@@ -437,7 +437,9 @@ TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
 // The k-way scheme through the entry with the driver's defaults (cflags 0
 // with groups of 5) except the fields set.
 struct KwayRun {
-  idx_t otype = OTYPE_CUT, rtype = RTYPE_KRANDOM, nruns = 2, fixed = 0, seed = 7, nparts = 4;
+  Objective otype = Objective::Cut;
+  Refinement rtype = Refinement::KRandom;
+  idx_t nruns = 2, fixed = 0, seed = 7, nparts = 4;
   real_t ufactor = 5.0f, result = 0;
   std::vector<idx_t> part;
   void Run(const Nets& h) {
@@ -459,18 +461,18 @@ struct KwayRun {
 TEST(KwayPartitionEndToEnd, PartsBalanceObjectiveAndDeterminism) {
   const Nets h = Generate(5, 1500, 1800, 6, false);
   HGraph* g = Level(h);
-  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED})
-    for (idx_t rtype : {RTYPE_KRANDOM, RTYPE_KPMODERATE}) {
-      SCOPED_TRACE("otype " + std::to_string(otype) + " rtype " + std::to_string(rtype));
+  for (Objective otype : {Objective::Cut, Objective::Soed})
+    for (Refinement rtype : {Refinement::KRandom, Refinement::KPModerate}) {
+      SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)) + " rtype " + std::to_string(static_cast<int>(rtype)));
       KwayRun run, again;
       run.otype = again.otype = otype;
       run.rtype = again.rtype = rtype;
       run.Run(h);
       for (idx_t p : run.part) ASSERT_TRUE(p >= 0 && p < run.nparts);
-      PartitionCtrl ctrl = KCtrl(run.nparts, otype, 1.05f, 50);
+      veldan_test::TestContext ctrl = KCtrl(run.nparts, otype, 1.05f, 50);
       EXPECT_LE(ComputeBalanceKway(ctrl, g, run.part.data()), 1.05f + 1e-4f);
       // The result is the objective of the partition, over all nets.
-      const real_t value = (otype == OTYPE_CUT) ? ComputeCut(g, run.part.data())
+      const real_t value = (otype == Objective::Cut) ? ComputeCut(g, run.part.data())
                                                 : ComputeSOED(g, run.part.data());
       EXPECT_NEAR(value, run.result, 1e-3 * value);
       again.Run(h);
@@ -487,17 +489,17 @@ TEST(KwayBalance, LeastLossMoveFixedCellsAndNoOp) {
   h.nvtxs = 6;
   h.cellwgt.assign(6, 1.0f);
   for (idx_t v = 0; v < 5; ++v) h.Add({v, v + 1}, 1.0f);
-  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED}) {
-    SCOPED_TRACE("otype " + std::to_string(otype));
+  for (Objective otype : {Objective::Cut, Objective::Soed}) {
+    SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)));
     HGraph* g = Level(h);
-    PartitionCtrl ctrl = KCtrl(2, otype, 1.0f, 50);
+    veldan_test::TestContext ctrl = KCtrl(2, otype, 1.0f, 50);
     g->where = ax_imalloc(6, "test");
     const std::vector<idx_t> start{0, 0, 0, 0, 1, 1};
     std::copy(start.begin(), start.end(), g->where);
     EXPECT_EQ(BalanceKway(ctrl, g), 1);
     EXPECT_EQ(std::vector<idx_t>(g->where, g->where + 6), (std::vector<idx_t>{0, 0, 0, 1, 1, 1}));
     EXPECT_EQ(g->mincut, 1.0f);
-    EXPECT_EQ(g->objval, otype == OTYPE_CUT ? 1.0f : 2.0f);
+    EXPECT_EQ(g->objval, otype == Objective::Cut ? 1.0f : 2.0f);
 
     // Balanced already: nothing moves, nothing is recomputed.
     g->objval = 42.0f;
@@ -515,11 +517,11 @@ TEST(KwayBalance, LeastLossMoveFixedCellsAndNoOp) {
 
 TEST(KwayBalance, HeavyStartEndsWithinTheBound) {
   const Nets h = Generate(11, 1500, 1800, 6, true);
-  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED}) {
-    SCOPED_TRACE("otype " + std::to_string(otype));
+  for (Objective otype : {Objective::Cut, Objective::Soed}) {
+    SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)));
     HGraph* g = Level(h);
     const idx_t nparts = 5;
-    PartitionCtrl ctrl = KCtrl(nparts, otype, 1.03f, 50);
+    veldan_test::TestContext ctrl = KCtrl(nparts, otype, 1.03f, 50);
     g->where = ax_imalloc(h.nvtxs, "test");
     // Part 0 gets the first 40% of the cells, the rest go round the others.
     for (idx_t v = 0; v < h.nvtxs; ++v)
@@ -528,7 +530,7 @@ TEST(KwayBalance, HeavyStartEndsWithinTheBound) {
     EXPECT_GT(BalanceKway(ctrl, g), 0);
     EXPECT_LE(ComputeBalanceKway(ctrl, g, g->where), 1.03f + 1e-5f);
     EXPECT_EQ(g->mincut, ComputeCut(g, g->where));
-    EXPECT_EQ(g->objval, otype == OTYPE_CUT ? ComputeCut(g, g->where) : ComputeSOED(g, g->where));
+    EXPECT_EQ(g->objval, otype == Objective::Cut ? ComputeCut(g, g->where) : ComputeSOED(g, g->where));
     FreeHGraph(&g, 1);
   }
 }
@@ -538,8 +540,8 @@ TEST(KwayBalance, HeavyStartEndsWithinTheBound) {
 TEST(KwayPartitionEndToEnd, InfiniteObjectivesStillGiveAPartition) {
   Nets h = Generate(3, 200, 240, 5, false);
   std::fill(h.netwgt.begin(), h.netwgt.end(), 3e38f);
-  for (idx_t otype : {OTYPE_CUT, OTYPE_SOED}) {
-    SCOPED_TRACE("otype " + std::to_string(otype));
+  for (Objective otype : {Objective::Cut, Objective::Soed}) {
+    SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)));
     KwayRun run;
     run.otype = otype;
     run.Run(h);
@@ -574,8 +576,8 @@ TEST(KwayPartitionEndToEnd, ParameterErrors) {
   KwayRun bad[4];
   bad[0].nparts = 1;
   bad[1].ufactor = 0.5f;
-  bad[2].rtype = RTYPE_FAST;
-  bad[3].otype = 3;
+  bad[2].rtype = Refinement::Fast;
+  bad[3].otype = static_cast<Objective>(3);
   const char* msg[4] = {"Nparts should be at least 2.", "UBfactor should be greater than 1.",
                         "Invalid rtype parameter of 1", "Invalid objtype parameter of 3"};
   for (int i = 0; i < 4; ++i) {
@@ -588,8 +590,8 @@ TEST(KwayPartitionEndToEnd, ParameterErrors) {
   }
 
   HGraph* g = Level(h);
-  PartitionCtrl ctrl = KCtrl(2, OTYPE_CUT, 1.05f, 50);
-  ctrl.rtype = 9;
+  veldan_test::TestContext ctrl = KCtrl(2, Objective::Cut, 1.05f, 50);
+  ctrl.config.refinement.scheme = static_cast<Refinement>(9);
   EXPECT_EXIT(RefineKway(ctrl, g), testing::ExitedWithCode(254),
               "Unknown refinement type: 9");
   FreeHGraph(&g, 1);

@@ -26,12 +26,12 @@ namespace {
 
 using Nets = std::vector<std::vector<idx_t>>;
 
-PartitionCtrl Ctrl(real_t ubfactor = 0.05f, real_t tpwgt = 0.5f) {
-  PartitionCtrl ctrl;
+veldan_test::TestContext Ctrl(real_t ubfactor = 0.05f, real_t tpwgt = 0.5f) {
+  veldan_test::TestContext ctrl;
   ctrl.ubfactor = ubfactor;
   ctrl.tpwgt = tpwgt;
-  ctrl.rmaxnet = 20;
-  ctrl.rtype = RTYPE_FAST;
+  ctrl.config.refinement.maxnet = 20;
+  ctrl.config.refinement.scheme = Refinement::Fast;
   return ctrl;
 }
 
@@ -39,7 +39,7 @@ PartitionCtrl Ctrl(real_t ubfactor = 0.05f, real_t tpwgt = 0.5f) {
 // last nislands of them islands), every cell on side 0.
 HGraph* MakeGraph(idx_t ncells, const Nets& nets, std::vector<real_t> cellwgt,
                   std::vector<real_t> netwgt, idx_t nislands = 0) {
-  PartitionCtrl ctrl = Ctrl();
+  veldan_test::TestContext ctrl = Ctrl();
   std::vector<idx_t> ptr{0}, ind;
   for (const auto& net : nets) {
     ind.insert(ind.end(), net.begin(), net.end());
@@ -106,8 +106,8 @@ std::vector<idx_t> Where(const HGraph* g) {
 //   {2,3,4}    w3  cut through side 2: changes no gain
 //   {1,3}      w4  cut; cells 1 and 3 each alone: +4
 TEST(TwoWayParams, CountsCutGainsAndSideWeights) {
-  PartitionCtrl ctrl = Ctrl();
-  ctrl.rmaxnet = 3;
+  veldan_test::TestContext ctrl = Ctrl();
+  ctrl.config.refinement.maxnet = 3;
   HGraph* g = MakeGraph(6, {{0}, {0, 1, 2}, {0, 1, 2, 3}, {2, 3, 4}, {1, 3}},
                         {1, 2, 3, 4, 5, 6}, {2, 1, 7, 3, 4}, 1);
   const idx_t where[] = {0, 0, 1, 1, 2, 0};
@@ -145,22 +145,22 @@ TEST(TwoWayParams, CountsCutGainsAndSideWeights) {
 }
 
 TEST(TwoWaySchedule, LimitFractionPassLimitAndBadCodes) {
-  struct Case { idx_t rtype, n; real_t f; idx_t limit; };
+  struct Case { Refinement rtype; idx_t n; real_t f; idx_t limit; };
   const Case cases[] = {
-      {RTYPE_FAST, 500, 1.0f, 500},        {RTYPE_MODERATE, 500, 1.0f, 500},
-      {RTYPE_SLOW, 500, 1.0f, 500},        {RTYPE_FAST, 10000, 0.1f, 1000},
-      {RTYPE_MODERATE, 10000, 0.2f, 2000}, {RTYPE_SLOW, 10000, 1.0f, 10000},
-      {RTYPE_FAST, 40000, 0.05f, 2000},    {RTYPE_MODERATE, 40000, 0.2f, 8000},
-      {RTYPE_SLOW, 40000, 1.0f, 40000},    {RTYPE_FAST, 20000, 0.05f, 1000}};
+      {Refinement::Fast, 500, 1.0f, 500},        {Refinement::Moderate, 500, 1.0f, 500},
+      {Refinement::Slow, 500, 1.0f, 500},        {Refinement::Fast, 10000, 0.1f, 1000},
+      {Refinement::Moderate, 10000, 0.2f, 2000}, {Refinement::Slow, 10000, 1.0f, 10000},
+      {Refinement::Fast, 40000, 0.05f, 2000},    {Refinement::Moderate, 40000, 0.2f, 8000},
+      {Refinement::Slow, 40000, 1.0f, 40000},    {Refinement::Fast, 20000, 0.05f, 1000}};
   for (const Case& c : cases) {
     const real_t f = Refine2WayLimitFrac(c.rtype, c.n);
-    EXPECT_EQ(f, c.f) << c.rtype << " " << c.n;
-    EXPECT_EQ(FMPassMoveLimit(c.n, f), c.limit) << c.rtype << " " << c.n;
+    EXPECT_EQ(f, c.f) << static_cast<int>(c.rtype) << " " << c.n;
+    EXPECT_EQ(FMPassMoveLimit(c.n, f), c.limit) << static_cast<int>(c.rtype) << " " << c.n;
   }
   EXPECT_EQ(FMPassMoveLimit(7, 0.3f), 2);  // 2.0999999 in single precision
-  EXPECT_EXIT(Refine2WayLimitFrac(4, 100), testing::ExitedWithCode(254), "Unknown refinement type: 4");
+  EXPECT_EXIT(Refine2WayLimitFrac(Refinement::KRandom, 100), testing::ExitedWithCode(254), "Unknown refinement type: 4");
   HGraph* g = RandomGraph(3, 20);
-  PartitionCtrl ctrl = Ctrl();
+  veldan_test::TestContext ctrl = Ctrl();
   EXPECT_EXIT(Refine_EEFM(ctrl, g, 1, 3, 1.0f), testing::ExitedWithCode(254), "Unknown FMType of 3");
   FreeHGraph(&g, 1);
 }
@@ -169,7 +169,7 @@ TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
   const real_t fracs[] = {0.05f, 0.2f, 1.0f};
   for (unsigned seed = 1; seed <= 48; seed++) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    PartitionCtrl ctrl = Ctrl(seed % 2 ? 0.05f : 0.1f, seed % 3 ? 0.5f : 1.0f / 3.0f);
+    veldan_test::TestContext ctrl = Ctrl(seed % 2 ? 0.05f : 0.1f, seed % 3 ? 0.5f : 1.0f / 3.0f);
     HGraph* g = RandomGraph(seed, 40 + 7 * seed);
     g->nfixed = 4;
     if (seed % 4 == 0)
@@ -180,7 +180,7 @@ TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
     InitRandom(seed);
     Refine_EEFM(ctrl, g, 10, 1 + seed % 2, fracs[seed % 3]);
 
-    ExpectConsistent(g, ctrl.rmaxnet);
+    ExpectConsistent(g, ctrl.config.refinement.maxnet);
     EXPECT_LE(g->mincut, before);
     for (idx_t i = 0; i < g->nvtxs; i++)
       EXPECT_TRUE(g->where[i] == start[i] || (i >= g->nfixed && start[i] != 2)) << i;
@@ -201,8 +201,8 @@ TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
 
 TEST(TwoWayFM, LockedOrTooLightLevelsKeepTheirPartition) {
   // Every cell fixed: nothing queued, one pass.
-  PartitionCtrl ctrl = Ctrl();
-  ctrl.dbglvl = DBG_REFINE;
+  veldan_test::TestContext ctrl = Ctrl();
+  ctrl.config.dbglvl = DBG_REFINE;
   HGraph* g = RandomGraph(7, 50);
   g->nfixed = g->nvtxs;
   const std::vector<idx_t> start = Where(g);
@@ -236,8 +236,8 @@ TEST(TwoWayFM, GainPerWeightOrdersEqualGains) {
   // Cells 1 (weight 1) and 2 (weight 3) on side 0, each joined to fixed
   // cell 0 by a net of weight 2: both gain +2 with cell 0 on side 1, -2
   // with it on side 0. No minimum weight applies.
-  PartitionCtrl ctrl = Ctrl(0.5f);
-  ctrl.dbglvl = DBG_MOVES;
+  veldan_test::TestContext ctrl = Ctrl(0.5f);
+  ctrl.config.dbglvl = DBG_MOVES;
   for (unsigned seed = 1; seed <= 8; seed++)
     for (idx_t side0 = 0; side0 < 2; side0++) {
       HGraph* g = MakeGraph(3, {{0, 1}, {0, 2}}, {1, 1, 3}, {2, 2});
@@ -256,7 +256,7 @@ TEST(TwoWayFM, GainPerWeightOrdersEqualGains) {
 
 TEST(TwoWayBalance, ActsOnlyOnALightSideAndNeverMovesFixedCells) {
   // Sides 3 and 12 of 15 with a minimum of 1.5 each: result 0, only pwgts set.
-  PartitionCtrl ctrl = Ctrl(0.4f);
+  veldan_test::TestContext ctrl = Ctrl(0.4f);
   HGraph* g = MakeGraph(5, {{0, 1, 2}, {1, 3, 4}}, {1, 2, 3, 4, 5}, {});
   std::fill(g->where + 2, g->where + 5, 1);
   g->mincut = -5.0f;
@@ -292,7 +292,7 @@ TEST(TwoWayBalance, ActsOnlyOnALightSideAndNeverMovesFixedCells) {
     const std::vector<idx_t> start = Where(g);
     InitRandom(seed);
     ASSERT_EQ(Balance(ctrl, g), 1);
-    ExpectConsistent(g, ctrl.rmaxnet);
+    ExpectConsistent(g, ctrl.config.refinement.maxnet);
     EXPECT_TRUE(std::equal(start.begin(), start.begin() + 6, g->where));
     const double m0 = 2.0 * (0.5 - ctrl.ubfactor) * ctrl.tpwgt * (g->pwgts[0] + g->pwgts[1]);
     EXPECT_GE(g->pwgts[0], static_cast<real_t>(m0));
@@ -304,20 +304,20 @@ TEST(TwoWayBalance, ActsOnlyOnALightSideAndNeverMovesFixedCells) {
 TEST(TwoWayInit, KeepsShareOfFixedCellsAndReportsBestPartition) {
   for (idx_t p = 2; p <= 7; p++) {
     SCOPED_TRACE("p " + std::to_string(p));
-    PartitionCtrl ctrl = Ctrl(0.05f, static_cast<real_t>(static_cast<double>(p / 2) / p));
+    veldan_test::TestContext ctrl = Ctrl(0.05f, static_cast<real_t>(static_cast<double>(p / 2) / p));
     HGraph* g = RandomGraph(static_cast<unsigned>(100 + p), 60);
     Free2wayRefinementMemory(g);
     g->nfixed = p;
     InitRandom(p);
     Random_FMPartition(ctrl, g);
     EXPECT_EQ(std::count(g->where, g->where + p, 0), p / 2);
-    ExpectConsistent(g, ctrl.rmaxnet);  // side weights of the kept partition
+    ExpectConsistent(g, ctrl.config.refinement.maxnet);  // side weights of the kept partition
     FreeHGraph(&g, 1);
   }
 }
 
 TEST(TwoWayUncoarsen, SameLevelOnlyCombinesIslands) {
-  PartitionCtrl ctrl = Ctrl();
+  veldan_test::TestContext ctrl = Ctrl();
   HGraph* g = MakeGraph(6, {{0, 2}, {2, 3, 5}, {0, 5}}, {}, {});  // 1 and 4 netless
   Free2wayRefinementMemory(g);
   SeparateIslands(g);
@@ -340,10 +340,10 @@ TEST(TwoWayReal, MultilevelBisectionOfIbm01) {
   HGraph* g = SetUpHGraph(raw->nvtxs, raw->nnets, 1, raw->cellwgt, raw->netwgt,
                           raw->netptr, raw->netind);
   FreeHGraph(&raw, 1);
-  PartitionCtrl ctrl = Ctrl();
-  ctrl.rmaxnet = ctrl.cmaxnet = 50;
-  ctrl.coarsento = 100;
-  ApplyCTypeTable(ctrl, ctrl.ctype = CTYPE_GFC1);
+  veldan_test::TestContext ctrl = Ctrl();
+  ctrl.config.refinement.maxnet = ctrl.config.coarsening.maxnet = 50;
+  ctrl.config.coarsento = 100;
+  ctrl.UseScheme(Coarsening::GFC1);
   CreateIncidentHGraph(ctrl, g);
   g->nfixed = 0;
   const real_t total = ax_fsum(g->nvtxs, g->cellwgt, 1);
@@ -352,11 +352,11 @@ TEST(TwoWayReal, MultilevelBisectionOfIbm01) {
   HGraph* cg = Coarsen(ctrl, g);
   ASSERT_NE(cg, g);
   Random_FMPartition(ctrl, cg);
-  ExpectConsistent(cg, ctrl.rmaxnet);
+  ExpectConsistent(cg, ctrl.config.refinement.maxnet);
   PlaceIslands(cg);
   Uncoarsen2Way(ctrl, g, cg);
   EXPECT_EQ(g->coarser, nullptr);
-  ExpectConsistent(g, ctrl.rmaxnet);
+  ExpectConsistent(g, ctrl.config.refinement.maxnet);
   EXPECT_GE(std::min(g->pwgts[0], g->pwgts[1]), 0.45f * total - 1.0f);
   EXPECT_LT(g->mincut, 400.0f);  // a random split cuts most of the 14111 nets
   FreeHGraph(&g, 1);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "hgraph/context.h"
 #include "kway/entry.h"
 
 namespace veldan_test {
@@ -55,6 +56,9 @@ veldan::real_t PartitionArrays(veldan::idx_t nvtxs, const std::vector<veldan::id
                                const std::vector<veldan::real_t>& cellwgt,
                                const veldan::Options& options, std::vector<veldan::idx_t>& part,
                                bool fixed = false, veldan::idx_t ncon = 1);
+
+// A run context over a configuration of its own (see OwnedContext).
+using TestContext = veldan::OwnedContext;
 
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);

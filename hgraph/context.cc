@@ -1,22 +1,27 @@
-// The table that turns a coarsening scheme code into matching flags.
-#include "hgraph/ctrl.h"
+// The run context and the -epsilon bounds.
+#include "hgraph/context.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace veldan {
 
-void ApplyCTypeTable(PartitionCtrl& ctrl, idx_t ctype) {
-  // cflags (bit 1 greedy, bit 2 first variant) and group size per code 1..11.
+RunContext::RunContext(const PartitionConfig& config)
+    : cfg(&config),
+      cflags(config.coarsening.cflags),
+      maxgroupsize(config.coarsening.maxgroupsize),
+      ubfactor(config.balance.ubfactor),
+      epsfactor(config.balance.epsfactor),
+      nubfactor(config.balance.nubfactor) {}
+
+// Matching flags and group size of each coarsening scheme (codes 1..11).
+void SetCoarseningScheme(CoarseningConfig& c, Coarsening scheme) {
   static constexpr idx_t kFlags[] = {2, 3, 0, 1, 2, 0, 0, 2, 3, 0, 1};
   static constexpr idx_t kGroup[] = {5, 5, 5, 5, 5, 5, 5, 2, 2, 2, 2};
-  ctrl.cflags = 0;
-  ctrl.maxgroupsize = 5;
-  if (ctype >= 1 && ctype <= 11) {
-    ctrl.cflags = kFlags[ctype - 1];
-    ctrl.maxgroupsize = kGroup[ctype - 1];
-  }
-  ctrl.basecflags = ctrl.cflags;
+  const int code = static_cast<int>(scheme);
+  c.scheme = scheme;
+  c.cflags = kFlags[code - 1];
+  c.maxgroupsize = kGroup[code - 1];
 }
 
 double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
@@ -34,17 +39,6 @@ double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
   if (!integral || !(avg > 0.0)) return factor;
   const double ceilavg = std::ceil(avg);
   return (factor * avg < ceilavg) ? ceilavg / avg : factor;
-}
-
-double SetWeightEpsilonFactors(PartitionCtrl& ctrl, idx_t nvtxs, idx_t ncon,
-                               const real_t* cellwgt, idx_t nparts, double epsilon) {
-  double most = 0.0;
-  for (idx_t j = 0; j < ncon; j++) {
-    ctrl.nepsfactor[j] =
-        EpsilonFactor(nvtxs, cellwgt ? cellwgt + j : nullptr, ncon, nparts, epsilon);
-    most = std::max(most, ctrl.nepsfactor[j]);
-  }
-  return most;
 }
 
 std::vector<double> EpsilonBounds(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, idx_t nparts,
