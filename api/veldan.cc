@@ -90,9 +90,20 @@ void CheckHypergraph(const Hypergraph& h) {
                   Str(h.nvtxs) + " cells");
 }
 
+// k from 1 to the number of cells (1 for a hypergraph without cells):
+// time and memory follow the input, never k alone.
+void CheckParts(const Hypergraph& h, std::int64_t k) {
+  const Status bad = Status::InvalidOptions;
+  if (k < 1) Fail(bad, "k is " + Str(k) + ": at least 1 part");
+  if (k > std::max<std::int64_t>(h.nvtxs, 1))
+    Fail(bad, "k is " + Str(k) + ": more parts than the " + Str(h.nvtxs) + " cells");
+}
+
 void CheckOptions(const Hypergraph& h, const Options& o) {
   const Status bad = Status::InvalidOptions;
-  if (o.k < 1) Fail(bad, "k is " + Str(o.k) + ": at least 1 part");
+  CheckParts(h, o.k);
+  if (o.seed > kMaxSeed)
+    Fail(bad, "seed is " + Str(o.seed) + ": at most " + Str(kMaxSeed) + " (below 0: drawn)");
   for (std::int64_t i = 0; i < static_cast<std::int64_t>(h.fixed.size()); i++)
     if (h.fixed[i] < -1 || h.fixed[i] >= o.k)
       Fail(Status::InvalidHypergraph, "cell " + Str(i) + " is fixed to part " + Str(h.fixed[i]) +
@@ -265,7 +276,9 @@ Result Partition(const Hypergraph& h, const Options& options) {
   return Guarded([&] {
     CheckHypergraph(h);
     CheckOptions(h, options);
-    return PartitionChecked(h, options);
+    Options capped = options;
+    capped.threads = CapThreads(options.threads);
+    return PartitionChecked(h, capped);
   });
 }
 
@@ -290,15 +303,20 @@ Status Partition(const Hypergraph& h, const Options& options, Result* result,
 Metrics Evaluate(const Hypergraph& h, std::span<const std::int64_t> parts, std::int64_t k) {
   return Guarded([&] {
     CheckHypergraph(h);
-    if (k < 1) Fail(Status::InvalidOptions, "k is " + Str(k) + ": at least 1 part");
+    CheckParts(h, k);
     if (static_cast<std::int64_t>(parts.size()) != h.nvtxs)
       Fail(Status::InvalidOptions, "the partition holds " +
                                        Str(static_cast<std::int64_t>(parts.size())) +
                                        " entries for " + Str(h.nvtxs) + " cells");
+    for (std::size_t i = 0; i < parts.size(); i++)
+      if (parts[i] < 0 || parts[i] >= k)
+        Fail(Status::InvalidOptions, "cell " + Str(static_cast<std::int64_t>(i)) +
+                                         " is in part " + Str(parts[i]) + ", outside 0 to " +
+                                         Str(k - 1));
     return Measure(h, parts.data(), k);
   });
 }
 
-const char* Version() noexcept { return "2.0pre1"; }
+const char* Version() noexcept { return "2.0rc1"; }
 
 }  // namespace veldan

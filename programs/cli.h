@@ -36,7 +36,7 @@ struct RunParams {
   char* outputfile = nullptr;  // -output; null: beside the input
 };
 
-inline constexpr const char* kVersion = "2.0pre1";
+inline constexpr const char* kVersion = "2.0rc1";
 
 // Exit statuses of the program.
 enum : int {
@@ -66,28 +66,42 @@ void ParseCommandLine(RunParams* params, int argc, char** argv);
 // Ends the run with the status of command-line errors when the parameters
 // ask for too few parts or an unbalance factor the scheme refuses.
 void CheckRunParams(const RunParams* params);
-// The numeric conversions of the options: decimal text to int, saturating
-// at the ends of the int range, and decimal text to float; text without a
-// number gives 0.
-int ParseInt(const char* text);
+// How a whole-number text reads.
+enum class WholeNumber { kOk, kNotANumber, kOutOfRange };
+// Reads text whole as a decimal integer (blanks around it allowed, nothing
+// else) into *value when it lies from lo to hi.
+WholeNumber ParseWhole(const char* text, idx_t lo, idx_t hi, idx_t* value);
+// Decimal text to double, then to float; text without a number gives 0.
 real_t ParseFloat(const char* text);
+// Ends the run with the status of command-line errors when k is more than
+// the cells of the hypergraph read from filename: each part is to hold a
+// cell, and time and memory are to follow the input, not k.
+void CheckPartsAgainstCells(idx_t nparts, idx_t nvtxs, const char* filename);
 
 // reader.cc
 idx_t GetNetListSize(const char* filename);
 HGraph* ReadHGraph(const char* filename);
 
 // partfile.cc
-void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename);
-void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename);
-// The name WriteHGraphPart writes: filename.part.<largest part + 1>.
-std::string PartitionFileName(idx_t nvtxs, const idx_t* part, const char* filename);
-// Writes the partition to name through a temporary file of the same folder,
-// renamed into place once complete.
+// Reads one value per line (blank lines skipped) for each of the nvtxs
+// cells: -1 for a free cell, else its part. With nparts above 0 a part at
+// or above nparts ends the run too.
+void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts = 0);
+// Writes the partition to PartitionFileName(filename, nparts).
+void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename, idx_t nparts);
+// The partition file beside the input: filename.part.<nparts>.
+std::string PartitionFileName(const char* filename, idx_t nparts);
+// Writes the partition to name: "-" is standard output; a character
+// device, a pipe or the file standard output already goes to is written
+// through; otherwise (a symbolic link followed to its target) a temporary
+// file beside the file is renamed onto it once complete.
 void WritePartitionFile(idx_t nvtxs, const idx_t* part, const std::string& name);
-// Ends the run with the failure of opening name for writing unless its
-// folder takes new files; called before partitioning, so that a run is not
-// lost at its end.
+// Ends the run with the failure of opening name for writing unless it can
+// be written as WritePartitionFile writes it; called before partitioning,
+// so that a run is not lost at its end.
 void CheckPartitionFileWritable(const std::string& name);
+// Whether the two paths name one existing file (symbolic links followed).
+bool SameFile(const char* a, const char* b);
 
 // report.cc
 void ComputePartCuts(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,

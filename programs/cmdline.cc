@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include "support/io.h"
 #include "bisect/bisect.h"
 #include "support/memory.h"
+#include "veldan/veldan.h"
 
 namespace veldan {
 namespace {
@@ -252,19 +254,31 @@ double ParseEpsilon(const char* text) {
   return value;
 }
 
+// An integer option, read whole and within lo to hi; anything else ends
+// the run naming the option and its range.
+idx_t IntOption(const char* optname, const char* arg, idx_t lo, idx_t hi) {
+  idx_t value = 0;
+  if (ParseWhole(arg, lo, hi, &value) != WholeNumber::kOk)
+    UsageError("Invalid option -%s=%s\nThe value must be a whole number from %ld to %ld.\n\n",
+               optname, arg, lo, hi);
+  return value;
+}
+
 }  // namespace
 
-int ParseInt(const char* text) {
-  // Decimal text to int: leading blanks, a sign and the longest run of
-  // digits, the rest ignored, no digits giving 0. Values beyond the int range
-  // saturate at its ends, so every text has a defined result.
+WholeNumber ParseWhole(const char* text, idx_t lo, idx_t hi, idx_t* value) {
+  const char* p = text;
+  while (*p == ' ' || *p == '\t') p++;
+  const char* digits = (*p == '-' || *p == '+') ? p + 1 : p;
+  if (*digits < '0' || *digits > '9') return WholeNumber::kNotANumber;
   errno = 0;
   char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (end == text) return 0;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+  const long long v = std::strtoll(p, &end, 10);
+  while (*end == ' ' || *end == '\t') end++;
+  if (*end != '\0') return WholeNumber::kNotANumber;
+  if (errno == ERANGE || v < lo || v > hi) return WholeNumber::kOutOfRange;
+  *value = static_cast<idx_t>(v);
+  return WholeNumber::kOk;
 }
 
 real_t ParseFloat(const char* text) {
@@ -311,16 +325,16 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
         params->ubfactor = ParseFloat(optarg);
         break;
       case CMD_NRUNS:
-        params->nruns = ParseInt(optarg);
+        params->nruns = IntOption("nruns", optarg, 0, INT_MAX);
         break;
       case CMD_NVCYCLES:
-        params->nvcycles = ParseInt(optarg);
+        params->nvcycles = IntOption("nvcycles", optarg, 0, INT_MAX);
         break;
       case CMD_CMAXNET:
-        params->cmaxnet = ParseInt(optarg);
+        params->cmaxnet = IntOption("cmaxnet", optarg, 0, INT64_MAX);
         break;
       case CMD_RMAXNET:
-        params->rmaxnet = ParseInt(optarg);
+        params->rmaxnet = IntOption("rmaxnet", optarg, 0, INT64_MAX);
         break;
       case CMD_FIXED:
         ax_free(&params->fixedfile);
@@ -333,14 +347,14 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
         params->kwayrefine = 1;
         break;
       case CMD_SEED:
-        params->seed = ParseInt(optarg);
+        // Below 0 a seed is drawn; every interface takes the same range.
+        params->seed = IntOption("seed", optarg, INT64_MIN, kMaxSeed);
         break;
       case CMD_DBGLVL:
-        params->dbglvl = ParseInt(optarg);
+        params->dbglvl = IntOption("dbglvl", optarg, 0, INT_MAX);
         break;
       case CMD_NTHREADS:
-        params->nthreads = ParseInt(optarg);
-        if (params->nthreads < 1) UsageError("Invalid option -nthreads=%s\n\n", optarg);
+        params->nthreads = IntOption("nthreads", optarg, 1, INT64_MAX);
         break;
       case CMD_EPSILON:
         params->epsilon = ParseEpsilon(optarg);
@@ -362,13 +376,28 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
     }
   }
 
-  if (argc - optind != 2) {
+  if (argc - optind < 2) {
     std::fprintf(stderr, "Missing parameters.");
     PrintLines(stderr, kUsageText);
     std::exit(kStatusUsage);
   }
+  if (argc - optind > 2) {
+    std::fprintf(stderr, "Too many parameters: \"%s\" follows <filename> <nparts>.\n",
+                 argv[optind + 2]);
+    PrintLines(stderr, kUsageText);
+    std::exit(kStatusUsage);
+  }
+  const char* nparts = argv[optind + 1];
+  switch (ParseWhole(nparts, INT64_MIN, INT64_MAX, &params->nparts)) {
+    case WholeNumber::kOk:
+      break;
+    case WholeNumber::kNotANumber:
+      UsageError("The number of partitions must be a whole number, not \"%s\".\n", nparts);
+    case WholeNumber::kOutOfRange:
+      // A count beyond 64 bits is beyond the cells of any hypergraph.
+      UsageError("The number of partitions %s is more than any hypergraph has cells.\n", nparts);
+  }
   params->filename = ax_strdup(argv[optind]);
-  params->nparts = ParseInt(argv[optind + 1]);
 
   // Unless one is named, the coarsening scheme follows the number of runs.
   if (!ctypegiven) params->ctype = (params->nruns > 19) ? CTYPE_H12 : CTYPE_H1;
@@ -387,6 +416,12 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
   // -epsilon replaces -ufactor; for kway the two are the same bound.
   if (params->epsilon > 0.0) params->ubfactor = static_cast<real_t>(100.0 * params->epsilon);
 
+}
+
+void CheckPartsAgainstCells(idx_t nparts, idx_t nvtxs, const char* filename) {
+  if (nparts > nvtxs)
+    UsageError("The number of partitions (%ld) is more than the %ld cells of %s.\n", nparts,
+               nvtxs, filename);
 }
 
 void CheckRunParams(const RunParams* params) {

@@ -3,6 +3,7 @@
 // weight, part weights, empty parts and, with -fixed, the fixed cells that
 // are not where the fixed-cell file puts them.
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -34,40 +35,45 @@ const char kUsage[] =
   std::exit(kStatusUsage);
 }
 
-// Reads one part number per cell (any white space between them); a file of
-// the wrong length, a token that is not a whole number or a part outside
-// 0..k-1 (k < 1: no upper limit) ends the run with the file and the line.
-std::vector<idx_t> ReadParts(const char* filename, idx_t nvtxs, idx_t k) {
+// Reads one part number per line (blank lines skipped) for each cell; a
+// file of the wrong length, a line that is not one whole number or a part
+// outside 0..limit-1 ends the run with the file and the line.
+std::vector<idx_t> ReadParts(const char* filename, idx_t nvtxs, idx_t limit) {
+  struct stat st;
+  if (stat(filename, &st) == 0 && S_ISDIR(st.st_mode))
+    errexit("Partition file %s is a folder, not a file.\n", filename);
   std::FILE* fp = ax_fopen(filename, "r", "veldan-eval: partition file");
   std::vector<idx_t> parts;
   parts.reserve(static_cast<std::size_t>(nvtxs));
-  idx_t lineno = 1;
-  std::string token;
-  int ch = std::getc(fp);
-  for (;;) {
-    while (ch != EOF && std::isspace(ch)) {
-      if (ch == '\n') lineno++;
-      ch = std::getc(fp);
-    }
-    if (ch == EOF) break;
-    token.clear();
-    while (ch != EOF && !std::isspace(ch)) {
-      token += static_cast<char>(ch);
-      ch = std::getc(fp);
-    }
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(token.c_str(), &end, 10);
-    if (*end != '\0' || errno == ERANGE)
-      errexit("Partition file %s, line %ld: \"%s\" is not a part number.\n", filename, lineno,
-              token.c_str());
+  idx_t lineno = 0;
+  std::string line;
+  for (int ch = 0; ch != EOF;) {
+    line.clear();
+    while ((ch = std::getc(fp)) != EOF && ch != '\n') line += static_cast<char>(ch);
+    lineno++;
+    if (lineno == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    std::size_t b = 0, e = line.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(line[b]))) b++;
+    while (e > b && std::isspace(static_cast<unsigned char>(line[e - 1]))) e--;
+    if (b == e) continue;
+    const std::string token = line.substr(b, e - b);
     const idx_t cell = static_cast<idx_t>(parts.size()) + 1;
     if (cell > nvtxs)
-      errexit("Partition file %s holds more than %ld values, one per cell.\n", filename, nvtxs);
-    if (v < 0 || (k > 0 && v >= k))
-      errexit("Partition file %s, line %ld: cell %ld is in part %lld, outside 0 to %ld.\n",
-              filename, lineno, cell, v, k > 0 ? k - 1 : INT64_MAX);
-    parts.push_back(static_cast<idx_t>(v));
+      errexit("Partition file %s, line %ld: more values than the %ld cells, one per cell.\n",
+              filename, lineno, nvtxs);
+    idx_t v = 0;
+    switch (ParseWhole(token.c_str(), INT64_MIN, INT64_MAX, &v)) {
+      case WholeNumber::kOk:
+        break;
+      case WholeNumber::kNotANumber:
+      case WholeNumber::kOutOfRange:
+        errexit("Partition file %s, line %ld: \"%s\" is not one part number.\n", filename,
+                lineno, token.substr(0, 40).c_str());
+    }
+    if (v < 0 || v >= limit)
+      errexit("Partition file %s, line %ld: cell %ld is in part %ld, outside 0 to %ld.\n",
+              filename, lineno, cell, v, limit - 1);
+    parts.push_back(v);
   }
   std::fclose(fp);
   if (static_cast<idx_t>(parts.size()) != nvtxs)
@@ -105,25 +111,31 @@ int main(int argc, char** argv) {
     }
   }
   const int nargs = argc - optind;
-  if (nargs != 2 && nargs != 3) Usage("Missing parameters.");
+  if (nargs < 2) Usage("Missing parameters.");
+  if (nargs > 3) Usage("Too many parameters.");
   const char* hgrfile = argv[optind];
   const char* partfile = argv[optind + 1];
   idx_t k = 0;
-  if (nargs == 3) {
-    char* end = nullptr;
-    k = std::strtol(argv[optind + 2], &end, 10);
-    if (*end != '\0' || k < 1) Usage("The number of parts must be a whole number above 0.");
-  }
+  if (nargs == 3 && ParseWhole(argv[optind + 2], 1, INT64_MAX, &k) != WholeNumber::kOk)
+    Usage("The number of parts must be a whole number above 0.");
 
   HGraph* graph = ReadHGraph(hgrfile);
   const idx_t nvtxs = graph->nvtxs;
-  std::vector<idx_t> parts = ReadParts(partfile, nvtxs, k);
+  // Time and memory follow the input: k is at most the number of cells.
+  if (k > nvtxs) {
+    std::fprintf(stderr, "The number of parts (%ld) is more than the %ld cells of %s.\n", k,
+                 nvtxs, hgrfile);
+    FreeHGraph(&graph, 1);
+    return kStatusUsage;
+  }
+  // Without k every part number is below the number of cells.
+  std::vector<idx_t> parts = ReadParts(partfile, nvtxs, k > 0 ? k : nvtxs);
   if (k == 0) k = parts.empty() ? 1 : *std::max_element(parts.begin(), parts.end()) + 1;
 
   idx_t violations = -1;
   if (fixedfile != nullptr) {
     std::vector<idx_t> fixed(static_cast<std::size_t>(nvtxs), -1);
-    ReadPartition(nvtxs, fixed.data(), fixedfile);
+    ReadPartition(nvtxs, fixed.data(), fixedfile, k);
     violations = 0;
     for (idx_t i = 0; i < nvtxs; i++) violations += (fixed[i] >= 0 && fixed[i] != parts[i]);
   }

@@ -84,29 +84,30 @@ int Run(int argc, char** argv) {
   iotmr += ax_seconds();
 
   const idx_t nvtxs = graph->nvtxs;
+  CheckPartsAgainstCells(control.nparts, nvtxs, control.filename);
   idx_t* part = ax_ismalloc(nvtxs, 0, "main: part");
 
   if (control.fixedfile != nullptr) {
     iotmr -= ax_seconds();
-    ReadPartition(nvtxs, part, control.fixedfile);
-    idx_t imax = 0;
-    for (idx_t i = 1; i < nvtxs; i++)
-      if (part[i] > part[imax]) imax = i;
-    if (part[imax] >= control.nparts) {
-      std::fprintf(stderr,
-                   "Input Error:\n\tThe file %s contains more than %ld sets of pre-assigned "
-                   "vertices.\n\n",
-                   control.fixedfile, control.nparts);
-      std::exit(kStatusInput);
-    }
+    // A part at or above nparts ends the run there, naming the line.
+    ReadPartition(nvtxs, part, control.fixedfile, control.nparts);
     iotmr += ax_seconds();
   }
 
-  // The partition file is written at the end; a folder that does not take
-  // it is found now, before the work is done.
-  const std::string usualname =
-      std::string(control.filename) + ".part." + std::to_string(control.nparts);
-  CheckPartitionFileWritable(control.outputfile ? control.outputfile : usualname);
+  // The partition file never replaces an input; it is written at the end,
+  // so a target that does not take it is found now, before the work is done.
+  const std::string target = control.outputfile != nullptr
+                                 ? std::string(control.outputfile)
+                                 : PartitionFileName(control.filename, control.nparts);
+  for (const char* input : {control.filename, control.fixedfile})
+    if (input != nullptr && SameFile(target.c_str(), input)) {
+      std::fprintf(stderr,
+                   "The partition file %s is the input file %s; the partition is not written "
+                   "over an input (name another file with -output).\n",
+                   target.c_str(), input);
+      std::exit(kStatusUsage);
+    }
+  CheckPartitionFileWritable(target);
 
   // Without -seed a seed is drawn, and shown, so that the run can be
   // repeated with -seed.
@@ -122,7 +123,11 @@ int Run(int argc, char** argv) {
   // Without cell weights every weight is 1, and there is only one.
   const idx_t ncon = (cellwgt != nullptr) ? graph->ncon : 1;
 
-  const idx_t nthreads = (control.nthreads > 0) ? control.nthreads : AvailableCores();
+  const idx_t nthreads = CapThreads(control.nthreads);
+  if (control.nthreads > nthreads)
+    std::fprintf(stderr, "Note: -nthreads=%ld is more than the %ld cores this process may use; "
+                         "%ld threads are used (the partition does not depend on it).\n",
+                 control.nthreads, nthreads, nthreads);
 
   // On a terminal, a line on standard error follows the runs: nruns and
   // the V-cycles per bisection (k - 1 of them) or per k-way partitioning.
@@ -156,10 +161,7 @@ int Run(int argc, char** argv) {
   progressline.reset();
 
   iotmr -= ax_seconds();
-  if (control.outputfile != nullptr)
-    WritePartitionFile(nvtxs, part, control.outputfile);
-  else
-    WriteHGraphPart(nvtxs, part, control.filename);
+  WritePartitionFile(nvtxs, part, target);
   iotmr += ax_seconds();
 
   PartitionMetrics metrics;

@@ -28,53 +28,96 @@ struct StreamCloser {
 
 }  // namespace
 
-void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename) {
+namespace {
+
+// Shows a token of a file in a message: bytes that are not printable
+// characters appear as \xNN, and a long token is cut.
+std::string Shown(const std::string& token) {
+  std::string out;
+  for (std::size_t i = 0; i < token.size() && i < 40; i++) {
+    const unsigned char c = static_cast<unsigned char>(token[i]);
+    if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  if (token.size() > 40) out += "...";
+  return out;
+}
+
+bool IsFolder(const char* filename) {
+  struct stat st;
+  return stat(filename, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts) {
+  if (IsFolder(filename)) errexit("Fixed-cell file %s is a folder, not a file.\n", filename);
   StreamCloser file{ax_fopen(filename, "r", "ReadPartition: partfile")};
   std::FILE* fp = file.fp;
 
-  idx_t lineno = 1;  // the line of the value being read
-  for (idx_t i = 0; i < nvtxs; i++) {
-    int ch;
-    do {
-      ch = std::getc(fp);
-      if (ch == '\n') lineno++;
-    } while (ch != EOF && std::isspace(ch));
-    if (ch == EOF) {
-      if (std::ferror(fp))
-        errexit("Fixed-cell file %s could not be read: %s\n", filename, std::strerror(errno));
-      errexit("Fixed-cell file %s holds %ld values for %ld cells.\n", filename, i, nvtxs);
-    }
+  // One value per line: an optional sign and decimal digits, blanks around
+  // it; blank lines are skipped, and nothing may follow the last value.
+  idx_t lineno = 0, i = 0;
+  std::string line;
+  for (int ch = 0; ch != EOF;) {
+    line.clear();
+    while ((ch = std::getc(fp)) != EOF && ch != '\n') line += static_cast<char>(ch);
+    if (ch == EOF && std::ferror(fp))
+      errexit("Fixed-cell file %s could not be read: %s\n", filename, std::strerror(errno));
+    lineno++;
+    // A byte-order mark may open the file.
+    if (lineno == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
 
-    // One token up to the next white space: an optional sign and decimal
-    // digits, nothing else. The magnitude saturates at the 64-bit limit.
-    char shown[32];
-    int nshown = 0;
+    std::size_t b = 0, e = line.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(line[b]))) b++;
+    while (e > b && std::isspace(static_cast<unsigned char>(line[e - 1]))) e--;
+    if (b == e) continue;
+    const std::string text = line.substr(b, e - b);
+    std::size_t gap = 0;
+    while (gap < text.size() && !std::isspace(static_cast<unsigned char>(text[gap]))) gap++;
+    if (i == nvtxs)
+      errexit("Fixed-cell file %s, line %ld: the file goes on after the value of its last cell "
+              "(%ld cells): \"%s\".\n",
+              filename, lineno, nvtxs, Shown(text).c_str());
+    if (gap < text.size())
+      errexit("Fixed-cell file %s, line %ld: one value per line, but the line holds \"%s\".\n",
+              filename, lineno, Shown(text).c_str());
+
+    // The magnitude saturates at the 64-bit limit.
     bool negative = false, digits = false, number = true;
     idx_t value = 0;
-    for (idx_t pos = 0; ch != EOF && !std::isspace(ch); pos++, ch = std::getc(fp)) {
-      if (nshown < static_cast<int>(sizeof(shown)) - 1) shown[nshown++] = static_cast<char>(ch);
-      if (pos == 0 && (ch == '-' || ch == '+')) {
-        negative = (ch == '-');
-      } else if (ch >= '0' && ch <= '9') {
+    for (std::size_t pos = 0; pos < text.size(); pos++) {
+      const char c = text[pos];
+      if (pos == 0 && (c == '-' || c == '+')) {
+        negative = (c == '-');
+      } else if (c >= '0' && c <= '9') {
         digits = true;
-        const idx_t d = ch - '0';
+        const idx_t d = c - '0';
         value = (value > (INT64_MAX - d) / 10) ? INT64_MAX : value * 10 + d;
       } else {
         number = false;
       }
     }
-    shown[nshown] = '\0';
     if (!number || !digits)
       errexit("Fixed-cell file %s, line %ld: the value for cell %ld is not a number (\"%s\").\n",
-              filename, lineno, i + 1, shown);
+              filename, lineno, i + 1, Shown(text).c_str());
     if (negative) value = -value;
     if (value < -1)
       errexit("Fixed-cell file %s, line %ld: cell %ld has the value %ld; a value is -1 (free) "
               "or a part number.\n",
               filename, lineno, i + 1, value);
-    part[i] = value;
-    if (ch == '\n') lineno++;
+    if (nparts > 0 && value >= nparts)
+      errexit("Input Error:\n\tThe file %s contains more than %ld sets of pre-assigned "
+              "vertices.\n\tLine %ld puts cell %ld in part %ld; the parts are 0 to %ld.\n",
+              filename, nparts, lineno, i + 1, value, nparts - 1);
+    part[i++] = value;
   }
+  if (i < nvtxs) errexit("Fixed-cell file %s holds %ld values for %ld cells.\n", filename, i, nvtxs);
 }
 
 namespace {
@@ -95,34 +138,107 @@ namespace {
 
 }  // namespace
 
-std::string PartitionFileName(idx_t nvtxs, const idx_t* part, const char* filename) {
-  // The file is numbered one more than the largest part in the result.
-  idx_t maxpart = -1;
-  if (nvtxs > 0) {
-    idx_t imax = 0;
-    for (idx_t i = 1; i < nvtxs; i++)
-      if (part[i] > part[imax]) imax = i;
-    maxpart = part[imax];
-  }
-  std::string name = filename;
-  name += ".part.";
-  name += std::to_string(maxpart < INT64_MAX ? maxpart + 1 : maxpart);
-  return name;
+std::string PartitionFileName(const char* filename, idx_t nparts) {
+  return std::string(filename) + ".part." + std::to_string(nparts);
 }
 
+bool SameFile(const char* a, const char* b) {
+  struct stat sa, sb;
+  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+namespace {
+
+// How the partition reaches its target.
+enum class Target {
+  kStdout,   // "-", or the file standard output already goes to
+  kThrough,  // a character device or a pipe: opened and written in place
+  kReplace,  // a file (new or not): a temporary file renamed onto it
+};
+
+Target TargetKind(const std::string& name) {
+  if (name == "-") return Target::kStdout;
+  struct stat st, out;
+  if (stat(name.c_str(), &st) != 0) return Target::kReplace;
+  if (fstat(STDOUT_FILENO, &out) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino)
+    return Target::kStdout;
+  if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) return Target::kThrough;
+  return Target::kReplace;
+}
+
+// The file a name leads to: symbolic links followed, each relative to the
+// folder of the link, the last one possibly to a file not yet there.
+std::string FollowLinks(std::string name) {
+  for (int hops = 0; hops < 40; hops++) {
+    struct stat st;
+    if (lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return name;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t len = readlink(name.c_str(), target.data(), target.size());
+    if (len < 0 || static_cast<std::size_t>(len) >= target.size()) return name;
+    target.resize(static_cast<std::size_t>(len));
+    if (target.empty() || target[0] != '/') {
+      const std::size_t slash = name.rfind('/');
+      if (slash != std::string::npos) target = name.substr(0, slash + 1) + target;
+    }
+    name = target;
+  }
+  return name;  // a loop of links: the rename below reports it
+}
+
+}  // namespace
+
 void CheckPartitionFileWritable(const std::string& name) {
+  const Target kind = TargetKind(name);
+  if (kind == Target::kStdout) return;
+  if (kind == Target::kThrough) {
+    // A pipe is not opened now: that would wait for its reader.
+    if (access(name.c_str(), W_OK) != 0) OpenFailure(name);
+    return;
+  }
   // A temporary file made and removed at once: the folder takes new files.
-  std::string tmpname = name + ".XXXXXX";
+  std::string tmpname = FollowLinks(name) + ".XXXXXX";
   const int fd = mkstemp(tmpname.data());
   if (fd == -1) OpenFailure(name);
   close(fd);
   unlink(tmpname.c_str());
 }
 
+namespace {
+
+// Writes the values to an open stream; the error number of a failure, or 0.
+int WriteValues(std::FILE* fp, idx_t nvtxs, const idx_t* part) {
+  for (idx_t i = 0; i < nvtxs; i++) std::fprintf(fp, "%ld\n", part[i]);
+  errno = 0;
+  if (std::fflush(fp) != 0 || std::ferror(fp)) return errno ? errno : EIO;
+  return 0;
+}
+
+}  // namespace
+
 void WritePartitionFile(idx_t nvtxs, const idx_t* part, const std::string& name) {
-  // The result goes to a temporary file of the same folder that is renamed
-  // into place once complete, so no partition file is ever half written.
-  std::string tmpname = name + ".XXXXXX";
+  const Target kind = TargetKind(name);
+  if (kind == Target::kStdout) {
+    const int err = WriteValues(stdout, nvtxs, part);
+    if (err != 0) errexit("Failed to write the partition to %s: %s\n", name.c_str(),
+                          std::strerror(err));
+    return;
+  }
+  if (kind == Target::kThrough) {
+    std::FILE* fp = std::fopen(name.c_str(), "w");
+    if (fp == nullptr) OpenFailure(name);
+    int err = WriteValues(fp, nvtxs, part);
+    if (std::fclose(fp) != 0 && err == 0) err = errno;
+    if (err != 0) errexit("Failed to write the partition file %s: %s\n", name.c_str(),
+                          std::strerror(err));
+    return;
+  }
+
+  // The result goes to a temporary file beside the file (the target of a
+  // symbolic link, so the link stays) that is renamed onto it once
+  // complete, so no partition file is ever half written.
+  const std::string file = FollowLinks(name);
+  std::string tmpname = file + ".XXXXXX";
   const int fd = mkstemp(tmpname.data());
   if (fd == -1) OpenFailure(name);
   const mode_t mask = umask(0);
@@ -135,22 +251,16 @@ void WritePartitionFile(idx_t nvtxs, const idx_t* part, const std::string& name)
     WriteFailure(name, tmpname, err);
   }
 
-  for (idx_t i = 0; i < nvtxs; i++) std::fprintf(fp, "%ld\n", part[i]);
-
-  int err = 0;
-  errno = 0;
-  if (std::fflush(fp) != 0 || std::ferror(fp))
-    err = errno ? errno : EIO;
-  else if (fsync(fileno(fp)) != 0 && errno != EINVAL)
-    err = errno;
+  int err = WriteValues(fp, nvtxs, part);
+  if (err == 0 && fsync(fileno(fp)) != 0 && errno != EINVAL) err = errno;
   if (std::fclose(fp) != 0 && err == 0) err = errno;
   if (err != 0) WriteFailure(name, tmpname, err);
 
-  if (std::rename(tmpname.c_str(), name.c_str()) != 0) WriteFailure(name, tmpname, errno);
+  if (std::rename(tmpname.c_str(), file.c_str()) != 0) WriteFailure(name, tmpname, errno);
 }
 
-void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename) {
-  WritePartitionFile(nvtxs, part, PartitionFileName(nvtxs, part, filename));
+void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename, idx_t nparts) {
+  WritePartitionFile(nvtxs, part, PartitionFileName(filename, nparts));
 }
 
 }  // namespace veldan

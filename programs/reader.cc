@@ -12,6 +12,7 @@
 #include <string>
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "programs/cli.h"
 #include "support/io.h"
@@ -88,17 +89,75 @@ struct ReadArrays {
   errexit("%sHypergraph file %s, line %ld.\n", message.c_str(), src.filename, src.lineno);
 }
 
+// Shows a token of the file in a message: bytes that are not printable
+// characters appear as \xNN, and a long token is cut.
+std::string Shown(const char* token) {
+  std::string out;
+  std::size_t i = 0;
+  for (; token[i] != '\0' && i < 40; i++) {
+    const unsigned char c = static_cast<unsigned char>(token[i]);
+    if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  if (token[i] != '\0') out += "...";
+  return out;
+}
+
 // Reads the next line that is not a comment, without the carriage return
-// of a line end. The end of the file and a blank line (nothing before its
-// line end) both end the input early.
-char* NextLine(LineSource& src) {
+// of a line end; a byte-order mark that opens the file is dropped. The end
+// of the file and a blank line (nothing before its line end) both end the
+// input early; for a blank line the message says what was expected there,
+// `what` with num.
+char* NextLine(LineSource& src, const char* what, idx_t num = 0) {
   for (;;) {
     idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
+    const bool ended = len < 0 || (len == 0 && std::feof(src.fp));
     src.lineno++;
+    if (src.lineno == 1 && len >= 3 && std::strncmp(src.line, "\xEF\xBB\xBF", 3) == 0) {
+      std::memmove(src.line, src.line + 3, std::strlen(src.line + 3) + 1);
+      len -= 3;
+    }
     if (len > 0 && src.line[len - 1] == '\r') src.line[--len] = '\0';
-    if (len < 1) Fail(src, "Premature end of input file: file: %s\n", src.filename);
+    if (ended) Fail(src, "Premature end of input file: file: %s\n", src.filename);
+    if (len < 1) {
+      char expected[96];
+      std::snprintf(expected, sizeof expected, what, num);
+      errexit("Premature end of input file: file: %s\nHypergraph file %s, line %ld is blank "
+              "where %s was expected.\n",
+              src.filename, src.filename, src.lineno, expected);
+    }
     if (src.line[0] != '%') return src.line;
   }
+}
+
+// After the last expected line: only blank lines, blanks and comments.
+void CheckNothingFollows(LineSource& src, const char* last) {
+  for (;;) {
+    const idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
+    if (len < 0 || (len == 0 && std::feof(src.fp))) return;
+    src.lineno++;
+    if (src.line[0] == '%') continue;
+    ax_strtrim_right(src.line, " \n\t\r");
+    const char* p = src.line;
+    while (*p == ' ' || *p == '\t') p++;
+    if (*p == '\0') continue;
+    errexit("Hypergraph file %s, line %ld: the file goes on after %s, the last line the header "
+            "announces (\"%s\").\n",
+            src.filename, src.lineno, last, Shown(p).c_str());
+  }
+}
+
+// The name must be that of an existing file, not of a folder.
+void CheckInputFile(const char* filename) {
+  struct stat st;
+  if (stat(filename, &st) == 0 && S_ISDIR(st.st_mode))
+    errexit("Hypergraph file %s is a folder, not a file.\n", filename);
+  if (!ax_fexists(filename)) errexit("Hypergraph file %s does not exist!\n", filename);
 }
 
 // Strips the line of leading and trailing blanks, tabs, line feeds and
@@ -142,14 +201,18 @@ struct Header {
 // both passes share are made here.
 Header ReadHeader(LineSource& src) {
   Tokens tokens;
-  CutLine(NextLine(src), &tokens);
+  CutLine(NextLine(src, "the header"), &tokens);
   idx_t values[4];
   const int nread = tokens.ntoks < 4 ? tokens.ntoks : 4;
   for (int t = 0; t < nread; t++)
     if (!ScanLong(tokens.list[t], &values[t]))
       errexit("Hypergraph file %s, line %ld: the header holds \"%s\" where an integer is "
               "expected.\n",
-              src.filename, src.lineno, tokens.list[t]);
+              src.filename, src.lineno, Shown(tokens.list[t]).c_str());
+  if (tokens.ntoks > 4)
+    errexit("Hypergraph file %s, line %ld: the header holds %d fields; it holds 2 to 4: the "
+            "number of nets, the number of cells, fmt and ncon.\n",
+            src.filename, src.lineno, tokens.ntoks);
 
   if (nread < 2)
     errexit("Hypergraph file %s, line %ld: the header must give the number of nets and "
@@ -165,7 +228,11 @@ Header ReadHeader(LineSource& src) {
     errexit("Hypergraph file %s, line %ld: the number of nets (%ld) is negative.\n",
             src.filename, src.lineno, h.nnets);
   if (h.nvtxs < 2) Fail(src, "Cannot partition graph with %ld cells\n", h.nvtxs);
-  if (h.fmt > 99 || h.fmt < 0) Fail(src, "Cannot read this type of file format!");
+  if (h.fmt != 0 && h.fmt != 1 && h.fmt != 10 && h.fmt != 11)
+    Fail(src,
+         "Cannot read this type of file format!\nThe format code is %ld; it is 0 (no weights), "
+         "1 (net weights), 10 (cell weights) or 11 (both).\n",
+         h.fmt);
   if (h.nnets >= kMaxEntries || h.nvtxs >= kMaxEntries)
     errexit("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are "
             "too large.\n",
@@ -382,7 +449,7 @@ HGraph* ReadMatrixMarket(const char* filename) {
 }  // namespace
 
 idx_t GetNetListSize(const char* filename) {
-  if (!ax_fexists(filename)) errexit("Hypergraph file %s does not exist!\n", filename);
+  CheckInputFile(filename);
 
   LineSource src(filename);
   src.fp = ax_fopen(filename, "r", "GetNetListSize: filename");
@@ -392,7 +459,7 @@ idx_t GetNetListSize(const char* filename) {
   idx_t npins = 0;
   Tokens tokens;
   for (idx_t i = 0; i < h.nnets; i++) {
-    CutLine(NextLine(src), &tokens);
+    CutLine(NextLine(src, "net %ld", i + 1), &tokens);
     // A weighted line without tokens counts nothing (not minus one), so the
     // count stays an upper bound and the second pass reports the empty line.
     if (tokens.ntoks > skip) npins += tokens.ntoks - skip;
@@ -404,7 +471,7 @@ idx_t GetNetListSize(const char* filename) {
 }
 
 HGraph* ReadHGraph(const char* filename) {
-  if (!ax_fexists(filename)) errexit("Hypergraph file %s does not exist!\n", filename);
+  CheckInputFile(filename);
   if (IsMatrixMarket(filename)) return ReadMatrixMarket(filename);
   const idx_t npins = GetNetListSize(filename);
 
@@ -433,6 +500,25 @@ HGraph* ReadHGraph(const char* filename) {
             "too large.\n",
             filename, src.lineno, nnets, nvtxs);
 
+  // Counts that claim more memory than there is are said to be the reason
+  // before the failing allocation prints its figures.
+  const double need = 8.0 * static_cast<double>(nnets + 1) + 8.0 * static_cast<double>(npins) +
+                      4.0 * static_cast<double>(nnets) +
+                      static_cast<double>(nvtxs) * (4.0 * static_cast<double>(ncon) + 16.0);
+  if (need < 9e18) {
+    const auto bytes = static_cast<std::size_t>(need);
+    if (void* probe = std::malloc(bytes)) {
+      std::free(probe);
+    } else {
+      std::fflush(stdout);
+      std::fprintf(stderr,
+                   "Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) need "
+                   "%.0f bytes, more memory than there is.\n",
+                   filename, src.lineno, nnets, nvtxs, need);
+      ax_release(ax_malloc(bytes, "ReadHGraph: arrays"));
+    }
+  }
+
   ReadArrays arrays;
   idx_t* netptr = arrays.netptr = ax_imalloc(nnets + 1, "main: netptr");
   idx_t* netind = arrays.netind = ax_imalloc(npins, "main: netind");
@@ -449,7 +535,7 @@ HGraph* ReadHGraph(const char* filename) {
   double netsum = 0.0;  // net weights times their pin counts, so far
   Tokens tokens;
   for (idx_t i = 1; i <= nnets; i++) {
-    CutLine(NextLine(src), &tokens);
+    CutLine(NextLine(src, "net %ld", i), &tokens);
     int first = 0;
     if (netweights) {
       if (tokens.ntoks == 0) Fail(src, "The line for net %ld is empty.\n", i);
@@ -495,7 +581,7 @@ HGraph* ReadHGraph(const char* filename) {
     // count as the smallest positive weight once set up).
     double cellsum[kMaxNCon] = {};
     for (idx_t c = 1; c <= nvtxs; c++) {
-      char* line = NextLine(src);
+      char* line = NextLine(src, "the weight line of cell %ld", c);
       CutLine(line, &tokens);
       if (tokens.ntoks < ncon)
         Fail(src,
@@ -510,6 +596,9 @@ HGraph* ReadHGraph(const char* filename) {
           errexit("Hypergraph file %s, line %ld: weight %ld of cell %ld is not a finite "
                   "number.\n",
                   filename, src.lineno, j, c);
+        if (w[j] < 0.0f)
+          errexit("Hypergraph file %s, line %ld: weight %ld of cell %ld is negative (%g).\n",
+                  filename, src.lineno, j, c, static_cast<double>(w[j]));
         if (w[j] > 0.0f) cellsum[j] += static_cast<double>(w[j]);
         if (cellsum[j] > kMaxWeightSum)
           errexit("Hypergraph file %s, line %ld: the cell weights are too large: up to cell "
@@ -520,6 +609,14 @@ HGraph* ReadHGraph(const char* filename) {
     }
   }
 
+  char last[64];
+  if (cellweights)
+    std::snprintf(last, sizeof last, "the weight line of cell %ld", nvtxs);
+  else if (nnets > 0)
+    std::snprintf(last, sizeof last, "net %ld", nnets);
+  else
+    std::snprintf(last, sizeof last, "the header");
+  CheckNothingFollows(src, last);
   ClosePass(src);
 
   HGraph* graph = CreateHGraph();

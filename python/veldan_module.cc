@@ -13,6 +13,8 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cmath>
+#include <type_traits>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -111,6 +113,29 @@ py::array_t<T> ArrayFrom(const T* data, std::size_t n) {
 template <class T>
 py::array_t<T> OwnedCopy(const py::object& obj, const char* name, std::int64_t cols = 0) {
   using In = py::array_t<T, py::array::c_style | py::array::forcecast>;
+  if constexpr (std::is_integral_v<T>) {
+    // Cell and net numbers and parts are whole numbers: an array of
+    // floating-point numbers is taken only when every value is one, never
+    // cut to one.
+    py::array any;
+    try {
+      any = py::array::ensure(obj);
+    } catch (const py::error_already_set&) {
+    }
+    if (any && any.dtype().kind() == 'c')
+      throw py::type_error(std::string(name) + " holds complex numbers, not whole numbers");
+    if (any && any.dtype().kind() == 'f') {
+      using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
+      const Doubles d = Doubles::ensure(any);
+      if (!d) throw py::type_error(std::string(name) + " is not an array of numbers");
+      const double* v = d.data();
+      for (py::ssize_t i = 0; i < d.size(); i++)
+        if (!(std::trunc(v[i]) == v[i] && std::fabs(v[i]) < 9.2e18))
+          throw py::value_error(std::string(name) + " holds " +
+                                py::repr(py::float_(v[i])).cast<std::string>() + " at index " +
+                                std::to_string(i) + ", not a whole number");
+    }
+  }
   In in;
   try {
     in = In::ensure(obj);
@@ -345,7 +370,15 @@ PYBIND11_MODULE(veldan, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const veldan::Error& e) {
-      py::object exc = py::reinterpret_borrow<py::object>(g_error)(e.what());
+      // A message may quote bytes of a file that are not UTF-8.
+      const std::string text = e.what();
+      py::object message = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(
+          text.data(), static_cast<py::ssize_t>(text.size()), "backslashreplace"));
+      if (!message) {
+        PyErr_Clear();
+        message = py::str("(the message could not be decoded)");
+      }
+      py::object exc = py::reinterpret_borrow<py::object>(g_error)(message);
       exc.attr("status") = StatusName(e.status());
       PyErr_SetObject(g_error, exc.ptr());
     }

@@ -277,4 +277,9 @@ idx_t AvailableCores() {
   return h > 0 ? static_cast<idx_t>(h) : 1;
 }
 
+idx_t CapThreads(idx_t requested) {
+  const idx_t cores = AvailableCores();
+  return (requested < 1 || requested > cores) ? cores : requested;
+}
+
 }  // namespace veldan

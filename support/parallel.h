@@ -20,5 +20,10 @@ void ParallelInvoke(const std::function<void()>& a, const std::function<void()>&
 void RunWithThreads(idx_t nthreads, const std::function<void()>& f);
 // The cores this process may run on (its CPU affinity), at least 1.
 idx_t AvailableCores();
+// The threads a partitioning runs with when asked for `requested`: the
+// cores the process may use when the request is below 1 or above them
+// (more threads than cores would gain nothing and could exhaust the
+// system's threads), else the request.
+idx_t CapThreads(idx_t requested);
 
 }  // namespace veldan

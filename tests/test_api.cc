@@ -264,8 +264,36 @@ TEST(Api, CInterface) {
   EXPECT_NE(std::string(veldan_last_error()).find("k is 0"), std::string::npos);
   parts[4] = 3;
   EXPECT_EQ(veldan_evaluate(&h, parts.data(), 3, &e, nullptr, nullptr), VELDAN_INVALID_OPTIONS);
-  EXPECT_NE(std::string(veldan_last_error()).find("cell 5 is in part 3"), std::string::npos);
-  EXPECT_STREQ(veldan_version(), "2.0pre1");
+  // Cells are numbered from 0 in every message of the library.
+  EXPECT_NE(std::string(veldan_last_error()).find("cell 4 is in part 3, outside 0 to 2"),
+            std::string::npos)
+      << veldan_last_error();
+  parts[4] = 0;
+  // k is bounded by the cells, the seed by its one range; a thread count
+  // beyond the cores is capped, not refused.
+  struct Case {
+    std::int64_t k, seed, threads;
+    int status;
+    const char* message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {2147483648, 1, 0, VELDAN_INVALID_OPTIONS, "k is 2147483648: more parts than the "},
+           {3, veldan::kMaxSeed + 1, 0, VELDAN_INVALID_OPTIONS,
+            "seed is 9223372036854775807: at most 9223372036854775806"},
+           {3, veldan::kMaxSeed, 1 << 20, VELDAN_OK, ""},
+       }) {
+    SCOPED_TRACE(c.k);
+    o.k = c.k;
+    o.seed = c.seed;
+    o.threads = c.threads;
+    EXPECT_EQ(veldan_partition(&h, &o, parts.data(), nullptr), c.status);
+    EXPECT_EQ(std::string(veldan_last_error()).rfind(c.message, 0), 0u) << veldan_last_error();
+  }
+  EXPECT_EQ(veldan_evaluate(&h, parts.data(), 1000000000000, &e, nullptr, nullptr),
+            VELDAN_INVALID_OPTIONS);
+  EXPECT_EQ(std::string(veldan_last_error()).rfind("k is 1000000000000: more parts than the ", 0),
+            0u);
+  EXPECT_STREQ(veldan_version(), "2.0rc1");
 }
 
 }  // namespace

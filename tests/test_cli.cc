@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "programs/cli.h"
@@ -71,7 +73,6 @@ TEST(ParseOptions, CoarseningSchemeAsNamedOrFollowingRuns) {
   // Unless one is named, nruns chooses.
   EXPECT_EQ(Parsed({"-nruns=19", "g", "2"}).p.ctype, 5);
   EXPECT_EQ(Parsed({"-nruns=20", "g", "2"}).p.ctype, 7);
-  EXPECT_EQ(Parsed({"-nruns=abc", "g", "2"}).p.ctype, 5);
 }
 
 TEST(ParseOptions, RefinementDefaultFollowsScheme) {
@@ -106,22 +107,44 @@ TEST(ParseOptions, LastOccurrenceWins) {
 }
 
 TEST(ParseOptions, NumberConversions) {
-  EXPECT_EQ(Parsed({"-nruns=abc", "g", "2"}).p.nruns, 0);
-  EXPECT_EQ(Parsed({"-nruns= 12x", "g", "2"}).p.nruns, 12);
+  EXPECT_EQ(Parsed({"-nruns= 12 ", "g", "2"}).p.nruns, 12);
   EXPECT_EQ(Parsed({"-seed=-4", "g", "2"}).p.seed, -4);
-  // Beyond the int range: saturated, never wrapped.
-  EXPECT_EQ(Parsed({"-seed=99999999999", "g", "2"}).p.seed, INT_MAX);
-  EXPECT_EQ(Parsed({"-seed=-99999999999", "g", "2"}).p.seed, INT_MIN);
-  EXPECT_EQ(Parsed({"-dbglvl=4294967297", "g", "2"}).p.dbglvl, INT_MAX);
-  EXPECT_EQ(Parsed({"g", "3x"}).p.nparts, 3);
+  EXPECT_EQ(Parsed({"-seed=1099511627776", "g", "2"}).p.seed, 1099511627776);
+  EXPECT_EQ(Parsed({"-seed=9223372036854775806", "g", "2"}).p.seed, 9223372036854775806);
+  EXPECT_EQ(Parsed({"-dbglvl=+17", "g", "2"}).p.dbglvl, 17);
+  EXPECT_EQ(Parsed({"g", "3"}).p.nparts, 3);
   EXPECT_EQ(Parsed({"-ufactor=abc", "g", "2"}).p.ubfactor, 0.0f);
   EXPECT_EQ(Parsed({"-ufactor=2.5e0x", "g", "2"}).p.ubfactor, 2.5f);
   const real_t big = Parsed({"-ufactor=1e300", "g", "2"}).p.ubfactor;
   EXPECT_TRUE(std::isinf(big) && big > 0);
-  EXPECT_EQ(veldan::ParseInt("2147483648"), INT_MAX);
-  EXPECT_EQ(veldan::ParseInt("-2147483648"), INT_MIN);
-  EXPECT_EQ(veldan::ParseInt("+17"), 17);
-  EXPECT_EQ(veldan::ParseInt(""), 0);
+
+  using veldan::WholeNumber;
+  struct Case {
+    const char* text;
+    idx_t lo, hi;
+    WholeNumber expect;
+    idx_t value;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"17", 0, 100, WholeNumber::kOk, 17},
+           {" -3\t", -5, 5, WholeNumber::kOk, -3},
+           {"+0", 0, 0, WholeNumber::kOk, 0},
+           {"9223372036854775807", 0, INT64_MAX, WholeNumber::kOk, INT64_MAX},
+           {"", 0, 100, WholeNumber::kNotANumber, 0},
+           {"abc", 0, 100, WholeNumber::kNotANumber, 0},
+           {"3.5", 0, 100, WholeNumber::kNotANumber, 0},
+           {"1e3", 0, 10000, WholeNumber::kNotANumber, 0},
+           {"12x", 0, 100, WholeNumber::kNotANumber, 0},
+           {"- 1", -5, 5, WholeNumber::kNotANumber, 0},
+           {"101", 0, 100, WholeNumber::kOutOfRange, 0},
+           {"-1", 0, 100, WholeNumber::kOutOfRange, 0},
+           {"9223372036854775808", INT64_MIN, INT64_MAX, WholeNumber::kOutOfRange, 0},
+       }) {
+    SCOPED_TRACE(c.text);
+    idx_t value = 0;
+    EXPECT_EQ(veldan::ParseWhole(c.text, c.lo, c.hi, &value), c.expect);
+    EXPECT_EQ(value, c.value);
+  }
 }
 
 // ---- end to end: help, usage and the failure table ---------------------------
@@ -271,12 +294,22 @@ TEST(CommandLine, HelpAndVersion) {
   }
   const RunResult r = Exec({"-version"});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, "veldan 2.0pre1\n");
+  EXPECT_EQ(r.out, "veldan 2.0rc1\n");
 }
 
 // Every mistake on the command line ends before any file is read, with its
 // message on standard error, nothing on standard output and status 2.
+std::vector<std::string> FolderEntries(const std::string& dir);
+
 TEST(CommandLine, MistakesEndWithStatus2) {
+  const auto whole = [](const std::string& option, const std::string& value,
+                        const std::string& range) {
+    return "Invalid option -" + option + "=" + value + "\nThe value must be a whole number from " +
+           range + ".\n\n";
+  };
+  const std::string kSeedRange = "-9223372036854775808 to 9223372036854775806";
+  const std::string kTooMany = "Too many parameters: \"extra\" follows <filename> <nparts>.\n" +
+                               std::string(kMissing).substr(std::string("Missing parameters.").size());
   const std::string illegal =
       "Illegal command-line option(s)\nUse prog -help for a summary of the options.\n";
   const std::string fewparts = "The number of partitions should be greater than 1!\n";
@@ -289,10 +322,14 @@ TEST(CommandLine, MistakesEndWithStatus2) {
   for (const Case& c : std::vector<Case>{
            {{}, kMissing},
            {{"g.hgr"}, kMissing},
-           {{"g.hgr", "4", "extra"}, kMissing},
+           {{"g.hgr", "4", "extra"}, kTooMany},
            {{"-nruns=3", "g.hgr"}, kMissing},
            // With POSIXLY_CORRECT the options stop at the first operand.
-           {{"g.hgr", "4", "-nruns=5"}, kMissing, false, {"POSIXLY_CORRECT=1"}},
+           {{"g.hgr", "4", "-nruns=5"},
+            "Too many parameters: \"-nruns=5\" follows <filename> <nparts>.\n" +
+                std::string(kMissing).substr(std::string("Missing parameters.").size()),
+            false,
+            {"POSIXLY_CORRECT=1"}},
            {{"-foo", "g", "2"}, illegal, true},        // unknown
            {{"-ufator=5", "g", "2"}, illegal, true},   // a typo
            {{"-n=5", "g", "2"}, illegal, true},        // ambiguous: nruns, nvcycles
@@ -306,7 +343,27 @@ TEST(CommandLine, MistakesEndWithStatus2) {
            {{"-rtype=Fastest", "g", "2"}, "Invalid option -rtype=Fastest\n\n"},
            {{"-otype", "", "g", "2"}, "Invalid option -otype=\n\n"},
            {{"-ptype=foo", "-help"}, "Invalid option -ptype=foo\n\n"},
-           {{"-nthreads=0", "g", "2"}, "Invalid option -nthreads=0\n\n"},
+           {{"-nthreads=0", "g", "2"}, whole("nthreads", "0", "1 to 9223372036854775807")},
+           {{"-seed=abc", "g", "2"}, whole("seed", "abc", kSeedRange)},
+           {{"-seed=", "g", "2"}, whole("seed", "", kSeedRange)},
+           {{"-seed=9223372036854775807", "g", "2"},
+            whole("seed", "9223372036854775807", kSeedRange)},
+           {{"-seed=1.5", "g", "2"}, whole("seed", "1.5", kSeedRange)},
+           {{"-nruns=-5", "g", "2"}, whole("nruns", "-5", "0 to 2147483647")},
+           {{"-nruns=abc", "g", "2"}, whole("nruns", "abc", "0 to 2147483647")},
+           {{"-nvcycles=-1", "g", "2"}, whole("nvcycles", "-1", "0 to 2147483647")},
+           {{"-dbglvl=-1", "g", "2"}, whole("dbglvl", "-1", "0 to 2147483647")},
+           {{"-dbglvl=4294967297", "g", "2"}, whole("dbglvl", "4294967297", "0 to 2147483647")},
+           {{"-cmaxnet=12x", "g", "2"}, whole("cmaxnet", "12x", "0 to 9223372036854775807")},
+           {{"-rmaxnet=-2", "g", "2"}, whole("rmaxnet", "-2", "0 to 9223372036854775807")},
+           {{"-epsilon=10.5", "g", "2"},
+            "Invalid option -epsilon=10.5\nThe bound must be a number above 0 and at most 10.\n\n"},
+           {{"g", "abc"}, "The number of partitions must be a whole number, not \"abc\".\n"},
+           {{"g", "1e3"}, "The number of partitions must be a whole number, not \"1e3\".\n"},
+           {{"g", "3.5"}, "The number of partitions must be a whole number, not \"3.5\".\n"},
+           {{"g", "99999999999999999999"},
+            "The number of partitions 99999999999999999999 is more than any hypergraph has "
+            "cells.\n"},
            {{"-rtype=kpfast", "g", "2"}, "rtype=KPFAST cannot be used with ptype=rb.\n\n"},
            {{"-ptype=rb", "-rtype=KRANDOM", "g", "2"},
             "rtype=KRANDOM cannot be used with ptype=rb.\n\n"},
@@ -314,7 +371,7 @@ TEST(CommandLine, MistakesEndWithStatus2) {
             "rtype=SLOW cannot be used with ptype=kway.\n\n"},
            {{"/nonexistent/g.hgr", "1"}, fewparts},
            {{"/nonexistent/g.hgr", "0"}, fewparts},
-           {{"/nonexistent/g.hgr", "four"}, fewparts},
+           {{"/nonexistent/g.hgr", "+1"}, fewparts},
            {{"-ufactor=0", "/nonexistent/g.hgr", "4"}, "UBfactor should be greater than 0.1.\n\n"},
            {{"-ptype=kway", "-ufactor=0.5", "/nonexistent/g.hgr", "4"},
             "UBfactor should be greater than 1.\n\n"},
@@ -345,6 +402,28 @@ TEST(CommandLine, MistakesEndWithStatus2) {
   TempDir dir;
   const std::string g = dir.Write("g.hgr", "2 4\n1 2\n3 4\n");
   EXPECT_EQ(Exec({"-ufactor=0", "-epsilon=0.5", "-dbglvl=0", g, "2"}).exit_code, 0);
+  // k is bounded by the cells of the file: more parts than cells end at
+  // once with status 2, whatever k (no run that grows with k), and leave no
+  // file behind.
+  for (const char* k : {"5", "2147483648", "9223372036854775807"}) {
+    SCOPED_TRACE(k);
+    const RunResult r = Exec({g, k});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.err, "The number of partitions (" + std::string(k) + ") is more than the 4 cells of " +
+                         g + ".\n");
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"g.hgr", "g.hgr.part.2"}));
+  // A thread count above the cores is capped there with a note; the run
+  // goes on.
+  const RunResult r = Exec({"-nthreads=1000000", "-dbglvl=0", g, "4"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.term_signal, 0);
+  EXPECT_TRUE(std::regex_match(r.err, std::regex("Note: -nthreads=1000000 is more than the [0-9]+ "
+                                                 "cores this process may use; [0-9]+ threads are "
+                                                 "used \\(the partition does not depend on it\\)\\.\n")))
+      << r.err;
+  EXPECT_TRUE(veldan_test::FileExists(g + ".part.4"));
 }
 
 TEST(CommandLine, PosixlyCorrectStopsAtFirstOperand) {
@@ -525,7 +604,7 @@ const char kSixCellsSummary[] =
 TEST(FixedCells, EveryCellFixedGivesHandWorkedReport) {
   TempDir dir;
   const std::string g = dir.Write("g.hgr", kSixCells);
-  const std::string f = dir.Write("fixed", "0 0\n1\n1 2\n2\n");
+  const std::string f = dir.Write("fixed", "0\n0\n1\n1\n2\n2\n");
   for (const std::string ptype : {"rb", "kway"}) {
     const RunResult r = Exec({"-ptype=" + ptype, "-fixed=" + f, g, "3"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -535,15 +614,17 @@ TEST(FixedCells, EveryCellFixedGivesHandWorkedReport) {
   }
 }
 
-TEST(FixedCells, FileNamedAfterLargestPartUsed) {
-  // Part 3 of 4 stays empty: the file is numbered 3.
+TEST(FixedCells, FileNamedAfterNpartsWithEmptyParts) {
+  // Part 3 of 4 stays empty: the file still carries 4, and an earlier
+  // result for 3 parts stays as it was.
   TempDir dir;
   const std::string g = dir.Write("g.hgr", kSixCells);
-  const std::string f = dir.Write("fixed", "0 0 1 1 2 2\n");
+  const std::string earlier = dir.Write("g.hgr.part.3", "earlier\n");
+  const std::string f = dir.Write("fixed", "0\n0\n1\n1\n2\n2\n");
   const RunResult r = Exec({"-fixed=" + f, g, "4"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(ReadFile(g + ".part.3"), "0\n0\n1\n1\n2\n2\n");
-  EXPECT_FALSE(veldan_test::FileExists(g + ".part.4"));
+  EXPECT_EQ(ReadFile(g + ".part.4"), "0\n0\n1\n1\n2\n2\n");
+  EXPECT_EQ(ReadFile(earlier), "earlier\n");
   // An empty part must not make the scaled cost meaningless.
   EXPECT_EQ(r.out.find("nan"), std::string::npos);
   EXPECT_EQ(ReportFigure(r.out, "Empty parts:"), 1.0) << r.out;
@@ -576,54 +657,69 @@ TEST(FixedCells, KwayKeepsFixedCellsAndFreesTheOthers) {
 TEST(FixedCells, LargestValueAtNpartsRejected) {
   TempDir dir;
   const std::string g = dir.Write("g.hgr", kSixCells);
-  const std::string f = dir.Write("fixed", "-1 -1 2 -1 0 1\n");
+  const std::string f = dir.Write("fixed", "-1\n-1\n2\n-1\n0\n1\n");
   const RunResult r = Exec({"-fixed=" + f, g, "2"});
   EXPECT_EQ(r.exit_code, 254);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Input Error:\n\tThe file " + f +
-                       " contains more than 2 sets of pre-assigned vertices.\n\n");
+                       " contains more than 2 sets of pre-assigned vertices.\n"
+                       "\tLine 3 puts cell 3 in part 2; the parts are 0 to 1.\n\n");
   EXPECT_FALSE(veldan_test::FileExists(g + ".part.2"));
   // One part fewer than nparts is accepted.
   EXPECT_EQ(Exec({"-fixed=" + f, g, "3"}).exit_code, 0);
 }
 
+// Every fixed-cell file that does not give exactly one value per cell, one
+// per line, is refused with the file and the line.
 TEST(FixedCells, MalformedFilesRejected) {
   TempDir dir;
   const std::string g = dir.Write("g.hgr", kSixCells);
+  std::filesystem::create_directory(dir.path() + "/folder");
   struct Case {
     std::string text;
     std::string message;  // after "Fixed-cell file <name>"
   };
   for (const Case& c : std::vector<Case>{
-           {"0\r\n0\r\n-2\r\n1 1 1\n",
+           {"0\r\n0\r\n-2\r\n1\n1\n1\n",
             ", line 3: cell 3 has the value -2; a value is -1 (free) or a part number.\n"},
-           {"0 0 1\n", " holds 3 values for 6 cells.\n"},
+           {"0\n0\n1\n", " holds 3 values for 6 cells.\n"},
            {"", " holds 0 values for 6 cells.\n"},
-           {"0 1x 1 1 1 1\n", ", line 1: the value for cell 2 is not a number (\"1x\").\n"},
-           {"0\n\n1 - 1 1 1\n", ", line 3: the value for cell 3 is not a number (\"-\").\n"},
-           {"0 1 1.0 1 1 1\n", ", line 1: the value for cell 3 is not a number (\"1.0\").\n"},
-           {"0 1 -99999999999999999999 1 1 1\n",
-            ", line 1: cell 3 has the value -9223372036854775807; a value is -1 (free) or a part "
+           {"0\n1x\n1\n1\n1\n1\n", ", line 2: the value for cell 2 is not a number (\"1x\").\n"},
+           {"0\n\n-\n1\n1\n1\n", ", line 3: the value for cell 2 is not a number (\"-\").\n"},
+           {"0\n1\n1.0\n1\n1\n1\n", ", line 3: the value for cell 3 is not a number (\"1.0\").\n"},
+           {"0\n1\n-99999999999999999999\n1\n1\n1\n",
+            ", line 3: cell 3 has the value -9223372036854775807; a value is -1 (free) or a part "
             "number.\n"},
+           {"0\n1\n0\n1\n0\n1\n0\n",
+            ", line 7: the file goes on after the value of its last cell (6 cells): \"0\".\n"},
+           {"0\n1\n0\n1\n0\n1\n\n% done\n",
+            ", line 8: the file goes on after the value of its last cell (6 cells): \"% done\".\n"},
+           {"0\n1 0\n1\n0\n1\n0\n", ", line 2: one value per line, but the line holds \"1 0\".\n"},
+           {"0\n1\n0\n1\n0\n1 trailing text\n",
+            ", line 6: one value per line, but the line holds \"1 trailing text\".\n"},
        }) {
+    SCOPED_TRACE(c.text);
     const std::string f = dir.Write("fixed", c.text);
     const RunResult r = Exec({"-fixed=" + f, g, "2"});
     EXPECT_EQ(r.exit_code, 254);
     EXPECT_EQ(r.err, "Fixed-cell file " + f + c.message + "\n");
     EXPECT_EQ(r.out, "");
   }
-  const RunResult r = Exec({"-fixed=" + dir.path() + "/none", g, "2"});
+  RunResult r = Exec({"-fixed=" + dir.path() + "/folder", g, "2"});
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_EQ(r.err, "Fixed-cell file " + dir.path() + "/folder is a folder, not a file.\n\n");
+  r = Exec({"-fixed=" + dir.path() + "/none", g, "2"});
   EXPECT_EQ(r.exit_code, 254);
   EXPECT_NE(r.err.find("mode: r, [ReadPartition: partfile]"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Failed on ax_fopen()\n"), std::string::npos);
 }
 
-TEST(FixedCells, ReaderIgnoresLineStructure) {
+TEST(FixedCells, BlanksAroundValuesAndBlankLines) {
   TempDir dir;
-  const std::string f = dir.Write("fixed", "  3 -1\n\n\t+2\n0 7 1 extra text\n");
+  const std::string f = dir.Write("fixed", "\xEF\xBB\xBF  3 \n\n\t+2\r\n-1\n0\n7\n1\n\n \n");
   std::vector<idx_t> part(6, 0);
   veldan::ReadPartition(6, part.data(), f.c_str());
-  EXPECT_EQ(part, (std::vector<idx_t>{3, -1, 2, 0, 7, 1}));
+  EXPECT_EQ(part, (std::vector<idx_t>{3, 2, -1, 0, 7, 1}));
 }
 
 // ---- partition file writing --------------------------------------------------------
@@ -638,15 +734,15 @@ TEST(PartitionFile, LongNameAndContent) {
   }
   const std::string g = sub + "/g.hgr";
   const std::vector<idx_t> part = {2, 0, 11, 11, 3};
-  veldan::WriteHGraphPart(5, part.data(), g.c_str());
-  EXPECT_EQ(ReadFile(g + ".part.12"), "2\n0\n11\n11\n3\n");
-  EXPECT_EQ(FolderEntries(sub), (std::vector<std::string>{"g.hgr.part.12"}));
+  veldan::WriteHGraphPart(5, part.data(), g.c_str(), 16);
+  EXPECT_EQ(ReadFile(g + ".part.16"), "2\n0\n11\n11\n3\n");
+  EXPECT_EQ(FolderEntries(sub), (std::vector<std::string>{"g.hgr.part.16"}));
 }
 
 TEST(PartitionFile, FailedWriteLeavesNothingBehind) {
   TempDir dir;
   const std::string g = dir.Write("g.hgr", kSixCells);
-  const std::string f = dir.Write("fixed", "0 0 1 1 2 2\n");
+  const std::string f = dir.Write("fixed", "0\n0\n1\n1\n2\n2\n");
   // The file's name is taken by a folder, so it cannot be put in place.
   std::filesystem::create_directory(g + ".part.3");
   const RunResult r = Exec({"-fixed=" + f, g, "3"});
@@ -661,7 +757,7 @@ TEST(PartitionFile, UnwritableFolder) {
   // reported the way the file opener reports it.
   const std::string g = "/nonexistent-folder/g.hgr";
   const std::vector<idx_t> part = {0, 1};
-  EXPECT_EXIT(veldan::WriteHGraphPart(2, part.data(), g.c_str()), ::testing::ExitedWithCode(254),
+  EXPECT_EXIT(veldan::WriteHGraphPart(2, part.data(), g.c_str(), 2), ::testing::ExitedWithCode(254),
               "file: /nonexistent-folder/g.hgr.part.2, mode: w, \\[WriteHGraphPart: partfile\\]: "
               "No such file or directory\nFailed on ax_fopen\\(\\)");
 }
@@ -677,6 +773,82 @@ TEST(PartitionFile, OutputOptionFailsBeforePartitioning) {
   EXPECT_EQ(r.err, "file: " + dir.path() + "/none/p, mode: w, [WriteHGraphPart: partfile]: "
                    "No such file or directory\nFailed on ax_fopen()\n\n");
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"g.hgr"});
+}
+
+// Where -output points decides how the partition gets there: a file or a
+// new name is replaced through a temporary file, a symbolic link is
+// followed (the link stays), a pipe and standard output are written
+// through, and an input is never overwritten.
+TEST(PartitionFile, OutputTargets) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", kSixCells);
+  const std::string f = dir.Write("fixed", "0\n0\n1\n1\n2\n2\n");
+  const std::string parts = "0\n0\n1\n1\n2\n2\n";
+  const std::string kept = dir.Write("kept", "kept\n");
+  std::filesystem::create_symlink("kept", dir.path() + "/link");
+  std::filesystem::create_symlink("new-target", dir.path() + "/dangling");
+  std::filesystem::create_symlink("g.hgr", dir.path() + "/to-input");
+  const std::string fifo = dir.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::string output;  // -output=, relative to the folder unless "-"
+    int status;
+    std::string file;    // where the partition must be ("" none)
+    std::string err;     // exactly, <D> the folder
+  };
+  const std::string refused =
+      " is the input file <D>/INPUT; the partition is not written over an input (name another "
+      "file with -output).\n";
+  auto refusal = [&](const std::string& out, const std::string& input) {
+    std::string e = "The partition file <D>/" + out + refused;
+    e.replace(e.find("INPUT"), 5, input);
+    return e;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"plain", 0, "plain", ""},
+           {"link", 0, "kept", ""},
+           {"dangling", 0, "new-target", ""},
+           {"fifo", 0, "", ""},
+           {"-", 0, "", ""},
+           {"g.hgr", 2, "", refusal("g.hgr", "g.hgr")},
+           {"to-input", 2, "", refusal("to-input", "g.hgr")},
+           {"fixed", 2, "", refusal("fixed", "fixed")},
+       }) {
+    SCOPED_TRACE(c.output);
+    const std::string target = c.output == "-" ? c.output : dir.path() + "/" + c.output;
+    // A reader for the pipe, as a shell would start one.
+    std::string piped;
+    std::thread reader;
+    if (c.output == "fifo") reader = std::thread([&] { piped = ReadFile(fifo); });
+    const RunResult r = Exec({"-fixed=" + f, "-dbglvl=0", "-output=" + target, g, "3"});
+    if (reader.joinable()) reader.join();
+    std::string err = c.err;
+    for (std::size_t at; (at = err.find("<D>")) != std::string::npos;) err.replace(at, 3, dir.path());
+    EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.err, err);
+    if (!c.file.empty()) {
+      EXPECT_EQ(ReadFile(dir.path() + "/" + c.file), parts);
+    }
+    if (c.output == "fifo") {
+      EXPECT_EQ(piped, parts);
+    }
+    if (c.output == "-") {
+      EXPECT_NE(r.out.find("\n" + parts + "\n --------"), std::string::npos) << r.out;
+    }
+    if (c.status != 0) {
+      EXPECT_EQ(r.out, "");
+    }
+  }
+  // Links stay links, the pipe stays a pipe, inputs stay as they were, and
+  // nothing else is left in the folder.
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() + "/link"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() + "/dangling"));
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_EQ(ReadFile(g), kSixCells);
+  EXPECT_EQ(ReadFile(f), parts);
+  EXPECT_EQ(FolderEntries(dir.path()),
+            (std::vector<std::string>{"dangling", "fifo", "fixed", "g.hgr", "kept", "link",
+                                      "new-target", "plain", "to-input"}));
 }
 
 // -epsilon bounds every part for any k, in both schemes: checked on the
@@ -1050,7 +1222,7 @@ TEST(Eval, MeasuresAPartitionFile) {
             "\"imbalance_per_weight\": [0.571429], \"part_weights\": [3, 7, 11], "
             "\"empty_parts\": 0, \"parts\": 3}\n");
   // A larger k leaves a part empty; the fixed-cell file puts cell 3 in 2.
-  const std::string f = dir.Write("f", "0 0 2 -1 -1 -1\n");
+  const std::string f = dir.Write("f", "0\n0\n2\n-1\n-1\n-1\n");
   r = Eval({"-format=csv", "-fixed=" + f, g, p, "4"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out,
@@ -1063,34 +1235,51 @@ TEST(Eval, MeasuresAPartitionFile) {
             std::string::npos)
       << r.out;
 
-  // Files that do not fit are refused with the file and the line.
+  // Files and parameters that do not fit are refused with the file and the
+  // line, and k is bounded by the cells: nothing grows with k alone.
+  std::filesystem::create_directory(dir.path() + "/folder");
   struct Case {
     std::string text, k, err;
     int status;
+    std::string file = "";  // instead of a file of text
   };
   for (const Case& c : std::vector<Case>{
            {"0\n1\n0\n1\n0\n", "", "Partition file <P> holds 5 values for 6 cells.\n\n", 254},
-           {"0 1 0 1 0 1 0\n", "", "Partition file <P> holds more than 6 values, one per cell.\n\n",
+           {"0\n1\n0\n1\n0\n1\n0\n", "",
+            "Partition file <P>, line 7: more values than the 6 cells, one per cell.\n\n", 254},
+           {"0 1\n0\n1\n0\n1\n", "", "Partition file <P>, line 1: \"0 1\" is not one part number.\n\n",
             254},
            {"0\n1\n\n2\n0\n1\n", "2",
             "Partition file <P>, line 4: cell 3 is in part 2, outside 0 to 1.\n\n", 254},
-           {"0\n1\n1.5\n0\n0\n0\n", "", "Partition file <P>, line 3: \"1.5\" is not a part number.\n\n",
+           {"0\n1\n1.5\n0\n0\n0\n", "", "Partition file <P>, line 3: \"1.5\" is not one part number.\n\n",
             254},
            {"0\n-1\n0\n0\n0\n0\n", "", "Partition file <P>, line 2: cell 2 is in part -1, outside 0 "
-            "to 9223372036854775807.\n\n", 254},
+            "to 5.\n\n", 254},
+           {"0\n1\n0\n1\n0\n1000000000000\n", "", "Partition file <P>, line 6: cell 6 is in part "
+            "1000000000000, outside 0 to 5.\n\n", 254},
+           {"", "", "Partition file <P> is a folder, not a file.\n\n", 254, "folder"},
+           {"0\n", "100000000", "The number of parts (100000000) is more than the 6 cells of <G>.\n",
+            2},
+           {"0\n", "1000000000000", "The number of parts (1000000000000) is more than the 6 cells "
+            "of <G>.\n", 2},
        }) {
-    const std::string bad = dir.Write("bad", c.text);
+    SCOPED_TRACE(c.text + " k=" + c.k);
+    const std::string bad = c.file.empty() ? dir.Write("bad", c.text) : dir.path() + "/" + c.file;
     std::vector<std::string> args = {g, bad};
     if (!c.k.empty()) args.push_back(c.k);
     r = Eval(args);
     std::string err = c.err;
-    err.replace(err.find("<P>"), 3, bad);
+    if (err.find("<P>") != std::string::npos) err.replace(err.find("<P>"), 3, bad);
+    if (err.find("<G>") != std::string::npos) err.replace(err.find("<G>"), 3, g);
     EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.term_signal, 0);
     EXPECT_EQ(r.err, err);
     EXPECT_EQ(r.out, "");
   }
   EXPECT_EQ(Eval({"-format=xml", g, p}).exit_code, 2);
-  EXPECT_EQ(Eval({g}).exit_code, 2);
+  EXPECT_EQ(Eval({g}).err.rfind("Missing parameters.\n", 0), 0u);
+  EXPECT_EQ(Eval({g, p, "3", "4"}).err.rfind("Too many parameters.\n", 0), 0u);
+  EXPECT_EQ(Eval({g, p, "3.5"}).exit_code, 2);
 }
 
 TEST(Eval, AgreesWithTheIndependentCount) {

@@ -64,14 +64,84 @@ class ReaderTest : public ::testing::Test {
 TEST_F(ReaderTest, MissingFileOrDirectory) {
   const std::string missing = dir_.path() + "/none.hgr";
   ExpectError(Exec({missing, "2"}), "Hypergraph file " + missing + " does not exist!\n");
-  ExpectError(Exec({dir_.path(), "2"}), "Hypergraph file " + dir_.path() + " does not exist!\n");
+  ExpectError(Exec({dir_.path(), "2"}), "Hypergraph file " + dir_.path() +
+                                           " is a folder, not a file.\n");
 }
 
 TEST_F(ReaderTest, HeaderChecks) {
   ExpectErrorAt(RunOn("1 1\n1\n"), "Cannot partition graph with 1 cells\n", 1);
   ExpectErrorAt(RunOn("1 -3\n1\n"), "Cannot partition graph with -3 cells\n", 1);
-  ExpectErrorAt(RunOn("%\n1 4 100\n1 2\n"), "Cannot read this type of file format!", 2);
-  ExpectErrorAt(RunOn("1 4 -1\n1 2\n"), "Cannot read this type of file format!", 1);
+}
+
+// Every layout the reader does not know is refused, with the file and the
+// line: format codes other than 0, 1, 10 and 11, headers of the wrong
+// field count, lines after the last expected one, negative cell weights,
+// blank lines where a line is expected, and bytes that are not text.
+TEST_F(ReaderTest, MalformedLayoutsRefusedWithFileAndLine) {
+  const auto format = [](const char* code) {
+    return std::string("Cannot read this type of file format!\nThe format code is ") + code +
+           "; it is 0 (no weights), 1 (net weights), 10 (cell weights) or 11 (both).\n";
+  };
+  struct Case {
+    std::string text;
+    std::string message;  // before "Hypergraph file <path>, line N." when line > 0
+    int line;             // 0: the message names the file and the line itself
+  };
+  for (const Case& c : std::vector<Case>{
+           {"%\n1 4 100\n1 2\n", format("100"), 2},
+           {"1 4 -1\n1 2\n", format("-1"), 1},
+           {"2 3 7\n1 2\n2 3\n", format("7"), 1},
+           {"1 3 22\n1 1 2\n1\n1\n1\n", format("22"), 1},
+           {"2 3 0 1 0\n1 2\n2 3\n",
+            "Hypergraph file <FILE>, line 1: the header holds 5 fields; it holds 2 to 4: the number "
+            "of nets, the number of cells, fmt and ncon.\n",
+            0},
+           {"2 3\n1 2\n2 3\n1 3\n",
+            "Hypergraph file <FILE>, line 4: the file goes on after net 2, the last line the header "
+            "announces (\"1 3\").\n",
+            0},
+           {"1 2 10\n1 2\n1\n1\n% c\n\n7\n",
+            "Hypergraph file <FILE>, line 7: the file goes on after the weight line of cell 2, the "
+            "last line the header announces (\"7\").\n",
+            0},
+           {"2 3 10\n1 2\n2 3\n1\n-5\n1\n",
+            "Hypergraph file <FILE>, line 5: weight 0 of cell 2 is negative (-5).\n", 0},
+           {"2 3 1\n\n1 2\n",
+            "Premature end of input file: file: <FILE>\nHypergraph file <FILE>, line 2 is blank "
+            "where net 1 was expected.\n",
+            0},
+           {"1 3 10\n1 2\n1\n\n1\n",
+            "Premature end of input file: file: <FILE>\nHypergraph file <FILE>, line 4 is blank "
+            "where the weight line of cell 2 was expected.\n",
+            0},
+           {"\n1 2\n",
+            "Premature end of input file: file: <FILE>\nHypergraph file <FILE>, line 1 is blank "
+            "where the header was expected.\n",
+            0},
+           {"\xE6\x01z 3\n1 2\n",
+            "Hypergraph file <FILE>, line 1: the header holds \"\\xE6\\x01z\" where an integer "
+            "is expected.\n",
+            0},
+       }) {
+    SCOPED_TRACE(c.text);
+    const RunResult r = RunOn(c.text);
+    std::string message = c.message;
+    for (std::size_t at; (at = message.find("<FILE>")) != std::string::npos;)
+      message.replace(at, 6, path_);
+    if (c.line > 0)
+      ExpectErrorAt(r, message, c.line);
+    else
+      ExpectError(r, message);
+  }
+  // What may surround the expected lines: a byte-order mark at the start,
+  // blank lines, blanks and comments after the last one.
+  for (const std::string text : {"\xEF\xBB\xBF" "2 3\n1 2\n2 3\n", "2 3\n1 2\n2 3\n\n \t\n% c\n",
+                                 "1 2 10\n1 2\n1\n0\n\n"}) {
+    SCOPED_TRACE(text);
+    HGraph* g = Read(text);
+    EXPECT_EQ(g->netptr[1], 2);
+    veldan::FreeHGraph(&g, 1);
+  }
 }
 
 TEST_F(ReaderTest, PrematureEnd) {
@@ -82,8 +152,6 @@ TEST_F(ReaderTest, PrematureEnd) {
   };
   for (const Case& c : std::vector<Case>{
            {"3 4\n1 2\n3 4\n", 4},          // too few net lines
-           {"2 4\n1 2\n\n3 4\n", 3},        // a blank line ends the input
-           {"2 4\r\n1 2\r\n\r\n3 4\r\n", 3},  // also with carriage returns
            {"% nothing here\n", 2},           // comments only: no header
            {"1 3 10\n1 2\n1\n2\n", 5},       // missing cell-weight lines
            {"", 1},                             // an empty file
@@ -91,6 +159,11 @@ TEST_F(ReaderTest, PrematureEnd) {
     SCOPED_TRACE(c.text);
     ExpectErrorAt(RunOn(c.text), message(), c.line);
   }
+  // A blank line ends the input too, also with carriage returns; the
+  // message says what was expected there.
+  for (const char* text : {"2 4\n1 2\n\n3 4\n", "2 4\r\n1 2\r\n\r\n3 4\r\n"})
+    ExpectError(RunOn(text), message() + "Hypergraph file " + path_ +
+                                 ", line 3 is blank where net 2 was expected.\n");
 }
 
 TEST_F(ReaderTest, NetLineMessages) {
@@ -189,8 +262,13 @@ TEST_F(ReaderTest, AbsurdCounts) {
   // sanitizer's allocator must return null here as the plain one does.)
   const RunResult r = RunOn("1 1000000000000000\n1 2\n", {"ASAN_OPTIONS=allocator_may_return_null=1"});
   EXPECT_EQ(r.exit_code, veldan::kStatusMemory);
-  EXPECT_NE(r.err.find("***Memory allocation failed for ReadHGraph: marker. Requested size: "
-                       "8000000000000000 bytes"),
+  // The reason comes first, then the allocator's figures and message.
+  const std::string reason = "Hypergraph file " + path_ +
+                             ", line 1: the header counts (1 nets, 1000000000000000 cells) need "
+                             "20000000000000036 bytes, more memory than there is.\n";
+  EXPECT_EQ(r.err.substr(0, reason.size()), reason) << r.err;
+  EXPECT_NE(r.err.find("***Memory allocation failed for ReadHGraph: arrays. Requested size: "
+                       "20000000000000036 bytes"),
             std::string::npos)
       << r.err;
 }
@@ -226,11 +304,11 @@ TEST_F(ReaderTest, HeaderWithTwoCounts) {
   veldan::FreeHGraph(&g, 1);
 }
 
-TEST_F(ReaderTest, BothWeightsWithFmt22AndComments) {
+TEST_F(ReaderTest, BothWeightsAndComments) {
   HGraph* g = Read(
       "% leading comment\n"
       "%\n"
-      "2 3 22\n"
+      "2 3 11\n"
       "% between header and nets\n"
       "2.5 1 3\n"
       "% between nets\n"
@@ -238,15 +316,15 @@ TEST_F(ReaderTest, BothWeightsWithFmt22AndComments) {
       "7 extra tokens ignored\n"
       "% between cell weights\n"
       "0\n"
-      "-1.5\n");
+      "1.5\n");
   ASSERT_NE(g->netwgt, nullptr);
   ASSERT_NE(g->cellwgt, nullptr);
   EXPECT_EQ(g->netwgt[0], 2.5f);
   EXPECT_EQ(g->netwgt[1], 4.0f);
-  // Cell weights are taken as read, zero and negative ones included.
+  // Cell weights are taken as read, zero included.
   EXPECT_EQ(g->cellwgt[0], 7.0f);
   EXPECT_EQ(g->cellwgt[1], 0.0f);
-  EXPECT_EQ(g->cellwgt[2], -1.5f);
+  EXPECT_EQ(g->cellwgt[2], 1.5f);
   EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 5}));
   EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 2, 1, 2, 0}));
   veldan::FreeHGraph(&g, 1);
@@ -304,9 +382,8 @@ TEST_F(ReaderTest, SeveralWeightsPerCell) {
 
 TEST_F(ReaderTest, TrailingBlanksAndUnterminatedLastLine) {
   // Blanks and a carriage return before a line end are accepted; the last
-  // line need not end in a line feed; lines after the last expected one are
-  // not read.
-  HGraph* g = Read("1 3 \t\r\n1 2 \r\nnot read\n");
+  // line need not end in a line feed.
+  HGraph* g = Read("1 3 \t\r\n1 2 \r\n");
   EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 1}));
   veldan::FreeHGraph(&g, 1);
   g = Read("1 3\n3 1");

@@ -51,6 +51,10 @@ struct Hypergraph {
   }
 };
 
+// The largest seed any interface takes (2^63 - 2): the k-way scheme derives
+// a second seed as seed + 1. A seed below 0 asks for one to be drawn.
+inline constexpr std::int64_t kMaxSeed = INT64_MAX - 1;
+
 enum class Scheme { RecursiveBisection = 1, Kway = 2 };
 enum class Objective { Cut = 1, Soed = 2 };
 // Coarsening schemes; Default follows nruns (H1 below 20 runs, else H12).
@@ -68,7 +72,9 @@ enum class Refinement {
 // that a call prints nothing.
 struct Options {
   Scheme scheme = Scheme::RecursiveBisection;
-  std::int64_t k = 2;  // parts; 1 puts every cell in part 0
+  // Parts, from 1 (every cell in part 0) to the number of cells (1 for a
+  // hypergraph without cells).
+  std::int64_t k = 2;
   // Above 0: every part weighs at most (1 + epsilon) x the average part
   // weight (with integer weights, at least the average rounded up), and
   // ufactor is not used.
@@ -86,8 +92,10 @@ struct Options {
   std::int64_t rmaxnet = 50;
   bool kwayrefine = false;   // recursive bisection: a final k-way refinement
   bool reconstruct = false;  // recursive bisection: keep cut nets as partial nets
-  std::int64_t seed = -1;    // below 0: drawn (and given back in Result::seed)
-  std::int64_t threads = 0;  // below 1: the cores the process may use
+  // 0 to kMaxSeed; below 0: drawn (and given back in Result::seed).
+  std::int64_t seed = -1;
+  // Below 1, or more than the cores the process may use: those cores.
+  std::int64_t threads = 0;
   std::int64_t dbglvl = 0;   // the program's -dbglvl bits
 };
 
@@ -144,12 +152,14 @@ VELDAN_API Status Partition(const Hypergraph& h, const Options& options, Result*
                             std::string* message) noexcept;
 
 // Measures any partition of h into k parts (parts: nvtxs entries in
-// 0 .. k-1). Throws Error for a vector of the wrong length or a part out of
-// range.
+// 0 .. k-1; k from 1 to the number of cells, 1 without cells). Throws Error
+// for a vector of the wrong length, a part out of range or such a k; cells
+// are numbered from 0 in its messages, as everywhere in the library.
 VELDAN_API Metrics Evaluate(const Hypergraph& h, std::span<const std::int64_t> parts,
                             std::int64_t k);
 
-// The library's version, "2.0pre1".
+// The library's version, "2.0rc1" (the spelling pip keeps; the program's run
+// header spells the same version 2.0pre1).
 VELDAN_API const char* Version() noexcept;
 
 }  // namespace veldan

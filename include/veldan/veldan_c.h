@@ -59,7 +59,10 @@ typedef struct veldan_hypergraph {
 /* The options of the command line; veldan_default_options fills in its
  * defaults (with dbglvl 0). ctype and rtype take the program's codes, 0 for
  * the default. epsilon above 0 bounds every part by (1 + epsilon) x the
- * average part weight and replaces ufactor. seed below 0 draws one. */
+ * average part weight and replaces ufactor. k runs from 1 to the number of
+ * cells (1 without cells). seed runs from 0 to 2^63 - 2; below 0 draws one.
+ * threads below 1, or above the cores the process may use, uses those
+ * cores. */
 typedef struct veldan_options {
   int scheme;
   int64_t k;

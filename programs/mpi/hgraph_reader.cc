@@ -203,6 +203,14 @@ bool ScanFloat(std::string_view token, float* value) {
   return true;
 }
 
+// A blank line where a line was expected ends the input early.
+std::string BlankLineText(const char* filename, i64 lineno, const std::string& expected) {
+  return PlainFailureText(Format("Premature end of input file: file: %s\nHypergraph file %s, "
+                                 "line %ld is blank where %s was expected.\n",
+                                 filename, filename, static_cast<long>(lineno),
+                                 expected.c_str()));
+}
+
 // ---- header (rank 0) ------------------------------------------------------
 
 struct HeaderResult {
@@ -222,8 +230,10 @@ HeaderResult ReadHeaderOnRoot(const char* filename, int fd, i64 size, Failure* f
     if (!got) raw = std::string_view();
     const LineKind kind = Classify(raw, &content);
     if (kind == LineKind::kBlank) {
-      failure->Set(0, LineFailureText(Format("Premature end of input file: file: %s\n", filename),
-                                      filename, lineno));
+      failure->Set(0, got ? BlankLineText(filename, lineno, "the header")
+                          : LineFailureText(Format("Premature end of input file: file: %s\n",
+                                                   filename),
+                                            filename, lineno));
       return r;
     }
     if (kind == LineKind::kData) break;
@@ -264,8 +274,12 @@ HeaderResult ReadHeaderOnRoot(const char* filename, int fd, i64 size, Failure* f
     failure->Set(0, LineFailureText(Format("Cannot partition graph with %ld cells\n",
                                            static_cast<long>(h.nvtxs)),
                                     filename, lineno));
-  } else if (h.fmt > 99 || h.fmt < 0) {
-    failure->Set(0, LineFailureText("Cannot read this type of file format!", filename, lineno));
+  } else if (h.fmt != 0 && h.fmt != 1 && h.fmt != 10 && h.fmt != 11) {
+    failure->Set(0, LineFailureText(Format("Cannot read this type of file format!\nThe format "
+                                           "code is %ld; it is 0 (no weights), 1 (net weights), "
+                                           "10 (cell weights) or 11 (both).\n",
+                                           static_cast<long>(h.fmt)),
+                                    filename, lineno));
   } else if (h.nnets >= kMaxEntries || h.nvtxs >= kMaxEntries) {
     failure->Set(0, PlainFailureText(Format(
                         "Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) "
@@ -429,7 +443,9 @@ void ParseLines(const char* filename, LineScanner* scan, const Range& range,
       g++;
       if (g > lastline) break;
       if (kind == LineKind::kBlank) {  // inside the cell section (pass 1 checked the nets)
-        premature(lineno);
+        failure->Set(lineno, BlankLineText(filename, lineno,
+                                           Format("the weight line of cell %ld",
+                                                  static_cast<long>(g - h.nnets))));
         return;
       }
       const std::string_view line = Trim(content);
@@ -645,9 +661,9 @@ void ReadHGraphParallel(const Comm& comm, const char* filename, LocalHGraph* gra
   // data lines, or fewer data lines than nets.
   if (census.blankdata >= 0 && place.firstdata + census.blankdata <= h.nnets) {
     const i64 lineno = place.firstline + census.blankline;
-    failure.Set(lineno, LineFailureText(Format("Premature end of input file: file: %s\n",
-                                               filename),
-                                        filename, lineno));
+    failure.Set(lineno, BlankLineText(filename, lineno,
+                                      Format("net %ld", static_cast<long>(place.firstdata +
+                                                                          census.blankdata))));
   }
   if (comm.rank == comm.size - 1 && place.ndata < h.nnets)
     failure.Set(place.eofline, LineFailureText(Format("Premature end of input file: file: %s\n",
@@ -730,6 +746,7 @@ void ReadFixedCells(const Comm& comm, const char* filename, i64 nvtxs, i64 npart
   fixed->assign(static_cast<std::size_t>(cell1 - cell0), -1);
   std::FILE* fp = std::fopen(filename, "r");
   i64 maxvalue = -1;
+  i64 beyondline = 0, beyondcell = 0, beyondvalue = 0;  // the first value at or above nparts
   if (fp == nullptr) {
     const int err = errno;
     failure.Set(0, Format("file: %s, mode: r, [ReadPartition: partfile]: %s\n", filename,
@@ -787,6 +804,11 @@ void ReadFixedCells(const Comm& comm, const char* filename, i64 nvtxs, i64 npart
                            static_cast<long>(value))));
         break;
       }
+      if (value >= nparts && maxvalue < nparts) {
+        beyondline = lineno;
+        beyondcell = i + 1;
+        beyondvalue = value;
+      }
       maxvalue = std::max(maxvalue, value);
       if (i >= cell0 && i < cell1)
         (*fixed)[static_cast<std::size_t>(i - cell0)] =
@@ -797,8 +819,11 @@ void ReadFixedCells(const Comm& comm, const char* filename, i64 nvtxs, i64 npart
   }
   if (!failure.failed() && maxvalue >= nparts)
     failure.Set(0, Format("Input Error:\n\tThe file %s contains more than %ld sets of "
-                          "pre-assigned vertices.\n\n",
-                          filename, static_cast<long>(nparts)));
+                          "pre-assigned vertices.\n\tLine %ld puts cell %ld in part %ld; the "
+                          "parts are 0 to %ld.\n\n",
+                          filename, static_cast<long>(nparts), static_cast<long>(beyondline),
+                          static_cast<long>(beyondcell), static_cast<long>(beyondvalue),
+                          static_cast<long>(nparts - 1)));
   // Every rank found the same; rank 0 speaks.
   if (comm.rank != 0) failure.key = failure.failed() ? 1 : Failure::kNone;
   AgreeOrExit(comm, failure);

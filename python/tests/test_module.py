@@ -146,14 +146,53 @@ def test_ufactor_replaces_epsilon():
     (lambda: veldan.partition(two_clusters(), 2, rtype="kpfast"), "invalid_options",
      "refinement scheme"),
     (lambda: veldan.evaluate(two_clusters(), [0, 1]), "invalid_options", "2 entries for 8"),
-], ids=["pin outside", "k=0", "unknown scheme", "k-way rtype", "short partition"])
+    (lambda: veldan.partition(two_clusters(), 2**31), "invalid_options",
+     "k is 2147483648: more parts than the 8 cells"),
+    (lambda: veldan.evaluate(two_clusters(), [0] * 7 + [10**12]), "invalid_options",
+     "k is 1000000000001: more parts than the 8 cells"),
+    (lambda: veldan.evaluate(two_clusters(), [0] * 7 + [1], 10**8), "invalid_options",
+     "k is 100000000: more parts than the 8 cells"),
+    (lambda: veldan.partition(two_clusters(), 2, seed=2**63 - 1), "invalid_options",
+     "at most 9223372036854775806"),
+    # Cells are numbered from 0 in every message, as in the arrays.
+    (lambda: veldan.evaluate(two_clusters(), [0] * 7 + [2], 2), "invalid_options",
+     "^cell 7 is in part 2, outside 0 to 1$"),
+], ids=["pin outside", "k=0", "unknown scheme", "k-way rtype", "short partition", "k=2^31",
+        "implied k beyond the cells", "evaluate k beyond the cells", "seed beyond its range",
+        "cells from 0"])
 def test_errors_raise_with_the_message(call, status, words):
     with pytest.raises(veldan.Error, match=words) as e:
         call()
     assert isinstance(e.value, RuntimeError) and e.value.status == status
 
 
+def test_whole_numbers_threads_and_seeds():
+    # Fractional cell numbers are refused, whole ones given as floats taken.
+    with pytest.raises(ValueError, match="netind holds 0.5 at index 0, not a whole number"):
+        veldan.Hypergraph(3, [0, 2], [0.5, 1.5])
+    with pytest.raises(ValueError, match="fixed holds 1.5 at index 1"):
+        veldan.Hypergraph(3, [0, 2], [0, 1], fixed=[-1.0, 1.5, 0.0])
+    assert veldan.Hypergraph(3, np.array([0.0, 2.0]), [0, 2.0]).netind.tolist() == [0, 2]
+    # A thread count far beyond the cores is capped: the same partition.
+    h = veldan.Hypergraph(*two_clusters())
+    r = veldan.partition(h, 2, seed=3)
+    assert veldan.partition(h, 2, seed=3, threads=10**6).parts.tolist() == r.parts.tolist()
+    # Seeds beyond 32 bits are kept whole and repeat the call.
+    big = veldan.partition(h, 2, seed=2**40, nruns=2)
+    assert big.seed == 2**40
+    assert veldan.partition(h, 2, seed=big.seed, nruns=2).parts.tolist() == big.parts.tolist()
+
+
 def test_reader_errors_raise_with_the_readers_message(tmp_path):
+    # A folder, and bytes that are not text: veldan.Error with the message.
+    with pytest.raises(veldan.Error, match="is a folder, not a file") as e:
+        veldan.read_hgr(str(tmp_path))
+    assert e.value.status == "invalid_hypergraph"
+    garbage = tmp_path / "garbage.hgr"
+    garbage.write_bytes(bytes([0xE6, 0xFF, 0x01, 0x20, 0x33, 0x0A]))
+    with pytest.raises(veldan.Error, match=r'holds "\\xE6\\xFF\\x01" where an integer') as e:
+        veldan.read_hgr(str(garbage))
+    assert e.value.status == "invalid_hypergraph"
     missing = tmp_path / "none.hgr"
     with pytest.raises(veldan.Error, match="does not exist") as e:
         veldan.read_hgr(str(missing))

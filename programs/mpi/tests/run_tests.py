@@ -277,7 +277,8 @@ def error_rows():
     add('empty hyperedge', '\n'.join([f'{n} 50'] + late(body[:n - 2], '  \t ', body[n - 1:])) + '\n',
         'Empty Hyperedge # 399\nHypergraph file g.hgr, line 400.', fault_line=400)
     add('blank line among the nets', '\n'.join([f'{n} 50'] + late(body[:n - 2], '', body[n - 2:])) + '\n',
-        'Premature end of input file: file: g.hgr\nHypergraph file g.hgr, line 400.',
+        'Premature end of input file: file: g.hgr\nHypergraph file g.hgr, line 400 is blank where '
+        'net 399 was expected.',
         fault_line=400)
     add('file ends early', '\n'.join([f'{n} 50'] + body[:n - 3]) + '\n',
         'Premature end of input file: file: g.hgr\nHypergraph file g.hgr, line 399.')
@@ -287,7 +288,8 @@ def error_rows():
         'Premature end of input file: file: g.hgr\nHypergraph file g.hgr, line 399.')
     add('early fault, blank line later',
         '\n'.join([f'{n} 50', '1 x'] + late(body[1:n - 2], '', body[n - 2:])) + '\n',
-        'Premature end of input file: file: g.hgr\nHypergraph file g.hgr, line 400.',
+        'Premature end of input file: file: g.hgr\nHypergraph file g.hgr, line 400 is blank where '
+        'net 399 was expected.',
         fault_line=400)
     add('faults on both ranks', '\n'.join([f'{n} 50', '1 0'] + late(body[1:n - 2], '2 x', body[n - 1:])) + '\n',
         'Cell number: 0 read for net 1 is wrong.\nHypergraph file g.hgr, line 2.')
@@ -297,7 +299,11 @@ def error_rows():
     add('header of one value', '4\n', 'Hypergraph file g.hgr, line 1: the header must give the '
         'number of nets and the number of cells.')
     add('format out of range', '1 3 100\n1 2\n', 'Cannot read this type of file format!\n'
-        'Hypergraph file g.hgr, line 1.')
+        'The format code is 100; it is 0 (no weights), 1 (net weights), 10 (cell weights) or 11 '
+        '(both).\nHypergraph file g.hgr, line 1.')
+    add('format the reader does not know', '1 3 7\n1 2\n', 'Cannot read this type of file '
+        'format!\nThe format code is 7; it is 0 (no weights), 1 (net weights), 10 (cell weights) '
+        'or 11 (both).\nHypergraph file g.hgr, line 1.')
     add('weights without the format', '1 3 1 2\n1 2 3\n', 'You specified ncon=2, but the fmt '
         'parameter does not specify vertex weights')
     wbody = [f'{(i % 3) + 1} {l}' for i, l in enumerate(body)]
