@@ -13,6 +13,7 @@
 #include "bisect/bisect.h"
 #include "hgraph/context.h"
 #include "hgraph/evaluate.h"
+#include "io/io.h"
 #include "hgraph/hgraph.h"
 #include "kway/entry.h"
 #include "kway/kway.h"
@@ -314,6 +315,35 @@ Metrics Evaluate(const Hypergraph& h, std::span<const std::int64_t> parts, std::
                                          " is in part " + Str(parts[i]) + ", outside 0 to " +
                                          Str(k - 1));
     return Measure(h, parts.data(), k);
+  });
+}
+
+HypergraphData ReadHypergraph(const std::string& path) {
+  return Guarded([&] {
+    HGraph* g = nullptr;
+    try {
+      g = ReadHGraph(path.c_str());
+    } catch (const InputError& e) {
+      // The reader's text without its last line feed.
+      std::string message = e.what();
+      while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+      Fail(e.status() == kExitOutOfMemory ? Status::OutOfMemory : Status::InvalidHypergraph,
+           message);
+    }
+    struct Release {
+      HGraph* g;
+      ~Release() { FreeHGraph(&g, 1); }
+    } release{g};
+    HypergraphData d;
+    d.nvtxs = g->nvtxs;
+    d.ncon = g->ncon;
+    const idx_t npins = g->netptr[g->nnets];
+    d.netptr.assign(g->netptr, g->netptr + g->nnets + 1);
+    d.netind.assign(g->netind, g->netind + npins);
+    if (g->netwgt != nullptr) d.netwgt.assign(g->netwgt, g->netwgt + g->nnets);
+    if (g->cellwgt != nullptr) d.cellwgt.assign(g->cellwgt, g->cellwgt + g->nvtxs * g->ncon);
+    return d;
   });
 }
 

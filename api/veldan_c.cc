@@ -2,6 +2,8 @@
 #include "veldan/veldan_c.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "veldan/veldan.h"
@@ -54,6 +56,19 @@ void Fill(const veldan::Metrics& m, veldan_metrics* out) {
                                                                    m.imbalance.end());
   out->empty_parts = m.empty_parts;
   out->fixed_violations = m.fixed_violations;
+}
+
+}  // namespace
+
+namespace {
+
+// A copy of v in memory from malloc (null when v is empty).
+template <class T>
+T* MallocCopy(const std::vector<T>& v) {
+  if (v.empty()) return nullptr;
+  T* p = static_cast<T*>(std::malloc(v.size() * sizeof(T)));
+  if (p != nullptr) std::memcpy(p, v.data(), v.size() * sizeof(T));
+  return p;
 }
 
 }  // namespace
@@ -147,6 +162,45 @@ int veldan_evaluate(const veldan_hypergraph* ch, const int64_t* parts, int64_t k
 }
 
 const char* veldan_last_error(void) { return t_error.c_str(); }
+
+int veldan_read_hypergraph(const char* path, veldan_hypergraph* h) {
+  if (h == nullptr) return Report(veldan::Status::InvalidOptions, "no hypergraph given");
+  *h = veldan_hypergraph{};
+  if (path == nullptr) return Report(veldan::Status::InvalidOptions, "no path given");
+  try {
+    const veldan::HypergraphData d = veldan::ReadHypergraph(path);
+    veldan_hypergraph out{};
+    out.nvtxs = d.nvtxs;
+    out.nnets = static_cast<int64_t>(d.netptr.size()) - 1;
+    out.ncon = d.ncon;
+    out.netptr = MallocCopy(d.netptr);
+    out.netind = MallocCopy(d.netind);
+    out.netwgt = MallocCopy(d.netwgt);
+    out.cellwgt = MallocCopy(d.cellwgt);
+    const bool missing = out.netptr == nullptr || (out.netind == nullptr && !d.netind.empty()) ||
+                         (out.netwgt == nullptr && !d.netwgt.empty()) ||
+                         (out.cellwgt == nullptr && !d.cellwgt.empty());
+    if (missing) {
+      veldan_free_hypergraph(&out);
+      return Report(veldan::Status::OutOfMemory, "out of memory");
+    }
+    *h = out;
+    return Report(veldan::Status::Ok, "");
+  } catch (const veldan::Error& e) {
+    return Report(e.status(), e.what());
+  } catch (...) {
+    return Report(veldan::Status::OutOfMemory, "out of memory");
+  }
+}
+
+void veldan_free_hypergraph(veldan_hypergraph* h) {
+  if (h == nullptr) return;
+  std::free(const_cast<int64_t*>(h->netptr));
+  std::free(const_cast<int64_t*>(h->netind));
+  std::free(const_cast<float*>(h->netwgt));
+  std::free(const_cast<float*>(h->cellwgt));
+  *h = veldan_hypergraph{};
+}
 
 const char* veldan_version(void) { return veldan::Version(); }
 

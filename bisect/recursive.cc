@@ -1,6 +1,7 @@
-// Recursive bisection: the library entry that fills the control record, the
-// driver that handles fixed cells, the recursion over the number of parts
-// and the split of a bisected hypergraph into its two halves.
+// Recursive bisection: the recursion over the number of parts (MLRB), the
+// side slack of each bisection under -epsilon, and the split of a bisected
+// hypergraph into its two halves. The driver above it (fixed cells, the
+// final k-way refinement) is kway/rbentry.cc.
 #include <algorithm>
 #include <cmath>
 #include <csignal>
@@ -100,7 +101,7 @@ real_t MLRB(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
 
   if (nparts > 3) {
     // The halves are independent: at once where threads allow, each with a
-    // control record and an output of its own. They write disjoint cells of
+    // context and an output of its own. They write disjoint cells of
     // part (their labels), and their reports come out left before right.
     RunContext lctrl = TaskContext(ctrl);
     RunContext rctrl = TaskContext(ctrl);

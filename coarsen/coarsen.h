@@ -45,7 +45,7 @@ void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
 // --- drivers (coarsen.cc) ----------------------------------------------------
 
 HGraph* Coarsen(RunContext& ctrl, HGraph* graph);
-// Sets cflags and curtrial of a run's control record for run r: the hybrid
+// Sets cflags and curtrial of a run's context for run r: the hybrid
 // schemes alternate from run to run (each coarsening flips the scheme
 // first), so run r coarsens as the r+1-th coarsening from basecflags would,
 // whatever ran before it.

@@ -42,7 +42,7 @@ class FinestLevel {
 
 // The runs of a multilevel partitioning of one finest level and the
 // V-cycles of the best of them, at once where threads allow. Run r gets a
-// control record of its own (the scheme of run r, timers at zero), a random
+// context of its own (the scheme of run r, timers at zero), a random
 // stream from (ctrl.cfg->seed, ctrl.node, r) and an output capture; it fills
 // where (nvtxs cells) and returns its objective. The results are then taken
 // in run order: the best run (ties to the lower number) goes to result, the

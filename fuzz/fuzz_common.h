@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "io/io.h"
 #include "support/memory.h"
 
 namespace veldan_fuzz {
@@ -35,6 +36,19 @@ inline void CheckOrderlyExit(const OrderlyExit& e) {
   }
   if (e.status != -2 && e.status != 0) {
     std::fprintf(stderr, "unexpected exit status %d\n", e.status);
+    std::abort();
+  }
+}
+
+// A refused input must say why, with the status of an input error (or of
+// counts that need more memory than there is).
+inline void CheckRefusal(const veldan::InputError& e) {
+  if (std::string(e.what()).find_first_not_of(" \t\n") == std::string::npos) {
+    std::fprintf(stderr, "refusal without a message\n");
+    std::abort();
+  }
+  if (e.status() != 254 && e.status() != veldan::kExitOutOfMemory) {
+    std::fprintf(stderr, "unexpected refusal status %d\n", e.status());
     std::abort();
   }
 }

@@ -32,6 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   part[nvtxs] = 12345;
   try {
     veldan::ReadPartition(nvtxs, part.data(), path);
+  } catch (const veldan::InputError& e) {
+    veldan_fuzz::CheckRefusal(e);
+    return 0;
   } catch (const veldan_fuzz::OrderlyExit& e) {
     veldan_fuzz::CheckOrderlyExit(e);
     return 0;

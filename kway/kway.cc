@@ -1,6 +1,6 @@
-// The direct k-way scheme: the entry that fills the control record, the
-// multilevel driver with its runs and V-cycles, the initial partition of the
-// coarsest level by recursive bisection, and the k-way uncoarsening.
+// The direct k-way scheme: the multilevel driver with its runs and V-cycles,
+// the initial partition of the coarsest level by recursive bisection, and the
+// k-way uncoarsening.
 //
 // Pre-assigned cells are honoured the way the recursive bisection honours
 // them: every group of cells pre-assigned to part k is compressed into one

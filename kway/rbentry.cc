@@ -1,6 +1,6 @@
-// The recursive-bisection entry: fills the control record, sets the levels
-// up, handles fixed cells and, under -kwayrefine, ends with the k-way
-// refinement; the recursion itself is MLRB.
+// The recursive-bisection driver under the entry (kway/entry.cc): the bound
+// of every final part, fixed cells and, under -kwayrefine, the final k-way
+// refinement; the recursion itself is MLRB (bisect/recursive.cc).
 #include <algorithm>
 #include <csignal>
 

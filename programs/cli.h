@@ -9,6 +9,7 @@
 
 #include "hgraph/evaluate.h"
 #include "hgraph/hgraph.h"
+#include "io/io.h"
 #include "support/memory.h"
 #include "support/types.h"
 
@@ -78,15 +79,7 @@ real_t ParseFloat(const char* text);
 // cell, and time and memory are to follow the input, not k.
 void CheckPartsAgainstCells(idx_t nparts, idx_t nvtxs, const char* filename);
 
-// reader.cc
-idx_t GetNetListSize(const char* filename);
-HGraph* ReadHGraph(const char* filename);
-
 // partfile.cc
-// Reads one value per line (blank lines skipped) for each of the nvtxs
-// cells: -1 for a free cell, else its part. With nparts above 0 a part at
-// or above nparts ends the run too.
-void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts = 0);
 // Writes the partition to PartitionFileName(filename, nparts).
 void WriteHGraphPart(idx_t nvtxs, const idx_t* part, const char* filename, idx_t nparts);
 // The partition file beside the input: filename.part.<nparts>.

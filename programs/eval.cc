@@ -84,7 +84,7 @@ std::vector<idx_t> ReadParts(const char* filename, idx_t nvtxs, idx_t limit) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunEval(int argc, char** argv) {
   enum { OPT_FORMAT = 1, OPT_FIXED, OPT_HELP };
   const struct option options[] = {{"format", required_argument, nullptr, OPT_FORMAT},
                                    {"fixed", required_argument, nullptr, OPT_FIXED},
@@ -194,4 +194,15 @@ int main(int argc, char** argv) {
   }
   FreeHGraph(&graph, 1);
   return 0;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return RunEval(argc, argv);
+  } catch (const veldan::InputError& e) {
+    // An input that cannot be read: its message, and the status it asks for.
+    std::fflush(stdout);
+    std::fputs(e.what(), stderr);
+    return e.status();
+  }
 }

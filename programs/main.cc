@@ -211,6 +211,11 @@ int main(int argc, char** argv) {
   // when memory runs out: a message and a status, not a signal.
   try {
     return Run(argc, argv);
+  } catch (const InputError& e) {
+    // An input that cannot be read: its message, and the status it asks for.
+    std::fflush(stdout);
+    std::fputs(e.what(), stderr);
+    return e.status();
   } catch (const Error& e) {
     // An option the partitioning refuses that the command line let through.
     std::fflush(stdout);

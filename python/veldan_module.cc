@@ -24,9 +24,6 @@
 #include <strings.h>
 #include <vector>
 
-#include "hgraph/hgraph.h"
-#include "programs/cli.h"
-#include "support/memory.h"
 #include "veldan/veldan.h"
 
 namespace py = pybind11;
@@ -49,47 +46,6 @@ const char* StatusName(veldan::Status s) {
 
 [[noreturn]] void Raise(veldan::Status status, const std::string& message) {
   throw veldan::Error(status, message);
-}
-
-// ---------------------------------------------------------------------------
-// The reader's error exits
-
-// What the exit hook throws. The reader releases its arrays and closes its
-// file as this passes. An allocation failure throws a bad_alloc, so that the
-// library, which sees this hook too, still reports it as lack of memory.
-struct ReaderExit : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-struct ReaderOutOfMemory : std::bad_alloc {
-  explicit ReaderOutOfMemory(std::string m) : message(std::move(m)) {}
-  const char* what() const noexcept override { return message.c_str(); }
-  std::string message;
-};
-
-[[noreturn]] void ThrowOnExit(int status, const char* message) {
-  std::string text = message != nullptr ? message : "";
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  if (status == veldan::kExitOutOfMemory) throw ReaderOutOfMemory(text);
-  throw ReaderExit(text);
-}
-
-// The hook is one for the process. The library sets its own on its first
-// call, once; that call is made here first, so that the hook set after it
-// stays. Exits inside a partitioning then throw these types, which the
-// library turns into its Error as it does its own.
-void InstallExitHook() {
-  static const bool installed = [] {
-    const std::int64_t netptr[] = {0};
-    veldan::Hypergraph none;
-    none.netptr = netptr;
-    try {
-      veldan::Evaluate(none, {}, 1);
-    } catch (...) {
-    }
-    veldan::ax_SetExitHook(ThrowOnExit);
-    return true;
-  }();
-  (void)installed;
 }
 
 // ---------------------------------------------------------------------------
@@ -186,38 +142,18 @@ struct PyHypergraph {
 };
 
 PyHypergraph ReadHgr(const std::string& path) {
-  InstallExitHook();
-  veldan::HGraph* g = nullptr;
+  veldan::HypergraphData d;
   {
     py::gil_scoped_release release;
-    veldan::ax_SetExitHook(ThrowOnExit);
-    try {
-      g = veldan::ReadHGraph(path.c_str());
-    } catch (const ReaderOutOfMemory& e) {
-      Raise(veldan::Status::OutOfMemory, e.message);
-    } catch (const ReaderExit& e) {
-      // An exit without a message has written its own on standard error.
-      Raise(veldan::Status::InvalidHypergraph,
-            *e.what() != '\0' ? e.what() : "cannot read the hypergraph file " + path);
-    } catch (const std::bad_alloc&) {
-      Raise(veldan::Status::OutOfMemory, "out of memory reading " + path);
-    } catch (...) {
-      Raise(veldan::Status::InvalidHypergraph, "cannot read the hypergraph file " + path);
-    }
+    d = veldan::ReadHypergraph(path);
   }
-  struct Release {
-    veldan::HGraph* g;
-    ~Release() { veldan::FreeHGraph(&g, 1); }
-  } release{g};
-  const auto nnets = static_cast<std::size_t>(g->nnets);
   PyHypergraph h;
-  h.nvtxs = g->nvtxs;
-  h.ncon = g->ncon;
-  h.netptr = ReadOnly(ArrayFrom(g->netptr, nnets + 1));
-  h.netind = ReadOnly(ArrayFrom(g->netind, static_cast<std::size_t>(g->netptr[g->nnets])));
-  if (g->netwgt != nullptr) h.netwgt = ReadOnly(ArrayFrom(g->netwgt, nnets));
-  if (g->cellwgt != nullptr)
-    h.cellwgt = ReadOnly(ArrayFrom(g->cellwgt, static_cast<std::size_t>(g->nvtxs * g->ncon)));
+  h.nvtxs = d.nvtxs;
+  h.ncon = d.ncon;
+  h.netptr = ReadOnly(ArrayFrom(d.netptr.data(), d.netptr.size()));
+  h.netind = ReadOnly(ArrayFrom(d.netind.data(), d.netind.size()));
+  if (!d.netwgt.empty()) h.netwgt = ReadOnly(ArrayFrom(d.netwgt.data(), d.netwgt.size()));
+  if (!d.cellwgt.empty()) h.cellwgt = ReadOnly(ArrayFrom(d.cellwgt.data(), d.cellwgt.size()));
   return h;
 }
 
@@ -294,7 +230,6 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
                    std::optional<std::string> ctype, std::optional<std::string> rtype,
                    std::int64_t cmaxnet, std::int64_t rmaxnet, bool kwayrefine,
                    bool reconstruct, std::int64_t dbglvl, const py::object& fixed) {
-  InstallExitHook();
   std::optional<PyHypergraph> holder;
   const PyHypergraph& ph = AsHypergraph(hobj, holder);
   veldan::Options o;
@@ -334,7 +269,6 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
 }
 
 PyMetrics Evaluate(const py::object& hobj, const py::object& parts, std::optional<std::int64_t> k) {
-  InstallExitHook();
   std::optional<PyHypergraph> holder;
   const PyHypergraph& ph = AsHypergraph(hobj, holder);
   const py::array_t<std::int64_t> p = OwnedCopy<std::int64_t>(parts, "parts");

@@ -87,14 +87,23 @@ std::atomic<ExitHook> g_exit_hook{nullptr};
                 what, msg != nullptr ? msg : "", static_cast<ssize_t>(nbytes));
   if (const ExitHook hook = g_exit_hook.load()) hook(kExitOutOfMemory, message);
   std::fflush(stdout);
-  std::fprintf(stderr, "   Maximum memory used:              %10zu bytes\n", g_space.max.load());
-  std::fprintf(stderr, "   Current memory used:              %10zu bytes\n", g_space.cur.load());
-  std::fprintf(stderr, "%s\n", message);
+  std::fputs(OutOfMemoryText(what, msg, nbytes).c_str(), stderr);
   std::fflush(nullptr);
   std::_Exit(kExitOutOfMemory);
 }
 
 }  // namespace
+
+std::string OutOfMemoryText(const char* what, const char* msg, std::size_t nbytes) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "   Maximum memory used:              %10zu bytes\n"
+                "   Current memory used:              %10zu bytes\n"
+                "***Memory %s failed for %s. Requested size: %zd bytes\n",
+                g_space.max.load(), g_space.cur.load(), what, msg != nullptr ? msg : "",
+                static_cast<ssize_t>(nbytes));
+  return text;
+}
 
 void ax_SetExitHook(ExitHook hook) { g_exit_hook.store(hook); }
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 #include "support/types.h"
@@ -44,6 +45,10 @@ void ax_errexit(int signum, const char* fmt, ...)
 // release what they hold as the exception passes. The program never sets
 // one, so it always exits. Any thread may end up calling it.
 using ExitHook = void (*)(int status, const char* message);
+// What a failed allocation prints on standard error before the process
+// ends: the memory figures and the request ("***Memory <what> failed for
+// <msg>. Requested size: <nbytes> bytes"), each line ending in a line feed.
+std::string OutOfMemoryText(const char* what, const char* msg, std::size_t nbytes);
 void ax_SetExitHook(ExitHook hook);
 
 void* ax_malloc(std::size_t nbytes, const char* msg);

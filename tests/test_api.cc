@@ -204,6 +204,58 @@ TEST(Api, SamePartitionAsTheProgram) {
   }
 }
 
+// The library reads files itself, in C++ and C, and hands every refusal
+// back with the reader's message (file and line) instead of ending.
+TEST(Api, ReadsHypergraphFiles) {
+  veldan_test::TempDir dir;
+  const std::string good = dir.Write("g.hgr", "3 4 11\n2 1 2\n1 2 3\n5 3 4 4\n1\n2\n3\n4\n");
+  const veldan::HypergraphData d = veldan::ReadHypergraph(good);
+  EXPECT_EQ(d.nvtxs, 4);
+  EXPECT_EQ(d.netptr, (std::vector<std::int64_t>{0, 2, 4, 6}));
+  EXPECT_EQ(d.netind, (std::vector<std::int64_t>{0, 1, 1, 2, 2, 3}));  // the repeated 4 once
+  EXPECT_EQ(d.netwgt, (std::vector<float>{2, 1, 5}));
+  EXPECT_EQ(d.cellwgt, (std::vector<float>{1, 2, 3, 4}));
+  veldan::Options o;
+  o.k = 2;
+  o.seed = 1;
+  EXPECT_EQ(veldan::Partition(d.view(), o).parts.size(), 4u);
+
+  struct Case {
+    std::string path;
+    veldan::Status status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {dir.Write("bad.hgr", "2 4\n1 2\n3 9\n"), veldan::Status::InvalidHypergraph,
+       "Cell number: 9 read for net 2 is wrong.\nHypergraph file " + dir.path() +
+           "/bad.hgr, line 3."},
+      {dir.path() + "/none.hgr", veldan::Status::InvalidHypergraph, "does not exist!"},
+      {dir.path(), veldan::Status::InvalidHypergraph, "is a folder, not a file."},
+      {dir.Write("huge.hgr", "1 100000000000000\n1 2\n"), veldan::Status::OutOfMemory,
+       "more memory than there is"},
+  };
+  for (const Case& c : cases) {
+    try {
+      veldan::ReadHypergraph(c.path);
+      ADD_FAILURE() << "read " << c.path;
+    } catch (const veldan::Error& e) {
+      EXPECT_EQ(e.status(), c.status) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+    }
+    veldan_hypergraph h;
+    EXPECT_EQ(veldan_read_hypergraph(c.path.c_str(), &h), static_cast<int>(c.status));
+    EXPECT_EQ(h.netptr, nullptr);
+    EXPECT_NE(std::string(veldan_last_error()).find(c.says), std::string::npos);
+  }
+  veldan_hypergraph h;
+  ASSERT_EQ(veldan_read_hypergraph(good.c_str(), &h), VELDAN_OK);
+  EXPECT_EQ(h.nnets, 3);
+  EXPECT_EQ(h.netind[5], 3);
+  EXPECT_EQ(h.cellwgt[3], 4.0f);
+  veldan_free_hypergraph(&h);
+  EXPECT_EQ(h.netind, nullptr);
+}
+
 TEST(Api, CallsOnSeveralThreadsAtOnce) {
   // Each call on its own thread gets what it gets alone.
   const Arrays circuit = Circuit();

@@ -397,7 +397,7 @@ TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     HGraph* g = Level(Generate(100 + seed, 800, 1200, 6, seed % 2 == 0));
     const idx_t nparts = 3 + seed;
-    // The control record as the recursive bisection leaves it.
+    // The context as the recursive bisection leaves it.
     veldan_test::TestContext ctrl = KCtrl(nparts, Objective::Cut, 0.05f, 50);
     ctrl.config.scheme = Scheme::RecursiveBisection;
     ctrl.config.refinement.scheme = Refinement::Fast;

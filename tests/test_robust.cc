@@ -503,24 +503,10 @@ TEST(StoredInputs, EachEndsAsRecorded) {
   EXPECT_EQ(ncases, nfiles);
 }
 
-// ---- the readers under an exit hook (as the fuzz targets run them) ----------------
+// ---- the readers' refusals, in-process (as the library and the fuzz targets see them) ---
 
-struct HookedExit {
-  int status;
-  std::string message;
-  bool has_message;
-};
-
-[[noreturn]] void ThrowHookedExit(int status, const char* message) {
-  throw HookedExit{status, message != nullptr ? message : "", message != nullptr};
-}
-
-// Sets the hook for the length of a test.
-class ExitHookTest : public ::testing::Test {
+class ReaderRefusalTest : public ::testing::Test {
  protected:
-  void SetUp() override { veldan::ax_SetExitHook(ThrowHookedExit); }
-  void TearDown() override { veldan::ax_SetExitHook(nullptr); }
-
   static int OpenDescriptors() {
     int n = 0;
     for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -530,27 +516,26 @@ class ExitHookTest : public ::testing::Test {
     return n;
   }
 
-  // Reads the text with the hook set and returns the exit it took.
-  HookedExit ReadRefused(const std::string& text) {
+  // Reads the text and returns the refusal it met.
+  veldan::InputError ReadRefused(const std::string& text) {
     const std::string path = dir_.Write("g.hgr", text);
     try {
       veldan::HGraph* g = veldan::ReadHGraph(path.c_str());
       veldan::FreeHGraph(&g, 1);
-    } catch (const HookedExit& e) {
+    } catch (const veldan::InputError& e) {
       return e;
     }
     ADD_FAILURE() << "accepted:\n" << text;
-    return {};
+    return veldan::InputError(0, "");
   }
 
   TempDir dir_;
 };
 
-TEST_F(ExitHookTest, ReaderErrorsReachTheHookWithTheProgramsMessage) {
+TEST_F(ReaderRefusalTest, ErrorsCarryTheProgramsMessageAndReleaseEverything) {
   // Errors from each stage of the reader, including ones after the arrays
-  // are allocated; the message is what the program writes (less the line
-  // feed the error exit adds), and the hook sees nothing of the stream or
-  // the arrays: descriptors are all closed again. (Under the sanitizer
+  // are allocated; the message is what the program writes, and nothing of
+  // the stream or the arrays is left: descriptors are all closed again. (Under the sanitizer
   // build, the leak checker sees any array left behind.)
   const std::string path = dir_.path() + "/g.hgr";
   const auto At = [&](int line) {
@@ -573,22 +558,21 @@ TEST_F(ExitHookTest, ReaderErrorsReachTheHookWithTheProgramsMessage) {
   const int before = OpenDescriptors();
   for (int round = 0; round < 3; round++)
     for (const auto& c : cases) {
-      const HookedExit e = ReadRefused(c.text);
-      EXPECT_EQ(e.status, -2) << c.text;
-      EXPECT_TRUE(e.has_message);
-      EXPECT_EQ(e.message, c.message);
+      const veldan::InputError e = ReadRefused(c.text);
+      EXPECT_EQ(e.status(), 254) << c.text;
+      EXPECT_EQ(e.what(), c.message + "\n");
     }
   EXPECT_EQ(OpenDescriptors(), before);
 }
 
-TEST_F(ExitHookTest, NconBlockExitReachesTheHookAsAnInputError) {
-  const HookedExit e = ReadRefused("1 4 1 2\n1 1 2\n");
-  EXPECT_EQ(e.status, -2);
-  EXPECT_TRUE(e.has_message);
-  EXPECT_NE(e.message.find("You specified ncon=2, but the fmt parameter"), std::string::npos);
+TEST_F(ReaderRefusalTest, NconBlockIsAnInputError) {
+  const veldan::InputError e = ReadRefused("1 4 1 2\n1 1 2\n");
+  EXPECT_EQ(e.status(), 254);
+  EXPECT_NE(std::string(e.what()).find("You specified ncon=2, but the fmt parameter"),
+            std::string::npos);
 }
 
-TEST_F(ExitHookTest, FixedCellReaderClosesItsFile) {
+TEST_F(ReaderRefusalTest, FixedCellReaderClosesItsFile) {
   const std::string f = dir_.Write("fixed", "0\n1\nx\n");
   const int before = OpenDescriptors();
   std::vector<veldan::idx_t> part(4, 0);
@@ -596,10 +580,11 @@ TEST_F(ExitHookTest, FixedCellReaderClosesItsFile) {
     try {
       veldan::ReadPartition(4, part.data(), f.c_str());
       ADD_FAILURE() << "accepted";
-    } catch (const HookedExit& e) {
-      EXPECT_EQ(e.status, -2);
-      EXPECT_EQ(e.message,
-                "Fixed-cell file " + f + ", line 3: the value for cell 3 is not a number (\"x\").\n");
+    } catch (const veldan::InputError& e) {
+      EXPECT_EQ(e.status(), 254);
+      EXPECT_EQ(std::string(e.what()), "Fixed-cell file " + f +
+                                           ", line 3: the value for cell 3 is not a number "
+                                           "(\"x\").\n\n");
     }
   }
   EXPECT_EQ(OpenDescriptors(), before);

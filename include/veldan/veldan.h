@@ -151,6 +151,34 @@ VELDAN_API Result Partition(const Hypergraph& h, const Options& options);
 VELDAN_API Status Partition(const Hypergraph& h, const Options& options, Result* result,
                             std::string* message) noexcept;
 
+// A hypergraph read from a file, holding its arrays; view() is the
+// Hypergraph to pass to Partition and Evaluate while this object lives.
+struct HypergraphData {
+  std::int64_t nvtxs = 0;
+  std::int64_t ncon = 1;
+  std::vector<std::int64_t> netptr{0}, netind;
+  std::vector<float> netwgt;   // empty: unit net weights
+  std::vector<float> cellwgt;  // nvtxs * ncon weights, or empty: unit weights
+  Hypergraph view() const {
+    Hypergraph h;
+    h.nvtxs = nvtxs;
+    h.ncon = ncon;
+    h.netptr = netptr;
+    h.netind = netind;
+    h.netwgt = netwgt;
+    h.cellwgt = cellwgt;
+    return h;
+  }
+};
+
+// Reads a hypergraph file in the program's input format (or a Matrix Market
+// file, column-net model: a name ending in .mtx or the Matrix Market
+// banner); each cell appears once per net. Throws Error: InvalidHypergraph
+// with the reader's message (file and line) for a file that cannot be read
+// or is malformed, OutOfMemory when its counts need more memory than there
+// is.
+VELDAN_API HypergraphData ReadHypergraph(const std::string& path);
+
 // Measures any partition of h into k parts (parts: nvtxs entries in
 // 0 .. k-1; k from 1 to the number of cells, 1 without cells). Throws Error
 // for a vector of the wrong length, a part out of range or such a k; cells

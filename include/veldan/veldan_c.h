@@ -107,6 +107,13 @@ VELDAN_C_API int veldan_evaluate(const veldan_hypergraph* h, const int64_t* part
                                  veldan_metrics* metrics, double* part_weights,
                                  double* imbalance);
 
+/* Reads a hypergraph file (the program's input format, or Matrix Market)
+ * into *h, whose arrays the library allocates; veldan_free_hypergraph
+ * releases them. On failure *h is left empty and veldan_last_error names the
+ * file and the line. */
+VELDAN_C_API int veldan_read_hypergraph(const char* path, veldan_hypergraph* h);
+VELDAN_C_API void veldan_free_hypergraph(veldan_hypergraph* h);
+
 /* The message of the last failed call on this thread ("" after a success). */
 VELDAN_C_API const char* veldan_last_error(void);
 

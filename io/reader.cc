@@ -14,7 +14,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
-#include "programs/cli.h"
+#include "io/internal.h"
 #include "support/io.h"
 #include "support/memory.h"
 
@@ -32,9 +32,9 @@ constexpr idx_t kMaxEntries = static_cast<idx_t>(PTRDIFF_MAX / sizeof(idx_t));
 constexpr double kMaxWeightSum = FLT_MAX / 4.0;
 
 // One pass over the file: the stream, the line buffer kept for the whole
-// pass, and the number of the line last read (for messages). The program
-// ends on the first error, but an exit hook (support/memory.h) throws
-// instead, so what a pass holds is released when it is left either way.
+// pass, and the number of the line last read (for messages). The first
+// error ends the read by an exception; what a pass holds is released as it
+// passes.
 struct LineSource {
   const char* filename;
   std::FILE* fp = nullptr;
@@ -86,7 +86,7 @@ struct ReadArrays {
   std::vsnprintf(message.data(), message.size() + 1, fmt, args);
   va_end(args);
   if (!message.empty() && message.back() != '\n') message += '\n';
-  errexit("%sHypergraph file %s, line %ld.\n", message.c_str(), src.filename, src.lineno);
+  Refuse("%sHypergraph file %s, line %ld.\n", message.c_str(), src.filename, src.lineno);
 }
 
 // Shows a token of the file in a message: bytes that are not printable
@@ -127,7 +127,7 @@ char* NextLine(LineSource& src, const char* what, idx_t num = 0) {
     if (len < 1) {
       char expected[96];
       std::snprintf(expected, sizeof expected, what, num);
-      errexit("Premature end of input file: file: %s\nHypergraph file %s, line %ld is blank "
+      Refuse("Premature end of input file: file: %s\nHypergraph file %s, line %ld is blank "
               "where %s was expected.\n",
               src.filename, src.filename, src.lineno, expected);
     }
@@ -146,7 +146,7 @@ void CheckNothingFollows(LineSource& src, const char* last) {
     const char* p = src.line;
     while (*p == ' ' || *p == '\t') p++;
     if (*p == '\0') continue;
-    errexit("Hypergraph file %s, line %ld: the file goes on after %s, the last line the header "
+    Refuse("Hypergraph file %s, line %ld: the file goes on after %s, the last line the header "
             "announces (\"%s\").\n",
             src.filename, src.lineno, last, Shown(p).c_str());
   }
@@ -156,8 +156,8 @@ void CheckNothingFollows(LineSource& src, const char* last) {
 void CheckInputFile(const char* filename) {
   struct stat st;
   if (stat(filename, &st) == 0 && S_ISDIR(st.st_mode))
-    errexit("Hypergraph file %s is a folder, not a file.\n", filename);
-  if (!ax_fexists(filename)) errexit("Hypergraph file %s does not exist!\n", filename);
+    Refuse("Hypergraph file %s is a folder, not a file.\n", filename);
+  if (!ax_fexists(filename)) Refuse("Hypergraph file %s does not exist!\n", filename);
 }
 
 // Strips the line of leading and trailing blanks, tabs, line feeds and
@@ -206,16 +206,16 @@ Header ReadHeader(LineSource& src) {
   const int nread = tokens.ntoks < 4 ? tokens.ntoks : 4;
   for (int t = 0; t < nread; t++)
     if (!ScanLong(tokens.list[t], &values[t]))
-      errexit("Hypergraph file %s, line %ld: the header holds \"%s\" where an integer is "
+      Refuse("Hypergraph file %s, line %ld: the header holds \"%s\" where an integer is "
               "expected.\n",
               src.filename, src.lineno, Shown(tokens.list[t]).c_str());
   if (tokens.ntoks > 4)
-    errexit("Hypergraph file %s, line %ld: the header holds %d fields; it holds 2 to 4: the "
+    Refuse("Hypergraph file %s, line %ld: the header holds %d fields; it holds 2 to 4: the "
             "number of nets, the number of cells, fmt and ncon.\n",
             src.filename, src.lineno, tokens.ntoks);
 
   if (nread < 2)
-    errexit("Hypergraph file %s, line %ld: the header must give the number of nets and "
+    Refuse("Hypergraph file %s, line %ld: the header must give the number of nets and "
             "the number of cells.\n",
             src.filename, src.lineno);
   Header h;
@@ -225,7 +225,7 @@ Header ReadHeader(LineSource& src) {
   if (nread > 3) h.ncon = values[3];
 
   if (h.nnets < 0)
-    errexit("Hypergraph file %s, line %ld: the number of nets (%ld) is negative.\n",
+    Refuse("Hypergraph file %s, line %ld: the number of nets (%ld) is negative.\n",
             src.filename, src.lineno, h.nnets);
   if (h.nvtxs < 2) Fail(src, "Cannot partition graph with %ld cells\n", h.nvtxs);
   if (h.fmt != 0 && h.fmt != 1 && h.fmt != 10 && h.fmt != 11)
@@ -234,7 +234,7 @@ Header ReadHeader(LineSource& src) {
          "1 (net weights), 10 (cell weights) or 11 (both).\n",
          h.fmt);
   if (h.nnets >= kMaxEntries || h.nvtxs >= kMaxEntries)
-    errexit("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are "
+    Refuse("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are "
             "too large.\n",
             src.filename, src.lineno, h.nnets, h.nvtxs);
   return h;
@@ -284,7 +284,7 @@ char* NextEntryLine(LineSource& src) {
   va_start(args, fmt);
   std::vsnprintf(message.data(), message.size() + 1, fmt, args);
   va_end(args);
-  errexit("Matrix Market file %s, line %ld: %s\n", src.filename, src.lineno, message.c_str());
+  Refuse("Matrix Market file %s, line %ld: %s\n", src.filename, src.lineno, message.c_str());
 }
 
 struct MatrixShape {
@@ -354,7 +354,7 @@ MatrixShape ReadMatrixHeader(LineSource& src) {
 template <class Visit>
 MatrixShape ForEachEntry(const char* filename, Visit visit) {
   LineSource src(filename);
-  src.fp = ax_fopen(filename, "r", "ReadHGraph: filename");
+  src.fp = OpenInput(filename, "ReadHGraph: filename");
   const MatrixShape m = ReadMatrixHeader(src);
   Tokens tokens;
   for (idx_t e = 0; e < m.nentries; e++) {
@@ -452,7 +452,7 @@ idx_t GetNetListSize(const char* filename) {
   CheckInputFile(filename);
 
   LineSource src(filename);
-  src.fp = ax_fopen(filename, "r", "GetNetListSize: filename");
+  src.fp = OpenInput(filename, "GetNetListSize: filename");
   const Header h = ReadHeader(src);
   const idx_t skip = HasNetWeights(h.fmt) ? 1 : 0;
 
@@ -476,7 +476,7 @@ HGraph* ReadHGraph(const char* filename) {
   const idx_t npins = GetNetListSize(filename);
 
   LineSource src(filename);
-  src.fp = ax_fopen(filename, "r", "ReadHGraph: filename");
+  src.fp = OpenInput(filename, "ReadHGraph: filename");
   const Header h = ReadHeader(src);
   const idx_t nnets = h.nnets;
   const idx_t nvtxs = h.nvtxs;
@@ -485,7 +485,7 @@ HGraph* ReadHGraph(const char* filename) {
   const bool cellweights = HasCellWeights(h.fmt);
 
   if (ncon > 1 && !cellweights)
-    errexit("------------------------------------------------------------------------------\n"
+    Refuse("------------------------------------------------------------------------------\n"
             "***  I detected an error in your input file  ***\n\n"
             "You specified ncon=%ld, but the fmt parameter does not specify vertex weights\n"
             "Make sure that the fmt parameter is set to either 10 or 11.\n"
@@ -493,10 +493,10 @@ HGraph* ReadHGraph(const char* filename) {
             "Hypergraph file %s, line %ld.\n",
             ncon, filename, src.lineno);
   if (ncon < 1 || ncon > kMaxNCon)
-    errexit("Hypergraph file %s, line %ld: ncon=%ld is outside the range 1 to %ld.\n",
+    Refuse("Hypergraph file %s, line %ld: ncon=%ld is outside the range 1 to %ld.\n",
             filename, src.lineno, ncon, kMaxNCon);
   if (nvtxs > kMaxEntries / ncon)
-    errexit("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are "
+    Refuse("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are "
             "too large.\n",
             filename, src.lineno, nnets, nvtxs);
 
@@ -510,12 +510,13 @@ HGraph* ReadHGraph(const char* filename) {
     if (void* probe = std::malloc(bytes)) {
       std::free(probe);
     } else {
-      std::fflush(stdout);
-      std::fprintf(stderr,
-                   "Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) need "
-                   "%.0f bytes, more memory than there is.\n",
-                   filename, src.lineno, nnets, nvtxs, need);
-      ax_release(ax_malloc(bytes, "ReadHGraph: arrays"));
+      char reason[512];
+      std::snprintf(reason, sizeof reason,
+                    "Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) need "
+                    "%.0f bytes, more memory than there is.\n",
+                    filename, src.lineno, nnets, nvtxs, need);
+      throw InputError(kExitOutOfMemory,
+                       reason + OutOfMemoryText("allocation", "ReadHGraph: arrays", bytes));
     }
   }
 
@@ -542,10 +543,10 @@ HGraph* ReadHGraph(const char* filename) {
       real_t w;
       if (!ScanFloat(tokens.list[0], &w)) Fail(src, "Failed to read the weight for net %ld\n", i);
       if (!std::isfinite(w))
-        errexit("Hypergraph file %s, line %ld: the weight of net %ld is not a finite number.\n",
+        Refuse("Hypergraph file %s, line %ld: the weight of net %ld is not a finite number.\n",
                 filename, src.lineno, i);
       if (w < 0.0f)
-        errexit("Hypergraph file %s, line %ld: the weight of net %ld is negative (%g).\n",
+        Refuse("Hypergraph file %s, line %ld: the weight of net %ld is negative (%g).\n",
                 filename, src.lineno, i, static_cast<double>(w));
       netwgt[i - 1] = w;
       first = 1;
@@ -561,14 +562,14 @@ HGraph* ReadHGraph(const char* filename) {
       cell--;
       if (marker[cell] == i) continue;  // repeated within this net
       marker[cell] = i;
-      if (k >= npins) errexit("Critical I/O error. Internal failure. Please report it as bug\n");
+      if (k >= npins) Refuse("Critical I/O error. Internal failure. Please report it as bug\n");
       netind[k++] = cell;
     }
     netptr[i] = k;
     if (netweights) {
       netsum += static_cast<double>(netwgt[i - 1]) * static_cast<double>(k - netptr[i - 1]);
       if (netsum > kMaxWeightSum)
-        errexit("Hypergraph file %s, line %ld: the net weights are too large: up to net %ld, "
+        Refuse("Hypergraph file %s, line %ld: the net weights are too large: up to net %ld, "
                 "the weights times the pin counts add up to more than %g.\n",
                 filename, src.lineno, i, kMaxWeightSum);
     }
@@ -593,15 +594,15 @@ HGraph* ReadHGraph(const char* filename) {
         if (!ScanFloat(tokens.list[j], &w[j]))
           Fail(src, "Failed to read the %ldth weight for cell %ld\n", j, c);
         if (!std::isfinite(w[j]))
-          errexit("Hypergraph file %s, line %ld: weight %ld of cell %ld is not a finite "
+          Refuse("Hypergraph file %s, line %ld: weight %ld of cell %ld is not a finite "
                   "number.\n",
                   filename, src.lineno, j, c);
         if (w[j] < 0.0f)
-          errexit("Hypergraph file %s, line %ld: weight %ld of cell %ld is negative (%g).\n",
+          Refuse("Hypergraph file %s, line %ld: weight %ld of cell %ld is negative (%g).\n",
                   filename, src.lineno, j, c, static_cast<double>(w[j]));
         if (w[j] > 0.0f) cellsum[j] += static_cast<double>(w[j]);
         if (cellsum[j] > kMaxWeightSum)
-          errexit("Hypergraph file %s, line %ld: the cell weights are too large: up to cell "
+          Refuse("Hypergraph file %s, line %ld: the cell weights are too large: up to cell "
                   "%ld, weight %ld of the cells adds up to more than %g.\n",
                   filename, src.lineno, c, j, kMaxWeightSum);
       }

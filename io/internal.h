@@ -1,0 +1,29 @@
+// What the readers of io/ share: the refusal of an input and the opening of
+// a file, both reported through InputError.
+#pragma once
+
+#include <cstdio>
+
+#include "io/io.h"
+
+namespace veldan {
+
+// Ends the read with the formatted message and a line feed (status 254).
+[[noreturn]] void Refuse(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Opens name for reading; a file that cannot be opened ends the read with
+// the system's reason, msg naming the reader.
+std::FILE* OpenInput(const char* name, const char* msg);
+
+// Closes the stream when left, also when the read ends by an exception.
+struct StreamCloser {
+  explicit StreamCloser(std::FILE* f) : fp(f) {}
+  std::FILE* fp;
+  StreamCloser(const StreamCloser&) = delete;
+  StreamCloser& operator=(const StreamCloser&) = delete;
+  ~StreamCloser() {
+    if (fp != nullptr) std::fclose(fp);
+  }
+};
+
+}  // namespace veldan

@@ -1,0 +1,37 @@
+// The file layer of the library: the hypergraph reader (hgr and Matrix
+// Market) and the fixed-cell reader. Nothing here ends the process or
+// prints: an input that cannot be read throws InputError, whose text is the
+// message as the program prints it and whose status the program ends with.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "hgraph/hgraph.h"
+#include "support/types.h"
+
+namespace veldan {
+
+class InputError : public std::runtime_error {
+ public:
+  InputError(int status, const std::string& text) : std::runtime_error(text), status_(status) {}
+  // 254 for an unreadable or malformed file, kExitOutOfMemory when the
+  // file's counts need more memory than there is.
+  int status() const noexcept { return status_; }
+
+ private:
+  int status_;
+};
+
+// The pins of a hypergraph file (first pass of the reader).
+idx_t GetNetListSize(const char* filename);
+// Reads a hypergraph file, or a Matrix Market file (column-net model) when
+// its name ends in .mtx or it opens with the Matrix Market banner. Every net
+// holds each of its cells once. The caller frees the record (FreeHGraph).
+HGraph* ReadHGraph(const char* filename);
+
+// Reads nvtxs values of a fixed-cell file into part: -1 for a free cell,
+// else a part number, below nparts when nparts > 0.
+void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts = 0);
+
+}  // namespace veldan

@@ -1,0 +1,110 @@
+// The fixed-cell file: one value per cell, -1 for a free cell, else the
+// part the cell must end in.
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "io/internal.h"
+#include "support/io.h"
+
+namespace veldan {
+
+
+namespace {
+
+// Shows a token of a file in a message: bytes that are not printable
+// characters appear as \xNN, and a long token is cut.
+std::string Shown(const std::string& token) {
+  std::string out;
+  for (std::size_t i = 0; i < token.size() && i < 40; i++) {
+    const unsigned char c = static_cast<unsigned char>(token[i]);
+    if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  if (token.size() > 40) out += "...";
+  return out;
+}
+
+bool IsFolder(const char* filename) {
+  struct stat st;
+  return stat(filename, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts) {
+  if (IsFolder(filename)) Refuse("Fixed-cell file %s is a folder, not a file.\n", filename);
+  StreamCloser file{OpenInput(filename, "ReadPartition: partfile")};
+  std::FILE* fp = file.fp;
+
+  // One value per line: an optional sign and decimal digits, blanks around
+  // it; blank lines are skipped, and nothing may follow the last value.
+  idx_t lineno = 0, i = 0;
+  std::string line;
+  for (int ch = 0; ch != EOF;) {
+    line.clear();
+    while ((ch = std::getc(fp)) != EOF && ch != '\n') line += static_cast<char>(ch);
+    if (ch == EOF && std::ferror(fp))
+      Refuse("Fixed-cell file %s could not be read: %s\n", filename, std::strerror(errno));
+    lineno++;
+    // A byte-order mark may open the file.
+    if (lineno == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+
+    std::size_t b = 0, e = line.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(line[b]))) b++;
+    while (e > b && std::isspace(static_cast<unsigned char>(line[e - 1]))) e--;
+    if (b == e) continue;
+    const std::string text = line.substr(b, e - b);
+    std::size_t gap = 0;
+    while (gap < text.size() && !std::isspace(static_cast<unsigned char>(text[gap]))) gap++;
+    if (i == nvtxs)
+      Refuse("Fixed-cell file %s, line %ld: the file goes on after the value of its last cell "
+              "(%ld cells): \"%s\".\n",
+              filename, lineno, nvtxs, Shown(text).c_str());
+    if (gap < text.size())
+      Refuse("Fixed-cell file %s, line %ld: one value per line, but the line holds \"%s\".\n",
+              filename, lineno, Shown(text).c_str());
+
+    // The magnitude saturates at the 64-bit limit.
+    bool negative = false, digits = false, number = true;
+    idx_t value = 0;
+    for (std::size_t pos = 0; pos < text.size(); pos++) {
+      const char c = text[pos];
+      if (pos == 0 && (c == '-' || c == '+')) {
+        negative = (c == '-');
+      } else if (c >= '0' && c <= '9') {
+        digits = true;
+        const idx_t d = c - '0';
+        value = (value > (INT64_MAX - d) / 10) ? INT64_MAX : value * 10 + d;
+      } else {
+        number = false;
+      }
+    }
+    if (!number || !digits)
+      Refuse("Fixed-cell file %s, line %ld: the value for cell %ld is not a number (\"%s\").\n",
+              filename, lineno, i + 1, Shown(text).c_str());
+    if (negative) value = -value;
+    if (value < -1)
+      Refuse("Fixed-cell file %s, line %ld: cell %ld has the value %ld; a value is -1 (free) "
+              "or a part number.\n",
+              filename, lineno, i + 1, value);
+    if (nparts > 0 && value >= nparts)
+      Refuse("Input Error:\n\tThe file %s contains more than %ld sets of pre-assigned "
+              "vertices.\n\tLine %ld puts cell %ld in part %ld; the parts are 0 to %ld.\n",
+              filename, nparts, lineno, i + 1, value, nparts - 1);
+    part[i++] = value;
+  }
+  if (i < nvtxs) Refuse("Fixed-cell file %s holds %ld values for %ld cells.\n", filename, i, nvtxs);
+}
+
+}  // namespace veldan
