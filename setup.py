@@ -18,15 +18,15 @@ from setuptools import setup
 ROOT = os.path.dirname(os.path.abspath(__file__))
 os.chdir(ROOT)
 
-with open(os.path.join("programs", "cli.h")) as f:
-    VERSION = re.search(r'kVersion = "([^"]+)"', f.read()).group(1)
+with open("CMakeLists.txt") as f:
+    VERSION = re.search(r'set\(VELDAN_VERSION_STRING "([^"]+)"\)', f.read()).group(1)
 
-# The library's rooms, and the file reader of the program (not its main).
-SOURCES = ["python/veldan_module.cc", "programs/reader.cc"]
-for room in ("support", "hgraph", "coarsen", "bisect", "kway", "api"):
+# The library's rooms.
+SOURCES = ["python/veldan_module.cc"]
+for room in ("support", "hgraph", "coarsen", "bisect", "kway", "io", "api"):
     SOURCES += sorted(glob(f"{room}/*.cc"))
 
-macros, libraries = [("NDEBUG", None)], []
+macros, libraries = [("NDEBUG", None), ("VELDAN_VERSION", f'"{VERSION}"')], []
 if os.path.exists("/usr/include/oneapi/tbb.h"):
     macros.append(("VELDAN_HAVE_TBB", None))
     libraries.append("tbb")

@@ -347,6 +347,6 @@ HypergraphData ReadHypergraph(const std::string& path) {
   });
 }
 
-const char* Version() noexcept { return "2.0rc1"; }
+const char* Version() noexcept { return VELDAN_VERSION; }
 
 }  // namespace veldan

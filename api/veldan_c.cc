@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "api/options.h"
 #include "veldan/veldan.h"
 
 namespace {
@@ -76,24 +77,7 @@ T* MallocCopy(const std::vector<T>& v) {
 extern "C" {
 
 void veldan_default_options(veldan_options* o) {
-  if (o == nullptr) return;
-  const veldan::Options d;
-  o->scheme = static_cast<int>(d.scheme);
-  o->k = d.k;
-  o->epsilon = d.epsilon;
-  o->ufactor = d.ufactor;
-  o->objective = static_cast<int>(d.objective);
-  o->nruns = d.nruns;
-  o->nvcycles = d.nvcycles;
-  o->ctype = static_cast<int>(d.ctype);
-  o->rtype = static_cast<int>(d.rtype);
-  o->cmaxnet = d.cmaxnet;
-  o->rmaxnet = d.rmaxnet;
-  o->kwayrefine = d.kwayrefine ? 1 : 0;
-  o->reconstruct = d.reconstruct ? 1 : 0;
-  o->seed = d.seed;
-  o->threads = d.threads;
-  o->dbglvl = d.dbglvl;
+  if (o != nullptr) veldan::OptionsToC(veldan::Options(), o);
 }
 
 int veldan_partition(const veldan_hypergraph* ch, const veldan_options* co, int64_t* parts,
@@ -104,23 +88,7 @@ int veldan_partition(const veldan_hypergraph* ch, const veldan_options* co, int6
     if (!View(ch, &h, &message)) return Report(veldan::Status::InvalidHypergraph, message);
     if (co == nullptr || parts == nullptr)
       return Report(veldan::Status::InvalidOptions, "no options or no part vector given");
-    veldan::Options o;
-    o.scheme = static_cast<veldan::Scheme>(co->scheme);
-    o.k = co->k;
-    o.epsilon = co->epsilon;
-    o.ufactor = co->ufactor;
-    o.objective = static_cast<veldan::Objective>(co->objective);
-    o.nruns = co->nruns;
-    o.nvcycles = co->nvcycles;
-    o.ctype = static_cast<veldan::Coarsening>(co->ctype);
-    o.rtype = static_cast<veldan::Refinement>(co->rtype);
-    o.cmaxnet = co->cmaxnet;
-    o.rmaxnet = co->rmaxnet;
-    o.kwayrefine = co->kwayrefine != 0;
-    o.reconstruct = co->reconstruct != 0;
-    o.seed = co->seed;
-    o.threads = co->threads;
-    o.dbglvl = co->dbglvl;
+    const veldan::Options o = veldan::OptionsFromC(*co);
     veldan::Result r;
     const veldan::Status s = veldan::Partition(h, o, &r, &message);
     if (s != veldan::Status::Ok) return Report(s, message);

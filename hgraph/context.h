@@ -33,18 +33,6 @@ enum : idx_t {
   CFLAG_VARIANT1 = 2,  // scores are penalised, the threshold ratchets up
 };
 
-// Scheme codes.
-enum : idx_t { PTYPE_RB = 1, PTYPE_KWAY = 2 };
-enum : idx_t {
-  CTYPE_FC1 = 1, CTYPE_GFC1, CTYPE_FC2, CTYPE_GFC2, CTYPE_H1, CTYPE_H2,
-  CTYPE_H12, CTYPE_EDGE1, CTYPE_GEDGE1, CTYPE_EDGE2, CTYPE_GEDGE2
-};
-enum : idx_t {
-  RTYPE_FAST = 1, RTYPE_MODERATE, RTYPE_SLOW, RTYPE_KRANDOM, RTYPE_KPFAST,
-  RTYPE_KPMODERATE, RTYPE_KPSLOW
-};
-enum : idx_t { OTYPE_CUT = 1, OTYPE_SOED = 2 };
-
 // What one task of a partitioning owns and changes, beside the levels it
 // works on: its place in the recursion and its run number (which pick its
 // random stream), the matching limits of its run, the balance targets of

@@ -38,6 +38,16 @@ namespace {
 
 }  // namespace
 
+Coarsening ResolvedCoarsening(const Options& o) {
+  if (o.ctype != Coarsening::Default) return o.ctype;
+  return (o.nruns > 19) ? Coarsening::H12 : Coarsening::H1;
+}
+
+Refinement ResolvedRefinement(const Options& o) {
+  if (o.rtype != Refinement::Default) return o.rtype;
+  return (o.scheme == Scheme::RecursiveBisection) ? Refinement::Fast : Refinement::KRandom;
+}
+
 PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed) {
   PartitionConfig cfg;
   const bool rb = o.scheme == Scheme::RecursiveBisection;
@@ -77,16 +87,13 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   cfg.coarsento = rb ? std::max<idx_t>(ComputeCoarsenTo(h.nvtxs), 1)
                      : KwayCoarsenTo(h.nvtxs, cfg.nparts);
 
-  // Unless one is named, the coarsening scheme follows the number of runs.
-  Coarsening ctype = o.ctype;
-  if (ctype == Coarsening::Default) ctype = (o.nruns > 19) ? Coarsening::H12 : Coarsening::H1;
+  const Coarsening ctype = ResolvedCoarsening(o);
   const int c = static_cast<int>(ctype);
   if (c < 1 || c > 11) Refuse("Invalid ctype parameter of " + std::to_string(c));
   SetCoarseningScheme(cfg.coarsening, ctype);
   cfg.coarsening.maxnet = o.cmaxnet;
 
-  Refinement rtype = o.rtype;
-  if (rtype == Refinement::Default) rtype = rb ? Refinement::Fast : Refinement::KRandom;
+  const Refinement rtype = ResolvedRefinement(o);
   const int r = static_cast<int>(rtype);
   // Fast, moderate and slow refine bisections, the others k-way partitions.
   if (r < 1 || r > 7 || rb != (r <= 3)) Refuse("Invalid rtype parameter of " + std::to_string(r));

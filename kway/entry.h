@@ -28,6 +28,12 @@ struct HGraphView {
   const real_t* netwgt = nullptr;
 };
 
+// The schemes a default stands for: the coarsening scheme follows nruns
+// (h1 below 20 runs, else h12), the refinement scheme the partitioning
+// scheme (fast for recursive bisection, krandom for k-way).
+Coarsening ResolvedCoarsening(const Options& o);
+Refinement ResolvedRefinement(const Options& o);
+
 // The configuration of partitioning h as o says, with the defaults of the
 // command line: the coarsening scheme follows nruns, the refinement scheme
 // the partitioning scheme; at least one run, at most nruns V-cycles; a

@@ -3,41 +3,31 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 #include <vector>
 
 #include "hgraph/evaluate.h"
+#include "hgraph/config.h"
 #include "hgraph/hgraph.h"
 #include "io/io.h"
 #include "support/memory.h"
 #include "support/types.h"
+#include "veldan/veldan.h"
 
 namespace veldan {
 
+// The command line: the library's options with the program's defaults
+// (CommandLineOptions) and, once parsed, the schemes that follow other
+// options resolved; and the program's own files.
+Options CommandLineOptions();
 struct RunParams {
-  idx_t ptype = 1;
-  idx_t ctype = 0;
-  idx_t rtype = -1;
-  idx_t otype = 1;
-  real_t ubfactor = 5.0f;
-  double epsilon = -1.0;  // below 0: not given
-  idx_t nruns = 10;
-  idx_t nvcycles = 1;
-  idx_t reconstruct = 0;
-  idx_t cmaxnet = 50;
-  idx_t rmaxnet = 50;
-  idx_t kwayrefine = 0;
-  idx_t seed = -1;
-  idx_t dbglvl = 8;
-  idx_t nthreads = 0;  // 0: the cores the process may run on
-  idx_t nparts = 1;
+  Options options = CommandLineOptions();  // options.k: <nparts>
   char* fixedfile = nullptr;
   char* filename = nullptr;
   char* outputfile = nullptr;  // -output; null: beside the input
 };
-
-inline constexpr const char* kVersion = "2.0rc1";
 
 // Exit statuses of the program.
 enum : int {
@@ -50,17 +40,9 @@ enum : int {
   kStatusInput = 254,     // unreadable or malformed input, or a file not written
 };
 
-// Printed names of the scheme codes, indexed by code (entry 0 unused).
-extern const char* const kPTypeNames[3];
-extern const char* const kCTypeNames[12];
-extern const char* const kRTypeNames[8];
-extern const char* const kOTypeNames[3];
-
-// The name of a code in one of the tables above, "?" outside its range.
-template <std::size_t N>
-inline const char* SchemeName(const char* const (&names)[N], idx_t code) {
-  return (code >= 1 && code < static_cast<idx_t>(N)) ? names[code] : "?";
-}
+// The name of a scheme code in capitals, as the header prints the
+// coarsening and refinement schemes.
+std::string UpperName(std::span<const SchemeName> table, int code);
 
 // cmdline.cc
 void ParseCommandLine(RunParams* params, int argc, char** argv);

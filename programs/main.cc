@@ -33,27 +33,6 @@ using namespace veldan;
 
 namespace {
 
-// The library's options from the command line's.
-Options ToOptions(const RunParams& p) {
-  Options o;
-  o.scheme = static_cast<Scheme>(p.ptype);
-  o.k = p.nparts;
-  o.epsilon = (p.epsilon > 0.0) ? p.epsilon : 0.0;
-  o.ufactor = p.ubfactor;
-  o.objective = static_cast<Objective>(p.otype);
-  o.nruns = p.nruns;
-  o.nvcycles = p.nvcycles;
-  o.ctype = static_cast<Coarsening>(p.ctype);
-  o.rtype = static_cast<Refinement>(p.rtype);
-  o.cmaxnet = p.cmaxnet;
-  o.rmaxnet = p.rmaxnet;
-  o.kwayrefine = p.kwayrefine != 0;
-  o.reconstruct = p.reconstruct != 0;
-  o.seed = p.seed;
-  o.dbglvl = p.dbglvl;
-  return o;
-}
-
 int Run(int argc, char** argv) {
 #if defined(__GLIBC__)
   // Every level of every run allocates and frees arrays of a few megabytes.
@@ -84,13 +63,13 @@ int Run(int argc, char** argv) {
   iotmr += ax_seconds();
 
   const idx_t nvtxs = graph->nvtxs;
-  CheckPartsAgainstCells(control.nparts, nvtxs, control.filename);
+  CheckPartsAgainstCells(control.options.k, nvtxs, control.filename);
   idx_t* part = ax_ismalloc(nvtxs, 0, "main: part");
 
   if (control.fixedfile != nullptr) {
     iotmr -= ax_seconds();
     // A part at or above nparts ends the run there, naming the line.
-    ReadPartition(nvtxs, part, control.fixedfile, control.nparts);
+    ReadPartition(nvtxs, part, control.fixedfile, control.options.k);
     iotmr += ax_seconds();
   }
 
@@ -98,7 +77,7 @@ int Run(int argc, char** argv) {
   // so a target that does not take it is found now, before the work is done.
   const std::string target = control.outputfile != nullptr
                                  ? std::string(control.outputfile)
-                                 : PartitionFileName(control.filename, control.nparts);
+                                 : PartitionFileName(control.filename, control.options.k);
   for (const char* input : {control.filename, control.fixedfile})
     if (input != nullptr && SameFile(target.c_str(), input)) {
       std::fprintf(stderr,
@@ -111,34 +90,34 @@ int Run(int argc, char** argv) {
 
   // Without -seed a seed is drawn, and shown, so that the run can be
   // repeated with -seed.
-  if (control.seed < 0) control.seed = static_cast<idx_t>(std::random_device{}() & 0x7fffffffu);
+  if (control.options.seed < 0) control.options.seed = static_cast<idx_t>(std::random_device{}() & 0x7fffffffu);
 
   PrintRunHeader(&control, graph);
 
   const idx_t fixed = (control.fixedfile != nullptr) ? 1 : 0;
   // The fixed parts, for telling why a bound could not be met.
   std::vector<idx_t> fixedparts;
-  if (fixed && control.epsilon > 0.0) fixedparts.assign(part, part + nvtxs);
+  if (fixed && control.options.epsilon > 0.0) fixedparts.assign(part, part + nvtxs);
   const real_t* cellwgt = graph->cellwgt;
   // Without cell weights every weight is 1, and there is only one.
   const idx_t ncon = (cellwgt != nullptr) ? graph->ncon : 1;
 
-  const idx_t nthreads = CapThreads(control.nthreads);
-  if (control.nthreads > nthreads)
+  const idx_t nthreads = CapThreads(control.options.threads);
+  if (control.options.threads > nthreads)
     std::fprintf(stderr, "Note: -nthreads=%ld is more than the %ld cores this process may use; "
                          "%ld threads are used (the partition does not depend on it).\n",
-                 control.nthreads, nthreads, nthreads);
+                 control.options.threads, nthreads, nthreads);
 
   // On a terminal, a line on standard error follows the runs: nruns and
   // the V-cycles per bisection (k - 1 of them) or per k-way partitioning.
   Progress progress;
   std::unique_ptr<ProgressLine> progressline;
   if (isatty(STDERR_FILENO) == 1) {
-    const idx_t nruns = std::max<idx_t>(control.nruns, 1);
-    const idx_t perpart = nruns + std::clamp<idx_t>(control.nvcycles, 0, nruns);
-    const bool rb = control.ptype == PTYPE_RB;
+    const idx_t nruns = std::max<idx_t>(control.options.nruns, 1);
+    const idx_t perpart = nruns + std::clamp<idx_t>(control.options.nvcycles, 0, nruns);
+    const bool rb = control.options.scheme == Scheme::RecursiveBisection;
     progressline = std::make_unique<ProgressLine>(
-        progress, rb ? (control.nparts - 1) * perpart : perpart,
+        progress, rb ? (control.options.k - 1) * perpart : perpart,
         rb ? "bisection runs" : "runs");
   }
 
@@ -152,7 +131,7 @@ int Run(int argc, char** argv) {
     view.netptr = graph->netptr;
     view.netind = graph->netind;
     view.netwgt = graph->netwgt;
-    Options options = ToOptions(control);
+    Options options = control.options;
     options.threads = nthreads;
     const std::span<idx_t> parts(part, static_cast<std::size_t>(nvtxs));
     PartitionHGraph(view, MakeConfig(options, view, fixed != 0), parts, parts, &progress);
@@ -166,7 +145,7 @@ int Run(int argc, char** argv) {
 
   PartitionMetrics metrics;
   std::string error;
-  if (!EvaluatePartition(nvtxs, graph->nnets, graph->ncon, control.nparts, graph->netptr,
+  if (!EvaluatePartition(nvtxs, graph->nnets, graph->ncon, control.options.k, graph->netptr,
                          graph->netind, graph->netwgt, graph->cellwgt, part, &metrics, &error))
     errexit("ComputePartCuts: %s.\n", error.c_str());
   PrintSummary(metrics);
@@ -174,8 +153,8 @@ int Run(int argc, char** argv) {
   // Under -epsilon, the bound of every weight on every part.
   std::vector<double> maxpwgt;
   double factor = 0.0;
-  if (control.epsilon > 0.0)
-    maxpwgt = EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt, control.nparts, control.epsilon,
+  if (control.options.epsilon > 0.0)
+    maxpwgt = EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt, control.options.k, control.options.epsilon,
                             &factor);
   const bool held = PrintBalanceFigures(metrics, maxpwgt, factor);
 
@@ -192,7 +171,7 @@ int Run(int argc, char** argv) {
                  factor);
     // What makes the bound impossible to meet, if anything.
     obstacle = BoundObstacle(nvtxs, graph->ncon, graph->cellwgt,
-                             fixedparts.empty() ? nullptr : fixedparts.data(), control.nparts,
+                             fixedparts.empty() ? nullptr : fixedparts.data(), control.options.k,
                              maxpwgt);
     if (!obstacle.empty()) std::fprintf(stderr, "%s\n", obstacle.c_str());
   }

@@ -1,4 +1,5 @@
 // The run header and the quality summary of the final partition.
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,12 +9,11 @@
 
 namespace veldan {
 
-const char* const kPTypeNames[3] = {"", "rb", "kway"};
-const char* const kCTypeNames[12] = {"",   "FC1", "GFC1",  "FC2",    "GFC2",  "H1",
-                                     "H2", "H12", "EDGE1", "GEDGE1", "EDGE2", "GEDGE2"};
-const char* const kRTypeNames[8] = {"",        "FAST",   "MODERATE",   "SLOW",
-                                    "KRANDOM", "KPFAST", "KPMODERATE", "KPSLOW"};
-const char* const kOTypeNames[3] = {"", "cut", "soed"};
+std::string UpperName(std::span<const SchemeName> table, int code) {
+  std::string name = SchemeNameOf(table, code);
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
 
 void PrintSummary(const PartitionMetrics& m) {
   const idx_t nparts = m.nparts, ncon = m.ncon;
@@ -74,6 +74,7 @@ bool PrintBalanceFigures(const PartitionMetrics& m, const std::vector<double>& m
 }
 
 void PrintRunHeader(const RunParams* params, const HGraph* graph) {
+  const Options& o = params->options;
   std::printf("*******************************************************************************\n");
   std::printf(" VELDAN %s  %s\n\n", "2.0pre1", "Copyright 2026, The veldan developers");
   std::printf("HyperGraph Information -----------------------------------------------------\n");
@@ -82,18 +83,17 @@ void PrintRunHeader(const RunParams* params, const HGraph* graph) {
   std::printf("\n");
   std::printf("Options --------------------------------------------------------------------\n");
   std::printf(" ptype=%s, ctype=%s, rtype=%s, otype=%s, dbglvl=%ld\n",
-              SchemeName(kPTypeNames, params->ptype), SchemeName(kCTypeNames, params->ctype),
-              SchemeName(kRTypeNames, params->rtype), SchemeName(kOTypeNames, params->otype),
-              params->dbglvl);
-  std::printf(" kwayrefine: %s, reconstruct: %s, fixed: %s\n", params->kwayrefine ? "Yes" : "No",
-              params->reconstruct ? "Yes" : "No", params->fixedfile ? "Yes" : "No");
-  std::printf(" Nruns: %ld, NV-cycles: %ld, CMaxNet: %ld, RMaxNet: %ld, Seed: %ld\n",
-              params->nruns, params->nvcycles, params->cmaxnet, params->rmaxnet, params->seed);
-  std::printf(" #Parts: %ld, UBfactor: %6.2f\n", params->nparts,
-              static_cast<double>(params->ubfactor));
-  if (params->epsilon > 0.0)
-    std::printf(" Epsilon: %g (every part at most 1+epsilon times the average)\n",
-                params->epsilon);
+              SchemeNameOf(kSchemeNames, static_cast<int>(o.scheme)),
+              UpperName(kCoarseningNames, static_cast<int>(o.ctype)).c_str(),
+              UpperName(kRefinementNames, static_cast<int>(o.rtype)).c_str(),
+              SchemeNameOf(kObjectiveNames, static_cast<int>(o.objective)), o.dbglvl);
+  std::printf(" kwayrefine: %s, reconstruct: %s, fixed: %s\n", o.kwayrefine ? "Yes" : "No",
+              o.reconstruct ? "Yes" : "No", params->fixedfile ? "Yes" : "No");
+  std::printf(" Nruns: %ld, NV-cycles: %ld, CMaxNet: %ld, RMaxNet: %ld, Seed: %ld\n", o.nruns,
+              o.nvcycles, o.cmaxnet, o.rmaxnet, o.seed);
+  std::printf(" #Parts: %ld, UBfactor: %6.2f\n", o.k, o.ufactor);
+  if (o.epsilon > 0.0)
+    std::printf(" Epsilon: %g (every part at most 1+epsilon times the average)\n", o.epsilon);
   std::printf("\n");
   std::printf("Partitioning... ------------------------------------------------------------\n");
 }

@@ -24,6 +24,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "api/options.h"
 #include "veldan/veldan.h"
 
 namespace py = pybind11;
@@ -203,56 +204,64 @@ struct PyResult : PyMetrics {
 // ---------------------------------------------------------------------------
 // Options
 
-template <class E, std::size_t N>
-E Keyword(const char* const (&names)[N], const std::string& option, const std::string& value) {
-  for (std::size_t i = 0; i < N; i++)
-    if (names[i] != nullptr && strcasecmp(names[i], value.c_str()) == 0)
-      return static_cast<E>(i);
-  std::string known;
-  for (const char* n : names)
-    if (n != nullptr) known += (known.empty() ? "" : ", ") + std::string(n);
-  Raise(veldan::Status::InvalidOptions,
-        option + " is \"" + value + "\", not one of " + known);
+// The value of one keyword argument as its option row takes it.
+veldan::OptionValue OptionArgument(const veldan::OptionRow& row, const std::string& name,
+                                   const py::handle& value) {
+  veldan::OptionValue v;
+  switch (row.kind) {
+    case veldan::OptionKind::Keyword: {
+      if (!py::isinstance<py::str>(value)) throw py::type_error(name + " must be a str");
+      const std::string text = value.cast<std::string>();
+      const int code = veldan::SchemeCode(row.keywords, text.c_str());
+      if (code < 0) {
+        std::string known;
+        for (const veldan::SchemeName& n : row.keywords)
+          known += (known.empty() ? "" : ", ") + std::string(n.name);
+        Raise(veldan::Status::InvalidOptions, name + " is \"" + text + "\", not one of " + known);
+      }
+      v.i = code;
+      break;
+    }
+    case veldan::OptionKind::Integer:
+      if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
+        throw py::type_error(name + " must be an int");
+      v.i = value.cast<std::int64_t>();
+      break;
+    case veldan::OptionKind::Real:
+      v.d = value.cast<double>();
+      break;
+    case veldan::OptionKind::Flag:
+      v.i = value.cast<bool>() ? 1 : 0;
+      break;
+    case veldan::OptionKind::Program:
+      break;
+  }
+  return v;
 }
 
-// Indexed by the enumerations' values.
-const char* const kSchemes[] = {nullptr, "rb", "kway"};
-const char* const kObjectives[] = {nullptr, "cut", "soed"};
-const char* const kCoarsenings[] = {nullptr, "fc1",  "gfc1",  "fc2",   "gfc2",  "h1",
-                                    "h2",    "h12",  "edge1", "gedge1", "edge2", "gedge2"};
-const char* const kRefinements[] = {nullptr,    "fast",   "moderate",   "slow",
-                                    "krandom",  "kpfast", "kpmoderate", "kpslow"};
-
 PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
-                   const std::string& scheme, std::int64_t seed, std::int64_t nruns,
-                   std::int64_t nvcycles, const std::string& objective,
-                   std::optional<double> ufactor, std::int64_t threads,
-                   std::optional<std::string> ctype, std::optional<std::string> rtype,
-                   std::int64_t cmaxnet, std::int64_t rmaxnet, bool kwayrefine,
-                   bool reconstruct, std::int64_t dbglvl, const py::object& fixed) {
+                   const py::kwargs& options) {
   std::optional<PyHypergraph> holder;
   const PyHypergraph& ph = AsHypergraph(hobj, holder);
   veldan::Options o;
-  o.scheme = Keyword<veldan::Scheme>(kSchemes, "scheme", scheme);
-  o.objective = Keyword<veldan::Objective>(kObjectives, "objective", objective);
   o.k = k;
-  if (ufactor) {
-    o.epsilon = 0.0;
-    o.ufactor = *ufactor;
-  } else {
-    o.epsilon = epsilon;
+  o.epsilon = epsilon;
+  // Every other keyword is an option of the table, under its key; None
+  // leaves its default. ufactor, when given, replaces epsilon.
+  py::object fixed = py::none();
+  for (const auto& item : options) {
+    const std::string name = py::str(item.first);
+    if (name == "fixed") {
+      fixed = py::reinterpret_borrow<py::object>(item.second);
+      continue;
+    }
+    const veldan::OptionRow* row = veldan::FindOption(name, false);
+    if (row == nullptr || row->set == nullptr || name == "k" || name == "epsilon")
+      throw py::type_error("partition() got an unexpected keyword argument '" + name + "'");
+    if (item.second.is_none()) continue;
+    row->set(o, OptionArgument(*row, name, item.second));
+    if (name == "ufactor") o.epsilon = 0.0;
   }
-  o.nruns = nruns;
-  o.nvcycles = nvcycles;
-  if (ctype) o.ctype = Keyword<veldan::Coarsening>(kCoarsenings, "ctype", *ctype);
-  if (rtype) o.rtype = Keyword<veldan::Refinement>(kRefinements, "rtype", *rtype);
-  o.cmaxnet = cmaxnet;
-  o.rmaxnet = rmaxnet;
-  o.kwayrefine = kwayrefine;
-  o.reconstruct = reconstruct;
-  o.seed = seed;
-  o.threads = threads;
-  o.dbglvl = dbglvl;
 
   veldan::Hypergraph h = ph.View();
   py::array_t<std::int64_t> fixedcopy;
@@ -372,13 +381,11 @@ PYBIND11_MODULE(veldan, m) {
         "veldan.Error with the reader's message when the file is missing or malformed.");
 
   m.def("partition", &Partition, py::arg("h"), py::arg("k"), py::arg("epsilon") = 0.03,
-        py::arg("scheme") = "rb", py::arg("seed") = -1, py::arg("nruns") = 10,
-        py::arg("nvcycles") = 1, py::arg("objective") = "cut", py::arg("ufactor") = py::none(),
-        py::arg("threads") = 0, py::arg("ctype") = py::none(), py::arg("rtype") = py::none(),
-        py::arg("cmaxnet") = 50, py::arg("rmaxnet") = 50, py::arg("kwayrefine") = false,
-        py::arg("reconstruct") = false, py::arg("dbglvl") = 0, py::arg("fixed") = py::none(),
         "Partitions h (a Hypergraph, or a tuple (nvtxs, netptr, netind)) into k parts. "
-        "ufactor, when given, replaces epsilon. fixed, when given, replaces h.fixed. Returns a "
+        "Keyword options, with the library's defaults: scheme ('rb' or 'kway'), seed (-1: "
+        "drawn), nruns (10), nvcycles (1), objective ('cut' or 'soed'), ufactor (when given, "
+        "replaces epsilon), threads (0: every core), ctype, rtype, cmaxnet (50), rmaxnet (50), "
+        "kwayrefine, reconstruct, dbglvl (0); fixed, when given, replaces h.fixed. Returns a "
         "Result; raises veldan.Error.");
 
   m.def("evaluate", &Evaluate, py::arg("h"), py::arg("parts"), py::arg("k") = py::none(),

@@ -61,61 +61,61 @@ struct Parsed {
 // the run header (Runs.HeaderWithDefaults, Runs.HeaderWithOptions).
 
 TEST(ParseOptions, KeywordsIgnoreCase) {
-  EXPECT_EQ(Parsed({"-ptype=KWAY", "g", "2"}).p.ptype, 2);
-  EXPECT_EQ(Parsed({"-ptype=Kway", "g", "2"}).p.ptype, 2);
-  EXPECT_EQ(Parsed({"-rtype=MODERATE", "g", "2"}).p.rtype, 2);
-  EXPECT_EQ(Parsed({"-otype=SoEd", "g", "2"}).p.otype, 2);
+  EXPECT_EQ(static_cast<int>(Parsed({"-ptype=KWAY", "g", "2"}).p.options.scheme), 2);
+  EXPECT_EQ(static_cast<int>(Parsed({"-ptype=Kway", "g", "2"}).p.options.scheme), 2);
+  EXPECT_EQ(static_cast<int>(Parsed({"-rtype=MODERATE", "g", "2"}).p.options.rtype), 2);
+  EXPECT_EQ(static_cast<int>(Parsed({"-otype=SoEd", "g", "2"}).p.options.objective), 2);
 }
 
 TEST(ParseOptions, CoarseningSchemeAsNamedOrFollowingRuns) {
-  EXPECT_EQ(Parsed({"-ctype=gfc1", "g", "2"}).p.ctype, 2);
-  EXPECT_EQ(Parsed({"-ctype=edge1", "-nruns=20", "g", "2"}).p.ctype, 8);
+  EXPECT_EQ(static_cast<int>(Parsed({"-ctype=gfc1", "g", "2"}).p.options.ctype), 2);
+  EXPECT_EQ(static_cast<int>(Parsed({"-ctype=edge1", "-nruns=20", "g", "2"}).p.options.ctype), 8);
   // Unless one is named, nruns chooses.
-  EXPECT_EQ(Parsed({"-nruns=19", "g", "2"}).p.ctype, 5);
-  EXPECT_EQ(Parsed({"-nruns=20", "g", "2"}).p.ctype, 7);
+  EXPECT_EQ(static_cast<int>(Parsed({"-nruns=19", "g", "2"}).p.options.ctype), 5);
+  EXPECT_EQ(static_cast<int>(Parsed({"-nruns=20", "g", "2"}).p.options.ctype), 7);
 }
 
 TEST(ParseOptions, RefinementDefaultFollowsScheme) {
-  EXPECT_EQ(Parsed({"-ptype=kway", "g", "2"}).p.rtype, 4);
-  EXPECT_EQ(Parsed({"-ptype=rb", "g", "2"}).p.rtype, 1);
-  EXPECT_EQ(Parsed({"-ptype=kway", "-rtype=kpfast", "g", "2"}).p.rtype, 5);
+  EXPECT_EQ(static_cast<int>(Parsed({"-ptype=kway", "g", "2"}).p.options.rtype), 4);
+  EXPECT_EQ(static_cast<int>(Parsed({"-ptype=rb", "g", "2"}).p.options.rtype), 1);
+  EXPECT_EQ(static_cast<int>(Parsed({"-ptype=kway", "-rtype=kpfast", "g", "2"}).p.options.rtype), 5);
   // The objective is accepted with rb and simply not used.
-  EXPECT_EQ(Parsed({"-otype=soed", "g", "2"}).p.otype, 2);
+  EXPECT_EQ(static_cast<int>(Parsed({"-otype=soed", "g", "2"}).p.options.objective), 2);
 }
 
 TEST(ParseOptions, SyntaxOfTheParser) {
   // Unique prefixes, two dashes, the argument as the next word.
-  EXPECT_EQ(Parsed({"-nr=20", "g", "2"}).p.nruns, 20);
-  EXPECT_EQ(Parsed({"--seed=3", "g", "2"}).p.seed, 3);
-  EXPECT_EQ(Parsed({"-uf", "2.5", "g", "2"}).p.ubfactor, 2.5f);
-  EXPECT_EQ(Parsed({"-kw", "g", "2"}).p.kwayrefine, 1);
+  EXPECT_EQ(Parsed({"-nr=20", "g", "2"}).p.options.nruns, 20);
+  EXPECT_EQ(Parsed({"--seed=3", "g", "2"}).p.options.seed, 3);
+  EXPECT_EQ(Parsed({"-uf", "2.5", "g", "2"}).p.options.ufactor, 2.5f);
+  EXPECT_TRUE(Parsed({"-kw", "g", "2"}).p.options.kwayrefine);
   // Operands may come first.
   Parsed r({"g.hgr", "-nruns=5", "4", "-seed", "9"});
   EXPECT_STREQ(r.p.filename, "g.hgr");
-  EXPECT_EQ(r.p.nparts, 4);
-  EXPECT_EQ(r.p.nruns, 5);
-  EXPECT_EQ(r.p.seed, 9);
+  EXPECT_EQ(r.p.options.k, 4);
+  EXPECT_EQ(r.p.options.nruns, 5);
+  EXPECT_EQ(r.p.options.seed, 9);
 }
 
 TEST(ParseOptions, LastOccurrenceWins) {
   Parsed r({"-nruns=5", "-fixed=a", "-ptype=kway", "g", "2", "-nruns=7", "-fixed=b",
             "-ptype=rb"});
-  EXPECT_EQ(r.p.nruns, 7);
+  EXPECT_EQ(r.p.options.nruns, 7);
   EXPECT_STREQ(r.p.fixedfile, "b");
-  EXPECT_EQ(r.p.ptype, 1);
-  EXPECT_EQ(r.p.rtype, 1);
+  EXPECT_EQ(static_cast<int>(r.p.options.scheme), 1);
+  EXPECT_EQ(static_cast<int>(r.p.options.rtype), 1);
 }
 
 TEST(ParseOptions, NumberConversions) {
-  EXPECT_EQ(Parsed({"-nruns= 12 ", "g", "2"}).p.nruns, 12);
-  EXPECT_EQ(Parsed({"-seed=-4", "g", "2"}).p.seed, -4);
-  EXPECT_EQ(Parsed({"-seed=1099511627776", "g", "2"}).p.seed, 1099511627776);
-  EXPECT_EQ(Parsed({"-seed=9223372036854775806", "g", "2"}).p.seed, 9223372036854775806);
-  EXPECT_EQ(Parsed({"-dbglvl=+17", "g", "2"}).p.dbglvl, 17);
-  EXPECT_EQ(Parsed({"g", "3"}).p.nparts, 3);
-  EXPECT_EQ(Parsed({"-ufactor=abc", "g", "2"}).p.ubfactor, 0.0f);
-  EXPECT_EQ(Parsed({"-ufactor=2.5e0x", "g", "2"}).p.ubfactor, 2.5f);
-  const real_t big = Parsed({"-ufactor=1e300", "g", "2"}).p.ubfactor;
+  EXPECT_EQ(Parsed({"-nruns= 12 ", "g", "2"}).p.options.nruns, 12);
+  EXPECT_EQ(Parsed({"-seed=-4", "g", "2"}).p.options.seed, -4);
+  EXPECT_EQ(Parsed({"-seed=1099511627776", "g", "2"}).p.options.seed, 1099511627776);
+  EXPECT_EQ(Parsed({"-seed=9223372036854775806", "g", "2"}).p.options.seed, 9223372036854775806);
+  EXPECT_EQ(Parsed({"-dbglvl=+17", "g", "2"}).p.options.dbglvl, 17);
+  EXPECT_EQ(Parsed({"g", "3"}).p.options.k, 3);
+  EXPECT_EQ(Parsed({"-ufactor=abc", "g", "2"}).p.options.ufactor, 0.0f);
+  EXPECT_EQ(Parsed({"-ufactor=2.5e0x", "g", "2"}).p.options.ufactor, 2.5f);
+  const real_t big = Parsed({"-ufactor=1e300", "g", "2"}).p.options.ufactor;
   EXPECT_TRUE(std::isinf(big) && big > 0);
 
   using veldan::WholeNumber;

@@ -11,7 +11,7 @@ namespace veldan::mpi {
 
 using i64 = std::int64_t;
 
-inline constexpr const char* kVersion = "2.0rc1";
+inline constexpr const char* kVersion = VELDAN_VERSION;
 
 // Exit statuses, as the single-process program uses them.
 enum : int {

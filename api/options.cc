@@ -1,0 +1,312 @@
+// The option table: names, kinds, fields and -help entries of every option.
+#include "api/options.h"
+
+#include <climits>
+#include <cstddef>
+#include <cstring>
+
+namespace veldan {
+namespace {
+
+constexpr const char* kHelp_ptype[] = {
+    "  -ptype=string",
+    "     Specifies the scheme to be used for computing the k-way partitioning.",
+    "     The possible values are:",
+    "        rb       - Recursive bisection [default]",
+    "        kway     - Direct k-way partitioning.",
+    " ",
+};
+constexpr const char* kHelp_ctype[] = {
+    "  -ctype=string                 (rb, kway)",
+    "     Specifies the scheme to be used for coarsening.",
+    "     The possible values are:",
+    "        fc1        - First-choice scheme",
+    "        gfc1       - Greedy first-choice scheme [default]",
+    "        fc2        - Alternate implementation of the fc scheme",
+    "        gfc2       - Alternate implementation of the gfc scheme",
+    "        h1         - Alternates between fc1 and gfc1 [default if nruns<20]",
+    "        h2         - Alternates between fc2 and gfc2",
+    "        h12        - Alternates between fc1, gfc1, fc2, gfc2 [default otherwise]",
+    "        edge1      - Edge-based coarsening",
+    "        gedge1     - Greedy edge-based coarsening",
+    "        edge2      - Alternate implementation of the edge scheme",
+    "        gedge2     - Alternate implementation of the gedge scheme",
+    " ",
+};
+constexpr const char* kHelp_rtype[] = {
+    "  -rtype=string                 (rb, kway)",
+    "     Specifies the scheme to be used for refinement.",
+    "     The possible values and the partitioning types where they apply are:",
+    "        fast        - Fast FM-based refinement (rb) [default]",
+    "        moderate    - Moderate FM-based refinement (rb)",
+    "        slow        - Slow FM-based refinement (rb)",
+    "        krandom     - Random k-way refinement (kway) [default for ptype=kway]",
+    "        kpfast      - Pairwise k-way FAST refinement (kway)",
+    "        kpmoderate  - Pairwise k-way MODERATE refinement (kway)",
+    "        kpslow      - Pairwise k-way SLOW refinement (kway)",
+    " ",
+};
+constexpr const char* kHelp_otype[] = {
+    "  -otype=string                 (kway)",
+    "     Specifies the objective function to use for k-way partitioning.",
+    "     The possible values are:",
+    "        cut      - Minimize the cut [default]",
+    "        soed     - Minimize the sum-of-external-degrees",
+    " ",
+};
+constexpr const char* kHelp_ufactor[] = {
+    "  -ufactor=float                (rb, kway)",
+    "     Specifies the unbalance factor. The meaning of this parameters depends",
+    "     on the partitioning scheme (ptype):",
+    "       For ptype=rb",
+    "         Specifies the maximum difference between each successive bisection.",
+    "         For instance, a value of 5 leads to a 45-55 split at each bisection.",
+    "       For ptype=kway",
+    "         Specifies the maximum load imbalance among all the partitions. For",
+    "         instance, a value of 5 produces partitions in which the weight of",
+    "         the largest partition over the average weight is bounded by 5%.",
+    " ",
+};
+constexpr const char* kHelp_nruns[] = {
+    "  -nruns=int                    (rb, kway)",
+    "     Specifies the number of different bisections to be computed",
+    "     at each level. The final bisection corresponds to the one that",
+    "     has the smallest cut",
+    " ",
+};
+constexpr const char* kHelp_nvcycles[] = {
+    "  -nvcycles=int                 (rb, kway)",
+    "     Specifies the number of solutions to be further refined using",
+    "     V-cycle refinement. If the supplied number is k, then the best",
+    "     k bisections are further refined using V-cycling. This number",
+    "     should be less or equal to that specified for -nruns. The default",
+    "     value is one.",
+    " ",
+};
+constexpr const char* kHelp_cmaxnet[] = {
+    "  -cmaxnet=int                  (rb, kway)",
+    "     Specifies the size of the largest net to be considered during",
+    "     coarsening. Any nets larger than that are ignored when determing",
+    "     which cells to merge together. Default value for that is 50.",
+    " ",
+};
+constexpr const char* kHelp_rmaxnet[] = {
+    "  -rmaxnet=int                  (rb, kway)",
+    "     Specifies the size of the largest net to be considered during",
+    "     refinement. Any nets larger than that are ignored during the",
+    "     multilevel partitioning phase, and are dealt once the partitioning",
+    "     has been computed. Default value for that is 50.",
+    " ",
+};
+constexpr const char* kHelp_reconst[] = {
+    "  -reconst                      (rb)",
+    "     Instructs veldan to create partial nets within each partition ",
+    "     representing the nets that were cut during the bisection.",
+    " ",
+};
+constexpr const char* kHelp_kwayrefine[] = {
+    "  -kwayrefine                   (rb)",
+    "     Instructs veldan to perform a final k-way refinement once the",
+    "     partitioning has been computed using recursive bisection",
+    " ",
+};
+constexpr const char* kHelp_fixed[] = {
+    "  -fixed=string                 (rb, kway)",
+    "     Instructs veldan to read the file specified as the argument",
+    "     of this parameter for specifying the groups of cells to be",
+    "     placed in the same partition",
+    " ",
+};
+constexpr const char* kHelp_seed[] = {
+    "  -seed=int                     (rb, kway)",
+    "     Selects the seed of the random number generator.  ",
+    " ",
+};
+constexpr const char* kHelp_dbglvl[] = {
+    "  -dbglvl=int                   (rb, kway)",
+    "     Selects the dbglvl. The value is obtained by adding the following ",
+    "     codes:",
+    "        1       - Show coarsening progress",
+    "        2       - Show the initial cuts",
+    "        4       - Show the refinement progress",
+    "        8       - Show bisection statistics",
+    "       16       - Show bisection statistics",
+    "       32       - Print timing statistics",
+    "      128       - Show detailed bisection statistics",
+    "      256       - Show detailed info about cell moves",
+    " ",
+};
+constexpr const char* kHelp_nthreads[] = {
+    "  -nthreads=int                 (rb, kway)",
+    "     Specifies the number of threads used to compute the partitioning.",
+    "     For a given seed the partitioning does not depend on it. The",
+    "     default value is the number of cores the process may run on.",
+    " ",
+};
+constexpr const char* kHelp_epsilon[] = {
+    "  -epsilon=float                (rb, kway)",
+    "     Bounds the weight of every part by (1+epsilon) times the average",
+    "     part weight (with integer weights, by at least the average rounded",
+    "     up), for any number of parts. It overrides -ufactor; for",
+    "     ptype=kway it is the same as -ufactor=100*epsilon.",
+    " ",
+};
+constexpr const char* kHelp_output[] = {
+    "  -output=string                (rb, kway)",
+    "     Writes the partition to the named file instead of",
+    "     <filename>.part.<nparts>.",
+    " ",
+};
+constexpr const char* kHelp_version[] = {
+    "  -version",
+    "     Prints the version and exits.",
+    " ",
+};
+constexpr const char* kHelp_help[] = {
+    "  -help",
+    "     Prints this message.",
+};
+
+constexpr std::span<const SchemeName> kNoKeywords{};
+
+// Every row of the command line, in the order of its help.
+const OptionRow kRows[] = {
+    {"ptype", "scheme", OptionKind::Keyword, kSchemeNames, 0, 0,
+     [](const Options& o) { return OptionValue{static_cast<std::int64_t>(o.scheme), 0}; },
+     [](Options& o, OptionValue v) { o.scheme = static_cast<Scheme>(v.i); }, CField::Int,
+     offsetof(veldan_options, scheme), kHelp_ptype},
+    {"ctype", "ctype", OptionKind::Keyword, kCoarseningNames, 0, 0,
+     [](const Options& o) { return OptionValue{static_cast<std::int64_t>(o.ctype), 0}; },
+     [](Options& o, OptionValue v) { o.ctype = static_cast<Coarsening>(v.i); }, CField::Int,
+     offsetof(veldan_options, ctype), kHelp_ctype},
+    {"rtype", "rtype", OptionKind::Keyword, kRefinementNames, 0, 0,
+     [](const Options& o) { return OptionValue{static_cast<std::int64_t>(o.rtype), 0}; },
+     [](Options& o, OptionValue v) { o.rtype = static_cast<Refinement>(v.i); }, CField::Int,
+     offsetof(veldan_options, rtype), kHelp_rtype},
+    {"otype", "objective", OptionKind::Keyword, kObjectiveNames, 0, 0,
+     [](const Options& o) { return OptionValue{static_cast<std::int64_t>(o.objective), 0}; },
+     [](Options& o, OptionValue v) { o.objective = static_cast<Objective>(v.i); }, CField::Int,
+     offsetof(veldan_options, objective), kHelp_otype},
+    {"ufactor", "ufactor", OptionKind::Real, kNoKeywords, 0, 0,
+     [](const Options& o) { return OptionValue{0, o.ufactor}; },
+     [](Options& o, OptionValue v) { o.ufactor = v.d; }, CField::Double,
+     offsetof(veldan_options, ufactor), kHelp_ufactor},
+    {"nruns", "nruns", OptionKind::Integer, kNoKeywords, 0, INT_MAX,
+     [](const Options& o) { return OptionValue{o.nruns, 0}; },
+     [](Options& o, OptionValue v) { o.nruns = v.i; }, CField::Int64,
+     offsetof(veldan_options, nruns), kHelp_nruns},
+    {"nvcycles", "nvcycles", OptionKind::Integer, kNoKeywords, 0, INT_MAX,
+     [](const Options& o) { return OptionValue{o.nvcycles, 0}; },
+     [](Options& o, OptionValue v) { o.nvcycles = v.i; }, CField::Int64,
+     offsetof(veldan_options, nvcycles), kHelp_nvcycles},
+    {"cmaxnet", "cmaxnet", OptionKind::Integer, kNoKeywords, 0, INT64_MAX,
+     [](const Options& o) { return OptionValue{o.cmaxnet, 0}; },
+     [](Options& o, OptionValue v) { o.cmaxnet = v.i; }, CField::Int64,
+     offsetof(veldan_options, cmaxnet), kHelp_cmaxnet},
+    {"rmaxnet", "rmaxnet", OptionKind::Integer, kNoKeywords, 0, INT64_MAX,
+     [](const Options& o) { return OptionValue{o.rmaxnet, 0}; },
+     [](Options& o, OptionValue v) { o.rmaxnet = v.i; }, CField::Int64,
+     offsetof(veldan_options, rmaxnet), kHelp_rmaxnet},
+    {"reconst", "reconstruct", OptionKind::Flag, kNoKeywords, 0, 1,
+     [](const Options& o) { return OptionValue{o.reconstruct ? 1 : 0, 0}; },
+     [](Options& o, OptionValue v) { o.reconstruct = v.i != 0; }, CField::Int,
+     offsetof(veldan_options, reconstruct), kHelp_reconst},
+    {"kwayrefine", "kwayrefine", OptionKind::Flag, kNoKeywords, 0, 1,
+     [](const Options& o) { return OptionValue{o.kwayrefine ? 1 : 0, 0}; },
+     [](Options& o, OptionValue v) { o.kwayrefine = v.i != 0; }, CField::Int,
+     offsetof(veldan_options, kwayrefine), kHelp_kwayrefine},
+    {"fixed", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
+     kHelp_fixed},
+    {"seed", "seed", OptionKind::Integer, kNoKeywords, INT64_MIN, kMaxSeed,
+     [](const Options& o) { return OptionValue{o.seed, 0}; },
+     [](Options& o, OptionValue v) { o.seed = v.i; }, CField::Int64,
+     offsetof(veldan_options, seed), kHelp_seed},
+    {"dbglvl", "dbglvl", OptionKind::Integer, kNoKeywords, 0, INT_MAX,
+     [](const Options& o) { return OptionValue{o.dbglvl, 0}; },
+     [](Options& o, OptionValue v) { o.dbglvl = v.i; }, CField::Int64,
+     offsetof(veldan_options, dbglvl), kHelp_dbglvl},
+    {"nthreads", "threads", OptionKind::Integer, kNoKeywords, 1, INT64_MAX,
+     [](const Options& o) { return OptionValue{o.threads, 0}; },
+     [](Options& o, OptionValue v) { o.threads = v.i; }, CField::Int64,
+     offsetof(veldan_options, threads), kHelp_nthreads},
+    {"epsilon", "epsilon", OptionKind::Real, kNoKeywords, 0, 0,
+     [](const Options& o) { return OptionValue{0, o.epsilon}; },
+     [](Options& o, OptionValue v) { o.epsilon = v.d; }, CField::Double,
+     offsetof(veldan_options, epsilon), kHelp_epsilon},
+    {"output", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
+     kHelp_output},
+    {"version", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
+     kHelp_version},
+    {"help", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
+     kHelp_help},
+    // The number of parts: an operand of the command line.
+    {nullptr, "k", OptionKind::Integer, kNoKeywords, 1, INT64_MAX,
+     [](const Options& o) { return OptionValue{o.k, 0}; }, [](Options& o, OptionValue v) { o.k = v.i; },
+     CField::Int64, offsetof(veldan_options, k), {}},
+};
+
+}  // namespace
+
+std::span<const OptionRow> OptionRows() { return kRows; }
+
+const OptionRow* FindOption(std::string_view name, bool cli) {
+  for (const OptionRow& r : kRows) {
+    const char* n = cli ? r.cli : r.key;
+    if (n != nullptr && name == n) return &r;
+  }
+  return nullptr;
+}
+
+void OptionsToC(const Options& o, veldan_options* c) {
+  char* base = reinterpret_cast<char*>(c);
+  for (const OptionRow& r : kRows) {
+    if (r.get == nullptr) continue;
+    const OptionValue v = r.get(o);
+    char* field = base + r.coffset;
+    switch (r.cfield) {
+      case CField::Int: {
+        const int x = static_cast<int>(v.i);
+        std::memcpy(field, &x, sizeof x);
+        break;
+      }
+      case CField::Int64:
+        std::memcpy(field, &v.i, sizeof v.i);
+        break;
+      case CField::Double:
+        std::memcpy(field, &v.d, sizeof v.d);
+        break;
+      case CField::None:
+        break;
+    }
+  }
+}
+
+Options OptionsFromC(const veldan_options& c) {
+  Options o;
+  const char* base = reinterpret_cast<const char*>(&c);
+  for (const OptionRow& r : kRows) {
+    if (r.set == nullptr) continue;
+    const char* field = base + r.coffset;
+    OptionValue v;
+    switch (r.cfield) {
+      case CField::Int: {
+        int x = 0;
+        std::memcpy(&x, field, sizeof x);
+        v.i = x;
+        break;
+      }
+      case CField::Int64:
+        std::memcpy(&v.i, field, sizeof v.i);
+        break;
+      case CField::Double:
+        std::memcpy(&v.d, field, sizeof v.d);
+        break;
+      case CField::None:
+        continue;
+    }
+    r.set(o, v);
+  }
+  return o;
+}
+
+}  // namespace veldan
