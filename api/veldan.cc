@@ -185,10 +185,15 @@ struct NetLists {
 Metrics Measure(const Hypergraph& h, const std::int64_t* parts, std::int64_t k) {
   PartitionMetrics m;
   std::string error;
-  const bool ok = EvaluatePartition(
-      h.nvtxs, h.nnets(), h.ncon, k, h.netptr.data(), h.netind.data(),
-      h.netwgt.empty() ? nullptr : h.netwgt.data(), h.cellwgt.empty() ? nullptr : h.cellwgt.data(),
-      parts, &m, &error);
+  HGraphView view;
+  view.nvtxs = h.nvtxs;
+  view.nnets = h.nnets();
+  view.ncon = h.ncon;
+  view.netptr = h.netptr.data();
+  view.netind = h.netind.data();
+  view.netwgt = h.netwgt.empty() ? nullptr : h.netwgt.data();
+  view.cellwgt = h.cellwgt.empty() ? nullptr : h.cellwgt.data();
+  const bool ok = EvaluatePartition(view, k, parts, &m, &error);
   if (!ok) Fail(Status::InvalidOptions, error);
   Metrics out;
   out.cut = m.cut;

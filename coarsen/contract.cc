@@ -36,14 +36,26 @@ bool SamePins(const idx_t* netptr, const idx_t* netind, idx_t a, idx_t b) {
   return true;
 }
 
-// The merge scan over nets sorted by key: each net not yet merged becomes
-// the next output net, and the following nets of the same key and size with
-// the same pins join it. Writes the output nets into dnetptr/dnetind/dnetwgt,
+// Net lists being written: offsets, pins and weights.
+struct NetListsOut {
+  idx_t* ptr;
+  idx_t* ind;
+  real_t* wgt;
+};
+
+// The merge scan over the nets of `in` sorted by key: each net not yet
+// merged becomes the next output net, and the following nets of the same key
+// and size with the same pins join it. Writes the output nets into out,
 // records the output net of every input net in dnetmap (when given) and
 // returns the output count. cand entries of merged nets are marked with -1.
-idx_t MergeScan(idx_t nnets, const idx_t* netptr, const idx_t* netind,
-                const real_t* netwgt, IKeyVal* cand, idx_t* dnetptr,
-                idx_t* dnetind, real_t* dnetwgt, idx_t* dnetmap) {
+idx_t MergeScan(const HGraphView& in, IKeyVal* cand, const NetListsOut& out, idx_t* dnetmap) {
+  const idx_t nnets = in.nnets;
+  const idx_t* netptr = in.netptr;
+  const idx_t* netind = in.netind;
+  const real_t* netwgt = in.netwgt;
+  idx_t* dnetptr = out.ptr;
+  idx_t* dnetind = out.ind;
+  real_t* dnetwgt = out.wgt;
   idx_t d = 0;
   idx_t npins = 0;
   dnetptr[0] = 0;
@@ -156,8 +168,13 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   idx_t* dnetind = ax_imalloc(tpins, "CreateCoarseHGraph: dnetind");
   real_t* dnetwgt = ax_fmalloc(tnets, "CreateCoarseHGraph: dnetwgt");
   idx_t* dnetmap = ax_imalloc(tnets, "CreateCoarseHGraph: dnetmap");
-  const idx_t cnnets = MergeScan(tnets, tnetptr, tnetind, tnetwgt, cand, dnetptr,
-                                 dnetind, dnetwgt, dnetmap);
+  HGraphView tnets_view;
+  tnets_view.nnets = tnets;
+  tnets_view.netptr = tnetptr;
+  tnets_view.netind = tnetind;
+  tnets_view.netwgt = tnetwgt;
+  const idx_t cnnets =
+      MergeScan(tnets_view, cand, NetListsOut{dnetptr, dnetind, dnetwgt}, dnetmap);
 
   for (idx_t i = 0; i < nnets; i++)
     if (netmap[i] != -1) netmap[i] = dnetmap[netmap[i]];
@@ -255,8 +272,12 @@ void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
   idx_t* dnetptr = ax_imalloc(nnets + 1, "CollapseSameHEdges: dnetptr");
   idx_t* dnetind = ax_imalloc(netptr[nnets], "CollapseSameHEdges: dnetind");
   real_t* dnetwgt = ax_fmalloc(nnets, "CollapseSameHEdges: dnetwgt");
-  *r_nnets = MergeScan(nnets, netptr, netind, netwgt, cand, dnetptr, dnetind,
-                       dnetwgt, nullptr);
+  HGraphView nets;
+  nets.nnets = nnets;
+  nets.netptr = netptr;
+  nets.netind = netind;
+  nets.netwgt = netwgt;
+  *r_nnets = MergeScan(nets, cand, NetListsOut{dnetptr, dnetind, dnetwgt}, nullptr);
   ax_free(&cand);
   *r_netptr = dnetptr;
   *r_netind = dnetind;

@@ -19,25 +19,34 @@ idx_t MatchLimit(idx_t draw, idx_t nvtxs);
 // entry must hold it between calls.
 inline const real_t kUnmarked = std::numeric_limits<real_t>::quiet_NaN();
 
-// Lists in cand the admissible neighbours of cell i whose connection reaches
-// threshold; returns their number and adds the rejected ones to *nskipped.
-// wgts and mcounts are addressable at -1 (the slot of ungrouped cells);
-// cmark (nvtxs entries, all kUnmarked) is scratch for variant 1. With
+// The arrays of one matching of a level. cellmap gives each cell's group
+// (-1 while alone); wgts and mcounts, the weight of each group and the cells
+// it may still take, are addressable at -1 (the slot of ungrouped cells).
+// where keeps cells of different parts apart. cmark (nvtxs entries, all
+// kUnmarked) is scratch for variant 1; cand receives the candidates. With
 // several weights per cell, nwgts holds the ncon weights of every group
 // (addressable at -1 too), and a neighbour is admissible only when the pair
 // stays under ctrl.nmaxcellwgt in every weight.
-idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl,
-                          const HGraph* graph, idx_t i, const idx_t* cellmap,
-                          const real_t* wgts, const idx_t* mcounts,
-                          const idx_t* where, real_t* cmark, FKeyVal* cand,
-                          idx_t* nskipped, const real_t* nwgts = nullptr);
+struct MatchArrays {
+  const idx_t* cellmap = nullptr;
+  const real_t* wgts = nullptr;
+  const idx_t* mcounts = nullptr;
+  const idx_t* where = nullptr;
+  real_t* cmark = nullptr;
+  FKeyVal* cand = nullptr;
+  const real_t* nwgts = nullptr;
+};
+
+// Lists in m.cand the admissible neighbours of cell i whose connection
+// reaches threshold; returns their number and adds the rejected ones to
+// *nskipped.
+idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph* graph,
+                          idx_t i, const MatchArrays& m, idx_t* nskipped);
 
 // The partner chosen for cell i in the given pass (0 or 1): a cell number,
 // -1 when i stays on its own, -2 when i waits for pass 1.
-idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i,
-                  const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
-                  const idx_t* where, real_t* cmark, FKeyVal* cand, int pass,
-                  const real_t* nwgts = nullptr);
+idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArrays& m,
+                  int pass);
 
 // Key of a pin list sorted increasingly (p1 < ... < ps):
 // 100 x (1 x p1 + 2 x p2 + ... + s x ps) + s, 0 for an empty list. Computed

@@ -213,11 +213,15 @@ void SetMaxCellWeights(RunContext& ctrl, const HGraph* graph) {
   }
 }
 
-idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl,
-                          const HGraph* graph, idx_t i, const idx_t* cellmap,
-                          const real_t* wgts, const idx_t* mcounts,
-                          const idx_t* where, real_t* cmark,
-                          FKeyVal* cand, idx_t* nskipped, const real_t* nwgts) {
+idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph* graph,
+                          idx_t i, const MatchArrays& m, idx_t* nskipped) {
+  const idx_t* cellmap = m.cellmap;
+  const real_t* wgts = m.wgts;
+  const idx_t* mcounts = m.mcounts;
+  const idx_t* where = m.where;
+  real_t* cmark = m.cmark;
+  FKeyVal* cand = m.cand;
+  const real_t* nwgts = m.nwgts;
   const real_t* cellwgt = graph->cellwgt;
   const real_t room = ctrl.maxcellwgt - cellwgt[i];
   if (room <= 0.0f) return 0;
@@ -295,17 +299,17 @@ idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl,
   return ncand;
 }
 
-idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i,
-                  const idx_t* cellmap, const real_t* wgts, const idx_t* mcounts,
-                  const idx_t* where, real_t* cmark, FKeyVal* cand, int pass,
-                  const real_t* nwgts) {
+idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArrays& m,
+                  int pass) {
+  const idx_t* cellmap = m.cellmap;
+  const real_t* wgts = m.wgts;
+  const FKeyVal* cand = m.cand;
   const real_t* cellwgt = graph->cellwgt;
   if (ctrl.maxcellwgt - cellwgt[i] <= 0.0f) return -1;
 
   const real_t threshold = (pass == 0) ? graph->matchthreshold : -kMaxFloat;
   idx_t nskipped = 0;
-  const idx_t ncand = FindMatchCandidates(threshold, ctrl, graph, i, cellmap, wgts,
-                                          mcounts, where, cmark, cand, &nskipped, nwgts);
+  const idx_t ncand = FindMatchCandidates(threshold, ctrl, graph, i, m, &nskipped);
   if (ncand == 0) {
     if (pass == 1) return -1;
     return (nskipped > 0) ? -2 : -1;
@@ -406,6 +410,15 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
     wgts[cnvtxs] = 2.0f * ctrl.maxcellwgt;
   }
 
+  MatchArrays arrays;
+  arrays.cellmap = cellmap;
+  arrays.wgts = wgts;
+  arrays.mcounts = mcounts;
+  arrays.where = where;
+  arrays.cmark = cmark;
+  arrays.cand = cand;
+  arrays.nwgts = nwgts;
+
   StartTimer(ctrl, TIMER_AUX4);
   idx_t nmatched = 0;
   for (int pass = 0; pass < 2; pass++) {
@@ -415,8 +428,7 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
 
       idx_t j = -1;
       if (nmatched < limit) {
-        j = SelectMatch(ctrl, graph, i, cellmap, wgts, mcounts, where, cmark, cand,
-                        pass, nwgts);
+        j = SelectMatch(ctrl, graph, i, arrays, pass);
         if (j == -2) continue;  // retried in pass 1
       }
 

@@ -6,10 +6,13 @@
 
 namespace veldan {
 
-bool EvaluatePartition(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
-                       const idx_t* netptr, const idx_t* netind, const real_t* netwgt,
-                       const real_t* cellwgt, const idx_t* part, PartitionMetrics* m,
-                       std::string* error) {
+bool EvaluatePartition(const HGraphView& h, idx_t nparts, const idx_t* part,
+                       PartitionMetrics* m, std::string* error) {
+  const idx_t nvtxs = h.nvtxs, nnets = h.nnets, ncon = h.ncon;
+  const idx_t* netptr = h.netptr;
+  const idx_t* netind = h.netind;
+  const real_t* netwgt = h.netwgt;
+  const real_t* cellwgt = h.cellwgt;
   if (nvtxs < 0 || nnets < 0 || ncon < 1 || nparts < 1) {
     *error = "invalid counts: " + std::to_string(nvtxs) + " cells, " + std::to_string(nnets) +
              " nets, " + std::to_string(ncon) + " weights per cell, " +

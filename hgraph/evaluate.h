@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "hgraph/view.h"
 #include "support/types.h"
 
 namespace veldan {
@@ -25,14 +26,11 @@ struct PartitionMetrics {
   idx_t emptyparts = 0;  // parts without a cell
 };
 
-// Measures part (nvtxs entries, each in 0..nparts-1) on the hypergraph;
-// netwgt and cellwgt may be null (unit weights); cellwgt holds ncon
-// weights per cell. Returns false, with a message in *error, when a part
-// number is out of range or a count is invalid.
-bool EvaluatePartition(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
-                       const idx_t* netptr, const idx_t* netind, const real_t* netwgt,
-                       const real_t* cellwgt, const idx_t* part, PartitionMetrics* metrics,
-                       std::string* error);
+// Measures part (h.nvtxs entries, each in 0..nparts-1) on h. Returns
+// false, with a message in *error, when a part number is out of range or a
+// count is invalid.
+bool EvaluatePartition(const HGraphView& h, idx_t nparts, const idx_t* part,
+                       PartitionMetrics* metrics, std::string* error);
 
 // Why no partition into nparts parts can keep every weight j of every part
 // within bounds[j]: a cell heavier than the bound on its own, or the cells

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "hgraph/context.h"
+#include "hgraph/view.h"
 #include "support/types.h"
 
 namespace veldan {
@@ -148,6 +149,19 @@ void FreeHGraphWork(HGraph* graph);
 // borrowed record); with flag non-zero also the record itself, setting
 // *graph to null.
 void FreeHGraph(HGraph** graph, int flag);
+
+// The arrays of g as a view (its nets, weights and counts).
+inline HGraphView ViewOf(const HGraph* g) {
+  HGraphView v;
+  v.nvtxs = g->nvtxs;
+  v.nnets = g->nnets;
+  v.ncon = g->ncon;
+  v.cellwgt = g->cellwgt;
+  v.netptr = g->netptr;
+  v.netind = g->netind;
+  v.netwgt = g->netwgt;
+  return v;
+}
 
 // Number of pins of net e.
 inline idx_t NetSize(const HGraph* g, idx_t e) {

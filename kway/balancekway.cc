@@ -38,9 +38,17 @@ struct BalanceWork {
 // fits(q) tells whether part q has room for c; roomiest is the part with
 // the most room, considered besides the parts c's nets reach (every part
 // with roomiest -1).
+struct MoveAsk {
+  idx_t c;         // the cell
+  idx_t from;      // its part
+  idx_t roomiest;  // the part with the most room, or -1: every part
+  bool cutobj;
+};
 template <typename Fits>
 Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fits,
-              idx_t roomiest, bool cutobj, idx_t c, idx_t from, BalanceWork& w) {
+              const MoveAsk& ask, BalanceWork& w) {
+  const idx_t c = ask.c, from = ask.from, roomiest = ask.roomiest;
+  const bool cutobj = ask.cutobj;
   const idx_t* netptr = graph->netptr;
   const idx_t* netind = graph->netind;
   const idx_t* incptr = graph->incptr;
@@ -218,7 +226,8 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
         if (where[c] != p) continue;
         const real_t* wc = nw + c * ncon;
         if (!(wc[con] > 0.0f)) continue;
-        const Move m = BestMove(graph, where, pw.data(), fits_for(wc), spare, cutobj, c, p, w);
+        const Move m =
+            BestMove(graph, where, pw.data(), fits_for(wc), MoveAsk{c, p, spare, cutobj}, w);
         if (m.to < 0) continue;
         // Improving moves first; then by the cost of the move (plus one, so
         // that free moves are ordered too) per unit of the weight repaired,
@@ -240,7 +249,7 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
         const idx_t c = cand.cell;
         const real_t* wc = nw + c * ncon;
         const Move m = BestMove(graph, where, pw.data(), fits_for(wc),
-                                strict ? roomiest() : -1, cutobj, c, p, w);
+                                MoveAsk{c, p, strict ? roomiest() : -1, cutobj}, w);
         if (m.to < 0) continue;
         where[c] = m.to;
         pw[p] -= cellwgt[c];
@@ -357,7 +366,7 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
         if (where[c] != p) continue;
         const real_t cw = cellwgt[c];
         auto fits = [&](idx_t q) { return pw[q] + cw <= maxpwgt; };
-        const Move m = BestMove(graph, where, pw.data(), fits, lightest, cutobj, c, p, w);
+        const Move m = BestMove(graph, where, pw.data(), fits, MoveAsk{c, p, lightest, cutobj}, w);
         if (m.to >= 0) order.push_back({m.delta, cellwgt[c], c});
       }
       std::sort(order.begin(), order.end(), [](const Cand& a, const Cand& b) {
@@ -371,8 +380,8 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
         const idx_t c = cand.cell;
         const real_t cw = cellwgt[c];
         auto fits = [&](idx_t q) { return pw[q] + cw <= maxpwgt; };
-        const Move m = BestMove(graph, where, pw.data(), fits, ax_fargmin(nparts, pw.data()),
-                                cutobj, c, p, w);
+        const Move m = BestMove(graph, where, pw.data(), fits,
+                                MoveAsk{c, p, ax_fargmin(nparts, pw.data()), cutobj}, w);
         if (m.to < 0) continue;
         where[c] = m.to;
         pw[p] -= cellwgt[c];

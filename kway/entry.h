@@ -8,6 +8,7 @@
 
 #include "hgraph/config.h"
 #include "hgraph/context.h"
+#include "hgraph/view.h"
 #include "support/types.h"
 #include "veldan/veldan.h"
 
@@ -15,18 +16,8 @@ namespace veldan {
 
 class Progress;
 
-// The caller's hypergraph as the entry reads it: every net non-empty, each
-// cell at most once per net. cellwgt holds ncon weights per cell (cell by
-// cell) or is null (unit weights); netwgt is null for unit weights.
-struct HGraphView {
-  idx_t nvtxs = 0;
-  idx_t nnets = 0;
-  idx_t ncon = 1;
-  const real_t* cellwgt = nullptr;
-  const idx_t* netptr = nullptr;
-  const idx_t* netind = nullptr;
-  const real_t* netwgt = nullptr;
-};
+// The entry reads the caller's hypergraph (HGraphView) with every net
+// non-empty and each cell at most once per net.
 
 // The schemes a default stands for: the coarsening scheme follows nruns
 // (h1 below 20 runs, else h12), the refinement scheme the partitioning

@@ -79,10 +79,8 @@ void CheckPartitionFileWritable(const std::string& name);
 bool SameFile(const char* a, const char* b);
 
 // report.cc
-void ComputePartCuts(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
-                     const idx_t* netptr, const idx_t* netind,
-                     const real_t* netwgt, const real_t* cellwgt,
-                     const idx_t* part);
+// Prints the quality summary of part (the measures of EvaluatePartition).
+void ComputePartCuts(const HGraphView& h, idx_t nparts, const idx_t* part);
 void PrintRunHeader(const RunParams* params, const HGraph* graph);
 // The summary of ComputePartCuts from measures already taken.
 void PrintSummary(const PartitionMetrics& metrics);

@@ -142,8 +142,7 @@ static int RunEval(int argc, char** argv) {
 
   PartitionMetrics m;
   std::string error;
-  if (!EvaluatePartition(nvtxs, graph->nnets, graph->ncon, k, graph->netptr, graph->netind,
-                         graph->netwgt, graph->cellwgt, parts.data(), &m, &error))
+  if (!EvaluatePartition(ViewOf(graph), k, parts.data(), &m, &error))
     errexit("veldan-eval: %s.\n", error.c_str());
   const idx_t ncon = m.ncon;
   const double imbalance = *std::max_element(m.imbalance.begin(), m.imbalance.end());

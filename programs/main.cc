@@ -145,8 +145,7 @@ int Run(int argc, char** argv) {
 
   PartitionMetrics metrics;
   std::string error;
-  if (!EvaluatePartition(nvtxs, graph->nnets, graph->ncon, control.options.k, graph->netptr,
-                         graph->netind, graph->netwgt, graph->cellwgt, part, &metrics, &error))
+  if (!EvaluatePartition(ViewOf(graph), control.options.k, part, &metrics, &error))
     errexit("ComputePartCuts: %s.\n", error.c_str());
   PrintSummary(metrics);
 

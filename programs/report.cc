@@ -34,17 +34,13 @@ void PrintSummary(const PartitionMetrics& m) {
   }
 }
 
-void ComputePartCuts(idx_t nvtxs, idx_t nnets, idx_t ncon, idx_t nparts,
-                     const idx_t* netptr, const idx_t* netind,
-                     const real_t* netwgt, const real_t* cellwgt,
-                     const idx_t* part) {
-  if (ncon < 1) errexit("ComputePartCuts: ncon=%ld, at least 1 expected.\n", ncon);
+void ComputePartCuts(const HGraphView& h, idx_t nparts, const idx_t* part) {
+  if (h.ncon < 1) errexit("ComputePartCuts: ncon=%ld, at least 1 expected.\n", h.ncon);
   PartitionMetrics m;
   std::string error;
   // A part number outside the range is an internal fault of whatever
   // produced the vector.
-  if (!EvaluatePartition(nvtxs, nnets, ncon, nparts, netptr, netind, netwgt, cellwgt, part, &m,
-                         &error))
+  if (!EvaluatePartition(h, nparts, part, &m, &error))
     errexit("ComputePartCuts: %s.\n", error.c_str());
   PrintSummary(m);
 }

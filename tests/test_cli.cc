@@ -992,8 +992,15 @@ std::string Report(idx_t nvtxs, idx_t ncon, idx_t nparts, const std::vector<idx_
                    const std::vector<idx_t>& netind, const real_t* netwgt, const real_t* cellwgt,
                    const std::vector<idx_t>& part) {
   ::testing::internal::CaptureStdout();
-  veldan::ComputePartCuts(nvtxs, static_cast<idx_t>(netptr.size()) - 1, ncon, nparts,
-                          netptr.data(), netind.data(), netwgt, cellwgt, part.data());
+  veldan::HGraphView h;
+  h.nvtxs = nvtxs;
+  h.nnets = static_cast<idx_t>(netptr.size()) - 1;
+  h.ncon = ncon;
+  h.netptr = netptr.data();
+  h.netind = netind.data();
+  h.netwgt = netwgt;
+  h.cellwgt = cellwgt;
+  veldan::ComputePartCuts(h, nparts, part.data());
   std::fflush(stdout);
   return ::testing::internal::GetCapturedStdout();
 }

@@ -240,14 +240,23 @@ struct Clique {
     g.adj = edges.data();
     g.adjw = adjwgt;
   }
+  MatchArrays Arrays() {
+    MatchArrays m;
+    m.cellmap = cellmap;
+    m.wgts = wgts + 1;
+    m.mcounts = mcounts + 1;
+    m.where = where;
+    m.cmark = cmark;
+    m.cand = cand;
+    return m;
+  }
   idx_t Find(real_t threshold, idx_t* nskipped) {
     Pack();
-    return FindMatchCandidates(threshold, ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where,
-                               cmark, cand, nskipped);
+    return FindMatchCandidates(threshold, ctrl, &g, 0, Arrays(), nskipped);
   }
   idx_t Select(int pass) {
     Pack();
-    return SelectMatch(ctrl, &g, 0, cellmap, wgts + 1, mcounts + 1, where, cmark, cand, pass);
+    return SelectMatch(ctrl, &g, 0, Arrays(), pass);
   }
 };
 

@@ -413,10 +413,34 @@ struct ParseState {
 // finds the first fault. sums holds the sums before the range, as far as
 // they are known, and receives them at the end of the range (or the fault).
 // atend: this rank reports an end of the file inside the cell section.
-void ParseLines(const char* filename, LineScanner* scan, const Range& range,
-                const Placement& place, const HgrHeader& h, bool store, bool atend,
-                ParseState* sums, LocalHGraph* graph, std::vector<float>* weightlines,
-                i64* firstcell, Failure* failure) {
+struct ParsePass {
+  const char* filename;
+  LineScanner* scan;
+  const Range& range;
+  const Placement& place;
+  const HgrHeader& h;
+  bool store;
+  bool atend;
+};
+struct ParseOutput {
+  ParseState* sums;
+  LocalHGraph* graph;
+  std::vector<float>* weightlines;
+  i64* firstcell;
+  Failure* failure;
+};
+void ParseLines(const ParsePass& pass, const ParseOutput& out) {
+  const char* filename = pass.filename;
+  LineScanner* scan = pass.scan;
+  const Range& range = pass.range;
+  const Placement& place = pass.place;
+  const HgrHeader& h = pass.h;
+  const bool store = pass.store, atend = pass.atend;
+  ParseState* sums = out.sums;
+  LocalHGraph* graph = out.graph;
+  std::vector<float>* weightlines = out.weightlines;
+  i64* firstcell = out.firstcell;
+  Failure* failure = out.failure;
   const bool netweights = h.netweights(), cellweights = h.cellweights();
   const i64 ncon = h.ncon;
   const i64 lastline = cellweights ? h.nnets + h.nvtxs : h.nnets;
@@ -679,8 +703,8 @@ void ReadHGraphParallel(const Comm& comm, const char* filename, LocalHGraph* gra
   std::vector<float> weightlines;  // the weights of the cell lines this rank read
   i64 firstcell = -1;
   ParseState sums;
-  ParseLines(filename, &scan, range, place, h, true, comm.rank == comm.size - 1, &sums, graph,
-             &weightlines, &firstcell, &failure);
+  ParseLines(ParsePass{filename, &scan, range, place, h, true, comm.rank == comm.size - 1},
+             ParseOutput{&sums, graph, &weightlines, &firstcell, &failure});
 
   // The weight sums run across the ranks: with the sums of the ranks before
   // known, a rank whose lines carry a sum past the bound reads them again
@@ -702,8 +726,8 @@ void ReadHGraphParallel(const Comm& comm, const char* filename, LocalHGraph* gra
       std::vector<float> unused;
       i64 unusedcell = -1;
       Failure exact;
-      ParseLines(filename, &scan, range, place, h, false, false, &again, &scratch, &unused,
-                 &unusedcell, &exact);
+      ParseLines(ParsePass{filename, &scan, range, place, h, false, false},
+                 ParseOutput{&again, &scratch, &unused, &unusedcell, &exact});
       if (exact.failed()) failure.Set(exact.key, exact.text, exact.status);
     }
   }

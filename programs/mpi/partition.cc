@@ -49,6 +49,8 @@ void HgSizeCS(void* data, int* nlists, int* npins, int* format, int* ierr) {
   *ierr = ZOLTAN_OK;
 }
 
+// The pins of the local nets (the parameters are those of Zoltan's query
+// function for compressed hyperedge storage).
 void HgCS(void* data, int, int nlists, int npins, int format, ZOLTAN_ID_PTR edgegids,
           int* edgeptr, ZOLTAN_ID_PTR pingids, int* ierr) {
   const auto* g = static_cast<CallbackData*>(data)->graph;
@@ -71,6 +73,8 @@ void HgSizeEdgeWts(void* data, int* nedges, int* ierr) {
   *ierr = ZOLTAN_OK;
 }
 
+// The weights of the local nets (Zoltan's query function for hyperedge
+// weights).
 void HgEdgeWts(void* data, int, int, int nedges, int dim, ZOLTAN_ID_PTR edgegids,
                ZOLTAN_ID_PTR, float* wgts, int* ierr) {
   const auto* g = static_cast<CallbackData*>(data)->graph;
