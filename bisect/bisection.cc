@@ -41,37 +41,14 @@ void InitBisection(RunContext& ctrl, HGraph* cgraph) {
 }
 
 real_t VCycleRefine(RunContext& ctrl, HGraph* graph, idx_t maxcycles) {
-  real_t best = graph->mincut;
-  idx_t last = -1;
-
-  if (ctrl.cfg->dbglvl & DBG_DETAIL) Print("          [");
-
-  for (idx_t i = 0; i < maxcycles; i++) {
-    ctrl.curtrial = i;
-    HGraph* cgraph = CCoarsen(ctrl, graph);
-    Uncoarsen2Way(ctrl, graph, cgraph);
-
-    if (ctrl.cfg->dbglvl & DBG_DETAIL) {
-      Print("%8.3f ", graph->mincut);
-      FlushPrint();
-    }
-
-    // Keep the partition, drop the rest of the cycle's working arrays.
-    idx_t* where = graph->where;
-    graph->where = nullptr;
-    FreeHGraphWork(graph);
-    graph->where = where;
-
-    if (graph->mincut < best) {
-      best = graph->mincut;
-      last = i;
-    } else if (i - last >= 2) {
-      break;  // two cycles in a row brought nothing
-    }
-  }
-
-  if (ctrl.cfg->dbglvl & DBG_DETAIL) Print("(min = %8.3f)]\n", graph->mincut);
-  return graph->mincut;
+  return VCycleLoop(
+      ctrl, graph, maxcycles, "%8.3f",
+      [&](idx_t i) {
+        ctrl.curtrial = i;
+        HGraph* cgraph = CCoarsen(ctrl, graph);
+        Uncoarsen2Way(ctrl, graph, cgraph);
+      },
+      [&] { return graph->mincut; });
 }
 
 // Prints the closing statistics of a bisection (dbglvl 8 or 128).

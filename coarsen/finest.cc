@@ -18,6 +18,41 @@
 
 namespace veldan {
 
+real_t VCycleLoop(const RunContext& ctrl, HGraph* graph, idx_t maxcycles, const char* valuefmt,
+                  const std::function<void(idx_t)>& cycle,
+                  const std::function<real_t()>& objective) {
+  const bool detail = (ctrl.cfg->dbglvl & DBG_DETAIL) != 0;
+  const std::string eachfmt = std::string(valuefmt) + " ";
+  const std::string minfmt = "(min = " + std::string(valuefmt) + ")]\n";
+  real_t best = objective();
+  idx_t last = -1;
+  if (detail) Print("          [");
+
+  for (idx_t i = 0; i < maxcycles; i++) {
+    cycle(i);
+    if (detail) {
+      Print(eachfmt.c_str(), static_cast<double>(objective()));
+      FlushPrint();
+    }
+
+    // Keep the partition, drop the rest of the cycle's working arrays.
+    idx_t* where = graph->where;
+    graph->where = nullptr;
+    FreeHGraphWork(graph);
+    graph->where = where;
+
+    if (objective() < best) {
+      best = objective();
+      last = i;
+    } else if (i - last >= 2) {
+      break;  // two cycles in a row brought nothing
+    }
+  }
+
+  if (detail) Print(minfmt.c_str(), static_cast<double>(objective()));
+  return objective();
+}
+
 HGraph* BorrowHGraph(const HGraph* g) {
   HGraph* b = CreateHGraph();
   *b = *g;

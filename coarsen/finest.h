@@ -57,6 +57,16 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
                       const RunFn& run, const VCycleFn& vcycle, idx_t* result,
                       real_t* sum);
 
+// The V-cycle loop of both schemes: cycle(i) coarsens graph keeping its
+// partition and uncoarsens it again, improving objective(); the loop ends
+// after maxcycles cycles or two cycles in a row without improvement, and
+// drops each cycle's working arrays, keeping the partition. Under
+// DBG_DETAIL every cycle's objective is printed with valuefmt (a printf
+// conversion of one double). Returns the final objective.
+real_t VCycleLoop(const RunContext& ctrl, HGraph* graph, idx_t maxcycles, const char* valuefmt,
+                  const std::function<void(idx_t)>& cycle,
+                  const std::function<real_t()>& objective);
+
 // A shallow copy of g that owns no array: the structure is g's, the
 // working arrays are empty.
 HGraph* BorrowHGraph(const HGraph* g);

@@ -200,42 +200,22 @@ void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
 
 real_t VCycleKway(RunContext& ctrl, HGraph* graph, idx_t maxcycles,
                   const FinestLevel* finest) {
-  real_t best = graph->objval;
-  idx_t last = -1;
-  if (ctrl.cfg->dbglvl & DBG_DETAIL) Print("          [");
-
-  for (idx_t i = 0; i < maxcycles; ++i) {
-    // With a shared finest level the cycle runs on a record of its own in
-    // the level's run numbering and hands its result back to graph.
-    HGraph* level = graph;
-    if (finest != nullptr) {
-      level = finest->Borrow();
-      level->where = finest->ToRunOrder(graph->where);
-    }
-    HGraph* cgraph = CCoarsen(ctrl, level);
-    UncoarsenKway(ctrl, level, cgraph);
-    if (finest != nullptr) MoveWork(graph, finest->ToInputOrder(level));
-    BalanceKway(ctrl, graph);
-    if (ctrl.cfg->dbglvl & DBG_DETAIL) {
-      Print("%f ", graph->objval);
-      FlushPrint();
-    }
-
-    idx_t* where = graph->where;
-    graph->where = nullptr;
-    FreeHGraphWork(graph);
-    graph->where = where;
-
-    if (graph->objval < best) {
-      best = graph->objval;
-      last = i;
-    } else if (i - last >= 2) {
-      break;  // two cycles in a row without improvement
-    }
-  }
-
-  if (ctrl.cfg->dbglvl & DBG_DETAIL) Print("(min = %f)]\n", graph->objval);
-  return graph->objval;
+  return VCycleLoop(
+      ctrl, graph, maxcycles, "%f",
+      [&](idx_t) {
+        // With a shared finest level the cycle runs on a record of its own in
+        // the level's run numbering and hands its result back to graph.
+        HGraph* level = graph;
+        if (finest != nullptr) {
+          level = finest->Borrow();
+          level->where = finest->ToRunOrder(graph->where);
+        }
+        HGraph* cgraph = CCoarsen(ctrl, level);
+        UncoarsenKway(ctrl, level, cgraph);
+        if (finest != nullptr) MoveWork(graph, finest->ToInputOrder(level));
+        BalanceKway(ctrl, graph);
+      },
+      [&] { return graph->objval; });
 }
 
 real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
