@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "io/io.h"
 
@@ -10,6 +12,10 @@ namespace veldan {
 
 // Ends the read with the formatted message and a line feed (status 254).
 [[noreturn]] void Refuse(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// A token of a file as a message shows it: bytes that are not printable
+// characters appear as \xNN, and a long token is cut.
+std::string Shown(std::string_view token);
 
 // Opens name for reading; a file that cannot be opened ends the read with
 // the system's reason, msg naming the reader.

@@ -5,19 +5,32 @@
 #include <string>
 
 #include "io/internal.h"
+#include "support/format.h"
 
 namespace veldan {
 
 void Refuse(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  const int len = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string text(len > 0 ? static_cast<std::size_t>(len) : 0, '\0');
-  va_start(args, fmt);
-  std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+  const std::string text = FormatV(fmt, args);
   va_end(args);
   throw InputError(254, text + "\n");
+}
+
+std::string Shown(std::string_view token) {
+  std::string out;
+  for (std::size_t i = 0; i < token.size() && i < 40; i++) {
+    const unsigned char c = static_cast<unsigned char>(token[i]);
+    if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  if (token.size() > 40) out += "...";
+  return out;
 }
 
 std::FILE* OpenInput(const char* name, const char* msg) {

@@ -13,27 +13,7 @@
 #include "support/io.h"
 
 namespace veldan {
-
-
 namespace {
-
-// Shows a token of a file in a message: bytes that are not printable
-// characters appear as \xNN, and a long token is cut.
-std::string Shown(const std::string& token) {
-  std::string out;
-  for (std::size_t i = 0; i < token.size() && i < 40; i++) {
-    const unsigned char c = static_cast<unsigned char>(token[i]);
-    if (c >= 0x20 && c < 0x7f) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  if (token.size() > 40) out += "...";
-  return out;
-}
 
 bool IsFolder(const char* filename) {
   struct stat st;

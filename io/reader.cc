@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "io/internal.h"
+#include "support/format.h"
 #include "support/io.h"
 #include "support/memory.h"
 
@@ -79,34 +80,12 @@ struct ReadArrays {
                                                               const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  const int len = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string message(len > 0 ? static_cast<std::size_t>(len) : 0, '\0');
-  va_start(args, fmt);
-  std::vsnprintf(message.data(), message.size() + 1, fmt, args);
+  std::string message = FormatV(fmt, args);
   va_end(args);
   if (!message.empty() && message.back() != '\n') message += '\n';
   Refuse("%sHypergraph file %s, line %ld.\n", message.c_str(), src.filename, src.lineno);
 }
 
-// Shows a token of the file in a message: bytes that are not printable
-// characters appear as \xNN, and a long token is cut.
-std::string Shown(const char* token) {
-  std::string out;
-  std::size_t i = 0;
-  for (; token[i] != '\0' && i < 40; i++) {
-    const unsigned char c = static_cast<unsigned char>(token[i]);
-    if (c >= 0x20 && c < 0x7f) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  if (token[i] != '\0') out += "...";
-  return out;
-}
 
 // Reads the next line that is not a comment, without the carriage return
 // of a line end; a byte-order mark that opens the file is dropped. The end
@@ -278,11 +257,7 @@ char* NextEntryLine(LineSource& src) {
                                                                     const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  const int len = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string message(len > 0 ? static_cast<std::size_t>(len) : 0, '\0');
-  va_start(args, fmt);
-  std::vsnprintf(message.data(), message.size() + 1, fmt, args);
+  const std::string message = FormatV(fmt, args);
   va_end(args);
   Refuse("Matrix Market file %s, line %ld: %s\n", src.filename, src.lineno, message.c_str());
 }

@@ -8,6 +8,8 @@
 // as one straight from the heap.
 #include "support/memory.h"
 
+#include "support/format.h"
+
 #include <atomic>
 
 #include <csignal>
@@ -116,11 +118,7 @@ void errexit(const char* fmt, ...) {
   va_list args;
   if (const ExitHook hook = g_exit_hook.load()) {
     va_start(args, fmt);
-    const int len = std::vsnprintf(nullptr, 0, fmt, args);
-    va_end(args);
-    std::string message(len > 0 ? static_cast<std::size_t>(len) : 0, '\0');
-    va_start(args, fmt);
-    std::vsnprintf(message.data(), message.size() + 1, fmt, args);
+    const std::string message = FormatV(fmt, args);
     va_end(args);
     hook(-2, message.c_str());
   }
