@@ -263,6 +263,9 @@ template <class F>
 auto Guarded(F f) -> decltype(f()) {
   InstallExitHook();
   try {
+    // Whatever an error leaves behind in the partitioning's arrays is freed
+    // as it passes: nothing of a failed call stays allocated.
+    const AllocationScope scope;
     return f();
   } catch (const Error&) {
     throw;

@@ -17,17 +17,35 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <string>
 #include <sys/types.h>
 
 namespace veldan {
 
+// The header of a block: its size and, while an AllocationScope lists it,
+// the scope and its neighbours in the scope's list.
+struct BlockHeader {
+  std::size_t size;
+  AllocationScope* scope;
+  BlockHeader* prev;
+  BlockHeader* next;
+};
+
 namespace {
 
-constexpr std::size_t kHeader = alignof(std::max_align_t) > sizeof(std::size_t)
-                                    ? alignof(std::max_align_t)
-                                    : sizeof(std::size_t);
+constexpr std::size_t kHeader =
+    (sizeof(BlockHeader) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+    alignof(std::max_align_t);
 static_assert(kHeader % alignof(std::max_align_t) == 0);
+
+thread_local AllocationScope* t_scope = nullptr;
+
+// Failures to come, for the tests of the failure paths: while g_inject is
+// set, the allocation that takes g_countdown to 0 fails, and every later one.
+std::atomic<bool> g_inject{false};
+std::atomic<std::int64_t> g_countdown{0};
 
 // Requests above this never reach the heap: they are failed allocations by
 // definition (no object may exceed the largest pointer difference), and
@@ -60,17 +78,23 @@ inline void* Base(void* user) {
   return static_cast<char*>(user) - kHeader;
 }
 
-inline std::size_t BlockSize(void* user) {
-  std::size_t n;
-  std::memcpy(&n, Base(user), sizeof n);
-  return n;
+inline BlockHeader* Header(void* user) { return static_cast<BlockHeader*>(Base(user)); }
+
+inline std::size_t BlockSize(void* user) { return Header(user)->size; }
+
+// Fills the header of a fresh heap block, listing it in the calling
+// thread's scope if there is one; returns the caller's pointer.
+inline void* Stamp(void* base, std::size_t nbytes, AllocationScope* scope) {
+  BlockHeader* h = ::new (base) BlockHeader{nbytes, nullptr, nullptr, nullptr};
+  if (scope != nullptr) scope->Link(h);
+  return static_cast<char*>(base) + kHeader;
 }
 
-// Stores the size in the header of a fresh heap block; returns the
-// caller's pointer.
-inline void* Stamp(void* base, std::size_t nbytes) {
-  std::memcpy(base, &nbytes, sizeof nbytes);
-  return static_cast<char*>(base) + kHeader;
+// Whether the next allocation is to fail (the failure injection of the
+// tests).
+inline bool InjectedFailure() {
+  if (!g_inject.load(std::memory_order_relaxed)) return false;
+  return g_countdown.fetch_sub(1, std::memory_order_relaxed) <= 1;
 }
 
 }  // namespace
@@ -149,10 +173,11 @@ void ax_errexit(int signum, const char* fmt, ...) {
 
 void* ax_malloc(std::size_t nbytes, const char* msg) {
   if (nbytes == 0) return nullptr;
-  void* base = nbytes <= kMaxRequest ? std::malloc(nbytes + kHeader) : nullptr;
+  void* base = (nbytes <= kMaxRequest && !InjectedFailure()) ? std::malloc(nbytes + kHeader)
+                                                             : nullptr;
   if (base == nullptr) AllocFailed("allocation", msg, nbytes);
   CountIn(nbytes);
-  return Stamp(base, nbytes);
+  return Stamp(base, nbytes, t_scope);
 }
 
 void* ax_realloc(void* ptr, std::size_t nbytes, const char* msg) {
@@ -161,19 +186,72 @@ void* ax_realloc(void* ptr, std::size_t nbytes, const char* msg) {
     ax_release(ptr);
     return nullptr;
   }
-  const std::size_t old = BlockSize(ptr);
-  void* base =
-      nbytes <= kMaxRequest ? std::realloc(Base(ptr), nbytes + kHeader) : nullptr;
-  if (base == nullptr) AllocFailed("re-allocation", msg, nbytes);
+  if (nbytes > kMaxRequest || InjectedFailure()) AllocFailed("re-allocation", msg, nbytes);
+  // The block leaves its scope's list while it moves, and joins it again
+  // at its new place (or stays listed where it was, should the move fail).
+  BlockHeader* h = Header(ptr);
+  const std::size_t old = h->size;
+  AllocationScope* scope = h->scope;
+  if (scope != nullptr) scope->Unlink(h);
+  void* base = std::realloc(h, nbytes + kHeader);
+  if (base == nullptr) {
+    if (scope != nullptr) scope->Link(h);
+    AllocFailed("re-allocation", msg, nbytes);
+  }
   CountOut(old);
   CountIn(nbytes);
-  return Stamp(base, nbytes);
+  return Stamp(base, nbytes, scope);
 }
 
 void ax_release(void* ptr) {
   if (ptr == nullptr) return;
-  CountOut(BlockSize(ptr));
-  std::free(Base(ptr));
+  BlockHeader* h = Header(ptr);
+  CountOut(h->size);
+  if (h->scope != nullptr) h->scope->Unlink(h);
+  std::free(h);
+}
+
+AllocationScope::AllocationScope() : prev_(t_scope) {
+  head_ = ::new (static_cast<void*>(&sentinel_)) BlockHeader{0, this, nullptr, nullptr};
+  head_->prev = head_->next = head_;
+  t_scope = this;
+}
+
+AllocationScope::~AllocationScope() {
+  t_scope = prev_;
+  // What the code under the scope left behind when it ended by an
+  // exception: every task of it is done by now.
+  for (BlockHeader* b = head_->next; b != head_;) {
+    BlockHeader* next = b->next;
+    CountOut(b->size);
+    std::free(b);
+    b = next;
+  }
+}
+
+void AllocationScope::Link(BlockHeader* b) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  b->scope = this;
+  b->next = head_->next;
+  b->prev = head_;
+  head_->next->prev = b;
+  head_->next = b;
+}
+
+void AllocationScope::Unlink(BlockHeader* b) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  b->prev->next = b->next;
+  b->next->prev = b->prev;
+}
+
+AllocationScope* AllocationScope::Current() { return t_scope; }
+
+AllocationScope::Binding::Binding(AllocationScope* scope) : prev_(t_scope) { t_scope = scope; }
+AllocationScope::Binding::~Binding() { t_scope = prev_; }
+
+void ax_FailAllocationsAfter(std::int64_t n) {
+  g_countdown.store(n);
+  g_inject.store(n > 0);
 }
 
 std::size_t ax_CurMemory() { return g_space.cur.load(std::memory_order_relaxed); }

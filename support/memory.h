@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -50,6 +51,49 @@ using ExitHook = void (*)(int status, const char* message);
 // <msg>. Requested size: <nbytes> bytes"), each line ending in a line feed.
 std::string OutOfMemoryText(const char* what, const char* msg, std::size_t nbytes);
 void ax_SetExitHook(ExitHook hook);
+
+// The blocks allocated while a scope is current on a thread (and on the
+// threads of the parallel sections started there, which take it along) are
+// listed in it until they are released; the scope frees whatever is still
+// listed when it ends. An error that unwinds out of a partitioning thus
+// leaks nothing: the library opens one around every call. Scopes nest on a
+// thread; the innermost is current.
+struct BlockHeader;
+class AllocationScope {
+ public:
+  AllocationScope();
+  ~AllocationScope();
+  AllocationScope(const AllocationScope&) = delete;
+  AllocationScope& operator=(const AllocationScope&) = delete;
+
+  static AllocationScope* Current();
+  // Makes scope the current one of the calling thread while it lives (a
+  // task of a parallel section takes its starter's scope this way).
+  class Binding {
+   public:
+    explicit Binding(AllocationScope* scope);
+    ~Binding();
+    Binding(const Binding&) = delete;
+    Binding& operator=(const Binding&) = delete;
+
+   private:
+    AllocationScope* prev_;
+  };
+
+  void Link(BlockHeader* b);
+  void Unlink(BlockHeader* b);
+
+ private:
+  std::mutex mutex_;
+  alignas(std::max_align_t) unsigned char sentinel_[64];
+  BlockHeader* head_;
+  AllocationScope* prev_;
+};
+
+// From now on, the allocation after n more fails as if the heap had no
+// memory left, and so does every later one, until the count is set again
+// (0: no failure). For the tests of the failure paths.
+void ax_FailAllocationsAfter(std::int64_t n);
 
 void* ax_malloc(std::size_t nbytes, const char* msg);
 void* ax_realloc(void* ptr, std::size_t nbytes, const char* msg);

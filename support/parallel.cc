@@ -1,6 +1,8 @@
 // The scheduler behind the parallel sections.
 #include "support/parallel.h"
 
+#include "support/memory.h"
+
 #include <sched.h>
 #include <time.h>
 
@@ -243,26 +245,47 @@ void RunWithThreadsImpl(idx_t nthreads, const std::function<void()>& f) {
 
 #endif
 
+// Every task runs under the allocation scope of the thread that started
+// its section, whichever thread runs it.
 void ParallelFor(idx_t n, const std::function<void(idx_t)>& body) {
-  ParallelForImpl(n, TaskBody(body));
+  AllocationScope* scope = AllocationScope::Current();
+  const std::function<void(idx_t)> scoped = [&body, scope](idx_t i) {
+    const AllocationScope::Binding bind(scope);
+    body(i);
+  };
+  ParallelForImpl(n, TaskBody(scoped));
 }
 
 void ParallelInvoke(const std::function<void()>& a, const std::function<void()>& b) {
+  AllocationScope* scope = AllocationScope::Current();
+  const std::function<void()> sa = [&a, scope] {
+    const AllocationScope::Binding bind(scope);
+    a();
+  };
+  const std::function<void()> sb = [&b, scope] {
+    const AllocationScope::Binding bind(scope);
+    b();
+  };
   if (!Tracing()) {
-    ParallelInvokeImpl(a, b);
+    ParallelInvokeImpl(sa, sb);
     return;
   }
   const std::uint64_t group = TheTrace().next.fetch_add(1);
-  ParallelInvokeImpl([&] { Traced(group, a); }, [&] { Traced(group, b); });
+  ParallelInvokeImpl([&] { Traced(group, sa); }, [&] { Traced(group, sb); });
 }
 
 void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
+  AllocationScope* scope = AllocationScope::Current();
+  const std::function<void()> scoped = [&f, scope] {
+    const AllocationScope::Binding bind(scope);
+    f();
+  };
   if (nthreads < 1 || !Tracing()) {
-    RunWithThreadsImpl(nthreads, f);
+    RunWithThreadsImpl(nthreads, scoped);
     return;
   }
   const double start = ThreadSeconds();
-  RunWithThreadsImpl(nthreads, f);
+  RunWithThreadsImpl(nthreads, scoped);
   WriteTrace(start, ThreadSeconds());
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/memory.h"
 #include "tests/testutil.h"
 #include "veldan/veldan.h"
 #include "veldan/veldan_c.h"
@@ -254,6 +255,49 @@ TEST(Api, ReadsHypergraphFiles) {
   EXPECT_EQ(h.cellwgt[3], 4.0f);
   veldan_free_hypergraph(&h);
   EXPECT_EQ(h.netind, nullptr);
+}
+
+// Memory that runs out anywhere inside a call (the allocation after n
+// fails, and every later one) comes back as OutOfMemory, and everything the
+// call had allocated is released on the way out: the library's allocation
+// count is back where it was. (Under the sanitizer build the leak checker
+// sees the rest.)
+TEST(Api, MemoryRunningOutInsideACallLeaksNothing) {
+  const Arrays circuit = Circuit();
+  veldan_test::TempDir dir;
+  const std::string file = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";
+  const std::size_t before = veldan::ax_CurMemory();
+  for (const std::int64_t n : {1, 5, 40, 300, 3000}) {
+    for (const veldan::Scheme scheme : {veldan::Scheme::RecursiveBisection, veldan::Scheme::Kway}) {
+      for (const std::int64_t threads : {1, 2}) {
+        SCOPED_TRACE("allocation " + std::to_string(n) + " threads " + std::to_string(threads));
+        veldan::Options o = Opts(4);
+        o.scheme = scheme;
+        o.threads = threads;
+        o.nruns = 3;
+        veldan::ax_FailAllocationsAfter(n);
+        veldan::Result r;
+        std::string message;
+        const veldan::Status s = veldan::Partition(circuit.View(), o, &r, &message);
+        veldan::ax_FailAllocationsAfter(0);
+        EXPECT_EQ(s, veldan::Status::OutOfMemory) << message;
+        EXPECT_EQ(veldan::ax_CurMemory(), before);
+      }
+    }
+    veldan::ax_FailAllocationsAfter(n);
+    try {
+      veldan::ReadHypergraph(file);
+      ADD_FAILURE() << "read with the allocation " << n << " failing";
+    } catch (const veldan::Error& e) {
+      EXPECT_EQ(e.status(), veldan::Status::OutOfMemory) << e.what();
+    }
+    veldan::ax_FailAllocationsAfter(0);
+    EXPECT_EQ(veldan::ax_CurMemory(), before);
+  }
+  // And with no failure the same calls succeed.
+  EXPECT_EQ(veldan::Partition(circuit.View(), Opts(4)).parts.size(),
+            static_cast<std::size_t>(circuit.nvtxs));
+  EXPECT_EQ(veldan::ax_CurMemory(), before);
 }
 
 TEST(Api, CallsOnSeveralThreadsAtOnce) {
