@@ -69,7 +69,7 @@ if [ -e "$libdir/libveldan.so" ]; then
   grep -q '^veldan_partition$' <<<"$exported" || fail "veldan_partition is not exported"
   grep -q '^veldan::Partition(' <<<"$exported" || fail "veldan::Partition is not exported"
   stray=$(grep -v -e '^veldan_[a-z_]*$' \
-    -e '^veldan::\(Partition\|Evaluate\|Version\)(' -e '^veldan::Error::' \
+    -e '^veldan::\(Partition\|Evaluate\|Version\|ReadHypergraph\)(' -e '^veldan::Error::' \
     -e '^\(typeinfo\|typeinfo name\|vtable\) for veldan::Error$' <<<"$exported" || true)
   [ -z "$stray" ] || fail "libveldan.so exports more than the interface:"$'\n'"$stray"
   export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
