@@ -10,7 +10,7 @@
 //   2. parse the owned net and cell-weight lines.
 //
 // The messages, and which of several faults is reported, follow the
-// single-process reader (programs/reader.cc): it first reads the header,
+// single-process reader (io/reader.cc): it first reads the header,
 // then counts the pins of every net line (finding a premature end of the
 // net section before anything else), then checks the header counts against
 // the weight format, and then reads the nets and the cell weights in file
