@@ -90,6 +90,13 @@ constexpr const char* kHelp_cmaxnet[] = {
     "     which cells to merge together. Default value for that is 50.",
     " ",
 };
+constexpr const char* kHelp_coarsento[] = {
+    "  -coarsento=int                (rb, kway)",
+    "     Specifies the number of cells at which coarsening stops. By",
+    "     default it follows the size of the hypergraph (and, for",
+    "     ptype=kway, nparts).",
+    " ",
+};
 constexpr const char* kHelp_rmaxnet[] = {
     "  -rmaxnet=int                  (rb, kway)",
     "     Specifies the size of the largest net to be considered during",
@@ -207,6 +214,10 @@ const OptionRow kRows[] = {
      [](const Options& o) { return OptionValue{o.rmaxnet, 0}; },
      [](Options& o, OptionValue v) { o.rmaxnet = v.i; }, CField::Int64,
      offsetof(veldan_options, rmaxnet), kHelp_rmaxnet},
+    {"coarsento", "coarsento", OptionKind::Integer, kNoKeywords, 0, INT64_MAX,
+     [](const Options& o) { return OptionValue{o.coarsento, 0}; },
+     [](Options& o, OptionValue v) { o.coarsento = v.i; }, CField::Int64,
+     offsetof(veldan_options, coarsento), kHelp_coarsento},
     {"reconst", "reconstruct", OptionKind::Flag, kNoKeywords, 0, 1,
      [](const Options& o) { return OptionValue{o.reconstruct ? 1 : 0, 0}; },
      [](Options& o, OptionValue v) { o.reconstruct = v.i != 0; }, CField::Int,

@@ -57,8 +57,9 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   cfg.nparts = o.k;
   const idx_t ncon = (h.cellwgt != nullptr) ? h.ncon : 1;
   if (ncon < 1 || ncon > kMaxNCon) Refuse("Invalid ncon parameter of " + std::to_string(ncon));
-  if (o.nruns < 0 || o.nvcycles < 0 || o.cmaxnet < 0 || o.rmaxnet < 0 || o.dbglvl < 0)
-    Refuse("nruns, nvcycles, cmaxnet, rmaxnet and dbglvl cannot be negative");
+  if (o.nruns < 0 || o.nvcycles < 0 || o.cmaxnet < 0 || o.rmaxnet < 0 || o.dbglvl < 0 ||
+      o.coarsento < 0)
+    Refuse("nruns, nvcycles, cmaxnet, rmaxnet, dbglvl and coarsento cannot be negative");
 
   // The balance: -epsilon bounds every part (and replaces ufactor), else
   // ufactor bounds each bisection (rb) or every part (k-way).
@@ -86,6 +87,11 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   cfg.nthreads = std::max<std::int64_t>(o.threads, 0);
   cfg.coarsento = rb ? std::max<idx_t>(ComputeCoarsenTo(h.nvtxs), 1)
                      : KwayCoarsenTo(h.nvtxs, cfg.nparts);
+  // A limit of the caller's: at least the parts a k-way coarsest level is
+  // split into, below the cells so that coarsening can start.
+  if (o.coarsento > 0)
+    cfg.coarsento = std::max<idx_t>(
+        std::min<idx_t>(std::max<idx_t>(o.coarsento, rb ? 1 : cfg.nparts), h.nvtxs - 1), 1);
 
   const Coarsening ctype = ResolvedCoarsening(o);
   const int c = static_cast<int>(ctype);

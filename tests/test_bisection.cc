@@ -381,6 +381,30 @@ TEST(RecursivePartitionTest, VCycleCountAndLargeNetPass) {
   }
 }
 
+// A coarsening limit the caller gives, within what each scheme can use:
+// below the cells, and at least the parts of a k-way coarsest level.
+TEST(MakeConfigTest, CoarseningLimit) {
+  const Hyper h = Grid(10, 10);
+  const HGraphView view{h.nvtxs, h.nnets(), 1, nullptr, h.netptr.data(), h.netind.data(), nullptr};
+  struct Case {
+    Scheme scheme;
+    idx_t k, given, want;
+  };
+  const Case cases[] = {{Scheme::RecursiveBisection, 2, 0, ComputeCoarsenTo(100)},
+                        {Scheme::RecursiveBisection, 2, 30, 30},
+                        {Scheme::RecursiveBisection, 2, 500, 99},
+                        {Scheme::Kway, 8, 0, KwayCoarsenTo(100, 8)},
+                        {Scheme::Kway, 8, 3, 8},
+                        {Scheme::Kway, 8, 40, 40}};
+  for (const Case& c : cases) {
+    Options o;
+    o.scheme = c.scheme;
+    o.k = c.k;
+    o.coarsento = c.given;
+    EXPECT_EQ(MakeConfig(o, view).coarsento, c.want) << c.given;
+  }
+}
+
 TEST(RecursivePartitionTest, ParameterChecks) {
   const Hyper h = Grid(4, 4);
   std::vector<idx_t> part;

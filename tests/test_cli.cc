@@ -230,6 +230,11 @@ const char kHelp[] =
     "     multilevel partitioning phase, and are dealt once the partitioning\n"
     "     has been computed. Default value for that is 50.\n"
     " \n"
+    "  -coarsento=int                (rb, kway)\n"
+    "     Specifies the number of cells at which coarsening stops. By\n"
+    "     default it follows the size of the hypergraph (and, for\n"
+    "     ptype=kway, nparts).\n"
+    " \n"
     "  -reconst                      (rb)\n"
     "     Instructs veldan to create partial nets within each partition \n"
     "     representing the nets that were cut during the bisection.\n"
@@ -356,6 +361,7 @@ TEST(CommandLine, MistakesEndWithStatus2) {
            {{"-dbglvl=4294967297", "g", "2"}, whole("dbglvl", "4294967297", "0 to 2147483647")},
            {{"-cmaxnet=12x", "g", "2"}, whole("cmaxnet", "12x", "0 to 9223372036854775807")},
            {{"-rmaxnet=-2", "g", "2"}, whole("rmaxnet", "-2", "0 to 9223372036854775807")},
+           {{"-coarsento=x", "g", "2"}, whole("coarsento", "x", "0 to 9223372036854775807")},
            {{"-epsilon=10.5", "g", "2"},
             "Invalid option -epsilon=10.5\nThe bound must be a number above 0 and at most 10.\n\n"},
            {{"g", "abc"}, "The number of partitions must be a whole number, not \"abc\".\n"},

@@ -90,6 +90,9 @@ struct Options {
   Refinement rtype = Refinement::Default;
   std::int64_t cmaxnet = 50;
   std::int64_t rmaxnet = 50;
+  // Above 0: coarsening stops at this many cells (at least k with the k-way
+  // scheme, at most the cells less one); 0: derived from the input and k.
+  std::int64_t coarsento = 0;
   bool kwayrefine = false;   // recursive bisection: a final k-way refinement
   bool reconstruct = false;  // recursive bisection: keep cut nets as partial nets
   // 0 to kMaxSeed; below 0: drawn (and given back in Result::seed).

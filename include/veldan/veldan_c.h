@@ -80,6 +80,7 @@ typedef struct veldan_options {
   int64_t seed;
   int64_t threads;
   int64_t dbglvl;
+  int64_t coarsento; /* above 0: coarsening stops at this many cells; 0: derived */
 } veldan_options;
 
 /* Measures of a partition. imbalance is the largest over the weights of a

@@ -28,6 +28,36 @@ def test_example_gives_the_programs_partition(tmp_path):
     assert r.balanced and r.imbalance <= 0.03 + 1e-9
 
 
+# Python keyword -> command-line option, where the names differ.
+CLI_NAMES = {"scheme": "ptype", "objective": "otype", "reconstruct": "reconst",
+             "threads": "nthreads"}
+
+
+@pytest.mark.parametrize("options", [
+    {"scheme": "kway", "nruns": 2},
+    {"coarsento": 40, "nruns": 2},
+    {"ctype": "gfc1", "rtype": "moderate", "reconstruct": True, "nvcycles": 0},
+    {"scheme": "kway", "objective": "soed", "coarsento": 60, "ufactor": 8.0},
+])
+def test_keyword_options_give_the_programs_partition(tmp_path, options):
+    # Every option reaches the partitioning the same way from both sides.
+    program = os.environ.get("VELDAN_BIN")
+    if not program:
+        pytest.skip("VELDAN_BIN (the veldan program) is not set")
+    flags = []
+    for key, value in options.items():
+        name = CLI_NAMES.get(key, key)
+        flags.append(f"-{name}" if value is True else f"-{name}={value}")
+    if "ufactor" not in options:
+        flags.append("-epsilon=0.03")
+    out = tmp_path / "circuit1.part"
+    hgr = ROOT / "examples" / "circuit1.hgr"
+    subprocess.run([program, "-seed=2", f"-output={out}", *flags, str(hgr), "4"],
+                   check=True, stdout=subprocess.DEVNULL)
+    r = veldan.partition(veldan.read_hgr(str(hgr)), 4, seed=2, **options)
+    assert r.parts.tolist() == [int(x) for x in out.read_text().split()]
+
+
 @pytest.mark.parametrize("name", ["ibm01.hgr", "powersim.mtx.hgr",
                                   "sat14_AProVE07-27.cnf.primal.hgr"])
 def test_evaluate_agrees_with_the_evaluator(tmp_path, name):

@@ -166,6 +166,13 @@ def test_errors_raise_with_the_message(call, status, words):
     assert isinstance(e.value, RuntimeError) and e.value.status == status
 
 
+def test_unknown_keywords_are_refused():
+    with pytest.raises(TypeError, match="unexpected keyword argument 'nrun'"):
+        veldan.partition(two_clusters(), 2, nrun=3)
+    with pytest.raises(TypeError, match="nruns must be an int"):
+        veldan.partition(two_clusters(), 2, nruns=2.5)
+
+
 def test_whole_numbers_threads_and_seeds():
     # Fractional cell numbers are refused, whole ones given as floats taken.
     with pytest.raises(ValueError, match="netind holds 0.5 at index 0, not a whole number"):
