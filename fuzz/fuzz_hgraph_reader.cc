@@ -176,13 +176,7 @@ void Partition(const HGraph* g, const std::uint8_t* data, std::size_t size) {
   o.kwayrefine = kwayrefine != 0;
   o.seed = seed;
   o.threads = 1;
-  veldan::HGraphView view;
-  view.nvtxs = g->nvtxs;
-  view.nnets = g->nnets;
-  view.cellwgt = g->cellwgt;
-  view.netptr = g->netptr;
-  view.netind = g->netind;
-  view.netwgt = g->netwgt;
+  const veldan::HGraphView view = veldan::ViewOf(g);  // one weight per cell here
   std::vector<idx_t> part(static_cast<std::size_t>(g->nvtxs), 0);
   veldan::PartitionHGraph(view, veldan::MakeConfig(o, view), part, part);
   for (const idx_t p : part)

@@ -1,4 +1,5 @@
 // The refusal of an input and the opening of an input file.
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -15,6 +16,27 @@ void Refuse(const char* fmt, ...) {
   const std::string text = FormatV(fmt, args);
   va_end(args);
   throw InputError(254, text + "\n");
+}
+
+bool ValueLines::Next(std::string* text, idx_t* lineno) {
+  for (int ch = 0; ch != EOF;) {
+    line_.clear();
+    while ((ch = std::getc(fp_)) != EOF && ch != '\n') line_ += static_cast<char>(ch);
+    if (ch == EOF && std::ferror(fp_)) {
+      failed_ = true;
+      return false;
+    }
+    lineno_++;
+    if (lineno_ == 1 && line_.compare(0, 3, "\xEF\xBB\xBF") == 0) line_.erase(0, 3);
+    std::size_t b = 0, e = line_.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(line_[b]))) b++;
+    while (e > b && std::isspace(static_cast<unsigned char>(line_[e - 1]))) e--;
+    if (b == e) continue;
+    *text = line_.substr(b, e - b);
+    *lineno = lineno_;
+    return true;
+  }
+  return false;
 }
 
 std::string Shown(std::string_view token) {

@@ -4,6 +4,7 @@
 // message as the program prints it and whose status the program ends with.
 #pragma once
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -29,6 +30,24 @@ idx_t GetNetListSize(const char* filename);
 // its name ends in .mtx or it opens with the Matrix Market banner. Every net
 // holds each of its cells once. The caller frees the record (FreeHGraph).
 HGraph* ReadHGraph(const char* filename);
+
+// The lines of a file of one value per line (fixed-cell and partition
+// files): Next gives the text of the next line that is not blank, without
+// the blanks around it (a byte-order mark opening the file dropped), and
+// its line number; it returns false at the end of the file or on a read
+// error, which failed() then tells.
+class ValueLines {
+ public:
+  explicit ValueLines(std::FILE* fp) : fp_(fp) {}
+  bool Next(std::string* text, idx_t* lineno);
+  bool failed() const { return failed_; }
+
+ private:
+  std::FILE* fp_;
+  std::string line_;
+  idx_t lineno_ = 0;
+  bool failed_ = false;
+};
 
 // Reads nvtxs values of a fixed-cell file into part: -1 for a free cell,
 // else a part number, below nparts when nparts > 0.

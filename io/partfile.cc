@@ -30,21 +30,9 @@ void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts)
   // One value per line: an optional sign and decimal digits, blanks around
   // it; blank lines are skipped, and nothing may follow the last value.
   idx_t lineno = 0, i = 0;
-  std::string line;
-  for (int ch = 0; ch != EOF;) {
-    line.clear();
-    while ((ch = std::getc(fp)) != EOF && ch != '\n') line += static_cast<char>(ch);
-    if (ch == EOF && std::ferror(fp))
-      Refuse("Fixed-cell file %s could not be read: %s\n", filename, std::strerror(errno));
-    lineno++;
-    // A byte-order mark may open the file.
-    if (lineno == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-
-    std::size_t b = 0, e = line.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(line[b]))) b++;
-    while (e > b && std::isspace(static_cast<unsigned char>(line[e - 1]))) e--;
-    if (b == e) continue;
-    const std::string text = line.substr(b, e - b);
+  ValueLines lines(fp);
+  std::string text;
+  while (lines.Next(&text, &lineno)) {
     std::size_t gap = 0;
     while (gap < text.size() && !std::isspace(static_cast<unsigned char>(text[gap]))) gap++;
     if (i == nvtxs)
@@ -84,6 +72,8 @@ void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts)
               filename, nparts, lineno, i + 1, value, nparts - 1);
     part[i++] = value;
   }
+  if (lines.failed())
+    Refuse("Fixed-cell file %s could not be read: %s\n", filename, std::strerror(errno));
   if (i < nvtxs) Refuse("Fixed-cell file %s holds %ld values for %ld cells.\n", filename, i, nvtxs);
 }
 

@@ -46,17 +46,9 @@ std::vector<idx_t> ReadParts(const char* filename, idx_t nvtxs, idx_t limit) {
   std::vector<idx_t> parts;
   parts.reserve(static_cast<std::size_t>(nvtxs));
   idx_t lineno = 0;
-  std::string line;
-  for (int ch = 0; ch != EOF;) {
-    line.clear();
-    while ((ch = std::getc(fp)) != EOF && ch != '\n') line += static_cast<char>(ch);
-    lineno++;
-    if (lineno == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-    std::size_t b = 0, e = line.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(line[b]))) b++;
-    while (e > b && std::isspace(static_cast<unsigned char>(line[e - 1]))) e--;
-    if (b == e) continue;
-    const std::string token = line.substr(b, e - b);
+  ValueLines lines(fp);
+  std::string token;
+  while (lines.Next(&token, &lineno)) {
     const idx_t cell = static_cast<idx_t>(parts.size()) + 1;
     if (cell > nvtxs)
       errexit("Partition file %s, line %ld: more values than the %ld cells, one per cell.\n",
