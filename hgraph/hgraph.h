@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "hgraph/context.h"
 #include "hgraph/view.h"
@@ -149,6 +150,13 @@ void FreeHGraphWork(HGraph* graph);
 // borrowed record); with flag non-zero also the record itself, setting
 // *graph to null.
 void FreeHGraph(HGraph** graph, int flag);
+
+// A record freed (FreeHGraph) when its handle goes, also when an error
+// unwinds past it.
+struct HGraphDeleter {
+  void operator()(HGraph* g) const { FreeHGraph(&g, 1); }
+};
+using HGraphPtr = std::unique_ptr<HGraph, HGraphDeleter>;
 
 // The arrays of g as a view (its nets, weights and counts).
 inline HGraphView ViewOf(const HGraph* g) {

@@ -24,9 +24,9 @@ namespace veldan {
 Options CommandLineOptions();
 struct RunParams {
   Options options = CommandLineOptions();  // options.k: <nparts>
-  char* fixedfile = nullptr;
-  char* filename = nullptr;
-  char* outputfile = nullptr;  // -output; null: beside the input
+  std::string fixedfile;   // -fixed; empty: none
+  std::string filename;
+  std::string outputfile;  // -output; empty: beside the input
 };
 
 // Exit statuses of the program.

@@ -172,11 +172,9 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
         break;
       case OptionKind::Program:
         if (std::strcmp(row.cli, "fixed") == 0) {
-          ax_free(&params->fixedfile);
-          params->fixedfile = ax_strdup(optarg);
+          params->fixedfile = optarg;
         } else if (std::strcmp(row.cli, "output") == 0) {
-          ax_free(&params->outputfile);
-          params->outputfile = ax_strdup(optarg);
+          params->outputfile = optarg;
         } else if (std::strcmp(row.cli, "version") == 0) {
           std::printf("veldan %s\n", Version());
           std::exit(0);
@@ -212,7 +210,7 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
       // A count beyond 64 bits is beyond the cells of any hypergraph.
       UsageError("The number of partitions %s is more than any hypergraph has cells.\n", nparts);
   }
-  params->filename = ax_strdup(argv[optind]);
+  params->filename = argv[optind];
 
   // The schemes that follow other options, as the entry resolves them, so
   // that the header shows them.

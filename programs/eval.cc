@@ -111,13 +111,13 @@ static int RunEval(int argc, char** argv) {
   if (nargs == 3 && ParseWhole(argv[optind + 2], 1, INT64_MAX, &k) != WholeNumber::kOk)
     Usage("The number of parts must be a whole number above 0.");
 
-  HGraph* graph = ReadHGraph(hgrfile);
+  const HGraphPtr graphholder(ReadHGraph(hgrfile));
+  const HGraph* graph = graphholder.get();
   const idx_t nvtxs = graph->nvtxs;
   // Time and memory follow the input: k is at most the number of cells.
   if (k > nvtxs) {
     std::fprintf(stderr, "The number of parts (%ld) is more than the %ld cells of %s.\n", k,
                  nvtxs, hgrfile);
-    FreeHGraph(&graph, 1);
     return kStatusUsage;
   }
   // Without k every part number is below the number of cells.
@@ -183,7 +183,6 @@ static int RunEval(int argc, char** argv) {
       std::printf("\n");
     }
   }
-  FreeHGraph(&graph, 1);
   return 0;
 }
 

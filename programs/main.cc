@@ -59,31 +59,34 @@ int Run(int argc, char** argv) {
   real_t iotmr = 0.0f, parttmr = 0.0f;
 
   iotmr -= ax_seconds();
-  HGraph* graph = ReadHGraph(control.filename);
+  const HGraphPtr graphholder(ReadHGraph(control.filename.c_str()));
+  const HGraph* graph = graphholder.get();
   iotmr += ax_seconds();
 
   const idx_t nvtxs = graph->nvtxs;
-  CheckPartsAgainstCells(control.options.k, nvtxs, control.filename);
-  idx_t* part = ax_ismalloc(nvtxs, 0, "main: part");
+  CheckPartsAgainstCells(control.options.k, nvtxs, control.filename.c_str());
+  std::vector<idx_t> partholder(static_cast<std::size_t>(nvtxs), 0);
+  idx_t* part = partholder.data();
 
-  if (control.fixedfile != nullptr) {
+  const bool hasfixed = !control.fixedfile.empty();
+  if (hasfixed) {
     iotmr -= ax_seconds();
     // A part at or above nparts ends the run there, naming the line.
-    ReadPartition(nvtxs, part, control.fixedfile, control.options.k);
+    ReadPartition(nvtxs, part, control.fixedfile.c_str(), control.options.k);
     iotmr += ax_seconds();
   }
 
   // The partition file never replaces an input; it is written at the end,
   // so a target that does not take it is found now, before the work is done.
-  const std::string target = control.outputfile != nullptr
-                                 ? std::string(control.outputfile)
-                                 : PartitionFileName(control.filename, control.options.k);
-  for (const char* input : {control.filename, control.fixedfile})
-    if (input != nullptr && SameFile(target.c_str(), input)) {
+  const std::string target = !control.outputfile.empty()
+                                 ? control.outputfile
+                                 : PartitionFileName(control.filename.c_str(), control.options.k);
+  for (const std::string& input : {control.filename, control.fixedfile})
+    if (!input.empty() && SameFile(target.c_str(), input.c_str())) {
       std::fprintf(stderr,
                    "The partition file %s is the input file %s; the partition is not written "
                    "over an input (name another file with -output).\n",
-                   target.c_str(), input);
+                   target.c_str(), input.c_str());
       std::exit(kStatusUsage);
     }
   CheckPartitionFileWritable(target);
@@ -94,7 +97,7 @@ int Run(int argc, char** argv) {
 
   PrintRunHeader(&control, graph);
 
-  const idx_t fixed = (control.fixedfile != nullptr) ? 1 : 0;
+  const idx_t fixed = hasfixed ? 1 : 0;
   // The fixed parts, for telling why a bound could not be met.
   std::vector<idx_t> fixedparts;
   if (fixed && control.options.epsilon > 0.0) fixedparts.assign(part, part + nvtxs);
@@ -175,8 +178,6 @@ int Run(int argc, char** argv) {
     if (!obstacle.empty()) std::fprintf(stderr, "%s\n", obstacle.c_str());
   }
 
-  FreeHGraph(&graph, 1);
-  ax_free(&part, &control.filename, &control.fixedfile, &control.outputfile);
   if (!held) return obstacle.empty() ? kStatusBoundMissed : kStatusBoundImpossible;
   return kStatusOk;
 }

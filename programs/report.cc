@@ -74,7 +74,7 @@ void PrintRunHeader(const RunParams* params, const HGraph* graph) {
   std::printf("*******************************************************************************\n");
   std::printf(" VELDAN %s  %s\n\n", "2.0pre1", "Copyright 2026, The veldan developers");
   std::printf("HyperGraph Information -----------------------------------------------------\n");
-  std::printf(" Name: %s, #Vtxs: %5ld, #Hedges: %5ld, #Cons: %ld\n", params->filename,
+  std::printf(" Name: %s, #Vtxs: %5ld, #Hedges: %5ld, #Cons: %ld\n", params->filename.c_str(),
               graph->nvtxs, graph->nnets, graph->ncon);
   std::printf("\n");
   std::printf("Options --------------------------------------------------------------------\n");
@@ -84,7 +84,7 @@ void PrintRunHeader(const RunParams* params, const HGraph* graph) {
               UpperName(kRefinementNames, static_cast<int>(o.rtype)).c_str(),
               SchemeNameOf(kObjectiveNames, static_cast<int>(o.objective)), o.dbglvl);
   std::printf(" kwayrefine: %s, reconstruct: %s, fixed: %s\n", o.kwayrefine ? "Yes" : "No",
-              o.reconstruct ? "Yes" : "No", params->fixedfile ? "Yes" : "No");
+              o.reconstruct ? "Yes" : "No", params->fixedfile.empty() ? "No" : "Yes");
   std::printf(" Nruns: %ld, NV-cycles: %ld, CMaxNet: %ld, RMaxNet: %ld, Seed: %ld\n", o.nruns,
               o.nvcycles, o.cmaxnet, o.rmaxnet, o.seed);
   std::printf(" #Parts: %ld, UBfactor: %6.2f\n", o.k, o.ufactor);
