@@ -1,5 +1,8 @@
 #include "programs/mpi/options.h"
 
+#include "api/options.h"
+#include "programs/cli.h"
+
 #include <getopt.h>
 #include <strings.h>
 
@@ -134,20 +137,27 @@ void PrintLines(std::FILE* to, const char* const* lines) {
   for (; *lines != nullptr; lines++) std::fprintf(to, "%s\n", *lines);
 }
 
-int Keyword(const char* const* names, const char* optname, const char* arg) {
-  for (int i = 0; names[i] != nullptr; i++)
-    if (strcasecmp(names[i], arg) == 0) return i + 1;
-  UsageError("Invalid option -%s=%s\n\n", optname, arg);
+// The options veldan-mpi shares with veldan are read as veldan reads them,
+// through its option table: the same keywords, whole numbers and ranges.
+int Keyword(const char* optname, const char* arg) {
+  const veldan::OptionRow* row = veldan::FindOption(optname, true);
+  const int code = veldan::SchemeCode(row->keywords, arg);
+  if (code < 0) UsageError("Invalid option -%s=%s\n\n", optname, arg);
+  return code;
 }
 
-int ParseInt(const char* text) {
-  errno = 0;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (end == text) return 0;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+// A whole number from lo to hi (the table's range when hi is 0).
+long WholeOption(const char* optname, const char* arg, long lo = 0, long hi = 0) {
+  if (hi == 0) {
+    const veldan::OptionRow* row = veldan::FindOption(optname, true);
+    lo = row->lo;
+    hi = row->hi;
+  }
+  veldan::idx_t value = 0;
+  if (veldan::ParseWhole(arg, lo, hi, &value) != veldan::WholeNumber::kOk)
+    UsageError("Invalid option -%s=%s\nThe value must be a whole number from %ld to %ld.\n\n",
+               optname, arg, lo, hi);
+  return value;
 }
 
 double ParseFloat(const char* text) {
@@ -177,16 +187,14 @@ void ParseOptions(const Comm& comm, int argc, char** argv, Options* o) {
   *o = Options();
   optind = 0;
   opterr = comm.rank == 0 ? 1 : 0;
-  static const char* const kPTypes[] = {"rb", "kway", nullptr};
-  static const char* const kOTypes[] = {"cut", "soed", nullptr};
   int c;
   while ((c = getopt_long_only(argc, argv, "", kLongOptions, nullptr)) != -1) {
     switch (c) {
       case CMD_PTYPE:
-        o->ptype = Keyword(kPTypes, "ptype", optarg);
+        o->ptype = Keyword("ptype", optarg);
         break;
       case CMD_OTYPE:
-        o->otype = Keyword(kOTypes, "otype", optarg);
+        o->otype = Keyword("otype", optarg);
         break;
       case CMD_UFACTOR:
         o->ufactor = ParseFloat(optarg);
@@ -195,17 +203,17 @@ void ParseOptions(const Comm& comm, int argc, char** argv, Options* o) {
         o->epsilon = ParseEpsilon(optarg);
         break;
       case CMD_NRUNS:
-        o->nruns = ParseInt(optarg);
-        if (o->nruns < 1) UsageError("Invalid option -nruns=%s\n\n", optarg);
+        o->nruns = static_cast<int>(WholeOption("nruns", optarg, 1, INT_MAX));
         break;
       case CMD_FIXED:
         o->fixedfile = optarg;
         break;
       case CMD_SEED:
-        o->seed = ParseInt(optarg);
+        // Zoltan's generator takes a 32-bit seed; below 0 one is drawn.
+        o->seed = WholeOption("seed", optarg, INT_MIN, INT_MAX);
         break;
       case CMD_DBGLVL:
-        o->dbglvl = ParseInt(optarg);
+        o->dbglvl = WholeOption("dbglvl", optarg);
         break;
       case CMD_OUTPUT:
         o->outputfile = optarg;
@@ -241,7 +249,18 @@ void ParseOptions(const Comm& comm, int argc, char** argv, Options* o) {
     ExitAll(kStatusUsage);
   }
   o->filename = argv[optind];
-  o->nparts = ParseInt(argv[optind + 1]);
+  veldan::idx_t nparts = 0;
+  switch (veldan::ParseWhole(argv[optind + 1], LONG_MIN, LONG_MAX, &nparts)) {
+    case veldan::WholeNumber::kOk:
+      break;
+    case veldan::WholeNumber::kNotANumber:
+      UsageError("The number of partitions must be a whole number, not \"%s\".\n",
+                 argv[optind + 1]);
+    case veldan::WholeNumber::kOutOfRange:
+      UsageError("The number of partitions %s is more than any hypergraph has cells.\n",
+                 argv[optind + 1]);
+  }
+  o->nparts = nparts;
 
   if (o->nparts < 2) UsageError("The number of partitions should be greater than 1!\n");
   if (o->epsilon < 0.0) {

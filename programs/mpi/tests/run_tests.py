@@ -336,6 +336,15 @@ def error_rows():
         status=2, args=['-nosuch=1'])
     add('bad ptype', '\n'.join([f'{n} 50'] + body) + '\n', 'Invalid option -ptype=rr',
         status=2, args=['-ptype=rr'])
+    # Whole numbers in range, read as veldan reads them.
+    for opt, rng in (('-nruns=abc', '1 to 2147483647'),
+                     ('-seed=1.5', '-2147483648 to 2147483647'),
+                     ('-dbglvl=-1', '0 to 2147483647')):
+        add('option ' + opt, '\n'.join([f'{n} 50'] + body) + '\n',
+            f'Invalid option {opt}\nThe value must be a whole number from {rng}.', status=2,
+            args=[opt])
+    add('parts not a whole number', '\n'.join([f'{n} 50'] + body) + '\n',
+        'The number of partitions must be a whole number, not "3.5".', status=2, args=['@3.5'])
     return rows
 
 
