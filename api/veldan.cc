@@ -24,22 +24,6 @@ namespace veldan {
 
 namespace {
 
-// The error exits of the partitioning code throw instead of ending the
-// process; the interface turns what they throw into a status.
-struct ExitThrown {
-  int status;
-  std::string message;
-};
-
-[[noreturn]] void ThrowOnExit(int status, const char* message) {
-  throw ExitThrown{status, message ? message : ""};
-}
-
-void InstallExitHook() {
-  static std::once_flag once;
-  std::call_once(once, [] { ax_SetExitHook(ThrowOnExit); });
-}
-
 [[noreturn]] void Fail(Status status, const std::string& message) {
   throw Error(status, message);
 }
@@ -261,7 +245,6 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
 // Runs f, turning whatever the partitioning code throws into Error.
 template <class F>
 auto Guarded(F f) -> decltype(f()) {
-  InstallExitHook();
   try {
     // Whatever an error leaves behind in the partitioning's arrays is freed
     // as it passes: nothing of a failed call stays allocated.
@@ -269,9 +252,10 @@ auto Guarded(F f) -> decltype(f()) {
     return f();
   } catch (const Error&) {
     throw;
-  } catch (const ExitThrown& e) {
-    Fail(e.status == kExitOutOfMemory ? Status::OutOfMemory : Status::InternalError,
-         e.message.empty() ? "the partitioning stopped" : e.message);
+  } catch (const ScopedExit& e) {
+    // An error exit of the partitioning code, thrown under the call's scope.
+    Fail(e.status() == kExitOutOfMemory ? Status::OutOfMemory : Status::InternalError,
+         *e.what() == '\0' ? "the partitioning stopped" : e.what());
   } catch (const std::bad_alloc&) {
     Fail(Status::OutOfMemory, "out of memory");
   } catch (const std::exception& e) {

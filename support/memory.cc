@@ -111,6 +111,7 @@ std::atomic<ExitHook> g_exit_hook{nullptr};
   char message[256];
   std::snprintf(message, sizeof message, "***Memory %s failed for %s. Requested size: %zd bytes",
                 what, msg != nullptr ? msg : "", static_cast<ssize_t>(nbytes));
+  if (t_scope != nullptr) throw ScopedExit(kExitOutOfMemory, message);
   if (const ExitHook hook = g_exit_hook.load()) hook(kExitOutOfMemory, message);
   std::fflush(stdout);
   std::fputs(OutOfMemoryText(what, msg, nbytes).c_str(), stderr);
@@ -134,12 +135,19 @@ std::string OutOfMemoryText(const char* what, const char* msg, std::size_t nbyte
 void ax_SetExitHook(ExitHook hook) { g_exit_hook.store(hook); }
 
 void ax_exit(int status) {
+  if (t_scope != nullptr) throw ScopedExit(status, "");
   if (const ExitHook hook = g_exit_hook.load()) hook(status, nullptr);
   std::exit(status);
 }
 
 void errexit(const char* fmt, ...) {
   va_list args;
+  if (t_scope != nullptr) {
+    va_start(args, fmt);
+    const std::string message = FormatV(fmt, args);
+    va_end(args);
+    throw ScopedExit(-2, message);
+  }
   if (const ExitHook hook = g_exit_hook.load()) {
     va_start(args, fmt);
     const std::string message = FormatV(fmt, args);
@@ -156,6 +164,12 @@ void errexit(const char* fmt, ...) {
 
 void ax_errexit(int signum, const char* fmt, ...) {
   va_list args;
+  if (t_scope != nullptr) {
+    va_start(args, fmt);
+    const std::string message = FormatV(fmt, args);
+    va_end(args);
+    throw ScopedExit(kExitSignalled, message);
+  }
   if (const ExitHook hook = g_exit_hook.load()) {
     char message[512];
     va_start(args, fmt);

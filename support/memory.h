@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 
@@ -39,12 +40,12 @@ void ax_errexit(int signum, const char* fmt, ...)
 [[noreturn]] void ax_exit(int status);
 
 // An exit hook replaces the process exit of errexit, ax_errexit, ax_exit and
-// a failed allocation, for code that must not end the process: the library
-// interface and the fuzz targets. It receives the exit status and the
-// formatted message (null from ax_exit), which lives only for the call;
-// nothing is written then. It must not return: it throws, and the readers
-// release what they hold as the exception passes. The program never sets
-// one, so it always exits. Any thread may end up calling it.
+// a failed allocation outside any AllocationScope (under one they throw
+// ScopedExit), for code that must not end the process but runs no scope:
+// the fuzz targets. It receives the exit status and the formatted message
+// (null from ax_exit), which lives only for the call; nothing is written
+// then. It must not return: it throws. The program and the library never
+// set one. Any thread may end up calling it.
 using ExitHook = void (*)(int status, const char* message);
 // What a failed allocation prints on standard error before the process
 // ends: the memory figures and the request ("***Memory <what> failed for
@@ -88,6 +89,20 @@ class AllocationScope {
   alignas(std::max_align_t) unsigned char sentinel_[64];
   BlockHeader* head_;
   AllocationScope* prev_;
+};
+
+// Under an AllocationScope the error exits (errexit, ax_errexit, ax_exit and
+// a failed allocation) throw this instead of ending the process: the status
+// the process would end with and the message. The library's calls run under
+// a scope, so they need no exit hook.
+class ScopedExit : public std::runtime_error {
+ public:
+  ScopedExit(int status, const std::string& message)
+      : std::runtime_error(message), status_(status) {}
+  int status() const noexcept { return status_; }
+
+ private:
+  int status_;
 };
 
 // From now on, the allocation after n more fails as if the heap had no
