@@ -80,8 +80,6 @@ inline void* Base(void* user) {
 
 inline BlockHeader* Header(void* user) { return static_cast<BlockHeader*>(Base(user)); }
 
-inline std::size_t BlockSize(void* user) { return Header(user)->size; }
-
 // Fills the header of a fresh heap block, listing it in the calling
 // thread's scope if there is one; returns the caller's pointer.
 inline void* Stamp(void* base, std::size_t nbytes, AllocationScope* scope) {
