@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 namespace veldan {
 namespace {
@@ -176,74 +177,79 @@ constexpr const char* kHelp_help[] = {
 
 constexpr std::span<const SchemeName> kNoKeywords{};
 
+// The accessors of one field of Options: decimals in OptionValue::d; whole
+// numbers, flags (0 or 1) and keyword codes in OptionValue::i.
+template <auto Field>
+OptionValue Get(const Options& o) {
+  using T = std::remove_cvref_t<decltype(o.*Field)>;
+  if constexpr (std::is_same_v<T, double>)
+    return OptionValue{0, o.*Field};
+  else
+    return OptionValue{static_cast<std::int64_t>(o.*Field), 0};
+}
+template <auto Field>
+void Set(Options& o, OptionValue v) {
+  using T = std::remove_cvref_t<decltype(o.*Field)>;
+  if constexpr (std::is_same_v<T, double>)
+    o.*Field = v.d;
+  else if constexpr (std::is_same_v<T, bool>)
+    o.*Field = v.i != 0;
+  else
+    o.*Field = static_cast<T>(v.i);
+}
+
 // Every row of the command line, in the order of its help.
 const OptionRow kRows[] = {
     {"ptype", "scheme", OptionKind::Keyword, kSchemeNames, 0, 0,
-     [](const Options& o) { return OptionValue{static_cast<std::int64_t>(o.scheme), 0}; },
-     [](Options& o, OptionValue v) { o.scheme = static_cast<Scheme>(v.i); }, CField::Int,
-     offsetof(veldan_options, scheme), kHelp_ptype},
+     Get<&Options::scheme>, Set<&Options::scheme>,
+     CField::Int, offsetof(veldan_options, scheme), kHelp_ptype},
     {"ctype", "ctype", OptionKind::Keyword, kCoarseningNames, 0, 0,
-     [](const Options& o) { return OptionValue{static_cast<std::int64_t>(o.ctype), 0}; },
-     [](Options& o, OptionValue v) { o.ctype = static_cast<Coarsening>(v.i); }, CField::Int,
-     offsetof(veldan_options, ctype), kHelp_ctype},
+     Get<&Options::ctype>, Set<&Options::ctype>,
+     CField::Int, offsetof(veldan_options, ctype), kHelp_ctype},
     {"rtype", "rtype", OptionKind::Keyword, kRefinementNames, 0, 0,
-     [](const Options& o) { return OptionValue{static_cast<std::int64_t>(o.rtype), 0}; },
-     [](Options& o, OptionValue v) { o.rtype = static_cast<Refinement>(v.i); }, CField::Int,
-     offsetof(veldan_options, rtype), kHelp_rtype},
+     Get<&Options::rtype>, Set<&Options::rtype>,
+     CField::Int, offsetof(veldan_options, rtype), kHelp_rtype},
     {"otype", "objective", OptionKind::Keyword, kObjectiveNames, 0, 0,
-     [](const Options& o) { return OptionValue{static_cast<std::int64_t>(o.objective), 0}; },
-     [](Options& o, OptionValue v) { o.objective = static_cast<Objective>(v.i); }, CField::Int,
-     offsetof(veldan_options, objective), kHelp_otype},
+     Get<&Options::objective>, Set<&Options::objective>,
+     CField::Int, offsetof(veldan_options, objective), kHelp_otype},
     {"ufactor", "ufactor", OptionKind::Real, kNoKeywords, 0, 0,
-     [](const Options& o) { return OptionValue{0, o.ufactor}; },
-     [](Options& o, OptionValue v) { o.ufactor = v.d; }, CField::Double,
-     offsetof(veldan_options, ufactor), kHelp_ufactor},
+     Get<&Options::ufactor>, Set<&Options::ufactor>,
+     CField::Double, offsetof(veldan_options, ufactor), kHelp_ufactor},
     {"nruns", "nruns", OptionKind::Integer, kNoKeywords, 0, INT_MAX,
-     [](const Options& o) { return OptionValue{o.nruns, 0}; },
-     [](Options& o, OptionValue v) { o.nruns = v.i; }, CField::Int64,
-     offsetof(veldan_options, nruns), kHelp_nruns},
+     Get<&Options::nruns>, Set<&Options::nruns>,
+     CField::Int64, offsetof(veldan_options, nruns), kHelp_nruns},
     {"nvcycles", "nvcycles", OptionKind::Integer, kNoKeywords, 0, INT_MAX,
-     [](const Options& o) { return OptionValue{o.nvcycles, 0}; },
-     [](Options& o, OptionValue v) { o.nvcycles = v.i; }, CField::Int64,
-     offsetof(veldan_options, nvcycles), kHelp_nvcycles},
+     Get<&Options::nvcycles>, Set<&Options::nvcycles>,
+     CField::Int64, offsetof(veldan_options, nvcycles), kHelp_nvcycles},
     {"cmaxnet", "cmaxnet", OptionKind::Integer, kNoKeywords, 0, INT64_MAX,
-     [](const Options& o) { return OptionValue{o.cmaxnet, 0}; },
-     [](Options& o, OptionValue v) { o.cmaxnet = v.i; }, CField::Int64,
-     offsetof(veldan_options, cmaxnet), kHelp_cmaxnet},
+     Get<&Options::cmaxnet>, Set<&Options::cmaxnet>,
+     CField::Int64, offsetof(veldan_options, cmaxnet), kHelp_cmaxnet},
     {"rmaxnet", "rmaxnet", OptionKind::Integer, kNoKeywords, 0, INT64_MAX,
-     [](const Options& o) { return OptionValue{o.rmaxnet, 0}; },
-     [](Options& o, OptionValue v) { o.rmaxnet = v.i; }, CField::Int64,
-     offsetof(veldan_options, rmaxnet), kHelp_rmaxnet},
+     Get<&Options::rmaxnet>, Set<&Options::rmaxnet>,
+     CField::Int64, offsetof(veldan_options, rmaxnet), kHelp_rmaxnet},
     {"coarsento", "coarsento", OptionKind::Integer, kNoKeywords, 0, INT64_MAX,
-     [](const Options& o) { return OptionValue{o.coarsento, 0}; },
-     [](Options& o, OptionValue v) { o.coarsento = v.i; }, CField::Int64,
-     offsetof(veldan_options, coarsento), kHelp_coarsento},
+     Get<&Options::coarsento>, Set<&Options::coarsento>,
+     CField::Int64, offsetof(veldan_options, coarsento), kHelp_coarsento},
     {"reconst", "reconstruct", OptionKind::Flag, kNoKeywords, 0, 1,
-     [](const Options& o) { return OptionValue{o.reconstruct ? 1 : 0, 0}; },
-     [](Options& o, OptionValue v) { o.reconstruct = v.i != 0; }, CField::Int,
-     offsetof(veldan_options, reconstruct), kHelp_reconst},
+     Get<&Options::reconstruct>, Set<&Options::reconstruct>,
+     CField::Int, offsetof(veldan_options, reconstruct), kHelp_reconst},
     {"kwayrefine", "kwayrefine", OptionKind::Flag, kNoKeywords, 0, 1,
-     [](const Options& o) { return OptionValue{o.kwayrefine ? 1 : 0, 0}; },
-     [](Options& o, OptionValue v) { o.kwayrefine = v.i != 0; }, CField::Int,
-     offsetof(veldan_options, kwayrefine), kHelp_kwayrefine},
+     Get<&Options::kwayrefine>, Set<&Options::kwayrefine>,
+     CField::Int, offsetof(veldan_options, kwayrefine), kHelp_kwayrefine},
     {"fixed", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
      kHelp_fixed},
     {"seed", "seed", OptionKind::Integer, kNoKeywords, INT64_MIN, kMaxSeed,
-     [](const Options& o) { return OptionValue{o.seed, 0}; },
-     [](Options& o, OptionValue v) { o.seed = v.i; }, CField::Int64,
-     offsetof(veldan_options, seed), kHelp_seed},
+     Get<&Options::seed>, Set<&Options::seed>,
+     CField::Int64, offsetof(veldan_options, seed), kHelp_seed},
     {"dbglvl", "dbglvl", OptionKind::Integer, kNoKeywords, 0, INT_MAX,
-     [](const Options& o) { return OptionValue{o.dbglvl, 0}; },
-     [](Options& o, OptionValue v) { o.dbglvl = v.i; }, CField::Int64,
-     offsetof(veldan_options, dbglvl), kHelp_dbglvl},
+     Get<&Options::dbglvl>, Set<&Options::dbglvl>,
+     CField::Int64, offsetof(veldan_options, dbglvl), kHelp_dbglvl},
     {"nthreads", "threads", OptionKind::Integer, kNoKeywords, 1, INT64_MAX,
-     [](const Options& o) { return OptionValue{o.threads, 0}; },
-     [](Options& o, OptionValue v) { o.threads = v.i; }, CField::Int64,
-     offsetof(veldan_options, threads), kHelp_nthreads},
+     Get<&Options::threads>, Set<&Options::threads>,
+     CField::Int64, offsetof(veldan_options, threads), kHelp_nthreads},
     {"epsilon", "epsilon", OptionKind::Real, kNoKeywords, 0, 0,
-     [](const Options& o) { return OptionValue{0, o.epsilon}; },
-     [](Options& o, OptionValue v) { o.epsilon = v.d; }, CField::Double,
-     offsetof(veldan_options, epsilon), kHelp_epsilon},
+     Get<&Options::epsilon>, Set<&Options::epsilon>,
+     CField::Double, offsetof(veldan_options, epsilon), kHelp_epsilon},
     {"output", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
      kHelp_output},
     {"version", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
@@ -252,7 +258,7 @@ const OptionRow kRows[] = {
      kHelp_help},
     // The number of parts: an operand of the command line.
     {nullptr, "k", OptionKind::Integer, kNoKeywords, 1, INT64_MAX,
-     [](const Options& o) { return OptionValue{o.k, 0}; }, [](Options& o, OptionValue v) { o.k = v.i; },
+     Get<&Options::k>, Set<&Options::k>,
      CField::Int64, offsetof(veldan_options, k), {}},
 };
 

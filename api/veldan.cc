@@ -215,7 +215,6 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
     view.netwgt = nets.netwgt;
     Options run = o;
     run.seed = res.seed;
-    if (run.threads < 1) run.threads = AvailableCores();
     const PartitionConfig cfg = MakeConfig(run, view, anyfixed);
     std::vector<idx_t>& part = res.parts;
     PartitionHGraph(view, cfg, part, part);
@@ -312,9 +311,9 @@ Metrics Evaluate(const Hypergraph& h, std::span<const std::int64_t> parts, std::
 
 HypergraphData ReadHypergraph(const std::string& path) {
   return Guarded([&] {
-    HGraph* g = nullptr;
+    HGraphPtr read;
     try {
-      g = ReadHGraph(path.c_str());
+      read.reset(ReadHGraph(path.c_str()));
     } catch (const InputError& e) {
       // The reader's text without its last line feed.
       std::string message = e.what();
@@ -323,10 +322,7 @@ HypergraphData ReadHypergraph(const std::string& path) {
       Fail(e.status() == kExitOutOfMemory ? Status::OutOfMemory : Status::InvalidHypergraph,
            message);
     }
-    struct Release {
-      HGraph* g;
-      ~Release() { FreeHGraph(&g, 1); }
-    } release{g};
+    const HGraph* g = read.get();
     HypergraphData d;
     d.nvtxs = g->nvtxs;
     d.ncon = g->ncon;

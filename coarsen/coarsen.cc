@@ -15,9 +15,10 @@ namespace {
 // The hybrid schemes alternate between two matchings: the flip stays in
 // ctrl, so the next coarsening uses the other one.
 void ToggleScheme(RunContext& ctrl) {
-  if (ctrl.cfg->coarsening.scheme == Coarsening::H1 || ctrl.cfg->coarsening.scheme == Coarsening::H2) {
+  const Coarsening scheme = ctrl.cfg->coarsening.scheme;
+  if (scheme == Coarsening::H1 || scheme == Coarsening::H2) {
     ctrl.cflags ^= CFLAG_GREEDY;
-  } else if (ctrl.cfg->coarsening.scheme == Coarsening::H12) {
+  } else if (scheme == Coarsening::H12) {
     if (ctrl.curtrial % 2 != 0)
       ctrl.cflags ^= CFLAG_VARIANT1;
     else

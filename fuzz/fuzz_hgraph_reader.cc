@@ -157,7 +157,8 @@ void Partition(const HGraph* g, const std::uint8_t* data, std::size_t size) {
     std::fprintf(stderr,
                  "partition: -ptype=%s -rtype=%s%s -ufactor=%g -cmaxnet=%ld -rmaxnet=%ld "
                  "-nruns=%ld -nvcycles=%ld -seed=%ld%s, %ld parts\n",
-                 kway ? "kway" : "rb", veldan::SchemeNameOf(veldan::kRefinementNames, static_cast<int>(rtype)),
+                 kway ? "kway" : "rb",
+                 veldan::SchemeNameOf(veldan::kRefinementNames, static_cast<int>(rtype)),
                  kway && otype == 2 ? " -otype=soed" : "", static_cast<double>(ub), cmaxnet,
                  rmaxnet, nruns, nvcycles, seed, !kway && kwayrefine ? " -kwayrefine" : "",
                  nparts);

@@ -1,10 +1,24 @@
-// The run context and the -epsilon bounds.
+// The scheme names, the run context and the -epsilon bounds.
 #include "hgraph/context.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include <strings.h>
+
 namespace veldan {
+
+int SchemeCode(std::span<const SchemeName> table, const char* name) {
+  for (const SchemeName& s : table)
+    if (name != nullptr && strcasecmp(s.name, name) == 0) return s.code;
+  return -1;
+}
+
+const char* SchemeNameOf(std::span<const SchemeName> table, int code) {
+  for (const SchemeName& s : table)
+    if (s.code == code) return s.name;
+  return "?";
+}
 
 RunContext::RunContext(const PartitionConfig& config)
     : cfg(&config),

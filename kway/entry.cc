@@ -7,8 +7,6 @@
 #include <cmath>
 #include <string>
 
-#include <strings.h>
-
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
 #include "kway/kway.h"
@@ -18,21 +16,9 @@
 
 namespace veldan {
 
-int SchemeCode(std::span<const SchemeName> table, const char* name) {
-  for (const SchemeName& s : table)
-    if (name != nullptr && strcasecmp(s.name, name) == 0) return s.code;
-  return -1;
-}
-
-const char* SchemeNameOf(std::span<const SchemeName> table, int code) {
-  for (const SchemeName& s : table)
-    if (s.code == code) return s.name;
-  return "?";
-}
-
 namespace {
 
-[[noreturn]] void Refuse(const std::string& message) {
+[[noreturn]] void RefuseOption(const std::string& message) {
   throw Error(Status::InvalidOptions, message);
 }
 
@@ -51,15 +37,15 @@ Refinement ResolvedRefinement(const Options& o) {
 PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed) {
   PartitionConfig cfg;
   const bool rb = o.scheme == Scheme::RecursiveBisection;
-  if (!rb && o.scheme != Scheme::Kway) Refuse("unknown scheme");
+  if (!rb && o.scheme != Scheme::Kway) RefuseOption("unknown scheme");
   cfg.scheme = o.scheme;
-  if (o.k < 2) Refuse("Nparts should be at least 2.");
+  if (o.k < 2) RefuseOption("Nparts should be at least 2.");
   cfg.nparts = o.k;
   const idx_t ncon = (h.cellwgt != nullptr) ? h.ncon : 1;
-  if (ncon < 1 || ncon > kMaxNCon) Refuse("Invalid ncon parameter of " + std::to_string(ncon));
+  if (ncon < 1 || ncon > kMaxNCon) RefuseOption("Invalid ncon parameter of " + std::to_string(ncon));
   if (o.nruns < 0 || o.nvcycles < 0 || o.cmaxnet < 0 || o.rmaxnet < 0 || o.dbglvl < 0 ||
       o.coarsento < 0)
-    Refuse("nruns, nvcycles, cmaxnet, rmaxnet, dbglvl and coarsento cannot be negative");
+    RefuseOption("nruns, nvcycles, cmaxnet, rmaxnet, dbglvl and coarsento cannot be negative");
 
   // The balance: -epsilon bounds every part (and replaces ufactor), else
   // ufactor bounds each bisection (rb) or every part (k-way).
@@ -67,14 +53,15 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   b.ncon = ncon;
   const bool eps = o.epsilon > 0.0;
   if (std::isnan(o.epsilon) || o.epsilon < 0.0 || o.epsilon > kMaxEpsilon)
-    Refuse("Epsilon should be greater than 0 and at most " +
+    RefuseOption("Epsilon should be greater than 0 and at most " +
            std::to_string(static_cast<int>(kMaxEpsilon)) + ".");
   const real_t percent = static_cast<real_t>(eps ? 100.0 * o.epsilon : o.ufactor);
   if (!eps) {
     // Written so that NaN is refused too.
-    if (rb && !(static_cast<double>(percent) >= 0.1)) Refuse("UBfactor should be greater than 0.1.");
-    if (!rb && !(percent >= 1.0f)) Refuse("UBfactor should be greater than 1.");
-    if (!(o.ufactor <= 1e6)) Refuse("ufactor is not a finite number up to 1e6");
+    if (rb && !(static_cast<double>(percent) >= 0.1))
+      RefuseOption("UBfactor should be greater than 0.1.");
+    if (!rb && !(percent >= 1.0f)) RefuseOption("UBfactor should be greater than 1.");
+    if (!(o.ufactor <= 1e6)) RefuseOption("ufactor is not a finite number up to 1e6");
   }
   // At least one run; V-cycles refine the best runs, so at most nruns.
   cfg.nruns = std::max<idx_t>(o.nruns, 1);
@@ -95,32 +82,29 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
 
   const Coarsening ctype = ResolvedCoarsening(o);
   const int c = static_cast<int>(ctype);
-  if (c < 1 || c > 11) Refuse("Invalid ctype parameter of " + std::to_string(c));
+  if (c < 1 || c > 11) RefuseOption("Invalid ctype parameter of " + std::to_string(c));
   SetCoarseningScheme(cfg.coarsening, ctype);
   cfg.coarsening.maxnet = o.cmaxnet;
 
   const Refinement rtype = ResolvedRefinement(o);
   const int r = static_cast<int>(rtype);
   // Fast, moderate and slow refine bisections, the others k-way partitions.
-  if (r < 1 || r > 7 || rb != (r <= 3)) Refuse("Invalid rtype parameter of " + std::to_string(r));
+  if (r < 1 || r > 7 || rb != (r <= 3)) RefuseOption("Invalid rtype parameter of " + std::to_string(r));
   cfg.refinement.scheme = rtype;
   cfg.refinement.maxnet = o.rmaxnet;
   if (o.objective != Objective::Cut && o.objective != Objective::Soed)
-    Refuse("Invalid objtype parameter of " + std::to_string(static_cast<int>(o.objective)));
+    RefuseOption("Invalid objtype parameter of " + std::to_string(static_cast<int>(o.objective)));
   // Recursive bisection minimises the cut; the objective is the k-way
   // scheme's.
   cfg.refinement.objective = rb ? Objective::Cut : o.objective;
 
+  // The -epsilon factor: of the one weight, or of each weight and their
+  // largest.
   double epsfactor = 0.0;
-  if (eps) {
-    epsfactor = EpsilonFactor(h.nvtxs, h.cellwgt, 1, cfg.nparts, o.epsilon);
-    if (ncon > 1) {
-      epsfactor = 0.0;
-      for (idx_t j = 0; j < ncon; j++) {
-        b.nepsfactor[j] = EpsilonFactor(h.nvtxs, h.cellwgt + j, ncon, cfg.nparts, o.epsilon);
-        epsfactor = std::max(epsfactor, b.nepsfactor[j]);
-      }
-    }
+  if (eps && ncon == 1) epsfactor = EpsilonFactor(h.nvtxs, h.cellwgt, 1, cfg.nparts, o.epsilon);
+  for (idx_t j = 0; eps && ncon > 1 && j < ncon; j++) {
+    b.nepsfactor[j] = EpsilonFactor(h.nvtxs, h.cellwgt + j, ncon, cfg.nparts, o.epsilon);
+    epsfactor = std::max(epsfactor, b.nepsfactor[j]);
   }
   if (rb) {
     b.ubfactor = percent / 100.0f;
@@ -137,62 +121,42 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   return cfg;
 }
 
-namespace {
-
-// The recursive-bisection scheme.
-real_t PartitionRB(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nthreads) {
-  StartTimer(ctrl, TIMER_MULTILEVEL);
-  real_t cut = 0.0f;
-  RunWithThreads(nthreads, [&] { cut = MultilevelPartition(ctrl, graph, part); });
-  StopTimer(ctrl, TIMER_MULTILEVEL);
-  return cut;
-}
-
-// The direct k-way scheme; values outside 0..nparts-1 in part mean "free".
-real_t PartitionKway(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nthreads) {
-  bool anyfixed = false;
-  if (ctrl.cfg->fixed == 1) {
-    for (idx_t i = 0; i < graph->nvtxs; ++i) {
-      if (part[i] < 0 || part[i] >= ctrl.cfg->nparts)
-        part[i] = -1;
-      else
-        anyfixed = true;
-    }
-  }
-  StartTimer(ctrl, TIMER_MULTILEVEL);
-  real_t result = 0.0f;
-  RunWithThreads(nthreads, [&] {
-    if (anyfixed) {
-      result = MultilevelKwayPartitionFixed(ctrl, graph, part);
-    } else {
-      graph->nfixed = 0;  // every cell may move
-      result = MultilevelKwayPartition(ctrl, graph, part);
-    }
-  });
-  StopTimer(ctrl, TIMER_MULTILEVEL);
-  return result;
-}
-
-}  // namespace
-
 real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
                        std::span<const idx_t> fixed, std::span<idx_t> part, Progress* progress) {
   RunContext ctrl(cfg);
   ctrl.progress = progress;
   if (cfg.fixed && fixed.data() != part.data()) std::copy(fixed.begin(), fixed.end(), part.begin());
+  // k-way: a value outside 0..nparts-1 means "free"; without any fixed cell
+  // the cells are not compressed.
+  bool kwayfixed = false;
+  for (idx_t i = 0; cfg.fixed && cfg.scheme == Scheme::Kway && i < h.nvtxs; ++i) {
+    if (part[i] < 0 || part[i] >= cfg.nparts)
+      part[i] = -1;
+    else
+      kwayfixed = true;
+  }
 
   if (cfg.dbglvl & DBG_TIME) {
     InitTimers(ctrl.timers);
     starttimer(ctrl.timers.t[TIMER_TOTAL]);
   }
-  HGraph* graph = SetUpHGraph(h.nvtxs, h.nnets, cfg.balance.ncon, h.cellwgt, h.netwgt, h.netptr,
-                              h.netind);
-  const real_t result = (cfg.scheme == Scheme::RecursiveBisection)
-                            ? PartitionRB(ctrl, graph, part.data(), cfg.nthreads)
-                            : PartitionKway(ctrl, graph, part.data(), cfg.nthreads);
+  const HGraphPtr graph(SetUpHGraph(h.nvtxs, h.nnets, cfg.balance.ncon, h.cellwgt, h.netwgt,
+                                    h.netptr, h.netind));
+  StartTimer(ctrl, TIMER_MULTILEVEL);
+  real_t result = 0.0f;
+  RunWithThreads(cfg.nthreads, [&] {
+    if (cfg.scheme == Scheme::RecursiveBisection) {
+      result = MultilevelPartition(ctrl, graph.get(), part.data());
+    } else if (kwayfixed) {
+      result = MultilevelKwayPartitionFixed(ctrl, graph.get(), part.data());
+    } else {
+      graph->nfixed = 0;  // every cell may move
+      result = MultilevelKwayPartition(ctrl, graph.get(), part.data());
+    }
+  });
+  StopTimer(ctrl, TIMER_MULTILEVEL);
   StopTimer(ctrl, TIMER_TOTAL);
   if (cfg.dbglvl & DBG_TIME) PrintTimers(ctrl.timers, 0);
-  FreeHGraph(&graph, 1);
   return result;
 }
 

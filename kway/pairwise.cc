@@ -107,8 +107,9 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
         pair.nubfactor[j] = std::max(xj, 0.001);
       }
 
-      if (ctrl.cfg->refinement.scheme >= Refinement::KPFast && ctrl.cfg->refinement.scheme <= Refinement::KPSlow) {
-        const real_t f = PairLimitFraction(ctrl.cfg->refinement.scheme, t);
+      const Refinement rtype = ctrl.cfg->refinement.scheme;
+      if (rtype >= Refinement::KPFast && rtype <= Refinement::KPSlow) {
+        const real_t f = PairLimitFraction(rtype, t);
         Refine_EEFM(pair, graph, npasses, 2, f);
         Refine_EEFM(pair, graph, npasses, 1, f);
       }

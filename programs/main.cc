@@ -93,7 +93,8 @@ int Run(int argc, char** argv) {
 
   // Without -seed a seed is drawn, and shown, so that the run can be
   // repeated with -seed.
-  if (control.options.seed < 0) control.options.seed = static_cast<idx_t>(std::random_device{}() & 0x7fffffffu);
+  if (control.options.seed < 0)
+    control.options.seed = static_cast<idx_t>(std::random_device{}() & 0x7fffffffu);
 
   PrintRunHeader(&control, graph);
 
@@ -126,14 +127,8 @@ int Run(int argc, char** argv) {
 
   parttmr -= ax_seconds();
   {
-    HGraphView view;
-    view.nvtxs = nvtxs;
-    view.nnets = graph->nnets;
+    HGraphView view = ViewOf(graph);
     view.ncon = ncon;
-    view.cellwgt = cellwgt;
-    view.netptr = graph->netptr;
-    view.netind = graph->netind;
-    view.netwgt = graph->netwgt;
     Options options = control.options;
     options.threads = nthreads;
     const std::span<idx_t> parts(part, static_cast<std::size_t>(nvtxs));
@@ -156,8 +151,8 @@ int Run(int argc, char** argv) {
   std::vector<double> maxpwgt;
   double factor = 0.0;
   if (control.options.epsilon > 0.0)
-    maxpwgt = EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt, control.options.k, control.options.epsilon,
-                            &factor);
+    maxpwgt = EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt, control.options.k,
+                            control.options.epsilon, &factor);
   const bool held = PrintBalanceFigures(metrics, maxpwgt, factor);
 
   std::printf("\n\nTiming Information ---------------------------------------------------------");

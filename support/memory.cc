@@ -8,10 +8,7 @@
 // as one straight from the heap.
 #include "support/memory.h"
 
-#include "support/format.h"
-
 #include <atomic>
-
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -22,16 +19,9 @@
 #include <string>
 #include <sys/types.h>
 
-namespace veldan {
+#include "support/format.h"
 
-// The header of a block: its size and, while an AllocationScope lists it,
-// the scope and its neighbours in the scope's list.
-struct BlockHeader {
-  std::size_t size;
-  AllocationScope* scope;
-  BlockHeader* prev;
-  BlockHeader* next;
-};
+namespace veldan {
 
 namespace {
 
@@ -223,9 +213,7 @@ void ax_release(void* ptr) {
   std::free(h);
 }
 
-AllocationScope::AllocationScope() : prev_(t_scope) {
-  head_ = ::new (static_cast<void*>(&sentinel_)) BlockHeader{0, this, nullptr, nullptr};
-  head_->prev = head_->next = head_;
+AllocationScope::AllocationScope() : head_{0, this, &head_, &head_}, prev_(t_scope) {
   t_scope = this;
 }
 
@@ -233,7 +221,7 @@ AllocationScope::~AllocationScope() {
   t_scope = prev_;
   // What the code under the scope left behind when it ended by an
   // exception: every task of it is done by now.
-  for (BlockHeader* b = head_->next; b != head_;) {
+  for (BlockHeader* b = head_.next; b != &head_;) {
     BlockHeader* next = b->next;
     CountOut(b->size);
     std::free(b);
@@ -244,10 +232,10 @@ AllocationScope::~AllocationScope() {
 void AllocationScope::Link(BlockHeader* b) {
   std::lock_guard<std::mutex> lock(mutex_);
   b->scope = this;
-  b->next = head_->next;
-  b->prev = head_;
-  head_->next->prev = b;
-  head_->next = b;
+  b->next = head_.next;
+  b->prev = &head_;
+  head_.next->prev = b;
+  head_.next = b;
 }
 
 void AllocationScope::Unlink(BlockHeader* b) {

@@ -59,7 +59,15 @@ void ax_SetExitHook(ExitHook hook);
 // listed when it ends. An error that unwinds out of a partitioning thus
 // leaks nothing: the library opens one around every call. Scopes nest on a
 // thread; the innermost is current.
-struct BlockHeader;
+class AllocationScope;
+// The header in front of every block: its size and, while a scope lists
+// it, the scope and its neighbours in the scope's list.
+struct BlockHeader {
+  std::size_t size;
+  AllocationScope* scope;
+  BlockHeader* prev;
+  BlockHeader* next;
+};
 class AllocationScope {
  public:
   AllocationScope();
@@ -86,8 +94,7 @@ class AllocationScope {
 
  private:
   std::mutex mutex_;
-  alignas(std::max_align_t) unsigned char sentinel_[64];
-  BlockHeader* head_;
+  BlockHeader head_;  // the list's sentinel
   AllocationScope* prev_;
 };
 
