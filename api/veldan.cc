@@ -313,7 +313,7 @@ HypergraphData ReadHypergraph(const std::string& path) {
   return Guarded([&] {
     HGraphPtr read;
     try {
-      read.reset(ReadHGraph(path.c_str()));
+      read = ReadHGraph(path.c_str());
     } catch (const InputError& e) {
       // The reader's text without its last line feed.
       std::string message = e.what();
@@ -327,10 +327,10 @@ HypergraphData ReadHypergraph(const std::string& path) {
     d.nvtxs = g->nvtxs;
     d.ncon = g->ncon;
     const idx_t npins = g->netptr[g->nnets];
-    d.netptr.assign(g->netptr, g->netptr + g->nnets + 1);
-    d.netind.assign(g->netind, g->netind + npins);
-    if (g->netwgt != nullptr) d.netwgt.assign(g->netwgt, g->netwgt + g->nnets);
-    if (g->cellwgt != nullptr) d.cellwgt.assign(g->cellwgt, g->cellwgt + g->nvtxs * g->ncon);
+    d.netptr.assign(g->netptr.data(), g->netptr.data() + g->nnets + 1);
+    d.netind.assign(g->netind.data(), g->netind.data() + npins);
+    if (!g->netwgt.empty()) d.netwgt.assign(g->netwgt.data(), g->netwgt.data() + g->nnets);
+    if (!g->cellwgt.empty()) d.cellwgt.assign(g->cellwgt.data(), g->cellwgt.data() + g->nvtxs * g->ncon);
     return d;
   });
 }

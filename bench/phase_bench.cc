@@ -44,7 +44,7 @@ namespace {
 constexpr idx_t kSeed = 1;
 
 std::string g_path;
-HGraph* g_input = nullptr;       // the file's arrays, read once
+HGraphPtr g_input;       // the file's arrays, read once
 const real_t* g_cellwgt = nullptr;  // one weight per cell, or null (unit)
 
 bool IsRegularFile(const std::string& path) {
@@ -56,20 +56,12 @@ idx_t NumPins(const HGraph* g) { return g->netptr[g->nnets]; }
 
 // A fresh working level of the input with its incidence lists, as the
 // partitioning entries build it.
-HGraph* WorkingCopy(RunContext& ctrl) {
-  HGraph* g = SetUpHGraph(g_input->nvtxs, g_input->nnets, 1, g_cellwgt, g_input->netwgt,
-                          g_input->netptr, g_input->netind);
-  CreateIncidentHGraph(ctrl, g);
+HGraphPtr WorkingCopy(RunContext& ctrl) {
+  HGraphPtr g = SetUpHGraph(g_input->nvtxs, g_input->nnets, 1, g_cellwgt, g_input->netwgt.data(),
+                          g_input->netptr.data(), g_input->netind.data());
+  CreateIncidentHGraph(ctrl, g.get());
   g->nfixed = 0;
   return g;
-}
-
-void FreeChain(HGraph* top) {
-  while (top != nullptr) {
-    HGraph* next = top->coarser;
-    FreeHGraph(&top, 1);
-    top = next;
-  }
 }
 
 // Control record of one bisection of the whole input, as the recursive
@@ -90,7 +82,7 @@ OwnedContext BisectionCtrl(const HGraph* g) {
   ctrl.config.seed = kSeed;
   ctrl.UseScheme(ctrl.config.coarsening.scheme);
 
-  const real_t total = ax_fsum(g->nvtxs, g->cellwgt, 1);
+  const real_t total = ax_fsum(g->nvtxs, g->cellwgt.data(), 1);
   const real_t heavy = 2.0f * total / static_cast<real_t>(ctrl.config.coarsento);
   real_t light = total;
   idx_t nheavy = 0;
@@ -121,7 +113,7 @@ OwnedContext KwayCtrl(const HGraph* g, idx_t nparts) {
   ctrl.tpwgt = 0.5f;
   ctrl.config.seed = kSeed;
   ctrl.UseScheme(ctrl.config.coarsening.scheme);
-  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
+  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt.data());
   return ctrl;
 }
 
@@ -133,13 +125,13 @@ void SetCounters(benchmark::State& state, const HGraph* g) {
 
 void BM_ReadHGraph(benchmark::State& state) {
   for (auto _ : state) {
-    HGraph* g = ReadHGraph(g_path.c_str());
-    benchmark::DoNotOptimize(g->netind);
+    HGraphPtr g = ReadHGraph(g_path.c_str());
+    benchmark::DoNotOptimize(g->netind.data());
     state.PauseTiming();
-    FreeHGraph(&g, 1);
+    g.reset();
     state.ResumeTiming();
   }
-  SetCounters(state, g_input);
+  SetCounters(state, g_input.get());
 }
 
 void BM_Coarsen(benchmark::State& state) {
@@ -147,22 +139,22 @@ void BM_Coarsen(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     OwnedContext ctrl;
-    HGraph* g = WorkingCopy(ctrl);
-    ctrl = BisectionCtrl(g);
+    HGraphPtr g = WorkingCopy(ctrl);
+    ctrl = BisectionCtrl(g.get());
     InitRandom(kSeed);
     state.ResumeTiming();
 
-    HGraph* c = Coarsen(ctrl, g);
+    HGraph* c = Coarsen(ctrl, g.get());
 
     state.PauseTiming();
     levels = c->level;
     coarsest = c->nvtxs;
-    FreeChain(g);
+    g.reset();
     state.ResumeTiming();
   }
   state.counters["levels"] = static_cast<double>(levels);
   state.counters["coarsest"] = static_cast<double>(coarsest);
-  SetCounters(state, g_input);
+  SetCounters(state, g_input.get());
 }
 
 // A hierarchy walked back to one level: every coarser level was bisected,
@@ -170,7 +162,7 @@ void BM_Coarsen(benchmark::State& state) {
 // the stored level is the projection of its coarser level's, islands placed.
 struct TwoWayLevel {
   OwnedContext ctrl;
-  HGraph* top = nullptr;
+  HGraphPtr top;
   HGraph* level = nullptr;
   std::vector<idx_t> where;
 };
@@ -179,17 +171,16 @@ TwoWayLevel MakeTwoWayLevel(idx_t target) {
   TwoWayLevel s;
   OwnedContext setup;
   s.top = WorkingCopy(setup);
-  s.ctrl = BisectionCtrl(s.top);
+  s.ctrl = BisectionCtrl(s.top.get());
   InitRandom(kSeed);
-  HGraph* cur = Coarsen(s.ctrl, s.top);
+  HGraph* cur = Coarsen(s.ctrl, s.top.get());
   const idx_t stop = std::min(target, cur->level);
   InitBisection(s.ctrl, cur);
   while (cur->level > stop) {
     HGraph* fine = cur->finer;
     Allocate2wayRefinementMemory(s.ctrl, fine);
     for (idx_t i = 0; i < fine->nvtxs; i++) fine->where[i] = cur->where[fine->cellmap[i]];
-    FreeHGraph(&cur, 1);
-    fine->coarser = nullptr;
+    fine->coarser.reset();  // cur
     cur = fine;
     if (cur->level > stop) {
       Refine2Way(s.ctrl, cur);
@@ -200,7 +191,7 @@ TwoWayLevel MakeTwoWayLevel(idx_t target) {
     if (cur->nislands > 0) PlaceIslands(cur, s.ctrl.tpwgt);
   }
   s.level = cur;
-  s.where.assign(cur->where, cur->where + cur->nvtxs + cur->nislands);
+  s.where.assign(cur->where.data(), cur->where.data() + cur->nvtxs + cur->nislands);
   return s;
 }
 
@@ -211,7 +202,7 @@ void BM_Refine_EEFM(benchmark::State& state) {
   const real_t before = ComputeCut(g, s.where.data());
   for (auto _ : state) {
     state.PauseTiming();
-    std::copy(s.where.begin(), s.where.end(), g->where);
+    std::copy(s.where.begin(), s.where.end(), g->where.data());
     InitRandom(kSeed);
     state.ResumeTiming();
 
@@ -219,14 +210,14 @@ void BM_Refine_EEFM(benchmark::State& state) {
 
   }
   state.counters["cut_in"] = static_cast<double>(before);
-  state.counters["cut_out"] = static_cast<double>(ComputeCut(g, g->where));
+  state.counters["cut_out"] = static_cast<double>(ComputeCut(g, g->where.data()));
   SetCounters(state, g);
-  FreeChain(s.top);
+  s.top.reset();
 }
 
 struct KwayLevel {
   OwnedContext ctrl;
-  HGraph* top = nullptr;
+  HGraphPtr top;
   HGraph* level = nullptr;
   std::vector<idx_t> where;
 };
@@ -238,30 +229,29 @@ KwayLevel MakeKwayLevel(idx_t target, idx_t nparts) {
   KwayLevel s;
   OwnedContext setup;
   s.top = WorkingCopy(setup);
-  s.ctrl = KwayCtrl(s.top, nparts);
+  s.ctrl = KwayCtrl(s.top.get(), nparts);
   InitRandom(kSeed);
-  HGraph* cur = Coarsen(s.ctrl, s.top);
+  HGraph* cur = Coarsen(s.ctrl, s.top.get());
   const idx_t stop = std::min(target, cur->level);
   InitPartitionKway(s.ctrl, cur);
   while (cur->level > stop) {
     HGraph* fine = cur->finer;
     AllocateKwayRefinementMemory(s.ctrl, fine);
     for (idx_t i = 0; i < fine->nvtxs; i++) fine->where[i] = cur->where[fine->cellmap[i]];
-    FreeHGraph(&cur, 1);
-    fine->coarser = nullptr;
+    fine->coarser.reset();  // cur
     cur = fine;
     if (cur->level > stop)
       RefineKway(s.ctrl, cur);
     else
       ComputeKwayPartitionParams(s.ctrl, cur);  // part weights for the islands
     for (idx_t i = cur->nvtxs; i < cur->nvtxs + cur->nislands; i++) {
-      const idx_t k = ax_fargmin(nparts, cur->kpwgts);
+      const idx_t k = ax_fargmin(nparts, cur->kpwgts.data());
       cur->where[i] = k;
       cur->kpwgts[k] += cur->cellwgt[i];
     }
   }
   s.level = cur;
-  s.where.assign(cur->where, cur->where + cur->nvtxs + cur->nislands);
+  s.where.assign(cur->where.data(), cur->where.data() + cur->nvtxs + cur->nislands);
   return s;
 }
 
@@ -271,7 +261,7 @@ void BM_RefineKway_Random(benchmark::State& state) {
   const real_t before = ComputeCut(g, s.where.data());
   for (auto _ : state) {
     state.PauseTiming();
-    std::copy(s.where.begin(), s.where.end(), g->where);
+    std::copy(s.where.begin(), s.where.end(), g->where.data());
     InitRandom(kSeed);
     state.ResumeTiming();
 
@@ -279,9 +269,9 @@ void BM_RefineKway_Random(benchmark::State& state) {
 
   }
   state.counters["cut_in"] = static_cast<double>(before);
-  state.counters["cut_out"] = static_cast<double>(ComputeCut(g, g->where));
+  state.counters["cut_out"] = static_cast<double>(ComputeCut(g, g->where.data()));
   SetCounters(state, g);
-  FreeChain(s.top);
+  s.top.reset();
 }
 
 double MinOf(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
@@ -351,14 +341,14 @@ int main(int argc0, char** argv0) {
 
   veldan::g_input = veldan::ReadHGraph(g_path.c_str());
   // Several weights per cell: the phases run on unit weights.
-  if (veldan::g_input->ncon <= 1) veldan::g_cellwgt = veldan::g_input->cellwgt;
+  if (veldan::g_input->ncon <= 1) veldan::g_cellwgt = veldan::g_input->cellwgt.data();
   std::printf("input: %s (%ld cells, %ld nets, %ld pins)\n", g_path.c_str(),
               veldan::g_input->nvtxs, veldan::g_input->nnets,
-              veldan::NumPins(veldan::g_input));
+              veldan::NumPins(veldan::g_input.get()));
 
   veldan::Register();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  veldan::FreeHGraph(&veldan::g_input, 1);
+  veldan::g_input.reset();
   return 0;
 }

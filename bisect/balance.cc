@@ -15,8 +15,8 @@ int Balance(RunContext& ctrl, HGraph* graph) {
   if (graph->ncon > 1) return Balance_Multi(ctrl, graph);
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nfixed = graph->nfixed;
-  const real_t* cellwgt = graph->cellwgt;
-  idx_t* where = graph->where;
+  const real_t* cellwgt = graph->cellwgt.data();
+  idx_t* where = graph->where.data();
   real_t* pwgts = graph->pwgts;
 
   pwgts[0] = pwgts[1] = 0.0f;
@@ -33,8 +33,10 @@ int Balance(RunContext& ctrl, HGraph* graph) {
   PQueue queues[2];
   ax_PQInit(&queues[0], nvtxs);
   ax_PQInit(&queues[1], nvtxs);
-  idx_t* locked = ax_ismalloc(nvtxs, -1, "Balance: perm");
-  idx_t* perm = ax_imalloc(nvtxs, "Balance: perm");
+  Array<idx_t> lockedbuf(nvtxs, -1, "Balance: perm");
+  idx_t* locked = lockedbuf.data();
+  Array<idx_t> permbuf(nvtxs, "Balance: perm");
+  idx_t* perm = permbuf.data();
 
   StartTimer(ctrl, TIMER_INIT);
   Compute2WayParams(ctrl, graph);
@@ -44,13 +46,13 @@ int Balance(RunContext& ctrl, HGraph* graph) {
   real_t cut = graph->mincut;
 
   const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const real_t* netwgt = graph->netwgt;
-  real_t* gain = graph->gain;
-  NetSides* sides = graph->sides;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const real_t* netwgt = graph->netwgt.data();
+  real_t* gain = graph->gain.data();
+  NetSides* sides = graph->sides.data();
 
   RandomPermute(nvtxs, perm, 1);
   for (idx_t i = 0; i < nvtxs; i++) {
@@ -138,7 +140,8 @@ int Balance(RunContext& ctrl, HGraph* graph) {
   graph->mincut = cut;
   ax_PQFree(&queues[0]);
   ax_PQFree(&queues[1]);
-  ax_free(&locked, &perm);
+  lockedbuf.reset();
+  permbuf.reset();
   return 1;
 }
 

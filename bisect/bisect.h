@@ -70,8 +70,12 @@ idx_t ComputeCoarsenTo(idx_t nvtxs);
 inline constexpr double kMaxEpsilon = 10.0;
 inline constexpr double kMinSideSlack = 1e-3;
 void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts);
-real_t MLRB(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
-            idx_t fpart);
+// Recursive bisection of graph (with its label: cell i is cell label[i] of
+// part) into nparts parts numbered from fpart, written to part[label[i]];
+// returns the summed cut. The first form leaves graph to the caller (its
+// label freed); the second frees it as soon as it is split.
+real_t MLRB(RunContext& ctrl, HGraph& graph, idx_t* part, idx_t nparts, idx_t fpart);
+real_t MLRB(RunContext& ctrl, HGraphPtr graph, idx_t* part, idx_t nparts, idx_t fpart);
 void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
                     HGraph* lgraph, HGraph* rgraph);
 

@@ -14,7 +14,7 @@ namespace veldan {
 
 double ComputeSideFraction(const HGraph* graph, const idx_t* where) {
   const idx_t nvtxs = graph->nvtxs;
-  const real_t* cellwgt = graph->cellwgt;
+  const real_t* cellwgt = graph->cellwgt.data();
   real_t w[2] = {0.0f, 0.0f};
   for (idx_t i = 0; i < nvtxs; i++) w[where[i]] += cellwgt ? cellwgt[i] : 1.0f;
 
@@ -88,7 +88,7 @@ real_t Hypergraph_Bisection(RunContext& ctrl, HGraph* graph, idx_t* bisection) {
 
   CreateIncidentHGraph(ctrl, graph);
 
-  const idx_t* netptr = graph->netptr;
+  const idx_t* netptr = graph->netptr.data();
   bool largenets = false;
   for (idx_t e = 0; e < nnets; e++) {
     if (netptr[e + 1] - netptr[e] > ctrl.cfg->refinement.maxnet) {
@@ -102,7 +102,7 @@ real_t Hypergraph_Bisection(RunContext& ctrl, HGraph* graph, idx_t* bisection) {
   // cell. coarsento is at least 1 here and the divisor of the bound never
   // drops below 1, even when the heavy cells alone outnumber coarsento.
   {
-    const real_t* cellwgt = graph->cellwgt;
+    const real_t* cellwgt = graph->cellwgt.data();
     const idx_t coarsento = std::max<idx_t>(ctrl.cfg->coarsento, 1);
     const real_t totwgt = ax_fsum(nvtxs, cellwgt, 1);
     const real_t heavy = 2.0f * totwgt / static_cast<real_t>(coarsento);
@@ -130,11 +130,13 @@ real_t Hypergraph_Bisection(RunContext& ctrl, HGraph* graph, idx_t* bisection) {
   // left in runwhere (the input's numbering) and the returned cut.
   auto run_once = [&](RunContext& rctrl, idx_t r, idx_t* runwhere) -> real_t {
     rctrl.curtrial = r;
-    HGraph* level = finest.Borrow();
+    HGraphPtr run = finest.Borrow();
+    HGraph* level = run.get();
     HGraph* cgraph = Coarsen(rctrl, level);
     InitBisection(rctrl, cgraph);
     Uncoarsen2Way(rctrl, level, cgraph);
-    level = finest.ToInputOrder(level);
+    run = finest.ToInputOrder(std::move(run));
+    level = run.get();
 
     if (rctrl.cfg->dbglvl & DBG_DETAIL) {
       Print("    Cut of trial %6ld:\t %8.2f", r, level->mincut);
@@ -145,7 +147,7 @@ real_t Hypergraph_Bisection(RunContext& ctrl, HGraph* graph, idx_t* bisection) {
     // of the finest level counts them all.
     if (largenets) {
       if (rctrl.cfg->dbglvl & DBG_DETAIL) {
-        Print("[%8.2f, ", ComputeCut(level, level->where));
+        Print("[%8.2f, ", ComputeCut(level, level->where.data()));
         FlushPrint();
       }
       const ScopedConfig scope(rctrl, everynet);
@@ -159,28 +161,28 @@ real_t Hypergraph_Bisection(RunContext& ctrl, HGraph* graph, idx_t* bisection) {
     if (rctrl.cfg->dbglvl & DBG_BISECT2)
       Print("    Cut of trial %4ld:\t %8.2f", r, level->mincut);
     if (rctrl.cfg->dbglvl & (DBG_BISECT2 | DBG_DETAIL))
-      Print(" [%0.2f]\n", ComputeSideFraction(level, level->where));
+      Print(" [%0.2f]\n", ComputeSideFraction(level, level->where.data()));
 
     if (level->ncon > 1)
-      rctrl.runviolation = std::max(BisectionExcess(rctrl, level, level->where), 0.0);
+      rctrl.runviolation = std::max(BisectionExcess(rctrl, level, level->where.data()), 0.0);
     const real_t cut = level->mincut;
-    ax_icopy(nvtxs, level->where, runwhere);
-    FreeHGraph(&level, 1);
+    ax_icopy(nvtxs, level->where.data(), runwhere);
     return cut;
   };
 
   // One V-cycle candidate, refined in place in the input's numbering.
   auto vcycle = [&](RunContext& rctrl, idx_t* where, real_t cut) -> real_t {
-    HGraph* level = finest.Borrow();
+    HGraphPtr run = finest.Borrow();
+    HGraph* level = run.get();
     level->where = finest.ToRunOrder(where);
     level->mincut = cut;
     VCycleRefine(rctrl, level, 10);
-    level = finest.ToInputOrder(level);
+    run = finest.ToInputOrder(std::move(run));
+    level = run.get();
     if (level->ncon > 1)
-      rctrl.runviolation = std::max(BisectionExcess(rctrl, level, level->where), 0.0);
+      rctrl.runviolation = std::max(BisectionExcess(rctrl, level, level->where.data()), 0.0);
     cut = level->mincut;
-    ax_icopy(nvtxs, level->where, where);
-    FreeHGraph(&level, 1);
+    ax_icopy(nvtxs, level->where.data(), where);
     return cut;
   };
 

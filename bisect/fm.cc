@@ -24,7 +24,7 @@ void Refine_EEFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
   const idx_t nnets = graph->nnets;
   const idx_t nfixed = graph->nfixed;
   const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
-  const real_t* cellwgt = graph->cellwgt;
+  const real_t* cellwgt = graph->cellwgt.data();
   const bool show_progress = (ctrl.cfg->dbglvl & DBG_REFINE) != 0;
   const bool show_moves = (ctrl.cfg->dbglvl & DBG_MOVES) != 0;
   if (graph->ncon > 1) {
@@ -46,8 +46,8 @@ void Refine_EEFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
   Compute2WayParams(ctrl, graph);
   StopTimer(ctrl, TIMER_INIT);
 
-  idx_t* where = graph->where;
-  real_t* gain = graph->gain;
+  idx_t* where = graph->where.data();
+  real_t* gain = graph->gain.data();
   real_t* pwgts = graph->pwgts;
 
   // Least weight each side must keep; a side already lighter than that
@@ -60,7 +60,7 @@ void Refine_EEFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
   if (pwgts[1] < minwgt1) minwgt1 = pwgts[1];
   const real_t minwgt[2] = {minwgt0, minwgt1};
 
-  const idx_t npins = (n >= 0 && graph->incptr != nullptr) ? graph->incptr[n] : 0;
+  const idx_t npins = (n >= 0 && !graph->incptr.empty()) ? graph->incptr[n] : 0;
   bool recompute = false;
 
   for (idx_t pass = 0; pass < npasses; pass++) {

@@ -45,14 +45,14 @@ inline real_t CutFromPinCounts(const HGraph* graph) {
 template <bool list>
 inline idx_t UpdateNeighbours(const HGraph* graph, idx_t rmaxnet, idx_t c,
                               idx_t from, idx_t to, idx_t k, FMWork& w) {
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const real_t* netwgt = graph->netwgt;
-  const idx_t* where = graph->where;
-  real_t* gain = graph->gain;
-  NetSides* sides = graph->sides;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const real_t* netwgt = graph->netwgt.data();
+  const idx_t* where = graph->where.data();
+  real_t* gain = graph->gain.data();
+  NetSides* sides = graph->sides.data();
   idx_t nupd = 0;
 
   for (idx_t j = incptr[c]; j < incptr[c + 1]; j++) {

@@ -19,7 +19,7 @@ constexpr idx_t kNumTrials = 20;
 // Free cells in perm order: side 0 until it reaches its minimum weight,
 // then side 1.
 void GreedyFill(HGraph* graph, const idx_t* perm, real_t minwgt0) {
-  idx_t* where = graph->where;
+  idx_t* where = graph->where.data();
   for (idx_t i = 0; i < graph->nvtxs; i++) {
     const idx_t c = perm[i];
     if (c < graph->nfixed) continue;
@@ -33,11 +33,11 @@ void GreedyFill(HGraph* graph, const idx_t* perm, real_t minwgt0) {
 // share more net weight with it, unless that side would pass its maximum.
 void AttractionGrowth(HGraph* graph, const idx_t* perm, real_t** attract,
                       const real_t maxwgt[2]) {
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const real_t* netwgt = graph->netwgt;
-  const real_t* cellwgt = graph->cellwgt;
-  idx_t* where = graph->where;
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const real_t* netwgt = graph->netwgt.data();
+  const real_t* cellwgt = graph->cellwgt.data();
+  idx_t* where = graph->where.data();
   real_t* pwgts = graph->pwgts;
 
   ax_fSetMatrix(attract, 2, graph->nnets, 0.0f);
@@ -72,13 +72,17 @@ void Random_FMPartition(RunContext& ctrl, HGraph* graph) {
     return;
   }
 
-  real_t** attract =
-      ax_fAllocMatrix(2, graph->nnets, 0.0f, "Random_FMPartition: attract");
-  idx_t* perm = ax_imalloc(nvtxs, "Random_FMPartition: perm");
-  idx_t* bestwhere = ax_imalloc(nvtxs, "Random_FMPartition: bestwhere");
+  const Array<real_t> attractrows[2] = {
+      Array<real_t>(graph->nnets, 0.0f, "Random_FMPartition: attract"),
+      Array<real_t>(graph->nnets, 0.0f, "Random_FMPartition: attract")};
+  real_t* attract[2] = {attractrows[0].data(), attractrows[1].data()};
+  Array<idx_t> permbuf(nvtxs, "Random_FMPartition: perm");
+  idx_t* perm = permbuf.data();
+  Array<idx_t> bestwherebuf(nvtxs, "Random_FMPartition: bestwhere");
+  idx_t* bestwhere = bestwherebuf.data();
 
-  const real_t* cellwgt = graph->cellwgt;
-  idx_t* where = graph->where;
+  const real_t* cellwgt = graph->cellwgt.data();
+  idx_t* where = graph->where.data();
   real_t* pwgts = graph->pwgts;
 
   const real_t total = ax_fsum(nvtxs, cellwgt, 1);
@@ -147,8 +151,6 @@ void Random_FMPartition(RunContext& ctrl, HGraph* graph) {
   pwgts[0] = pwgts[1] = 0.0f;
   for (idx_t i = 0; i < nvtxs; i++) pwgts[where[i]] += cellwgt[i];
 
-  ax_FreeMatrix(&attract, 2);
-  ax_free(&perm, &bestwhere);
 }
 
 }  // namespace veldan

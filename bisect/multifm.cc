@@ -78,7 +78,7 @@ SideState MakeSideState(const RunContext& ctrl, const HGraph* graph, idx_t n,
                         const idx_t* where, const double* tot) {
   SideState st;
   const idx_t ncon = st.ncon = graph->ncon;
-  const real_t* nw = graph->ncellwgt;
+  const real_t* nw = graph->ncellwgt.data();
   for (idx_t c = 0; c < n; c++) {
     const idx_t s = where[c];
     if (s != 0 && s != 1) continue;
@@ -101,7 +101,7 @@ class MultiQueues {
  public:
   MultiQueues(const HGraph* graph, const SideState& st)
       : n_(graph->nvtxs), ncon_(graph->ncon), q_(2 * graph->ncon) {
-    const real_t* nw = graph->ncellwgt;
+    const real_t* nw = graph->ncellwgt.data();
     dom_ = ax_imalloc(n_, "MultiQueues: dom");
     idx_t count[kMaxNCon] = {};
     for (idx_t c = 0; c < n_; c++) {
@@ -209,10 +209,10 @@ int MultiFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
   const idx_t ncon = graph->ncon;
   const idx_t nfixed = graph->nfixed;
   const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
-  const real_t* cellwgt = graph->cellwgt;
-  const real_t* nw = graph->ncellwgt;
-  idx_t* where = graph->where;
-  real_t* gain = graph->gain;
+  const real_t* cellwgt = graph->cellwgt.data();
+  const real_t* nw = graph->ncellwgt.data();
+  idx_t* where = graph->where.data();
+  real_t* gain = graph->gain.data();
   real_t* pwgts = graph->pwgts;
 
   SideState st = MakeSideState(ctrl, graph, n, where, nullptr);
@@ -232,7 +232,7 @@ int MultiFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
   w.updind = ax_imalloc(n, "Refine_MultiFM: updind");
   w.updmrk = ax_imalloc(n, "Refine_MultiFM: updmrk");
   const idx_t limit = FMPassMoveLimit(n, limitfrac);
-  const idx_t npins = (graph->incptr != nullptr) ? graph->incptr[n] : 0;
+  const idx_t npins = (!graph->incptr.empty()) ? graph->incptr[n] : 0;
   bool recompute = false;
 
   for (idx_t pass = 0; pass < npasses; pass++) {
@@ -370,12 +370,12 @@ void MultiInitialPlacement(const RunContext& ctrl, HGraph* graph, const idx_t* p
                            bool greedy, real_t** attract) {
   const idx_t n = graph->nvtxs;
   const idx_t ncon = graph->ncon;
-  const real_t* nw = graph->ncellwgt;
-  const real_t* cellwgt = graph->cellwgt;
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const real_t* netwgt = graph->netwgt;
-  idx_t* where = graph->where;
+  const real_t* nw = graph->ncellwgt.data();
+  const real_t* cellwgt = graph->cellwgt.data();
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const real_t* netwgt = graph->netwgt.data();
+  idx_t* where = graph->where.data();
   real_t* pwgts = graph->pwgts;
 
   double tot[kMaxNCon] = {};
@@ -421,8 +421,8 @@ void PlaceIslandsMulti(const RunContext& ctrl, HGraph* graph) {
   const idx_t ncon = graph->ncon;
   const idx_t first = graph->nvtxs;
   const idx_t last = graph->nvtxs + graph->nislands;
-  const real_t* nw = graph->ncellwgt;
-  idx_t* where = graph->where;
+  const real_t* nw = graph->ncellwgt.data();
+  idx_t* where = graph->where.data();
   if (last == first) return;
 
   // The bounds of the level with its islands; the islands, heaviest first,

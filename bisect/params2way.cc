@@ -9,28 +9,30 @@ namespace veldan {
 void Allocate2wayRefinementMemory(RunContext& /*ctrl*/, HGraph* graph) {
   const idx_t ncells = graph->nvtxs + graph->nislands;
   const idx_t nnets = graph->nnets;
-  graph->where = ax_imalloc(ncells, "Allocate2wayRefinementMemory: where");
-  graph->gain = ax_fmalloc(ncells, "Allocate2wayRefinementMemory: gain");
-  graph->sides = ax_tmalloc<NetSides>(nnets, "Allocate2wayRefinementMemory: sides");
+  graph->where = Array<idx_t>(ncells, "Allocate2wayRefinementMemory: where");
+  graph->gain = Array<real_t>(ncells, "Allocate2wayRefinementMemory: gain");
+  graph->sides = Array<NetSides>(nnets, "Allocate2wayRefinementMemory: sides");
 }
 
 void Free2wayRefinementMemory(HGraph* graph) {
-  ax_free(&graph->where, &graph->gain, &graph->sides);
+  graph->where.reset();
+  graph->gain.reset();
+  graph->sides.reset();
 }
 
 void Compute2WayParams(RunContext& ctrl, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const idx_t* where = graph->where;
-  const real_t* netwgt = graph->netwgt;
-  const real_t* cellwgt = graph->cellwgt;
-  real_t* gain = graph->gain;
-  NetSides* sides = graph->sides;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const idx_t* where = graph->where.data();
+  const real_t* netwgt = graph->netwgt.data();
+  const real_t* cellwgt = graph->cellwgt.data();
+  real_t* gain = graph->gain.data();
+  NetSides* sides = graph->sides.data();
 
   for (idx_t e = 0; e < nnets; e++) sides[e] = NetSides{{0, 0, 0}};
   for (idx_t i = 0; i < nvtxs; i++) gain[i] = 0.0f;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
@@ -74,30 +75,37 @@ void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts) {
     for (int s = 0; s < 2; s++) ctrl.nsideslack[s][j] = slack(ctrl.nmaxpartwgt[j], wsum[j], s);
 }
 
-real_t MLRB(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
-            idx_t fpart) {
+namespace {
+
+// The recursion: owned is graph itself when graph may be freed as soon as
+// it is split (its halves then hold what the recursion needs), or null when
+// the caller keeps it.
+real_t Recurse(RunContext& ctrl, HGraph* graph, HGraphPtr owned, idx_t* part, idx_t nparts,
+               idx_t fpart) {
   // Side 0 receives nparts div 2 of the parts, and that share of the weight.
   ctrl.tpwgt = static_cast<real_t>(static_cast<double>(nparts / 2) /
                                    static_cast<double>(nparts));
   if (ctrl.epsfactor > 0.0) SetSideSlack(ctrl, graph, nparts);
 
   const idx_t nvtxs = graph->nvtxs;
-  idx_t* bisection = ax_imalloc(nvtxs, "MLRB: bisection");
+  Array<idx_t> bisectionbuf(nvtxs, "MLRB: bisection");
+  idx_t* bisection = bisectionbuf.data();
   real_t cut = Hypergraph_Bisection(ctrl, graph, bisection);
 
-  const idx_t* label = graph->label;
+  const idx_t* label = graph->label.data();
   for (idx_t i = 0; i < nvtxs; i++) part[label[i]] = fpart + bisection[i];
 
-  HGraph* lgraph = nullptr;
-  HGraph* rgraph = nullptr;
+  HGraphPtr lgraph;
+  HGraphPtr rgraph;
   if (nparts > 2) {
     lgraph = CreateHGraph();
     rgraph = CreateHGraph();
-    SplitGraphPart(ctrl, graph, bisection, lgraph, rgraph);
+    SplitGraphPart(ctrl, graph, bisection, lgraph.get(), rgraph.get());
   }
 
-  ax_free(&bisection, &graph->label);
-  if (graph->keep == 0) FreeHGraph(&graph, 1);
+  bisectionbuf.reset();
+  graph->label.reset();
+  owned.reset();
 
   if (nparts > 3) {
     // The halves are independent: at once where threads allow, each with a
@@ -114,12 +122,14 @@ real_t MLRB(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
     ParallelInvoke(
         [&] {
           OutputCapture out;
-          lcut = MLRB(lctrl, lgraph, part, nparts / 2, fpart);
+          HGraph* g = lgraph.get();
+          lcut = Recurse(lctrl, g, std::move(lgraph), part, nparts / 2, fpart);
           ltext = out.Take();
         },
         [&] {
           OutputCapture out;
-          rcut = MLRB(rctrl, rgraph, part, (nparts + 1) / 2, fpart + nparts / 2);
+          HGraph* g = rgraph.get();
+          rcut = Recurse(rctrl, g, std::move(rgraph), part, (nparts + 1) / 2, fpart + nparts / 2);
           rtext = out.Take();
         });
     PrintText(ltext);
@@ -130,14 +140,25 @@ real_t MLRB(RunContext& ctrl, HGraph* graph, idx_t* part, idx_t nparts,
     cut += rcut;
   } else if (nparts == 3) {
     // Side 0 is the single part fpart: nothing left to bisect there.
-    ax_free(&lgraph->label);
-    FreeHGraph(&lgraph, 1);
+    lgraph.reset();
     const std::uint64_t node = ctrl.node;
     ctrl.node = 2 * node + 1;
-    cut += MLRB(ctrl, rgraph, part, 2, fpart + 1);
+    HGraph* g = rgraph.get();
+    cut += Recurse(ctrl, g, std::move(rgraph), part, 2, fpart + 1);
     ctrl.node = node;
   }
   return cut;
+}
+
+}  // namespace
+
+real_t MLRB(RunContext& ctrl, HGraph& graph, idx_t* part, idx_t nparts, idx_t fpart) {
+  return Recurse(ctrl, &graph, nullptr, part, nparts, fpart);
+}
+
+real_t MLRB(RunContext& ctrl, HGraphPtr graph, idx_t* part, idx_t nparts, idx_t fpart) {
+  HGraph* g = graph.get();
+  return Recurse(ctrl, g, std::move(graph), part, nparts, fpart);
 }
 
 void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
@@ -145,24 +166,25 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t ncon = graph->ncon;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const real_t* netwgt = graph->netwgt;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const real_t* netwgt = graph->netwgt.data();
   const idx_t npins = netptr[nnets];
   const bool multi = (ncon > 1);  // ncon weights per cell in ncellwgt too
 
   // Numbers of the cells inside their halves, in their present order.
-  idx_t* rename = ax_imalloc(nvtxs, "SplitGraphPart:rename");
+  Array<idx_t> renamebuf(nvtxs, "SplitGraphPart:rename");
+  idx_t* rename = renamebuf.data();
   idx_t snvtxs[2] = {0, 0};
   for (idx_t i = 0; i < nvtxs; i++) rename[i] = snvtxs[where[i]]++;
 
   HGraph* half[2] = {lgraph, rgraph};
-  idx_t* snetptr[2];
-  idx_t* snetind[2];
-  real_t* snetwgt[2];
-  idx_t* slabel[2];
-  real_t* scellwgt[2];
-  real_t* sncellwgt[2] = {nullptr, nullptr};
+  Array<idx_t> snetptr[2];
+  Array<idx_t> snetind[2];
+  Array<real_t> snetwgt[2];
+  Array<idx_t> slabel[2];
+  Array<real_t> scellwgt[2];
+  Array<real_t> sncellwgt[2];
   static const char* const kNetptrMsg[2] = {"SplitGraphPart: snetptr[0]",
                                             "SplitGraphPart: snetptr[1]"};
   static const char* const kNetindMsg[2] = {"SplitGraphPart: snetind[0]",
@@ -177,12 +199,12 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
                                               "SplitGraphPart: sncellwgt[1]"};
   for (int k = 0; k < 2; k++) {
     half[k]->ncon = ncon;
-    snetptr[k] = ax_imalloc(nnets + 1, kNetptrMsg[k]);
-    snetind[k] = ax_imalloc(npins, kNetindMsg[k]);
-    snetwgt[k] = ax_fmalloc(nnets, kNetwgtMsg[k]);
-    slabel[k] = ax_imalloc(snvtxs[k], kLabelMsg[k]);
-    scellwgt[k] = ax_fmalloc(snvtxs[k], kCellwgtMsg[k]);
-    if (multi) sncellwgt[k] = ax_fmalloc(snvtxs[k] * ncon, kNCellwgtMsg[k]);
+    snetptr[k] = Array<idx_t>(nnets + 1, kNetptrMsg[k]);
+    snetind[k] = Array<idx_t>(npins, kNetindMsg[k]);
+    snetwgt[k] = Array<real_t>(nnets, kNetwgtMsg[k]);
+    slabel[k] = Array<idx_t>(snvtxs[k], kLabelMsg[k]);
+    scellwgt[k] = Array<real_t>(snvtxs[k], kCellwgtMsg[k]);
+    if (multi) sncellwgt[k] = Array<real_t>(snvtxs[k] * ncon, kNCellwgtMsg[k]);
     snetptr[k][0] = 0;
   }
 
@@ -199,7 +221,7 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
 
     if (cnt[0] == 0 || cnt[1] == 0) {
       const idx_t k = where[netind[netptr[e]]];
-      idx_t* ind = snetind[k];
+      idx_t* ind = snetind[k].data();
       idx_t n = snpins[k];
       for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) ind[n++] = rename[netind[p]];
       snpins[k] = n;
@@ -208,7 +230,7 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
     } else if (ctrl.cfg->reconstruct) {
       for (idx_t k = 0; k < 2; k++) {
         if (cnt[k] < 2) continue;
-        idx_t* ind = snetind[k];
+        idx_t* ind = snetind[k].data();
         idx_t n = snpins[k];
         for (idx_t p = netptr[e]; p < netptr[e + 1]; p++)
           if (where[netind[p]] == k) ind[n++] = rename[netind[p]];
@@ -223,25 +245,20 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   if (ctrl.cfg->reconstruct) {
     for (int k = 0; k < 2; k++) {
       if (snnets[k] == 0) continue;
-      idx_t cnnets = 0;
-      idx_t* cnetptr = nullptr;
-      idx_t* cnetind = nullptr;
-      real_t* cnetwgt = nullptr;
-      CollapseSameHEdges(snnets[k], snetptr[k], snetind[k], snetwgt[k], &cnnets,
-                         &cnetptr, &cnetind, &cnetwgt);
-      ax_free(&snetptr[k], &snetind[k], &snetwgt[k]);
-      snetptr[k] = cnetptr;
-      snetind[k] = cnetind;
-      snetwgt[k] = cnetwgt;
-      snnets[k] = cnnets;
-      snpins[k] = cnetptr[cnnets];
+      NetArrays merged = CollapseSameHEdges(snnets[k], snetptr[k].data(), snetind[k].data(),
+                                            snetwgt[k].data());
+      snetptr[k] = std::move(merged.netptr);
+      snetind[k] = std::move(merged.netind);
+      snetwgt[k] = std::move(merged.netwgt);
+      snnets[k] = merged.nnets;
+      snpins[k] = snetptr[k][merged.nnets];
     }
   }
 
   // Cells: label and weights to the next free place of their half.
-  const idx_t* label = graph->label;
-  const real_t* cellwgt = graph->cellwgt;
-  const real_t* ncellwgt = graph->ncellwgt;
+  const idx_t* label = graph->label.data();
+  const real_t* cellwgt = graph->cellwgt.data();
+  const real_t* ncellwgt = graph->ncellwgt.data();
   for (idx_t i = 0; i < nvtxs; i++) {
     const idx_t k = where[i];
     const idx_t j = rename[i];
@@ -261,16 +278,13 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
     HGraph* h = half[k];
     h->nvtxs = snvtxs[k];
     h->nnets = snnets[k];
-    h->netptr = ax_imalloc(snnets[k] + 1, kHalfNetptrMsg[k]);
-    ax_icopy(snnets[k] + 1, snetptr[k], h->netptr);
-    h->netind = ax_imalloc(snpins[k], kHalfNetindMsg[k]);
-    ax_icopy(snpins[k], snetind[k], h->netind);
-    h->netwgt = ax_fmalloc(snnets[k], kHalfNetwgtMsg[k]);
-    ax_fcopy(snnets[k], snetwgt[k], h->netwgt);
-    h->label = slabel[k];
-    h->cellwgt = scellwgt[k];
-    h->ncellwgt = sncellwgt[k];
-    h->keep = 0;
+    // Copies of their exact size: the lists above hold room for every net.
+    h->netptr = Array<idx_t>::CopyOf(snnets[k] + 1, snetptr[k].data(), kHalfNetptrMsg[k]);
+    h->netind = Array<idx_t>::CopyOf(snpins[k], snetind[k].data(), kHalfNetindMsg[k]);
+    h->netwgt = Array<real_t>::CopyOf(snnets[k], snetwgt[k].data(), kHalfNetwgtMsg[k]);
+    h->label = std::move(slabel[k]);
+    h->cellwgt = std::move(scellwgt[k]);
+    h->ncellwgt = std::move(sncellwgt[k]);
   }
 
   // The left half keeps the share of the fixed cells that the initial
@@ -280,8 +294,11 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   lgraph->nfixed = static_cast<idx_t>(static_cast<double>(lshare) + 0.4);
   rgraph->nfixed = nfixed - lgraph->nfixed;
 
-  for (int k = 0; k < 2; k++) ax_free(&snetptr[k], &snetind[k], &snetwgt[k]);
-  ax_free(&rename);
+  for (int k = 0; k < 2; k++) {
+    snetptr[k].reset();
+    snetind[k].reset();
+    snetwgt[k].reset();
+  }
 }
 
 }  // namespace veldan

@@ -61,12 +61,11 @@ void Uncoarsen2Way(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
 
     StartTimer(ctrl, TIMER_PROJECT);
     Allocate2wayRefinementMemory(ctrl, fine);
-    const idx_t* cellmap = fine->cellmap;
-    const idx_t* cwhere = cur->where;
-    idx_t* where = fine->where;
+    const idx_t* cellmap = fine->cellmap.data();
+    const idx_t* cwhere = cur->where.data();
+    idx_t* where = fine->where.data();
     for (idx_t i = 0; i < fine->nvtxs; i++) where[i] = cwhere[cellmap[i]];
-    FreeHGraph(&cur, 1);
-    fine->coarser = nullptr;
+    fine->coarser.reset();  // cur
     StopTimer(ctrl, TIMER_PROJECT);
 
     if (fine->nvtxs < 1) {

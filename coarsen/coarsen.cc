@@ -2,6 +2,7 @@
 // step that sets cells without nets aside before each level is matched.
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "coarsen/coarsen.h"
 #include "support/memory.h"
@@ -46,7 +47,7 @@ void SchemeForRun(RunContext& ctrl, idx_t r) {
 namespace {
 
 void PrintLevel(const HGraph* graph, bool newline) {
-  const real_t sum = ax_fsum(graph->nnets, graph->netwgt, 1);
+  const real_t sum = ax_fsum(graph->nnets, graph->netwgt.data(), 1);
   Print("[%6ld %6ld %10.3f %10.3f %10.3f]", CellsBeforeIslands(graph), graph->nnets,
         static_cast<double>(sum), static_cast<double>(graph->removedwgt),
         static_cast<double>(graph->removedwgt + sum));
@@ -76,7 +77,8 @@ HGraph* Coarsen(RunContext& ctrl, HGraph* graph) {
 
   graph->level = 0;
   // Every level is matched against this array of ones: no part restriction.
-  idx_t* where = ax_ismalloc(graph->nvtxs, 1, "Coarsen: where");
+  Array<idx_t> wherebuf(graph->nvtxs, 1, "Coarsen: where");
+  idx_t* where = wherebuf.data();
 
   if (ctrl.cfg->dbglvl & DBG_COARSEN) {
     Print("----------------------------------------------------------\n");
@@ -96,13 +98,13 @@ HGraph* Coarsen(RunContext& ctrl, HGraph* graph) {
     StopTimer(ctrl, TIMER_AUX1);
 
     const idx_t finenvtxs = cur->nvtxs;
-    cur = cur->coarser;
+    cur = cur->coarser.get();
     cur->level = ++nlevels;
     if (ctrl.cfg->dbglvl & DBG_COARSEN) PrintLevel(cur, true);
     if (SlowProgress(ctrl, cur, finenvtxs)) break;
   }
 
-  ax_free(&where);
+  wherebuf.reset();
   if (ctrl.cfg->dbglvl & DBG_COARSEN) Print("\n");
   StopTimer(ctrl, TIMER_COARSEN);
   return cur;
@@ -127,15 +129,16 @@ HGraph* CCoarsen(RunContext& ctrl, HGraph* graph) {
     // A fresh group size for every level, drawn before the matching's own
     // draws.
     ctrl.maxgroupsize = (RandomInRange(2) != 0) ? 5 : 2;
-    Match_Edges(ctrl, cur, cur->where);
+    Match_Edges(ctrl, cur, cur->where.data());
 
-    HGraph* coarse = cur->coarser;
-    idx_t* cwhere = ax_imalloc(coarse->nvtxs, "CCoarsen: cwhere");
-    const idx_t* cellmap = cur->cellmap;
-    const idx_t* where = cur->where;
+    HGraph* coarse = cur->coarser.get();
+    Array<idx_t> cwherebuf(coarse->nvtxs, "CCoarsen: cwhere");
+    idx_t* cwhere = cwherebuf.data();
+    const idx_t* cellmap = cur->cellmap.data();
+    const idx_t* where = cur->where.data();
     for (idx_t i = 0; i < cur->nvtxs; i++) cwhere[cellmap[i]] = where[i];
-    ax_free(&cur->where);
-    coarse->where = cwhere;
+    cur->where.reset();
+    coarse->where = std::move(cwherebuf);
 
     const idx_t finenvtxs = cur->nvtxs;
     cur = coarse;
@@ -154,11 +157,14 @@ void SeparateIslands(HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nfixed = std::clamp<idx_t>(graph->nfixed, 0, nvtxs);
   const idx_t ncon = std::max<idx_t>(graph->ncon, 1);
-  idx_t* incptr = graph->incptr;
+  idx_t* incptr = graph->incptr.data();
 
-  idx_t* newid = ax_imalloc(nvtxs, "SeparateIslands: ncells");
-  idx_t* aux = ax_imalloc(nvtxs, "SeparateIslands: aux");
-  real_t* naux = ax_fmalloc(nvtxs * ncon, "SeparateIslands: naux");
+  Array<idx_t> newidbuf(nvtxs, "SeparateIslands: ncells");
+  idx_t* newid = newidbuf.data();
+  Array<idx_t> auxbuf(nvtxs, "SeparateIslands: aux");
+  idx_t* aux = auxbuf.data();
+  Array<real_t> nauxbuf(nvtxs * ncon, "SeparateIslands: naux");
+  real_t* naux = nauxbuf.data();
 
   // Fixed cells keep their ids; the other cells with nets count up from
   // nfixed in their old order, the islands count down from the end.
@@ -171,7 +177,9 @@ void SeparateIslands(HGraph* graph) {
   graph->nislands = nvtxs - up;
   graph->nvtxs = up;
   if (graph->nislands == 0) {
-    ax_free(&newid, &aux, &naux);
+    newidbuf.reset();
+    auxbuf.reset();
+    nauxbuf.reset();
     return;
   }
 
@@ -182,33 +190,32 @@ void SeparateIslands(HGraph* graph) {
     if (newid[i] < up) incptr[newid[i] + 1] = end;
   }
 
-  if (graph->where) {
-    std::copy(graph->where, graph->where + nvtxs, aux);
+  if (!graph->where.empty()) {
+    std::copy(graph->where.data(), graph->where.data() + nvtxs, aux);
     for (idx_t i = 0; i < nvtxs; i++) graph->where[newid[i]] = aux[i];
   }
-  if (graph->ncon > 1 && graph->ncellwgt)
-    PermuteRows(nvtxs, ncon, newid, graph->ncellwgt, naux);
-  if (graph->cellwgt) PermuteRows(nvtxs, 1, newid, graph->cellwgt, naux);
-  if (graph->incwgt) PermuteRows(nvtxs, 1, newid, graph->incwgt, naux);
+  if (graph->ncon > 1 && !graph->ncellwgt.empty())
+    PermuteRows(nvtxs, ncon, newid, graph->ncellwgt.data(), naux);
+  if (!graph->cellwgt.empty()) PermuteRows(nvtxs, 1, newid, graph->cellwgt.data(), naux);
+  if (!graph->incwgt.empty()) PermuteRows(nvtxs, 1, newid, graph->incwgt.data(), naux);
 
   const idx_t npins = graph->netptr[graph->nnets];
-  idx_t* netind = graph->netind;
+  idx_t* netind = graph->netind.data();
   for (idx_t p = 0; p < npins; p++) netind[p] = newid[netind[p]];
 
   if (HGraph* finer = graph->finer) {
     // The finer level's groups now point at the new ids; its group lists
     // are rebuilt so that they stay the transpose of cellmap.
-    idx_t* cellmap = finer->cellmap;
+    idx_t* cellmap = finer->cellmap.data();
     for (idx_t v = 0; v < finer->nvtxs; v++) cellmap[v] = newid[cellmap[v]];
-    if (finer->mptr && finer->mind)
-      MakeGroupLists(finer->nvtxs, nvtxs, cellmap, finer->mptr, finer->mind);
+    if (finer->mptr.data() && !finer->mind.empty())
+      MakeGroupLists(finer->nvtxs, nvtxs, cellmap, finer->mptr.data(), finer->mind.data());
   } else {
-    ax_free(&graph->islandmap);
-    graph->islandmap = ax_imalloc(nvtxs, "SeparateIslands: graph->islandmap");
-    std::copy(newid, newid + nvtxs, graph->islandmap);
+    graph->islandmap.reset();
+    graph->islandmap = Array<idx_t>(nvtxs, "SeparateIslands: graph->islandmap");
+    std::copy(newid, newid + nvtxs, graph->islandmap.data());
   }
 
-  ax_free(&newid, &aux, &naux);
 }
 
 void CombineIslands(HGraph* graph) {
@@ -217,28 +224,31 @@ void CombineIslands(HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t n = nvtxs + graph->nislands;
   const idx_t ncon = std::max<idx_t>(graph->ncon, 1);
-  const idx_t* islandmap = graph->islandmap;
+  const idx_t* islandmap = graph->islandmap.data();
 
-  idx_t* imap = ax_imalloc(n, "CombineIslands: imap");
-  idx_t* aux = ax_imalloc(n + 1, "CombineIslands: aux");
-  real_t* naux = ax_fmalloc(n * ncon, "CombineIslands: naux");
+  Array<idx_t> imapbuf(n, "CombineIslands: imap");
+  idx_t* imap = imapbuf.data();
+  Array<idx_t> auxbuf(n + 1, "CombineIslands: aux");
+  idx_t* aux = auxbuf.data();
+  Array<real_t> nauxbuf(n * ncon, "CombineIslands: naux");
+  real_t* naux = nauxbuf.data();
   for (idx_t i = 0; i < n; i++) imap[islandmap[i]] = i;
 
   const idx_t npins = graph->netptr[graph->nnets];
-  idx_t* netind = graph->netind;
+  idx_t* netind = graph->netind.data();
   for (idx_t p = 0; p < npins; p++) netind[p] = imap[netind[p]];
 
-  if (graph->ncon > 1 && graph->ncellwgt) PermuteRows(n, ncon, imap, graph->ncellwgt, naux);
-  if (graph->cellwgt) PermuteRows(n, 1, imap, graph->cellwgt, naux);
-  if (graph->incwgt) PermuteRows(n, 1, imap, graph->incwgt, naux);
-  if (graph->where) {
-    std::copy(graph->where, graph->where + n, aux);
+  if (graph->ncon > 1 && !graph->ncellwgt.empty()) PermuteRows(n, ncon, imap, graph->ncellwgt.data(), naux);
+  if (!graph->cellwgt.empty()) PermuteRows(n, 1, imap, graph->cellwgt.data(), naux);
+  if (!graph->incwgt.empty()) PermuteRows(n, 1, imap, graph->incwgt.data(), naux);
+  if (!graph->where.empty()) {
+    std::copy(graph->where.data(), graph->where.data() + n, aux);
     for (idx_t i = 0; i < n; i++) graph->where[imap[i]] = aux[i];
   }
 
   // The lists in incind are already in the old cell order (islands have
   // none); only the pointers need the old numbering.
-  if (idx_t* incptr = graph->incptr) {
+  if (idx_t* incptr = graph->incptr.data()) {
     std::fill(aux, aux + n + 1, 0);
     for (idx_t i = 0; i < nvtxs; i++) aux[imap[i] + 1] = incptr[i + 1] - incptr[i];
     incptr[0] = 0;
@@ -247,7 +257,6 @@ void CombineIslands(HGraph* graph) {
 
   graph->nvtxs = n;
   graph->nislands = 0;
-  ax_free(&imap, &aux, &naux);
 }
 
 }  // namespace veldan

@@ -36,11 +36,16 @@ void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr
 
 // Builds the next coarser level from cellmap/mptr/mind of graph.
 void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs);
+// Nets as compressed pin lists, owned.
+struct NetArrays {
+  idx_t nnets = 0;
+  Array<idx_t> netptr;
+  Array<idx_t> netind;
+  Array<real_t> netwgt;
+};
 // Merges nets with identical pin sets (pins of every net are sorted in
-// place); returns fresh arrays owned by the caller.
-void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
-                        const real_t* netwgt, idx_t* r_nnets, idx_t** r_netptr,
-                        idx_t** r_netind, real_t** r_netwgt);
+// place, weights summed) into fresh arrays.
+NetArrays CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind, const real_t* netwgt);
 
 // --- drivers (coarsen.cc) ----------------------------------------------------
 

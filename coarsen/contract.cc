@@ -94,32 +94,36 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   const idx_t nnets = graph->nnets;
   const idx_t ncon = graph->ncon;
   const bool multi = ncon > 1;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const real_t* netwgt = graph->netwgt;
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const idx_t* cellmap = graph->cellmap;
-  const idx_t* mptr = graph->mptr;
-  const idx_t* mind = graph->mind;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const real_t* netwgt = graph->netwgt.data();
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const idx_t* cellmap = graph->cellmap.data();
+  const idx_t* mptr = graph->mptr.data();
+  const idx_t* mind = graph->mind.data();
   const idx_t npins = netptr[nnets];
 
-  ax_free(&graph->netmap);
-  idx_t* netmap = graph->netmap =
-      ax_ismalloc(nnets, -1, "CreateCoarseHGraph: graph->netmap");
+  graph->netmap.reset();
+  graph->netmap = Array<idx_t>(nnets, -1, "CreateCoarseHGraph: graph->netmap");
+  idx_t* netmap = graph->netmap.data();
 
-  HGraph* coarser = CreateHGraph();
+  graph->coarser = CreateHGraph();
+  HGraph* coarser = graph->coarser.get();
   const idx_t hsize = std::max({cnvtxs, nvtxs, nnets}) + 1;
-  idx_t* htable = ax_ismalloc(hsize, -1, "CreateCoarseHGraph: htable");
+  Array<idx_t> htablebuf(hsize, -1, "CreateCoarseHGraph: htable");
+  idx_t* htable = htablebuf.data();
   coarser->nvtxs = cnvtxs;
   coarser->nfixed = graph->nfixed;
   coarser->ncon = graph->ncon;
   coarser->finer = graph;
-  graph->coarser = coarser;
 
-  idx_t* tnetptr = ax_imalloc(nnets + 1, "CreateCoarseHGraph: netptr");
-  idx_t* tnetind = ax_imalloc(npins, "CreateCoarseHGraph: netind");
-  real_t* tnetwgt = ax_fmalloc(nnets, "CreateCoarseHGraph: netwgt");
+  Array<idx_t> tnetptrbuf(nnets + 1, "CreateCoarseHGraph: netptr");
+  idx_t* tnetptr = tnetptrbuf.data();
+  Array<idx_t> tnetindbuf(npins, "CreateCoarseHGraph: netind");
+  idx_t* tnetind = tnetindbuf.data();
+  Array<real_t> tnetwgtbuf(nnets, "CreateCoarseHGraph: netwgt");
+  real_t* tnetwgt = tnetwgtbuf.data();
 
   // First pass: map every net's pins to coarse cells, once each. htable[c]
   // holds the last net that listed c, so it never needs clearing.
@@ -157,17 +161,22 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
 
   // Identical nets have equal keys: sort by key, then compare pin by pin
   // only within runs of equal key and size.
-  IKeyVal* cand = ax_ikvmalloc(tnets, "CreateCoarseHGraph: cand");
+  Array<IKeyVal> candbuf(tnets, "CreateCoarseHGraph: cand");
+  IKeyVal* cand = candbuf.data();
   for (idx_t t = 0; t < tnets; t++) {
     cand[t].key = NetKey(tnetptr[t + 1] - tnetptr[t], tnetind + tnetptr[t]);
     cand[t].val = t;
   }
   ax_ikvsorti(tnets, cand);
 
-  idx_t* dnetptr = ax_imalloc(tnets + 1, "CreateCoarseHGraph: dnetptr");
-  idx_t* dnetind = ax_imalloc(tpins, "CreateCoarseHGraph: dnetind");
-  real_t* dnetwgt = ax_fmalloc(tnets, "CreateCoarseHGraph: dnetwgt");
-  idx_t* dnetmap = ax_imalloc(tnets, "CreateCoarseHGraph: dnetmap");
+  Array<idx_t> dnetptrbuf(tnets + 1, "CreateCoarseHGraph: dnetptr");
+  idx_t* dnetptr = dnetptrbuf.data();
+  Array<idx_t> dnetindbuf(tpins, "CreateCoarseHGraph: dnetind");
+  idx_t* dnetind = dnetindbuf.data();
+  Array<real_t> dnetwgtbuf(tnets, "CreateCoarseHGraph: dnetwgt");
+  real_t* dnetwgt = dnetwgtbuf.data();
+  Array<idx_t> dnetmapbuf(tnets, "CreateCoarseHGraph: dnetmap");
+  idx_t* dnetmap = dnetmapbuf.data();
   HGraphView tnets_view;
   tnets_view.nnets = tnets;
   tnets_view.netptr = tnetptr;
@@ -179,19 +188,22 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   for (idx_t i = 0; i < nnets; i++)
     if (netmap[i] != -1) netmap[i] = dnetmap[netmap[i]];
 
-  ax_free(&tnetptr, &tnetind, &cand, &dnetmap);
-  ax_free(&tnetwgt);
+  tnetptrbuf.reset();
+  tnetindbuf.reset();
+  candbuf.reset();
+  dnetmapbuf.reset();
+  tnetwgtbuf.reset();
   coarser->nnets = cnnets;
-  coarser->netptr = dnetptr;
-  coarser->netind = dnetind;
-  coarser->netwgt = dnetwgt;
+  coarser->netptr = std::move(dnetptrbuf);
+  coarser->netind = std::move(dnetindbuf);
+  coarser->netwgt = std::move(dnetwgtbuf);
 
   // Clique weights per coarse net; a net of fewer than two pins connects
   // nothing and gets 0 (only an empty fine net can leave one behind).
-  real_t* cedgewgt = coarser->edgewgt =
-      ax_fmalloc(nnets, "CreateCoarseHGraph: coarser->edgewgt");
-  real_t* cedgewgt2 = coarser->edgewgt2 =
-      ax_fmalloc(nnets, "CreateCoarseHGraph: coarser->edgewgt2");
+  coarser->edgewgt = Array<real_t>(nnets, "CreateCoarseHGraph: coarser->edgewgt");
+  real_t* cedgewgt = coarser->edgewgt.data();
+  coarser->edgewgt2 = Array<real_t>(nnets, "CreateCoarseHGraph: coarser->edgewgt2");
+  real_t* cedgewgt2 = coarser->edgewgt2.data();
   for (idx_t e = 0; e < cnnets; e++) {
     const idx_t s = dnetptr[e + 1] - dnetptr[e];
     if (s < 2) {
@@ -205,21 +217,19 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   // Incidence lists of the coarse cells: walk each group's fine cells and
   // their nets; htable[ce] = c marks a coarse net already listed for c.
   std::fill(htable, htable + hsize, -1);
-  idx_t* cincptr = coarser->incptr =
-      ax_imalloc(cnvtxs + 1, "CreateCoarseHGraph: coarser->incptr");
-  idx_t* cincind = coarser->incind =
-      ax_imalloc(incptr[nvtxs], "CreateCoarseHGraph: coarser->incind");
-  real_t* cincwgt = coarser->incwgt =
-      ax_fsmalloc(cnvtxs, 0.0f, "CreateCoarseHGraph: coarser->incwgt");
-  real_t* ccellwgt = nullptr;
-  real_t* cncellwgt = nullptr;
+  coarser->incptr = Array<idx_t>(cnvtxs + 1, "CreateCoarseHGraph: coarser->incptr");
+  idx_t* cincptr = coarser->incptr.data();
+  coarser->incind = Array<idx_t>(incptr[nvtxs], "CreateCoarseHGraph: coarser->incind");
+  idx_t* cincind = coarser->incind.data();
+  coarser->incwgt = Array<real_t>(cnvtxs, 0.0f, "CreateCoarseHGraph: coarser->incwgt");
+  real_t* cincwgt = coarser->incwgt.data();
   if (multi)
-    cncellwgt = coarser->ncellwgt =
-        ax_fsmalloc(cnvtxs * ncon, 0.0f, "CreateCoarseHGraph: coarser->ncellwgt");
-  ccellwgt = coarser->cellwgt =
-      ax_fsmalloc(cnvtxs, 0.0f, "CreateCoarseHGraph: coarser->cellwgt");
-  const real_t* cellwgt = graph->cellwgt;
-  const real_t* ncellwgt = graph->ncellwgt;
+    coarser->ncellwgt = Array<real_t>(cnvtxs * ncon, 0.0f, "CreateCoarseHGraph: coarser->ncellwgt");
+  real_t* cncellwgt = coarser->ncellwgt.data();
+  coarser->cellwgt = Array<real_t>(cnvtxs, 0.0f, "CreateCoarseHGraph: coarser->cellwgt");
+  real_t* ccellwgt = coarser->cellwgt.data();
+  const real_t* cellwgt = graph->cellwgt.data();
+  const real_t* ncellwgt = graph->ncellwgt.data();
 
   idx_t ninc = 0;
   cincptr[0] = 0;
@@ -253,14 +263,14 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
     }
   }
 
-  ax_free(&htable);
+  htablebuf.reset();
   StopTimer(ctrl, TIMER_AUX2);
 }
 
-void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
-                        const real_t* netwgt, idx_t* r_nnets, idx_t** r_netptr,
-                        idx_t** r_netind, real_t** r_netwgt) {
-  IKeyVal* cand = ax_ikvmalloc(nnets, "CreateCoarseHGraph: cand");
+NetArrays CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
+                             const real_t* netwgt) {
+  Array<IKeyVal> candbuf(nnets, "CreateCoarseHGraph: cand");
+  IKeyVal* cand = candbuf.data();
   for (idx_t i = 0; i < nnets; i++) {
     const idx_t s = netptr[i + 1] - netptr[i];
     ax_isorti(s, netind + netptr[i]);
@@ -269,19 +279,24 @@ void CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
   }
   ax_ikvsorti(nnets, cand);
 
-  idx_t* dnetptr = ax_imalloc(nnets + 1, "CollapseSameHEdges: dnetptr");
-  idx_t* dnetind = ax_imalloc(netptr[nnets], "CollapseSameHEdges: dnetind");
-  real_t* dnetwgt = ax_fmalloc(nnets, "CollapseSameHEdges: dnetwgt");
+  Array<idx_t> dnetptrbuf(nnets + 1, "CollapseSameHEdges: dnetptr");
+  idx_t* dnetptr = dnetptrbuf.data();
+  Array<idx_t> dnetindbuf(netptr[nnets], "CollapseSameHEdges: dnetind");
+  idx_t* dnetind = dnetindbuf.data();
+  Array<real_t> dnetwgtbuf(nnets, "CollapseSameHEdges: dnetwgt");
+  real_t* dnetwgt = dnetwgtbuf.data();
   HGraphView nets;
   nets.nnets = nnets;
   nets.netptr = netptr;
   nets.netind = netind;
   nets.netwgt = netwgt;
-  *r_nnets = MergeScan(nets, cand, NetListsOut{dnetptr, dnetind, dnetwgt}, nullptr);
-  ax_free(&cand);
-  *r_netptr = dnetptr;
-  *r_netind = dnetind;
-  *r_netwgt = dnetwgt;
+  NetArrays merged;
+  merged.nnets = MergeScan(nets, cand, NetListsOut{dnetptr, dnetind, dnetwgt}, nullptr);
+  candbuf.reset();
+  merged.netptr = std::move(dnetptrbuf);
+  merged.netind = std::move(dnetindbuf);
+  merged.netwgt = std::move(dnetwgtbuf);
+  return merged;
 }
 
 }  // namespace veldan

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "coarsen/coarsen.h"
 #include "support/memory.h"
@@ -36,10 +37,9 @@ real_t VCycleLoop(const RunContext& ctrl, HGraph* graph, idx_t maxcycles, const 
     }
 
     // Keep the partition, drop the rest of the cycle's working arrays.
-    idx_t* where = graph->where;
-    graph->where = nullptr;
-    FreeHGraphWork(graph);
-    graph->where = where;
+    Array<idx_t> where = std::move(graph->where);
+    graph->FreeWork();
+    graph->where = std::move(where);
 
     if (objective() < best) {
       best = objective();
@@ -53,30 +53,45 @@ real_t VCycleLoop(const RunContext& ctrl, HGraph* graph, idx_t maxcycles, const 
   return objective();
 }
 
-HGraph* BorrowHGraph(const HGraph* g) {
-  HGraph* b = CreateHGraph();
-  *b = *g;
-  b->borrowed = true;
-  b->coarser = b->finer = nullptr;
-  b->islandmap = nullptr;
-  b->label = nullptr;
-  b->cellmap = b->netmap = b->mptr = b->mind = nullptr;
-  b->where = nullptr;
-  b->gain = nullptr;
-  b->sides = nullptr;
-  b->nrinfo = nullptr;
-  b->nrdata = nullptr;
-  b->crinfo = nullptr;
-  b->crdata = nullptr;
-  b->kpwgts = nullptr;
-  b->nkpwgts = nullptr;
+HGraphPtr BorrowHGraph(const HGraph& g) {
+  HGraphPtr b = CreateHGraph();
+  b->nvtxs = g.nvtxs;
+  b->nislands = g.nislands;
+  b->nnets = g.nnets;
+  b->removedwgt = g.removedwgt;
+  b->nfixed = g.nfixed;
+  b->ncon = g.ncon;
+  b->level = g.level;
+  b->islandsaside = g.islandsaside;
+  b->incptr = Array<idx_t>::Borrow(g.incptr);
+  b->incind = Array<idx_t>::Borrow(g.incind);
+  b->netptr = Array<idx_t>::Borrow(g.netptr);
+  b->netind = Array<idx_t>::Borrow(g.netind);
+  b->cellwgt = Array<real_t>::Borrow(g.cellwgt);
+  b->ncellwgt = Array<real_t>::Borrow(g.ncellwgt);
+  b->netwgt = Array<real_t>::Borrow(g.netwgt);
+  b->incwgt = Array<real_t>::Borrow(g.incwgt);
+  b->edgewgt = Array<real_t>::Borrow(g.edgewgt);
+  b->edgewgt2 = Array<real_t>::Borrow(g.edgewgt2);
+  b->xadj = Array<idx_t>::Borrow(g.xadj);
+  b->adj = Array<CliqueEdge>::Borrow(g.adj);
+  b->adjw = Array<real_t>::Borrow(g.adjw);
+  b->adjscore = Array<real_t>::Borrow(g.adjscore);
+  b->matchthreshold = g.matchthreshold;
+  b->adjwsum = g.adjwsum;
+  b->keepadj = g.keepadj;
+  b->mincut = g.mincut;
+  b->pwgts[0] = g.pwgts[0];
+  b->pwgts[1] = g.pwgts[1];
+  b->objval = g.objval;
+  b->soed = g.soed;
   return b;
 }
 
 FinestLevel::FinestLevel(const RunContext& ctrl, HGraph* graph)
     : graph_(graph), sep_(graph), ncells_(graph->nvtxs) {
   const idx_t n = graph->nvtxs;
-  const idx_t* incptr = graph->incptr;
+  const idx_t* incptr = graph->incptr.data();
   // Islands are set aside only on a level that is coarsened at all.
   bool islands = false;
   if (n > ctrl.cfg->coarsento)
@@ -86,29 +101,23 @@ FinestLevel::FinestLevel(const RunContext& ctrl, HGraph* graph)
   if (islands) {
     // Separation reorders these arrays; the copies are the separated
     // level's own, the rest is shared with the input.
-    sep_ = BorrowHGraph(graph);
-    sep_->xadj = nullptr;
-    sep_->adj = nullptr;
-    sep_->adjw = nullptr;
-    sep_->adjscore = nullptr;
+    own_ = BorrowHGraph(*graph);
+    sep_ = own_.get();
+    sep_->xadj.reset();
+    sep_->adj.reset();
+    sep_->adjw.reset();
+    sep_->adjscore.reset();
     sep_->keepadj = false;
     const idx_t npins = graph->netptr[graph->nnets];
-    sep_->incptr = ax_imalloc(n + 1, "FinestLevel: incptr");
-    ax_icopy(n + 1, graph->incptr, sep_->incptr);
-    sep_->netind = ax_imalloc(npins, "FinestLevel: netind");
-    ax_icopy(npins, graph->netind, sep_->netind);
-    if (graph->cellwgt) {
-      sep_->cellwgt = ax_fmalloc(n, "FinestLevel: cellwgt");
-      ax_fcopy(n, graph->cellwgt, sep_->cellwgt);
-    }
-    if (graph->ncon > 1 && graph->ncellwgt) {
-      sep_->ncellwgt = ax_fmalloc(n * graph->ncon, "FinestLevel: ncellwgt");
-      ax_fcopy(n * graph->ncon, graph->ncellwgt, sep_->ncellwgt);
-    }
-    if (graph->incwgt) {
-      sep_->incwgt = ax_fmalloc(n, "FinestLevel: incwgt");
-      ax_fcopy(n, graph->incwgt, sep_->incwgt);
-    }
+    sep_->incptr = Array<idx_t>::CopyOf(n + 1, graph->incptr.data(), "FinestLevel: incptr");
+    sep_->netind = Array<idx_t>::CopyOf(npins, graph->netind.data(), "FinestLevel: netind");
+    if (!graph->cellwgt.empty())
+      sep_->cellwgt = Array<real_t>::CopyOf(n, graph->cellwgt.data(), "FinestLevel: cellwgt");
+    if (graph->ncon > 1 && !graph->ncellwgt.empty())
+      sep_->ncellwgt =
+          Array<real_t>::CopyOf(n * graph->ncon, graph->ncellwgt.data(), "FinestLevel: ncellwgt");
+    if (!graph->incwgt.empty())
+      sep_->incwgt = Array<real_t>::CopyOf(n, graph->incwgt.data(), "FinestLevel: incwgt");
     SeparateIslands(sep_);
   } else {
     graph->nislands = 0;
@@ -124,76 +133,66 @@ FinestLevel::FinestLevel(const RunContext& ctrl, HGraph* graph)
 }
 
 FinestLevel::~FinestLevel() {
-  if (sep_ == graph_) {
-    ReleaseCliqueGraph(graph_);
-    graph_->islandsaside = false;
-    return;
-  }
   ReleaseCliqueGraph(sep_);
-  ax_free(&sep_->incptr, &sep_->netind, &sep_->incwgt, &sep_->islandmap);
-  if (sep_->cellwgt != graph_->cellwgt) ax_free(&sep_->cellwgt);
-  if (sep_->ncellwgt != graph_->ncellwgt) ax_free(&sep_->ncellwgt);
-  sep_->cellwgt = sep_->ncellwgt = nullptr;
-  FreeHGraph(&sep_, 1);
+  if (sep_ == graph_) graph_->islandsaside = false;
+  // own_, the separated copy, goes with its arrays.
 }
 
-HGraph* FinestLevel::Borrow() const {
-  HGraph* b = BorrowHGraph(sep_);
+HGraphPtr FinestLevel::Borrow() const {
+  HGraphPtr b = BorrowHGraph(*sep_);
   b->islandsaside = true;
   b->keepadj = true;
   return b;
 }
 
-void MoveWork(HGraph* dst, HGraph* src) {
-  FreeHGraphWork(dst);
-  std::swap(dst->where, src->where);
-  std::swap(dst->gain, src->gain);
-  std::swap(dst->sides, src->sides);
-  std::swap(dst->kpwgts, src->kpwgts);
-  std::swap(dst->nkpwgts, src->nkpwgts);
-  std::swap(dst->nrinfo, src->nrinfo);
-  std::swap(dst->nrdata, src->nrdata);
-  std::swap(dst->crinfo, src->crinfo);
-  std::swap(dst->crdata, src->crdata);
+void MoveWork(HGraph* dst, HGraphPtr src) {
+  dst->FreeWork();
+  dst->where = std::move(src->where);
+  dst->gain = std::move(src->gain);
+  dst->sides = std::move(src->sides);
+  dst->kpwgts = std::move(src->kpwgts);
+  dst->nkpwgts = std::move(src->nkpwgts);
+  dst->nrinfo = std::move(src->nrinfo);
+  dst->nrdata = std::move(src->nrdata);
+  dst->crinfo = std::move(src->crinfo);
+  dst->crdata = std::move(src->crdata);
   dst->mincut = src->mincut;
   dst->pwgts[0] = src->pwgts[0];
   dst->pwgts[1] = src->pwgts[1];
   dst->objval = src->objval;
   dst->soed = src->soed;
-  FreeHGraph(&src, 1);
 }
 
-HGraph* FinestLevel::ToInputOrder(HGraph* run) const {
+HGraphPtr FinestLevel::ToInputOrder(HGraphPtr run) const {
   if (sep_ == graph_) {
     run->islandsaside = false;
     return run;
   }
-  HGraph* o = BorrowHGraph(graph_);
+  HGraphPtr o = BorrowHGraph(*graph_);
   o->keepadj = true;  // the input's own clique graph, if any, is not the run's
-  o->xadj = nullptr;
-  o->adj = nullptr;
-  o->adjw = nullptr;
-  o->adjscore = nullptr;
+  o->xadj.reset();
+  o->adj.reset();
+  o->adjw.reset();
+  o->adjscore.reset();
   o->nislands = 0;
-  if (run->where) {
+  if (!run->where.empty()) {
     const idx_t n = ncells_;
-    const idx_t* map = sep_->islandmap;
-    idx_t* where = ax_imalloc(n, "FinestLevel: where");
+    const idx_t* map = sep_->islandmap.data();
+    Array<idx_t> where(n, "FinestLevel: where");
     for (idx_t i = 0; i < n; i++) where[i] = run->where[map[i]];
-    ax_free(&run->where);
-    run->where = where;
+    run->where = std::move(where);
   }
-  MoveWork(o, run);
+  MoveWork(o.get(), std::move(run));
   return o;
 }
 
-idx_t* FinestLevel::ToRunOrder(const idx_t* where) const {
+Array<idx_t> FinestLevel::ToRunOrder(const idx_t* where) const {
   const idx_t n = ncells_;
-  idx_t* w = ax_imalloc(n, "FinestLevel: where");
+  Array<idx_t> w(n, "FinestLevel: where");
   if (sep_ == graph_) {
-    ax_icopy(n, where, w);
+    ax_icopy(n, where, w.data());
   } else {
-    const idx_t* map = sep_->islandmap;
+    const idx_t* map = sep_->islandmap.data();
     for (idx_t i = 0; i < n; i++) w[map[i]] = where[i];
   }
   return w;
@@ -215,20 +214,20 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
     SchemeForRun(*res.ctrl, r);
     RandomScope stream(StreamSeed(ctrl.cfg->seed, ctrl.node, r));
     OutputCapture out;
-    idx_t* where = ax_imalloc(nvtxs, "RunsAndVCycles: where");
-    res.obj = run(*res.ctrl, r, where);
-    res.where.assign(where, where + nvtxs);
-    ax_free(&where);
+    Array<idx_t> where(nvtxs, "RunsAndVCycles: where");
+    res.obj = run(*res.ctrl, r, where.data());
+    res.where.assign(where.begin(), where.end());
+    where.reset();
     res.text = out.Take();
     if (ctrl.progress != nullptr) ctrl.progress->Step();
   });
 
-  idx_t** parts = nullptr;
-  real_t* objs = nullptr;
+  const std::size_t nslots = static_cast<std::size_t>(std::max<idx_t>(nvcycles, 0));
+  std::vector<Array<idx_t>> parts(nslots);
+  std::vector<real_t> objs(nslots, kMaxFloat);
   std::vector<double> viols;  // how far each kept candidate is outside its bound
   if (nvcycles > 0) {
-    parts = ax_iAllocMatrix(nvcycles, nvtxs, -1, "RunsAndVCycles: parts");
-    objs = ax_fsmalloc(nvcycles, kMaxFloat, "RunsAndVCycles: objs");
+    for (Array<idx_t>& p : parts) p = Array<idx_t>(nvtxs, -1, "RunsAndVCycles: parts");
     viols.assign(nvcycles, 0.0);
   }
   // With several weights a run may end outside its bound: such a run loses
@@ -257,7 +256,7 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
       for (idx_t i = 1; i < nvcycles; i++)
         if (worse(viols[i], objs[i], viols[k], objs[k])) k = i;
       if (worse(viols[k], objs[k], viol, res.obj)) {
-        std::copy(res.where.begin(), res.where.end(), parts[k]);
+        std::copy(res.where.begin(), res.where.end(), parts[k].data());
         objs[k] = res.obj;
         viols[k] = viol;
       }
@@ -279,7 +278,7 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
     res.ctrl->cflags = everynet.coarsening.cflags;
     RandomScope stream(StreamSeed(ctrl.cfg->seed, ctrl.node, nruns + k));
     OutputCapture out;
-    res.obj = vcycle(*res.ctrl, parts[k], objs[k]);
+    res.obj = vcycle(*res.ctrl, parts[k].data(), objs[k]);
     res.text = out.Take();
     if (ctrl.progress != nullptr) ctrl.progress->Step();
   });
@@ -290,11 +289,9 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
     if (worse(bestviol, best, cycles[k].ctrl->runviolation, cycles[k].obj)) {
       best = cycles[k].obj;
       bestviol = cycles[k].ctrl->runviolation;
-      ax_icopy(nvtxs, parts[k], result);
+      ax_icopy(nvtxs, parts[k].data(), result);
     }
   }
-  ax_FreeMatrix(&parts, nvcycles);
-  ax_free(&objs);
   return best;
 }
 

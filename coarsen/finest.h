@@ -23,20 +23,21 @@ class FinestLevel {
 
   // A record for one run: the structure of the level with its islands at
   // the end and the kept clique graph, no working arrays.
-  HGraph* Borrow() const;
+  HGraphPtr Borrow() const;
   // Hands the working state of a run's record (partition, gains, pin
   // counts, k-way records) over to a record in the input's numbering, with
   // every cell back in its place, and releases the run's record. Without
   // islands the run's record already is in that numbering and is returned.
-  HGraph* ToInputOrder(HGraph* run) const;
+  HGraphPtr ToInputOrder(HGraphPtr run) const;
   // where of the input's numbering (nvtxs + islands cells) into a fresh
   // array in the numbering of Borrow's records.
-  idx_t* ToRunOrder(const idx_t* where) const;
+  Array<idx_t> ToRunOrder(const idx_t* where) const;
 
 
  private:
   HGraph* graph_;
-  HGraph* sep_;  // graph_ itself when the level has no islands
+  HGraphPtr own_;  // the level with its islands set aside, when it has any
+  HGraph* sep_;    // own_, or graph_ itself when the level has no islands
   idx_t ncells_;
 };
 
@@ -67,12 +68,12 @@ real_t VCycleLoop(const RunContext& ctrl, HGraph* graph, idx_t maxcycles, const 
                   const std::function<void(idx_t)>& cycle,
                   const std::function<real_t()>& objective);
 
-// A shallow copy of g that owns no array: the structure is g's, the
-// working arrays are empty.
-HGraph* BorrowHGraph(const HGraph* g);
+// A record that shares g's structure and clique graph (borrowed arrays, g
+// must outlive it) with the same counts and no working arrays.
+HGraphPtr BorrowHGraph(const HGraph& g);
 
 // Frees dst's working arrays, moves src's (partition, gains, pin counts,
-// k-way records) and partition measures to dst and releases src's record.
-void MoveWork(HGraph* dst, HGraph* src);
+// k-way records) and partition measures to dst; src's record goes.
+void MoveWork(HGraph* dst, HGraphPtr src);
 
 }  // namespace veldan

@@ -13,12 +13,15 @@ void CompressFixedCells(RunContext& ctrl, HGraph* graph, const idx_t* part) {
   const idx_t nparts = ctrl.cfg->nparts;
 
   // The spare entries keep the sizes valid for any grouping of these cells.
-  ax_free(&graph->mptr, &graph->mind, &graph->cellmap);
-  idx_t* mptr = graph->mptr =
-      ax_ismalloc(nvtxs + nparts + 11, 0, "CompressFixedCells: graph->mptr");
-  idx_t* mind = graph->mind = ax_imalloc(nvtxs + 10, "CompressFixedCells: graph->mind");
-  idx_t* cellmap = graph->cellmap =
-      ax_ismalloc(nvtxs + 10, -1, "CompressFixedCells: graph->cellmap");
+  graph->mptr.reset();
+  graph->mind.reset();
+  graph->cellmap.reset();
+  graph->mptr = Array<idx_t>(nvtxs + nparts + 11, 0, "CompressFixedCells: graph->mptr");
+  idx_t* mptr = graph->mptr.data();
+  graph->mind = Array<idx_t>(nvtxs + 10, "CompressFixedCells: graph->mind");
+  idx_t* mind = graph->mind.data();
+  graph->cellmap = Array<idx_t>(nvtxs + 10, -1, "CompressFixedCells: graph->cellmap");
+  idx_t* cellmap = graph->cellmap.data();
 
   // Cell k < nparts gathers the cells pre-assigned to part k; every free
   // cell is a cell of its own after them, in input order.
@@ -28,32 +31,43 @@ void CompressFixedCells(RunContext& ctrl, HGraph* graph, const idx_t* part) {
   MakeGroupLists(nvtxs, cnvtxs, cellmap, mptr, mind);
 
   // Incidence lists the level may already carry are rebuilt, not leaked.
-  ax_free(&graph->incptr, &graph->incind);
-  ax_free(&graph->incwgt, &graph->edgewgt, &graph->edgewgt2);
+  graph->incptr.reset();
+  graph->incind.reset();
+  graph->incwgt.reset();
+  graph->edgewgt.reset();
+  graph->edgewgt2.reset();
   CreateIncidentHGraph(ctrl, graph);
   CreateCoarseHGraph(ctrl, graph, cnvtxs);
 
   // The partitioner rebuilds the incidence data it needs on the level it
   // works on.
-  HGraph* cgraph = graph->coarser;
-  ax_free(&graph->incptr, &graph->incind);
-  ax_free(&graph->incwgt, &graph->edgewgt, &graph->edgewgt2);
-  ax_free(&cgraph->incptr, &cgraph->incind);
-  ax_free(&cgraph->incwgt, &cgraph->edgewgt, &cgraph->edgewgt2);
+  HGraph* cgraph = graph->coarser.get();
+  graph->incptr.reset();
+  graph->incind.reset();
+  graph->incwgt.reset();
+  graph->edgewgt.reset();
+  graph->edgewgt2.reset();
+  cgraph->incptr.reset();
+  cgraph->incind.reset();
+  cgraph->incwgt.reset();
+  cgraph->edgewgt.reset();
+  cgraph->edgewgt2.reset();
 }
 
 void ProjectFixedCells(RunContext& ctrl, HGraph* graph, idx_t* part,
                        const idx_t* cpart) {
   const idx_t nparts = ctrl.cfg->nparts;
-  const idx_t* cellmap = graph->cellmap;
+  const idx_t* cellmap = graph->cellmap.data();
 
   // The part holding fixed cell k becomes part k. Should two fixed cells
   // share a part, the part numbers left unclaimed go, in increasing order,
   // to the parts left unnamed, so that the result is still a permutation.
-  idx_t* imap = ax_ismalloc(nparts, -1, "ProjectFixedCells: imap");
+  Array<idx_t> imapbuf(nparts, -1, "ProjectFixedCells: imap");
+  idx_t* imap = imapbuf.data();
   for (idx_t k = 0; k < nparts; k++) imap[cpart[k]] = k;
 
-  idx_t* used = ax_ismalloc(nparts, 0, "ProjectFixedCells: used");
+  Array<idx_t> usedbuf(nparts, 0, "ProjectFixedCells: used");
+  idx_t* used = usedbuf.data();
   for (idx_t p = 0; p < nparts; p++)
     if (imap[p] != -1) used[imap[p]] = 1;
   idx_t next = 0;
@@ -62,16 +76,15 @@ void ProjectFixedCells(RunContext& ctrl, HGraph* graph, idx_t* part,
     while (used[next]) next++;
     imap[p] = next++;
   }
-  ax_free(&used);
+  usedbuf.reset();
 
   for (idx_t i = 0; i < graph->nvtxs; i++) part[i] = imap[cpart[cellmap[i]]];
-  ax_free(&imap);
 }
 
 real_t ComputeCut(const HGraph* graph, const idx_t* where) {
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const real_t* netwgt = graph->netwgt;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const real_t* netwgt = graph->netwgt.data();
 
   real_t cut = 0.0f;
   for (idx_t e = 0; e < graph->nnets; e++) {
@@ -88,14 +101,15 @@ real_t ComputeCut(const HGraph* graph, const idx_t* where) {
 }
 
 real_t ComputeSOED(const HGraph* graph, const idx_t* where) {
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const real_t* netwgt = graph->netwgt;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const real_t* netwgt = graph->netwgt.data();
   const idx_t nvtxs = graph->nvtxs;
 
   // htable[part] holds the last net that counted the part.
   const idx_t maxpart = (nvtxs > 0) ? where[ax_iargmax(nvtxs, where)] : 0;
-  idx_t* htable = ax_ismalloc(maxpart + 1, -1, "htable");
+  Array<idx_t> htablebuf(maxpart + 1, -1, "htable");
+  idx_t* htable = htablebuf.data();
 
   real_t soed = 0.0f;
   for (idx_t e = 0; e < graph->nnets; e++) {
@@ -109,7 +123,7 @@ real_t ComputeSOED(const HGraph* graph, const idx_t* where) {
     }
     if (nspan > 1) soed += static_cast<real_t>(nspan) * netwgt[e];
   }
-  ax_free(&htable);
+  htablebuf.reset();
   return soed;
 }
 

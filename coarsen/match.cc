@@ -29,10 +29,17 @@ void SetMatchThreshold(const RunContext& ctrl, HGraph* graph, real_t sum,
   }
 }
 
+void ReleaseCliqueArrays(HGraph* graph) {
+  graph->xadj.reset();
+  graph->adj.reset();
+  graph->adjw.reset();
+  graph->adjscore.reset();
+}
+
 }  // namespace
 
 void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
-  if (graph->keepadj && graph->xadj != nullptr) {
+  if (graph->keepadj && !graph->xadj.empty()) {
     SetMatchThreshold(ctrl, graph, graph->adjwsum, graph->xadj[graph->nvtxs]);
     return;
   }
@@ -40,12 +47,12 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t cmaxnet = ctrl.cfg->coarsening.maxnet;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const real_t* edgewgt = graph->edgewgt;
-  const real_t* edgewgt2 = graph->edgewgt2;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const real_t* edgewgt = graph->edgewgt.data();
+  const real_t* edgewgt2 = graph->edgewgt2.data();
 
   // A net of s pins contributes s x (s-1) entries; larger nets than cmaxnet
   // are left out, which bounds the graph.
@@ -61,14 +68,17 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
     errexit("CreateAdjancentGraph: %ld cells are too many for one level.\n",
             static_cast<long>(nvtxs));
 
-  idx_t* xadj = graph->xadj = ax_imalloc(nvtxs + 1, "CreateAdjancentGraph: xadj");
-  CliqueEdge* adj = graph->adj =
-      ax_tmalloc<CliqueEdge>(capacity, "CreateAdjancentGraph: adjncy");
-  real_t* adjw = graph->adjw = ax_fmalloc(capacity, "CreateAdjancentGraph: adjwgt");
+  graph->xadj = Array<idx_t>(nvtxs + 1, "CreateAdjancentGraph: xadj");
+  graph->adj = Array<CliqueEdge>(capacity, "CreateAdjancentGraph: adjncy");
+  graph->adjw = Array<real_t>(capacity, "CreateAdjancentGraph: adjwgt");
+  idx_t* xadj = graph->xadj.data();
+  CliqueEdge* adj = graph->adj.data();
+  real_t* adjw = graph->adjw.data();
   // marker[j] is the position of j's entry in the current cell's list; any
   // value below the list's start means "not yet listed", so the array never
   // needs clearing.
-  idx_t* marker = ax_ismalloc(nvtxs, -1, "CreateAdjancentGraph: marker");
+  Array<idx_t> markerarr(nvtxs, -1, "CreateAdjancentGraph: marker");
+  idx_t* marker = markerarr.data();
 
   idx_t nedges = 0;
   xadj[0] = 0;
@@ -95,31 +105,25 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
     }
     xadj[i + 1] = nedges;
   }
-  ax_free(&marker);
+  markerarr.reset();
 
   // Give back the unused tail (nets with repeated neighbours fill less than
   // the capacity); shrinking to 0 entries releases the arrays.
   if (nedges < capacity) {
-    if (nedges == 0) {
-      ax_free(&graph->adj, &graph->adjw);
-    } else {
-      graph->adj = static_cast<CliqueEdge*>(ax_realloc(
-          adj, static_cast<std::size_t>(nedges) * sizeof(CliqueEdge),
-          "CreateAdjancentGraph: adjncy"));
-      graph->adjw = ax_frealloc(adjw, nedges, "CreateAdjancentGraph: adjwgt");
-    }
+    graph->adj.Resize(nedges, "CreateAdjancentGraph: adjncy");
+    graph->adjw.Resize(nedges, "CreateAdjancentGraph: adjwgt");
   }
 
   real_t sum = 0.0f;
   for (idx_t e = 0; e < nedges; e++) sum += graph->adjw[e];
   graph->adjwsum = sum;
   if (graph->keepadj && nedges > 0)
-    graph->adjscore = ax_fsmalloc(nedges, kUnmarked, "CreateAdjancentGraph: adjscore");
+    graph->adjscore = Array<real_t>(nedges, kUnmarked, "CreateAdjancentGraph: adjscore");
   SetMatchThreshold(ctrl, graph, sum, nedges);
 }
 
 void FreeAdjacentGraph(RunContext& /*ctrl*/, HGraph* graph) {
-  if (!graph->keepadj) ax_free(&graph->xadj, &graph->adj, &graph->adjw, &graph->adjscore);
+  if (!graph->keepadj) ReleaseCliqueArrays(graph);
 }
 
 void KeepCliqueGraph(HGraph* graph) {
@@ -128,7 +132,7 @@ void KeepCliqueGraph(HGraph* graph) {
 
 void ReleaseCliqueGraph(HGraph* graph) {
   graph->keepadj = false;
-  ax_free(&graph->xadj, &graph->adj, &graph->adjw, &graph->adjscore);
+  ReleaseCliqueArrays(graph);
 }
 
 void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr,
@@ -183,8 +187,8 @@ inline real_t VariantOneScore(const idx_t* xadj, const CliqueEdge* adj, idx_t e,
 bool PairFits(const RunContext& ctrl, const HGraph* graph, idx_t i, idx_t j, idx_t cj,
               const real_t* nwgts) {
   const idx_t ncon = graph->ncon;
-  const real_t* wi = graph->ncellwgt + i * ncon;
-  const real_t* wj = (cj == -1) ? graph->ncellwgt + j * ncon : nwgts + cj * ncon;
+  const real_t* wi = graph->ncellwgt.data() + i * ncon;
+  const real_t* wj = (cj == -1) ? graph->ncellwgt.data() + j * ncon : nwgts + cj * ncon;
   for (idx_t c = 0; c < ncon; c++)
     if (static_cast<double>(wi[c]) + wj[c] > ctrl.nmaxcellwgt[c]) return false;
   return true;
@@ -222,14 +226,14 @@ idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph
   real_t* cmark = m.cmark;
   FKeyVal* cand = m.cand;
   const real_t* nwgts = m.nwgts;
-  const real_t* cellwgt = graph->cellwgt;
+  const real_t* cellwgt = graph->cellwgt.data();
   const real_t room = ctrl.maxcellwgt - cellwgt[i];
   if (room <= 0.0f) return 0;
 
-  const idx_t* xadj = graph->xadj;
-  const CliqueEdge* adj = graph->adj;
-  const real_t* adjw = graph->adjw;
-  real_t* scores = graph->adjscore;
+  const idx_t* xadj = graph->xadj.data();
+  const CliqueEdge* adj = graph->adj.data();
+  const real_t* adjw = graph->adjw.data();
+  real_t* scores = graph->adjscore.data();
   const bool variant1 = (ctrl.cflags & CFLAG_VARIANT1) != 0;
 
   // Variant 1 marks i's neighbourhood with the second weights, so that the
@@ -304,7 +308,7 @@ idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i, const Ma
   const idx_t* cellmap = m.cellmap;
   const real_t* wgts = m.wgts;
   const FKeyVal* cand = m.cand;
-  const real_t* cellwgt = graph->cellwgt;
+  const real_t* cellwgt = graph->cellwgt.data();
   if (ctrl.maxcellwgt - cellwgt[i] <= 0.0f) return -1;
 
   const real_t threshold = (pass == 0) ? graph->matchthreshold : -kMaxFloat;
@@ -351,34 +355,42 @@ idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i, const Ma
 void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
-  const real_t* cellwgt = graph->cellwgt;
-  const idx_t* incptr = graph->incptr;
+  const real_t* cellwgt = graph->cellwgt.data();
+  const idx_t* incptr = graph->incptr.data();
 
   CreateAdjancentGraph(ctrl, graph);
 
   // Maps of an earlier matching of this level are replaced.
-  ax_free(&graph->mptr, &graph->mind, &graph->cellmap);
-  graph->mptr = ax_ismalloc(nvtxs + 1, -1, "Match_Edges: graph->mptr");
-  graph->mind = ax_ismalloc(nvtxs, -1, "Match_Edges: graph->mind");
-  idx_t* cellmap = graph->cellmap = ax_ismalloc(nvtxs, -1, "Match_Edges: graph->cellmap");
+  graph->mptr.reset();
+  graph->mind.reset();
+  graph->cellmap.reset();
+  graph->mptr = Array<idx_t>(nvtxs + 1, -1, "Match_Edges: graph->mptr");
+  graph->mind = Array<idx_t>(nvtxs, -1, "Match_Edges: graph->mind");
+  graph->cellmap = Array<idx_t>(nvtxs, -1, "Match_Edges: graph->cellmap");
+  idx_t* cellmap = graph->cellmap.data();
 
-  idx_t* perm = ax_imalloc(nvtxs, "Match_Edges: perm");
-  real_t* cmark = ax_fsmalloc(nvtxs, kUnmarked, "Match_Edges: cmark");
-  FKeyVal* cand = ax_fkvmalloc(nvtxs, "Match_Edges: cand");
+  Array<idx_t> permbuf(nvtxs, "Match_Edges: perm");
+  idx_t* perm = permbuf.data();
+  Array<real_t> cmarkbuf(nvtxs, kUnmarked, "Match_Edges: cmark");
+  real_t* cmark = cmarkbuf.data();
+  Array<FKeyVal> candbuf(nvtxs, "Match_Edges: cand");
+  FKeyVal* cand = candbuf.data();
   // Slot 0 of these two stands for coarse cell -1, so that lookups through
   // cellmap of a cell not yet grouped need no test.
-  real_t* wgtsbase = ax_fsmalloc(nvtxs + 1, 0.0f, "Match_Edges: wgts");
-  idx_t* mcountsbase = ax_ismalloc(nvtxs + 1, ctrl.maxgroupsize, "Match_Edges: mcounts");
+  Array<real_t> wgtsbasebuf(nvtxs + 1, 0.0f, "Match_Edges: wgts");
+  real_t* wgtsbase = wgtsbasebuf.data();
+  Array<idx_t> mcountsbasebuf(nvtxs + 1, ctrl.maxgroupsize, "Match_Edges: mcounts");
+  idx_t* mcountsbase = mcountsbasebuf.data();
   real_t* wgts = wgtsbase + 1;
   idx_t* mcounts = mcountsbase + 1;
   // With several weights, those of every group too (row -1 likewise).
   const idx_t ncon = graph->ncon;
-  const real_t* ncellwgt = graph->ncellwgt;
-  real_t* nwgtsbase = nullptr;
+  const real_t* ncellwgt = graph->ncellwgt.data();
+  Array<real_t> nwgtsbuf;
   real_t* nwgts = nullptr;
   if (ncon > 1) {
-    nwgtsbase = ax_fsmalloc((nvtxs + 1) * ncon, 0.0f, "Match_Edges: nwgts");
-    nwgts = nwgtsbase + ncon;
+    nwgtsbuf = Array<real_t>((nvtxs + 1) * ncon, 0.0f, "Match_Edges: nwgts");
+    nwgts = nwgtsbuf.data() + ncon;
   }
   auto setgroup = [&](idx_t c, idx_t i) {
     for (idx_t k = 0; k < ncon; k++) nwgts[c * ncon + k] = ncellwgt[i * ncon + k];
@@ -461,9 +473,14 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
   }
   StopTimer(ctrl, TIMER_AUX4);
 
-  MakeGroupLists(nvtxs, cnvtxs, cellmap, graph->mptr, graph->mind);
+  MakeGroupLists(nvtxs, cnvtxs, cellmap, graph->mptr.data(), graph->mind.data());
 
-  ax_free(&perm, &cmark, &cand, &wgtsbase, &mcountsbase, &nwgtsbase);
+  permbuf.reset();
+  cmarkbuf.reset();
+  candbuf.reset();
+  wgtsbasebuf.reset();
+  mcountsbasebuf.reset();
+  nwgtsbuf.reset();
   FreeAdjacentGraph(ctrl, graph);
 
   CreateCoarseHGraph(ctrl, graph, cnvtxs);

@@ -76,14 +76,14 @@ void CheckGraph(const HGraph* g) {
   if (g->nvtxs < 2) Fault("fewer than two cells accepted");
   if (g->nnets < 0) Fault("negative net count accepted");
   if (g->ncon < 1 || g->ncon > 20) Fault("ncon out of range accepted");
-  if (g->netptr == nullptr || g->netptr[0] != 0) Fault("netptr does not start at 0");
+  if (g->netptr.empty() || g->netptr[0] != 0) Fault("netptr does not start at 0");
   // Weight sums stay far inside the float range (cut, part weights).
   constexpr double kMaxSum = FLT_MAX / 4.0;
   double netsum = 0.0;
   std::vector<idx_t> seen(static_cast<std::size_t>(g->nvtxs), -1);
   for (idx_t i = 0; i < g->nnets; i++) {
     if (g->netptr[i + 1] <= g->netptr[i]) Fault("a net without pins accepted");
-    if (g->netwgt != nullptr)
+    if (!g->netwgt.empty())
       netsum += static_cast<double>(g->netwgt[i]) *
                 static_cast<double>(g->netptr[i + 1] - g->netptr[i]);
     for (idx_t j = g->netptr[i]; j < g->netptr[i + 1]; j++) {
@@ -92,11 +92,11 @@ void CheckGraph(const HGraph* g) {
       if (seen[c] == i) Fault("repeated pin kept");
       seen[c] = i;
     }
-    if (g->netwgt != nullptr && !(std::isfinite(g->netwgt[i]) && g->netwgt[i] >= 0.0f))
+    if (!g->netwgt.empty() && !(std::isfinite(g->netwgt[i]) && g->netwgt[i] >= 0.0f))
       Fault("non-finite or negative net weight accepted");
   }
   if (netsum > kMaxSum) Fault("net weights beyond the float range accepted");
-  if (g->cellwgt != nullptr) {
+  if (!g->cellwgt.empty()) {
     std::vector<double> cellsum(static_cast<std::size_t>(g->ncon), 0.0);
     for (idx_t i = 0; i < g->nvtxs * g->ncon; i++) {
       if (!std::isfinite(g->cellwgt[i])) Fault("non-finite cell weight accepted");
@@ -110,10 +110,10 @@ void CheckGraph(const HGraph* g) {
 // The working hypergraph of the partitioning entries: weights sanitised,
 // incidence lists the transpose of the nets.
 void CheckSetUp(const HGraph* g) {
-  HGraph* w = veldan::SetUpHGraph(g->nvtxs, g->nnets, 1, g->cellwgt, g->netwgt, g->netptr,
-                                  g->netind);
+  const veldan::HGraphPtr w = veldan::SetUpHGraph(g->nvtxs, g->nnets, 1, g->cellwgt.data(), g->netwgt.data(), g->netptr.data(),
+                                  g->netind.data());
   veldan::OwnedContext ctrl;
-  veldan::CreateIncidentHGraph(ctrl, w);
+  veldan::CreateIncidentHGraph(ctrl, w.get());
   if (w->incptr[w->nvtxs] != w->netptr[w->nnets]) Fault("incidence count differs from pins");
   for (idx_t i = 0; i < w->nvtxs; i++) {
     if (!(w->cellwgt[i] >= 1.1920929e-07f) || !std::isfinite(w->cellwgt[i]))
@@ -124,7 +124,6 @@ void CheckSetUp(const HGraph* g) {
   for (idx_t n = 0; n < w->nnets; n++)
     if (!std::isfinite(w->edgewgt[n]) || !std::isfinite(w->edgewgt2[n]))
       Fault("edge weight not finite");
-  veldan::FreeHGraph(&w, 1);
 }
 
 // Partitions a small accepted hypergraph with options drawn from the input
@@ -200,9 +199,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (DeclaredCells(data, size) > kMaxCells) return 0;
   const char* path = g_file->Write(data, size);
-  HGraph* g = nullptr;
+  veldan::HGraphPtr owner;
   try {
-    g = veldan::ReadHGraph(path);
+    owner = veldan::ReadHGraph(path);
   } catch (const veldan::InputError& e) {
     veldan_fuzz::CheckRefusal(e);
     return 0;
@@ -210,12 +209,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     veldan_fuzz::CheckOrderlyExit(e);
     return 0;
   }
+  const HGraph* g = owner.get();
   CheckGraph(g);
   if (g->ncon == 1) {
     CheckSetUp(g);
     if (g_partition && g->nvtxs <= kPartitionCells && g->netptr[g->nnets] <= kPartitionPins)
       Partition(g, data, size);
   }
-  veldan::FreeHGraph(&g, 1);
   return 0;
 }

@@ -7,29 +7,47 @@
 
 namespace veldan {
 
-HGraph* CreateHGraph() {
-  void* mem = ax_malloc(sizeof(HGraph), "CreateCoarseHGraph: graph");
-  return new (mem) HGraph();
+void* HGraph::operator new(std::size_t nbytes) {
+  return ax_malloc(nbytes, "CreateCoarseHGraph: graph");
 }
 
-HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
-                    const real_t* netwgt, const idx_t* netptr,
-                    const idx_t* netind) {
-  HGraph* graph = CreateHGraph();
+void HGraph::operator delete(void* p) noexcept { ax_release(p); }
+
+void HGraph::FreeWork() noexcept {
+  cellmap.reset();
+  netmap.reset();
+  mptr.reset();
+  mind.reset();
+  gain.reset();
+  sides.reset();
+  islandmap.reset();
+  where.reset();
+  kpwgts.reset();
+  nkpwgts.reset();
+  nrinfo.reset();
+  nrdata.reset();
+  crinfo.reset();
+  crdata.reset();
+}
+
+HGraphPtr SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
+                      const real_t* netwgt, const idx_t* netptr, const idx_t* netind) {
+  HGraphPtr graph = CreateHGraph();
   graph->nvtxs = nvtxs;
   graph->nnets = nnets;
   graph->ncon = ncon;
 
   const idx_t npins = netptr[nnets];
-  graph->netwgt = ax_fmalloc(nnets, "SetUpHGraph: graph->netwgt");
-  graph->netptr = ax_imalloc(nnets + 1, "SetUpHGraph: graph->netptr");
-  graph->netind = ax_imalloc(npins, "SetUpHGraph: graph->netind");
+  graph->netwgt = Array<real_t>(nnets, "SetUpHGraph: graph->netwgt");
+  graph->netptr = Array<idx_t>::CopyOf(nnets + 1, netptr, "SetUpHGraph: graph->netptr");
+  graph->netind = Array<idx_t>::CopyOf(npins, netind, "SetUpHGraph: graph->netind");
 
   // Weights below the single-precision epsilon (zero, negative, NaN) are
   // raised to it, so that every cell has a positive weight.
   auto raise = [](real_t w) { return (w >= kFloatEps) ? w : kFloatEps; };
 
-  real_t* cw = graph->cellwgt = ax_fmalloc(nvtxs, "VELDAN: graph->cellwgt");
+  graph->cellwgt = Array<real_t>(nvtxs, "VELDAN: graph->cellwgt");
+  real_t* cw = graph->cellwgt.data();
   if (ncon <= 1) {
     for (idx_t i = 0; i < nvtxs; i++) cw[i] = cellwgt ? raise(cellwgt[i]) : 1.0f;
   } else {
@@ -37,7 +55,8 @@ HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
     // compare with one another and with their mean, which cellwgt holds for
     // the steps that look at one weight (matching scores, queue keys).
     const idx_t n = nvtxs * ncon;
-    real_t* nw = graph->ncellwgt = ax_fmalloc(n, "VELDAN: graph->ncellwgt");
+    graph->ncellwgt = Array<real_t>(n, "VELDAN: graph->ncellwgt");
+    real_t* nw = graph->ncellwgt.data();
     for (idx_t i = 0; i < n; i++) nw[i] = cellwgt ? raise(cellwgt[i]) : 1.0f;
     for (idx_t j = 0; j < ncon; j++) {
       double sum = 0.0;
@@ -54,32 +73,30 @@ HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
   }
 
   if (netwgt)
-    ax_fcopy(nnets, netwgt, graph->netwgt);
+    ax_fcopy(nnets, netwgt, graph->netwgt.data());
   else
     for (idx_t e = 0; e < nnets; e++) graph->netwgt[e] = 1.0f;
-
-  ax_icopy(nnets + 1, netptr, graph->netptr);
-  ax_icopy(npins, netind, graph->netind);
   return graph;
 }
 
 void CreateIncidentHGraph(RunContext& /*ctrl*/, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const real_t* netwgt = graph->netwgt;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const real_t* netwgt = graph->netwgt.data();
   const idx_t npins = netptr[nnets];
 
-  idx_t* incptr = graph->incptr =
-      ax_ismalloc(nvtxs + 1, 0, "CreateIncidentHGraph: incptr");
-  idx_t* incind = graph->incind =
-      ax_imalloc(npins, "CreateIncidentHGraph: graph->incind");
-  real_t* incwgt = graph->incwgt = ax_fmalloc(nvtxs, "CreateIncidentHGraph: incwgt");
-  real_t* edgewgt = graph->edgewgt =
-      ax_fmalloc(nnets, "CreateIncidentHGraph: graph->edgewgt");
-  real_t* edgewgt2 = graph->edgewgt2 =
-      ax_fmalloc(nnets, "CreateIncidentHGraph: graph->edgewgt2");
+  graph->incptr = Array<idx_t>(nvtxs + 1, 0, "CreateIncidentHGraph: incptr");
+  graph->incind = Array<idx_t>(npins, "CreateIncidentHGraph: graph->incind");
+  graph->incwgt = Array<real_t>(nvtxs, "CreateIncidentHGraph: incwgt");
+  graph->edgewgt = Array<real_t>(nnets, "CreateIncidentHGraph: graph->edgewgt");
+  graph->edgewgt2 = Array<real_t>(nnets, "CreateIncidentHGraph: graph->edgewgt2");
+  idx_t* incptr = graph->incptr.data();
+  idx_t* incind = graph->incind.data();
+  real_t* incwgt = graph->incwgt.data();
+  real_t* edgewgt = graph->edgewgt.data();
+  real_t* edgewgt2 = graph->edgewgt2.data();
 
   // Counting sort of the pins by cell: count, prefix, fill, shift back.
   for (idx_t p = 0; p < npins; p++) incptr[netind[p]]++;
@@ -106,31 +123,6 @@ void CreateIncidentHGraph(RunContext& /*ctrl*/, HGraph* graph) {
       edgewgt[e] = static_cast<real_t>(static_cast<double>(netwgt[e]) / (p - 1));
       edgewgt2[e] = edgewgt[e] / static_cast<real_t>(p - 1);
     }
-  }
-}
-
-void FreeHGraphWork(HGraph* graph) {
-  ax_free(&graph->cellmap, &graph->netmap, &graph->mptr, &graph->mind,
-          &graph->gain, &graph->sides,
-          &graph->islandmap, &graph->where);
-  ax_free(&graph->kpwgts, &graph->nkpwgts, &graph->nrinfo, &graph->nrdata, &graph->crinfo,
-          &graph->crdata);
-}
-
-void FreeHGraph(HGraph** graphp, int flag) {
-  HGraph* graph = *graphp;
-  if (graph == nullptr) return;
-  FreeHGraphWork(graph);
-  if (!graph->borrowed) {
-    ax_free(&graph->incptr, &graph->incind, &graph->netptr, &graph->netind,
-            &graph->cellwgt, &graph->ncellwgt, &graph->netwgt, &graph->incwgt, &graph->edgewgt,
-            &graph->edgewgt2, &graph->xadj, &graph->adj, &graph->adjw,
-            &graph->adjscore);
-  }
-  if (flag) {
-    graph->~HGraph();
-    ax_release(graph);
-    *graphp = nullptr;
   }
 }
 

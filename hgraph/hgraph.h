@@ -3,11 +3,13 @@
 // the partition state of the two-way and k-way refinements.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "hgraph/context.h"
 #include "hgraph/view.h"
+#include "support/array.h"
 #include "support/types.h"
 
 namespace veldan {
@@ -54,109 +56,104 @@ struct CliqueEdge {
   real_t w2;  // adjwgt2: summed edgewgt2 of the shared nets
 };
 
+// One level of the hierarchy. The record owns its arrays (a borrowed array
+// shares the finest level's, see BorrowHGraph) and the next coarser level;
+// it is move-only and freed by its destructor, whatever path a run takes.
 struct HGraph {
+  HGraph() = default;
+  HGraph(const HGraph&) = delete;
+  HGraph& operator=(const HGraph&) = delete;
+  // Records are counted in the memory figures and listed by the allocation
+  // scopes as the arrays are.
+  static void* operator new(std::size_t nbytes);
+  static void operator delete(void* p) noexcept;
+
+  // Frees the per-level working arrays (maps, matching data, partition
+  // state, k-way work area); the structure stays.
+  void FreeWork() noexcept;
+
   idx_t nvtxs = -1;
   idx_t nislands = 0;
   idx_t nnets = -1;
   real_t removedwgt = 0.0f;
   idx_t nfixed = -1;
-  idx_t keep = 0;
 
-  idx_t* incptr = nullptr;
-  idx_t* incind = nullptr;
-  idx_t* netptr = nullptr;
-  idx_t* netind = nullptr;
-  idx_t* islandmap = nullptr;
+  Array<idx_t> incptr;
+  Array<idx_t> incind;
+  Array<idx_t> netptr;
+  Array<idx_t> netind;
+  Array<idx_t> islandmap;
 
-  real_t* cellwgt = nullptr;
-  real_t* netwgt = nullptr;
-  real_t* incwgt = nullptr;
-  real_t* edgewgt = nullptr;
-  real_t* edgewgt2 = nullptr;
+  Array<real_t> cellwgt;
+  Array<real_t> netwgt;
+  Array<real_t> incwgt;
+  Array<real_t> edgewgt;
+  Array<real_t> edgewgt2;
 
-  idx_t* label = nullptr;
-  idx_t* cellmap = nullptr;
-  idx_t* netmap = nullptr;
-  idx_t* mptr = nullptr;
-  idx_t* mind = nullptr;
+  Array<idx_t> label;
+  Array<idx_t> cellmap;
+  Array<idx_t> netmap;
+  Array<idx_t> mptr;
+  Array<idx_t> mind;
 
-  idx_t* xadj = nullptr;
-  CliqueEdge* adj = nullptr;
-  real_t* adjw = nullptr;  // adjwgt: summed edgewgt of the shared nets, per entry
+  Array<idx_t> xadj;
+  Array<CliqueEdge> adj;
+  Array<real_t> adjw;  // adjwgt: summed edgewgt of the shared nets, per entry
   real_t matchthreshold = 0.0f;
   // With keepadj set, the clique graph outlives the matching that built it:
   // the runs and V-cycles of one bisection match the same finest level, so it
   // is built once, together with adjwsum (the sum of adjw) and adjscore, the
   // variant-1 score of each entry (NaN until first needed). Released by
   // ReleaseCliqueGraph.
-  real_t* adjscore = nullptr;
+  Array<real_t> adjscore;
   real_t adjwsum = 0.0f;
   bool keepadj = false;
 
-  HGraph* coarser = nullptr;
+  std::unique_ptr<HGraph> coarser;
   HGraph* finer = nullptr;
   idx_t level = -1;
 
   // Partition state.
-  idx_t* where = nullptr;
+  Array<idx_t> where;
   real_t mincut = 0.0f;
-  real_t* gain = nullptr;
-  NetSides* sides = nullptr;
+  Array<real_t> gain;
+  Array<NetSides> sides;
   real_t pwgts[2] = {-1.0f, -1.0f};
 
   // K-way work area.
   real_t objval = -1.0f;
   real_t soed = 0.0f;
-  NetRInfo* nrinfo = nullptr;
-  NetPartCount* nrdata = nullptr;
-  CellRInfo* crinfo = nullptr;
-  CellPartDegree* crdata = nullptr;
-  real_t* kpwgts = nullptr;
-  real_t* nkpwgts = nullptr;  // with several weights: ncon per part
+  Array<NetRInfo> nrinfo;
+  Array<NetPartCount> nrdata;
+  Array<CellRInfo> crinfo;
+  Array<CellPartDegree> crdata;
+  Array<real_t> kpwgts;
+  Array<real_t> nkpwgts;  // with several weights: ncon per part
 
   // With several weights per cell: ncon of them per cell (cell by cell),
   // each scaled to an average of 1; cellwgt then holds their mean.
   idx_t ncon = -1;
-  real_t* ncellwgt = nullptr;
+  Array<real_t> ncellwgt;
 
-  // A borrowed record shares the structural arrays of another level (the
-  // finest level, which concurrent runs read at once) and owns only its
-  // working arrays; FreeHGraph then releases only those.
-  bool borrowed = false;
   // The islands of this level were set aside before the runs started: the
   // coarsening does not separate them again, the uncoarsening does not put
   // them back (the runs' caller maps the partition back once).
   bool islandsaside = false;
 };
 
+using HGraphPtr = std::unique_ptr<HGraph>;
+
 // A new record with every field at its initial value.
-HGraph* CreateHGraph();
+inline HGraphPtr CreateHGraph() { return std::make_unique<HGraph>(); }
 
 // A working copy of caller arrays: weights defaulted to 1, cell weights
 // raised to kFloatEps. With ncon >= 2 the weights go to ncellwgt, each
 // scaled to an average of 1 per cell, and cellwgt holds their mean.
-HGraph* SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
-                    const real_t* netwgt, const idx_t* netptr,
-                    const idx_t* netind);
+HGraphPtr SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
+                      const real_t* netwgt, const idx_t* netptr, const idx_t* netind);
 
 // Fills incptr, incind, incwgt, edgewgt and edgewgt2 from the nets.
 void CreateIncidentHGraph(RunContext& ctrl, HGraph* graph);
-
-// Frees the per-level working arrays (maps, matching data, partition state,
-// k-way work area); the record and its structure stay.
-void FreeHGraphWork(HGraph* graph);
-
-// Frees the working and structural arrays (only the working ones of a
-// borrowed record); with flag non-zero also the record itself, setting
-// *graph to null.
-void FreeHGraph(HGraph** graph, int flag);
-
-// A record freed (FreeHGraph) when its handle goes, also when an error
-// unwinds past it.
-struct HGraphDeleter {
-  void operator()(HGraph* g) const { FreeHGraph(&g, 1); }
-};
-using HGraphPtr = std::unique_ptr<HGraph, HGraphDeleter>;
 
 // The arrays of g as a view (its nets, weights and counts).
 inline HGraphView ViewOf(const HGraph* g) {
@@ -164,10 +161,10 @@ inline HGraphView ViewOf(const HGraph* g) {
   v.nvtxs = g->nvtxs;
   v.nnets = g->nnets;
   v.ncon = g->ncon;
-  v.cellwgt = g->cellwgt;
-  v.netptr = g->netptr;
-  v.netind = g->netind;
-  v.netwgt = g->netwgt;
+  v.cellwgt = g->cellwgt.data();
+  v.netptr = g->netptr.data();
+  v.netind = g->netind.data();
+  v.netwgt = g->netwgt.data();
   return v;
 }
 

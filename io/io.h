@@ -28,8 +28,8 @@ class InputError : public std::runtime_error {
 idx_t GetNetListSize(const char* filename);
 // Reads a hypergraph file, or a Matrix Market file (column-net model) when
 // its name ends in .mtx or it opens with the Matrix Market banner. Every net
-// holds each of its cells once. The caller frees the record (FreeHGraph).
-HGraph* ReadHGraph(const char* filename);
+// holds each of its cells once.
+HGraphPtr ReadHGraph(const char* filename);
 
 // The lines of a file of one value per line (fixed-cell and partition
 // files): Next gives the text of the next line that is not blank, without

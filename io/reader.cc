@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -62,16 +63,11 @@ struct Tokens : TokenList {
 
 // The arrays being filled; they pass to the hypergraph once complete.
 struct ReadArrays {
-  idx_t* netptr = nullptr;
-  idx_t* netind = nullptr;
-  real_t* netwgt = nullptr;
-  real_t* cellwgt = nullptr;
-  idx_t* marker = nullptr;
-
-  ReadArrays() = default;
-  ReadArrays(const ReadArrays&) = delete;
-  ReadArrays& operator=(const ReadArrays&) = delete;
-  ~ReadArrays() { ax_free(&netptr, &netind, &netwgt, &cellwgt, &marker); }
+  Array<idx_t> netptr;
+  Array<idx_t> netind;
+  Array<real_t> netwgt;
+  Array<real_t> cellwgt;
+  Array<idx_t> marker;
 };
 
 // Ends the read with the message, followed by the file and the line it
@@ -384,7 +380,7 @@ struct EntryList {
 // net over the columns of its entries (in increasing order); the columns
 // are the cells. Values are not used; repeated entries count once. Memory
 // follows the entries in the file, not the declared number of rows.
-HGraph* ReadMatrixMarket(const char* filename) {
+HGraphPtr ReadMatrixMarket(const char* filename) {
   EntryList entries;
   const MatrixShape m =
       ForEachEntry(filename, [&](idx_t row, idx_t col) { entries.Add(row, col); });
@@ -399,8 +395,10 @@ HGraph* ReadMatrixMarket(const char* filename) {
     if (i == 0 || entries.list[i].row != entries.list[i - 1].row) nnets++;
     npins++;
   }
-  idx_t* netptr = arrays.netptr = ax_imalloc(nnets + 1, "main: netptr");
-  idx_t* netind = arrays.netind = ax_imalloc(npins, "main: netind");
+  arrays.netptr = Array<idx_t>(nnets + 1, "main: netptr");
+  arrays.netind = Array<idx_t>(npins, "main: netind");
+  idx_t* netptr = arrays.netptr.data();
+  idx_t* netind = arrays.netind.data();
   netptr[0] = 0;
   idx_t e = 0, k = 0;
   for (idx_t i = 0; i < entries.size; i++) {
@@ -411,13 +409,12 @@ HGraph* ReadMatrixMarket(const char* filename) {
   }
   if (nnets > 0) netptr[nnets] = k;
 
-  HGraph* graph = CreateHGraph();
+  HGraphPtr graph = CreateHGraph();
   graph->nvtxs = m.ncols;
   graph->nnets = nnets;
   graph->ncon = 1;
-  graph->netptr = netptr;
-  graph->netind = netind;
-  arrays.netptr = arrays.netind = nullptr;
+  graph->netptr = std::move(arrays.netptr);
+  graph->netind = std::move(arrays.netind);
   return graph;
 }
 
@@ -445,7 +442,7 @@ idx_t GetNetListSize(const char* filename) {
   return npins;
 }
 
-HGraph* ReadHGraph(const char* filename) {
+HGraphPtr ReadHGraph(const char* filename) {
   CheckInputFile(filename);
   if (IsMatrixMarket(filename)) return ReadMatrixMarket(filename);
   const idx_t npins = GetNetListSize(filename);
@@ -496,15 +493,19 @@ HGraph* ReadHGraph(const char* filename) {
   }
 
   ReadArrays arrays;
-  idx_t* netptr = arrays.netptr = ax_imalloc(nnets + 1, "main: netptr");
-  idx_t* netind = arrays.netind = ax_imalloc(npins, "main: netind");
-  real_t* netwgt = arrays.netwgt = netweights ? ax_fmalloc(nnets, "main: netwgt") : nullptr;
-  real_t* cellwgt = arrays.cellwgt =
-      cellweights ? ax_fmalloc(nvtxs * ncon, "main: cellwgt") : nullptr;
+  arrays.netptr = Array<idx_t>(nnets + 1, "main: netptr");
+  arrays.netind = Array<idx_t>(npins, "main: netind");
+  if (netweights) arrays.netwgt = Array<real_t>(nnets, "main: netwgt");
+  if (cellweights) arrays.cellwgt = Array<real_t>(nvtxs * ncon, "main: cellwgt");
+  idx_t* netptr = arrays.netptr.data();
+  idx_t* netind = arrays.netind.data();
+  real_t* netwgt = arrays.netwgt.data();
+  real_t* cellwgt = arrays.cellwgt.data();
 
   // The net that last took each cell: a repeated cell of a net is found in
   // constant time, so long nets stay linear.
-  idx_t* marker = arrays.marker = ax_ismalloc(nvtxs, -1, "ReadHGraph: marker");
+  arrays.marker = Array<idx_t>(nvtxs, -1, "ReadHGraph: marker");
+  idx_t* marker = arrays.marker.data();
 
   netptr[0] = 0;
   idx_t k = 0;
@@ -550,7 +551,7 @@ HGraph* ReadHGraph(const char* filename) {
     }
     FreeTokens(&tokens);
   }
-  ax_free(&arrays.marker);
+  arrays.marker.reset();
 
   if (cellweights) {
     // Per weight index, the sum of the positive weights so far (the rest
@@ -595,16 +596,14 @@ HGraph* ReadHGraph(const char* filename) {
   CheckNothingFollows(src, last);
   ClosePass(src);
 
-  HGraph* graph = CreateHGraph();
+  HGraphPtr graph = CreateHGraph();
   graph->nvtxs = nvtxs;
   graph->nnets = nnets;
   graph->ncon = ncon;
-  graph->netptr = netptr;
-  graph->netind = netind;
-  graph->netwgt = netwgt;
-  graph->cellwgt = cellwgt;
-  arrays.netptr = arrays.netind = nullptr;
-  arrays.netwgt = arrays.cellwgt = nullptr;
+  graph->netptr = std::move(arrays.netptr);
+  graph->netind = std::move(arrays.netind);
+  graph->netwgt = std::move(arrays.netwgt);
+  graph->cellwgt = std::move(arrays.cellwgt);
   return graph;
 }
 

@@ -49,10 +49,10 @@ Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fi
               const MoveAsk& ask, BalanceWork& w) {
   const idx_t c = ask.c, from = ask.from, roomiest = ask.roomiest;
   const bool cutobj = ask.cutobj;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
   const idx_t stamp = ++w.stamp;
 
   w.cands.clear();
@@ -117,9 +117,9 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
   const idx_t nparts = ctrl.cfg->nparts;
   const idx_t ncon = graph->ncon;
   const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
-  const real_t* cellwgt = graph->cellwgt;
-  const real_t* nw = graph->ncellwgt;
-  idx_t* where = graph->where;
+  const real_t* cellwgt = graph->cellwgt.data();
+  const real_t* nw = graph->ncellwgt.data();
+  idx_t* where = graph->where.data();
   if (n < 1 || nparts < 2 || where == nullptr) return 0;
 
   std::vector<real_t> pw(nparts, 0.0f);
@@ -294,8 +294,8 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
   }
 
   if (nmoves > 0) {
-    if (graph->kpwgts != nullptr) std::copy(pw.begin(), pw.end(), graph->kpwgts);
-    if (graph->nkpwgts != nullptr)
+    if (!graph->kpwgts.empty()) std::copy(pw.begin(), pw.end(), graph->kpwgts.data());
+    if (!graph->nkpwgts.empty())
       for (idx_t i = 0; i < nparts * ncon; ++i) graph->nkpwgts[i] = static_cast<real_t>(npw[i]);
     graph->mincut = ComputeCut(graph, where);
     graph->objval = cutobj ? graph->mincut : ComputeSOED(graph, where);
@@ -331,8 +331,8 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
   const idx_t n = graph->nvtxs + graph->nislands;
   const idx_t nparts = ctrl.cfg->nparts;
   const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
-  const real_t* cellwgt = graph->cellwgt;
-  idx_t* where = graph->where;
+  const real_t* cellwgt = graph->cellwgt.data();
+  idx_t* where = graph->where.data();
   if (n < 1 || nparts < 2 || where == nullptr) return 0;
 
   std::vector<real_t> pw(nparts, 0.0f);
@@ -394,7 +394,7 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
   }
 
   if (nmoves > 0) {
-    if (graph->kpwgts != nullptr) std::copy(pw.begin(), pw.end(), graph->kpwgts);
+    if (!graph->kpwgts.empty()) std::copy(pw.begin(), pw.end(), graph->kpwgts.data());
     graph->mincut = ComputeCut(graph, where);
     graph->objval = cutobj ? graph->mincut : ComputeSOED(graph, where);
     if (!cutobj) graph->soed = graph->objval;

@@ -4,6 +4,7 @@
 // above the heaviest part of the incoming partition.
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "kway/kway.h"
@@ -30,8 +31,8 @@ void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
 
   // The bound of every part, from here to the end of the run, is the
   // weight of the heaviest incoming part.
-  real_t* kpwgts =
-      ax_fsmalloc(nparts, 0.0f, "PerformFinalKwayRefine: kpwgts");
+  Array<real_t> kpwgtsbuf(nparts, 0.0f, "PerformFinalKwayRefine: kpwgts");
+  real_t* kpwgts = kpwgtsbuf.data();
   for (idx_t i = 0; i < nvtxs; ++i) kpwgts[part[i]] += graph->cellwgt[i];
   ctrl.ubfactor = (static_cast<real_t>(nparts) *
                    kpwgts[ax_fargmax(nparts, kpwgts)]) /
@@ -51,27 +52,27 @@ void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
 
   // The k-way work area reads the incidence lists; a level handed over
   // without them gets them here.
-  if (graph->incptr == nullptr) CreateIncidentHGraph(ctrl, graph);
+  if (graph->incptr.empty()) CreateIncidentHGraph(ctrl, graph);
 
   AllocateKwayRefinementMemory(ctrl, graph);
-  ax_icopy(nvtxs, part, graph->where);
+  ax_icopy(nvtxs, part, graph->where.data());
   RefineKway(ctrl, graph);
   if (ctrl.cfg->dbglvl & DBG_REFINE)
     Print("%8.3f => %8.3f\n", oldcut, graph->mincut);
 
-  idx_t* where = graph->where;
-  graph->where = nullptr;
-  FreeHGraphWork(graph);
-  graph->where = where;
+  Array<idx_t> where = std::move(graph->where);
+  graph->FreeWork();
+  graph->where = std::move(where);
 
   const real_t before = graph->mincut;
   VCycleKway(ctrl, graph, 10);
   if (ctrl.cfg->dbglvl & DBG_REFINE)
     Print("%8.3f => %8.3f\n", before, graph->mincut);
 
-  ax_icopy(nvtxs, graph->where, part);
+  ax_icopy(nvtxs, graph->where.data(), part);
 
-  ax_free(&kpwgts, &graph->where);
+  kpwgtsbuf.reset();
+  graph->where.reset();
 }
 
 }  // namespace veldan

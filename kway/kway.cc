@@ -49,14 +49,15 @@ real_t ComputeMaxCellWeight(RunContext& ctrl, idx_t n, const real_t* cellwgt) {
 real_t ComputeBalanceKway(RunContext& ctrl, const HGraph* graph,
                           const idx_t* where) {
   const idx_t nparts = ctrl.cfg->nparts;
-  real_t* kpwgts = ax_fsmalloc(nparts, 0.0f, "ComputeBalanceKway: kpwgts");
+  Array<real_t> kpwgtsbuf(nparts, 0.0f, "ComputeBalanceKway: kpwgts");
+  real_t* kpwgts = kpwgtsbuf.data();
   for (idx_t i = 0; i < graph->nvtxs; ++i)
     kpwgts[where[i]] += graph->cellwgt[i];
   const idx_t i = ax_fargmax(nparts, kpwgts);
   const real_t balance = static_cast<real_t>(
       static_cast<double>(nparts) * static_cast<double>(kpwgts[i]) /
       static_cast<double>(ax_fsum(nparts, kpwgts, 1)));
-  ax_free(&kpwgts);
+  kpwgtsbuf.reset();
   return balance;
 }
 
@@ -73,16 +74,16 @@ static void FixedStartVector(const HGraph* cgraph, idx_t* where) {
 // k in part k.
 static void BisectCoarsest(RunContext& ctrl, HGraph* cgraph, idx_t seed) {
   const bool fixed = cgraph->nfixed > 0;
-  if (fixed) FixedStartVector(cgraph, cgraph->where);
+  if (fixed) FixedStartVector(cgraph, cgraph->where.data());
   const bool multi = cgraph->ncon > 1;
   HGraphView view;
   view.nvtxs = cgraph->nvtxs;
   view.nnets = cgraph->nnets;
   view.ncon = multi ? cgraph->ncon : 1;
-  view.cellwgt = multi ? cgraph->ncellwgt : cgraph->cellwgt;
-  view.netptr = cgraph->netptr;
-  view.netind = cgraph->netind;
-  view.netwgt = cgraph->netwgt;
+  view.cellwgt = multi ? cgraph->ncellwgt.data() : cgraph->cellwgt.data();
+  view.netptr = cgraph->netptr.data();
+  view.netind = cgraph->netind.data();
+  view.netwgt = cgraph->netwgt.data();
   Options o;
   o.k = ctrl.cfg->nparts;
   o.ufactor = 1.0;
@@ -92,7 +93,7 @@ static void BisectCoarsest(RunContext& ctrl, HGraph* cgraph, idx_t seed) {
   o.nvcycles = 0;
   o.reconstruct = true;
   o.seed = seed;
-  const std::span<idx_t> where(cgraph->where, static_cast<std::size_t>(cgraph->nvtxs));
+  const std::span<idx_t> where(cgraph->where.data(), static_cast<std::size_t>(cgraph->nvtxs));
   PartitionHGraph(view, MakeConfig(o, view, fixed), where, where);
 }
 
@@ -100,7 +101,8 @@ void InitPartitionKway(RunContext& ctrl, HGraph* cgraph) {
   StartTimer(ctrl, TIMER_INITPART);
 
   const idx_t nvtxs = cgraph->nvtxs;
-  idx_t* bestwhere = ax_imalloc(nvtxs, "InitPartitionKway: bestwhere");
+  Array<idx_t> bestwherebuf(nvtxs, "InitPartitionKway: bestwhere");
+  idx_t* bestwhere = bestwherebuf.data();
   AllocateKwayRefinementMemory(ctrl, cgraph);
 
   // Two attempts, each seeded from a stream of its own derived from the
@@ -110,18 +112,18 @@ void InitPartitionKway(RunContext& ctrl, HGraph* cgraph) {
   BisectCoarsest(ctrl, cgraph, StreamSeed(runseed, 0, 0));
   RefineKway(ctrl, cgraph);
   real_t first = cgraph->objval;
-  ax_icopy(nvtxs, cgraph->where, bestwhere);
+  ax_icopy(nvtxs, cgraph->where.data(), bestwhere);
 
   BisectCoarsest(ctrl, cgraph, StreamSeed(runseed, 0, 1));
   RefineKway(ctrl, cgraph);
   if (first > cgraph->objval) {
-    ax_icopy(nvtxs, cgraph->where, bestwhere);
+    ax_icopy(nvtxs, cgraph->where.data(), bestwhere);
     first = cgraph->objval;
   }
 
   // The rest of the work area describes the second attempt; every finer
   // level rebuilds it from where.
-  ax_icopy(nvtxs, bestwhere, cgraph->where);
+  ax_icopy(nvtxs, bestwhere, cgraph->where.data());
   cgraph->objval = first;
 
   if (ctrl.cfg->dbglvl & DBG_INITCUT)
@@ -129,7 +131,6 @@ void InitPartitionKway(RunContext& ctrl, HGraph* cgraph) {
           ctrl.cfg->refinement.objective == Objective::Cut ? "cut" : "soed", first);
 
   StopTimer(ctrl, TIMER_INITPART);
-  ax_free(&bestwhere);
 }
 
 // The part that cell c would load least, relative to the bounds, in the
@@ -164,14 +165,13 @@ void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
 
     StartTimer(ctrl, TIMER_PROJECT);
     AllocateKwayRefinementMemory(ctrl, fine);
-    const idx_t* cmap = fine->cellmap;
-    const idx_t* cwhere = cur->where;
-    idx_t* fwhere = fine->where;
+    const idx_t* cmap = fine->cellmap.data();
+    const idx_t* cwhere = cur->where.data();
+    idx_t* fwhere = fine->where.data();
     for (idx_t i = 0; i < fine->nvtxs; ++i) fwhere[i] = cwhere[cmap[i]];
     StopTimer(ctrl, TIMER_PROJECT);
 
-    FreeHGraph(&cur, 1);
-    fine->coarser = nullptr;
+    fine->coarser.reset();  // cur
     cur = fine;
 
     if (cur->nvtxs >= 1) {
@@ -186,7 +186,7 @@ void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
     // several weights, the part it loads least in its most loaded weight).
     for (idx_t i = cur->nvtxs; i < cur->nvtxs + cur->nislands; ++i) {
       const idx_t k = (cur->ncon > 1) ? LeastLoadedPart(ctrl, cur, i)
-                                      : ax_fargmin(ctrl.cfg->nparts, cur->kpwgts);
+                                      : ax_fargmin(ctrl.cfg->nparts, cur->kpwgts.data());
       cur->where[i] = k;
       cur->kpwgts[k] += cur->cellwgt[i];
       for (idx_t j = 0; j < cur->ncon && cur->ncon > 1; ++j)
@@ -205,14 +205,16 @@ real_t VCycleKway(RunContext& ctrl, HGraph* graph, idx_t maxcycles,
       [&](idx_t) {
         // With a shared finest level the cycle runs on a record of its own in
         // the level's run numbering and hands its result back to graph.
+        HGraphPtr run;
         HGraph* level = graph;
         if (finest != nullptr) {
-          level = finest->Borrow();
-          level->where = finest->ToRunOrder(graph->where);
+          run = finest->Borrow();
+          level = run.get();
+          level->where = finest->ToRunOrder(graph->where.data());
         }
         HGraph* cgraph = CCoarsen(ctrl, level);
         UncoarsenKway(ctrl, level, cgraph);
-        if (finest != nullptr) MoveWork(graph, finest->ToInputOrder(level));
+        if (finest != nullptr) MoveWork(graph, finest->ToInputOrder(std::move(run)));
         BalanceKway(ctrl, graph);
       },
       [&] { return graph->objval; });
@@ -240,7 +242,7 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
     }
   }
 
-  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, nvtxs, graph->cellwgt);
+  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, nvtxs, graph->cellwgt.data());
   if (graph->ncon > 1) SetMaxCellWeights(ctrl, graph);
 
   // Every run and V-cycle matches this level: its islands are set aside and
@@ -253,11 +255,13 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
   // result is left in runwhere (the input's numbering) and returned.
   auto run_once = [&](RunContext& rctrl, idx_t r, idx_t* runwhere) -> real_t {
     rctrl.curtrial = r;
-    HGraph* level = finest.Borrow();
+    HGraphPtr run = finest.Borrow();
+    HGraph* level = run.get();
     HGraph* cgraph = Coarsen(rctrl, level);
     InitPartitionKway(rctrl, cgraph);
     UncoarsenKway(rctrl, level, cgraph);
-    level = finest.ToInputOrder(level);
+    run = finest.ToInputOrder(std::move(run));
+    level = run.get();
 
     if (rctrl.cfg->dbglvl & DBG_DETAIL) {
       Print("    Cut/SOED of trial %4ld:\t %8.3f %8.3f", r, level->mincut,
@@ -269,8 +273,8 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
     // finest level with every net counted.
     if (largenets) {
       if (rctrl.cfg->dbglvl & DBG_DETAIL) {
-        Print("[%12.3f, ", cutobj ? ComputeCut(level, level->where)
-                                        : ComputeSOED(level, level->where));
+        Print("[%12.3f, ", cutobj ? ComputeCut(level, level->where.data())
+                                        : ComputeSOED(level, level->where.data()));
         FlushPrint();
       }
       const ScopedConfig scope(rctrl, everynet);
@@ -285,33 +289,30 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
     // the least cost; runs are compared once every part is within it.
     BalanceKway(rctrl, level);
     if (level->ncon > 1)
-      rctrl.runviolation = std::max(KwayExcess(rctrl, level, level->where), 0.0);
+      rctrl.runviolation = std::max(KwayExcess(rctrl, level, level->where.data()), 0.0);
 
     if (rctrl.cfg->dbglvl & DBG_BISECT2)
       Print("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
             level->objval);
     if (rctrl.cfg->dbglvl & (DBG_BISECT2 | DBG_DETAIL))
-      Print(" [%4.2f]\n", ComputeBalanceKway(rctrl, level, level->where));
+      Print(" [%4.2f]\n", ComputeBalanceKway(rctrl, level, level->where.data()));
 
     const real_t obj = level->objval;
-    ax_icopy(nvtxs, level->where, runwhere);
-    FreeHGraph(&level, 1);
+    ax_icopy(nvtxs, level->where.data(), runwhere);
     return obj;
   };
 
   // One V-cycle candidate, refined in place.
   auto vcycle = [&](RunContext& rctrl, idx_t* where, real_t obj) -> real_t {
-    HGraph* level = BorrowHGraph(graph);
+    const HGraphPtr level = BorrowHGraph(*graph);
     level->keepadj = true;  // the clique graph is the finest level's
-    level->where = ax_imalloc(nvtxs, "MultilevelKwayPartition: where");
-    ax_icopy(nvtxs, where, level->where);
+    level->where = Array<idx_t>::CopyOf(nvtxs, where, "MultilevelKwayPartition: where");
     level->objval = obj;
-    VCycleKway(rctrl, level, 10, &finest);
+    VCycleKway(rctrl, level.get(), 10, &finest);
     if (level->ncon > 1)
-      rctrl.runviolation = std::max(KwayExcess(rctrl, level, level->where), 0.0);
+      rctrl.runviolation = std::max(KwayExcess(rctrl, level.get(), level->where.data()), 0.0);
     obj = level->objval;
-    ax_icopy(nvtxs, level->where, where);
-    FreeHGraph(&level, 1);
+    ax_icopy(nvtxs, level->where.data(), where);
     return obj;
   };
 
@@ -338,16 +339,17 @@ real_t MultilevelKwayPartitionFixed(RunContext& ctrl, HGraph* graph, idx_t* part
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nparts = ctrl.cfg->nparts;
 
-  idx_t* orgpart = ax_icopy(nvtxs, part, ax_imalloc(nvtxs, "orgpart"));
+  const Array<idx_t> orgpartbuf = Array<idx_t>::CopyOf(nvtxs, part, "orgpart");
+  const idx_t* orgpart = orgpartbuf.data();
 
-  CompressFixedCells(ctrl, graph, orgpart);
-  HGraph* cgraph = graph->coarser;
-  graph->coarser = nullptr;
+  CompressFixedCells(ctrl, graph, orgpartbuf.data());
+  const HGraphPtr cgraphp = std::move(graph->coarser);
+  HGraph* cgraph = cgraphp.get();
   cgraph->finer = nullptr;
-  cgraph->keep = 1;
   cgraph->nfixed = nparts;
 
-  idx_t* cpart = ax_imalloc(cgraph->nvtxs, "MultilevelKwayPartition: cpart");
+  Array<idx_t> cpartbuf(cgraph->nvtxs, "MultilevelKwayPartition: cpart");
+  idx_t* cpart = cpartbuf.data();
   const real_t result = MultilevelKwayPartition(ctrl, cgraph, cpart);
   ProjectFixedCells(ctrl, graph, part, cpart);
 
@@ -355,8 +357,6 @@ real_t MultilevelKwayPartitionFixed(RunContext& ctrl, HGraph* graph, idx_t* part
     if (orgpart[i] != -1 && orgpart[i] != part[i])
       Print("Fixing failed: %ld %ld %ld\n", i, orgpart[i], part[i]);
 
-  ax_free(&cpart, &orgpart);
-  FreeHGraph(&cgraph, 1);
   return result;
 }
 

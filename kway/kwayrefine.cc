@@ -22,29 +22,29 @@ void AllocateKwayRefinementMemory(RunContext& ctrl, HGraph* graph) {
   const idx_t nnets = graph->nnets;
   const idx_t npins = graph->netptr[nnets];
 
-  graph->where = ax_imalloc(n, "AllocateRefinementMemory: where");
-  graph->kpwgts = ax_fmalloc(nparts, "AllocateKwayRefinementMemory: kpwgts");
+  graph->where = Array<idx_t>(n, "AllocateRefinementMemory: where");
+  graph->kpwgts = Array<real_t>(nparts, "AllocateKwayRefinementMemory: kpwgts");
   if (graph->ncon > 1)
     graph->nkpwgts =
-        ax_fmalloc(nparts * graph->ncon, "AllocateKwayRefinementMemory: nkpwgts");
+        Array<real_t>(nparts * graph->ncon, "AllocateKwayRefinementMemory: nkpwgts");
   graph->crinfo =
-      ax_tmalloc<CellRInfo>(n, "AllocateKwayRefinementMemory: crinfo");
-  graph->crdata = ax_tmalloc<CellPartDegree>(
+      Array<CellRInfo>(n, "AllocateKwayRefinementMemory: crinfo");
+  graph->crdata = Array<CellPartDegree>(
       nparts * n, "AllocateKwayRefinementMemory: crdata");
   graph->nrinfo =
-      ax_tmalloc<NetRInfo>(nnets, "AllocateKwayRefinementMemory: nrinfo");
+      Array<NetRInfo>(nnets, "AllocateKwayRefinementMemory: nrinfo");
   graph->nrdata =
-      ax_tmalloc<NetPartCount>(npins, "AllocateKwayRefinementMemory: nrdata");
+      Array<NetPartCount>(npins, "AllocateKwayRefinementMemory: nrdata");
 
   // A net never spans more parts than it has pins, and a cell never has
   // more than nparts-1 neighbouring parts, so fixed stretches suffice.
   for (idx_t e = 0; e < nnets; ++e) {
     graph->nrinfo[e].nspan = 0;
-    graph->nrinfo[e].pcounts = graph->nrdata + graph->netptr[e];
+    graph->nrinfo[e].pcounts = graph->nrdata.data() + graph->netptr[e];
   }
   for (idx_t c = 0; c < n; ++c) {
     graph->crinfo[c].ndegrees = 0;
-    graph->crinfo[c].degrees = graph->crdata + c * nparts;
+    graph->crinfo[c].degrees = graph->crdata.data() + c * nparts;
   }
 }
 
@@ -52,11 +52,11 @@ void AllocateKwayRefinementMemory(RunContext& ctrl, HGraph* graph) {
 // where. The records appear in the order their parts are first met over
 // the incidence list and each net's part list; the move step depends on it.
 static void ComputeCellRInfo(HGraph* graph, idx_t c) {
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const idx_t* netptr = graph->netptr;
-  const real_t* netwgt = graph->netwgt;
-  const NetRInfo* nrinfo = graph->nrinfo;
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const idx_t* netptr = graph->netptr.data();
+  const real_t* netwgt = graph->netwgt.data();
+  const NetRInfo* nrinfo = graph->nrinfo.data();
   const idx_t p = graph->where[c];
 
   CellRInfo& r = graph->crinfo[c];
@@ -126,14 +126,14 @@ static void ComputeCellRInfo(HGraph* graph, idx_t c) {
 void ComputeKwayPartitionParams(RunContext& ctrl, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  const real_t* netwgt = graph->netwgt;
-  const real_t* cellwgt = graph->cellwgt;
-  const idx_t* where = graph->where;
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  const real_t* netwgt = graph->netwgt.data();
+  const real_t* cellwgt = graph->cellwgt.data();
+  const idx_t* where = graph->where.data();
   const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
-  real_t* kpwgts = graph->kpwgts;
-  NetRInfo* nrinfo = graph->nrinfo;
+  real_t* kpwgts = graph->kpwgts.data();
+  NetRInfo* nrinfo = graph->nrinfo.data();
 
   ax_fset(ctrl.cfg->nparts, 0.0f, kpwgts);
   real_t mincut = 0.0f;
@@ -171,7 +171,7 @@ void ComputeKwayPartitionParams(RunContext& ctrl, HGraph* graph) {
   }
   if (graph->ncon > 1) {
     const idx_t ncon = graph->ncon;
-    ax_fset(ctrl.cfg->nparts * ncon, 0.0f, graph->nkpwgts);
+    ax_fset(ctrl.cfg->nparts * ncon, 0.0f, graph->nkpwgts.data());
     for (idx_t c = 0; c < nvtxs; ++c)
       for (idx_t j = 0; j < ncon; ++j)
         graph->nkpwgts[where[c] * ncon + j] += graph->ncellwgt[c * ncon + j];
@@ -186,11 +186,11 @@ void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells) {
 
 void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
                          idx_t* marker, idx_t* updind) {
-  const idx_t* incptr = graph->incptr;
-  const idx_t* incind = graph->incind;
-  const idx_t* netptr = graph->netptr;
-  const idx_t* netind = graph->netind;
-  NetRInfo* nrinfo = graph->nrinfo;
+  const idx_t* incptr = graph->incptr.data();
+  const idx_t* incind = graph->incind.data();
+  const idx_t* netptr = graph->netptr.data();
+  const idx_t* netind = graph->netind.data();
+  NetRInfo* nrinfo = graph->nrinfo.data();
 
   marker[c] = c;
   updind[0] = c;
@@ -279,24 +279,27 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   const idx_t nparts = ctrl.cfg->nparts;
   const Objective otype = ctrl.cfg->refinement.objective;
   const idx_t nfixed = graph->nfixed;
-  const real_t* cellwgt = graph->cellwgt;
+  const real_t* cellwgt = graph->cellwgt.data();
 
-  idx_t* perm = ax_imalloc(nvtxs, "RefineKway_Random: perm");
-  idx_t* marker = ax_imalloc(nvtxs, "RefineKway_Random: marker");
-  idx_t* updind = ax_imalloc(nvtxs, "RefineKway_Random: updind");
+  Array<idx_t> permbuf(nvtxs, "RefineKway_Random: perm");
+  idx_t* perm = permbuf.data();
+  Array<idx_t> markerbuf(nvtxs, "RefineKway_Random: marker");
+  idx_t* marker = markerbuf.data();
+  Array<idx_t> updindbuf(nvtxs, "RefineKway_Random: updind");
+  idx_t* updind = updindbuf.data();
 
   StartTimer(ctrl, TIMER_INIT);
   ax_iincset(nvtxs, 0, perm);
   ComputeKwayPartitionParams(ctrl, graph);
-  real_t* kpwgts = graph->kpwgts;
-  idx_t* where = graph->where;
+  real_t* kpwgts = graph->kpwgts.data();
+  idx_t* where = graph->where.data();
   const real_t total = ax_fsum(nparts, kpwgts, 1);
   const real_t maxpwgt = (total * ctrl.ubfactor) / static_cast<real_t>(nparts);
   const real_t minpwgt =
       total / (static_cast<real_t>(nparts) * ctrl.ubfactor);
   const idx_t ncon = graph->ncon;
-  const real_t* ncellwgt = graph->ncellwgt;
-  real_t* nkpwgts = graph->nkpwgts;
+  const real_t* ncellwgt = graph->ncellwgt.data();
+  real_t* nkpwgts = graph->nkpwgts.data();
   double nmaxpwgt[kMaxNCon] = {};
   if constexpr (kMulti) KwayMaxPartWeights(ctrl, graph, nmaxpwgt);
   StopTimer(ctrl, TIMER_INIT);
@@ -419,7 +422,6 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   }
 
   graph->objval = (otype == Objective::Cut) ? graph->mincut : graph->soed;
-  ax_free(&perm, &marker, &updind);
 }
 
 void RefineKway_Random(RunContext& ctrl, HGraph* graph, idx_t npasses) {

@@ -2,6 +2,7 @@
 // the two-way FM refinement on every pair of parts with the cells of all
 // other parts frozen, then finishes with the greedy k-way refinement.
 #include <algorithm>
+#include <utility>
 
 #include "bisect/bisect.h"
 #include "kway/kway.h"
@@ -41,7 +42,7 @@ static real_t PairLimitFraction(Refinement rtype, real_t t) {
 void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nparts = ctrl.cfg->nparts;
-  const real_t* cellwgt = graph->cellwgt;
+  const real_t* cellwgt = graph->cellwgt.data();
 
   // The largest weight either part of a pair may reach.
   const real_t maxpwgt = (ax_fsum(nvtxs, cellwgt, 1) * ctrl.ubfactor) /
@@ -57,17 +58,18 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   }
 
   // The two-way arrays borrow the level's where field for the side vector.
-  idx_t* kwhere = graph->where;
-  graph->where = nullptr;
+  Array<idx_t> kwherebuf = std::move(graph->where);
+  idx_t* kwhere = kwherebuf.data();
   Allocate2wayRefinementMemory(ctrl, graph);
-  idx_t* bwhere = graph->where;
+  idx_t* bwhere = graph->where.data();
   // Islands belong to no side: they never move and count nowhere.
   for (idx_t v = nvtxs; v < nvtxs + graph->nislands; ++v) bwhere[v] = 2;
 
   // Cells per part, kept up to date pair by pair: a pair of two empty parts
   // has nothing to refine and is skipped without a sweep over the cells,
   // which keeps many parts on a small level cheap.
-  idx_t* pcount = ax_ismalloc(nparts, 0, "RefineKway_Pairwise: pcount");
+  Array<idx_t> pcountbuf(nparts, 0, "RefineKway_Pairwise: pcount");
+  idx_t* pcount = pcountbuf.data();
   for (idx_t v = 0; v < nvtxs; ++v)
     if (kwhere[v] >= 0 && kwhere[v] < nparts) pcount[kwhere[v]]++;
 
@@ -129,10 +131,10 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
       pcount[p2] = n1;
     }
   }
-  ax_free(&pcount);
+  pcountbuf.reset();
 
   Free2wayRefinementMemory(graph);
-  graph->where = kwhere;
+  graph->where = std::move(kwherebuf);
   AddTaskTimers(ctrl, pair);
 
   RefineKway_Random(ctrl, graph, npasses);
@@ -142,7 +144,7 @@ bool BalancePartPair(RunContext& ctrl, HGraph* graph, idx_t p, idx_t q, const do
   const idx_t nvtxs = graph->nvtxs;
   const idx_t n = nvtxs + graph->nislands;
   const idx_t ncon = graph->ncon;
-  const real_t* nw = graph->ncellwgt;
+  const real_t* nw = graph->ncellwgt.data();
 
   // The pair's weights on cells the two-way balancing can move, and what
   // islands of either part leave of the bound: each side gets the tighter.
@@ -169,10 +171,10 @@ bool BalancePartPair(RunContext& ctrl, HGraph* graph, idx_t p, idx_t q, const do
   pair.tpwgt = 0.5f;
   pair.epsfactor = 0.0;
 
-  idx_t* kwhere = graph->where;
-  graph->where = nullptr;
+  Array<idx_t> kwherebuf = std::move(graph->where);
+  idx_t* kwhere = kwherebuf.data();
   Allocate2wayRefinementMemory(ctrl, graph);
-  idx_t* bwhere = graph->where;
+  idx_t* bwhere = graph->where.data();
   for (idx_t v = 0; v < n; ++v) bwhere[v] = (kwhere[v] == p) ? 0 : (kwhere[v] == q) ? 1 : 2;
   // The pair's summed excess over its bounds, before and after; a result
   // that is not better is dropped.
@@ -198,7 +200,7 @@ bool BalancePartPair(RunContext& ctrl, HGraph* graph, idx_t p, idx_t q, const do
     }
   }
   Free2wayRefinementMemory(graph);
-  graph->where = kwhere;
+  graph->where = std::move(kwherebuf);
   AddTaskTimers(ctrl, pair);
   return moved;
 }

@@ -3,6 +3,7 @@
 // refinement; the recursion itself is MLRB (bisect/recursive.cc).
 #include <algorithm>
 #include <csignal>
+#include <utility>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
@@ -21,26 +22,24 @@ static void RepairKwayBalance(RunContext& ctrl, HGraph* graph, idx_t* part) {
   if (graph->ncon < 2 || !(ctrl.epsfactor > 0.0) || graph->nvtxs < 1) return;
   const ConArray oldnubfactor = ctrl.nubfactor;
   for (idx_t j = 0; j < graph->ncon; j++) ctrl.nubfactor[j] = ctrl.cfg->balance.nepsfactor[j];
-  if (graph->incptr == nullptr) CreateIncidentHGraph(ctrl, graph);
+  if (graph->incptr.empty()) CreateIncidentHGraph(ctrl, graph);
   const idx_t nislands = graph->nislands;
   graph->nislands = 0;
-  idx_t* where = graph->where;
-  graph->where = ax_imalloc(graph->nvtxs, "RepairKwayBalance: where");
-  ax_icopy(graph->nvtxs, part, graph->where);
-  if (KwayExcess(ctrl, graph, graph->where) > 0.0) {
+  Array<idx_t> saved = std::move(graph->where);
+  graph->where = Array<idx_t>::CopyOf(graph->nvtxs, part, "RepairKwayBalance: where");
+  if (KwayExcess(ctrl, graph, graph->where.data()) > 0.0) {
     BalanceKway(ctrl, graph);
-    ax_icopy(graph->nvtxs, graph->where, part);
+    ax_icopy(graph->nvtxs, graph->where.data(), part);
   }
-  ax_free(&graph->where);
-  graph->where = where;
+  graph->where = std::move(saved);
   graph->nislands = nislands;
   ctrl.nubfactor = oldnubfactor;
 }
 
 // label[i] = i for every cell of graph.
 static void SetIdentityLabel(HGraph* graph) {
-  graph->label = ax_imalloc(graph->nvtxs, "MultilevelPartition: label");
-  ax_iincset(graph->nvtxs, 0, graph->label);
+  graph->label = Array<idx_t>(graph->nvtxs, "MultilevelPartition: label");
+  ax_iincset(graph->nvtxs, 0, graph->label.data());
 }
 
 real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
@@ -61,11 +60,10 @@ real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
   }
 
   if (ctrl.cfg->fixed == 0) {
-    graph->keep = 1;
     graph->nfixed = 0;
     SetIdentityLabel(graph);
 
-    MLRB(ctrl, graph, part, nparts, 0);
+    MLRB(ctrl, *graph, part, nparts, 0);
     if (ctrl.cfg->kwayrefine == 1) PerformFinalKwayRefine(ctrl, graph, part);
     RepairKwayBalance(ctrl, graph, part);
     graph->mincut = ComputeCut(graph, part);
@@ -78,21 +76,22 @@ real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
   for (idx_t i = 0; i < nvtxs; i++)
     if (part[i] < 0 || part[i] >= nparts) part[i] = -1;
 
-  idx_t* orgpart = ax_imalloc(nvtxs, "orgpart");
+  Array<idx_t> orgpartbuf(nvtxs, "orgpart");
+  idx_t* orgpart = orgpartbuf.data();
   ax_icopy(nvtxs, part, orgpart);
 
   // Every group of cells pre-assigned to part k becomes the single cell k of
   // a compressed level; the free cells follow, one cell each.
   CompressFixedCells(ctrl, graph, part);
-  HGraph* cgraph = graph->coarser;
-  graph->coarser = nullptr;
+  const HGraphPtr cgraphp = std::move(graph->coarser);
+  HGraph* cgraph = cgraphp.get();
   cgraph->finer = nullptr;
-  cgraph->keep = 1;
   SetIdentityLabel(cgraph);
-  idx_t* cpart = ax_imalloc(cgraph->nvtxs, "MultilevelPartition: cpart");
+  Array<idx_t> cpartbuf(cgraph->nvtxs, "MultilevelPartition: cpart");
+  idx_t* cpart = cpartbuf.data();
   cgraph->nfixed = nparts;
 
-  MLRB(ctrl, cgraph, cpart, nparts, 0);
+  MLRB(ctrl, *cgraph, cpart, nparts, 0);
   cgraph->mincut = ComputeCut(cgraph, cpart);
   if (ctrl.cfg->kwayrefine == 1) PerformFinalKwayRefine(ctrl, cgraph, cpart);
   RepairKwayBalance(ctrl, cgraph, cpart);
@@ -104,8 +103,6 @@ real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
     if (orgpart[i] != -1 && orgpart[i] != part[i])
       Print("Fixing failed: %ld %ld %ld\n", i, orgpart[i], part[i]);
 
-  ax_free(&cpart, &orgpart);
-  FreeHGraph(&cgraph, 1);
   return graph->mincut;
 }
 

@@ -102,7 +102,7 @@ int Run(int argc, char** argv) {
   // The fixed parts, for telling why a bound could not be met.
   std::vector<idx_t> fixedparts;
   if (fixed && control.options.epsilon > 0.0) fixedparts.assign(part, part + nvtxs);
-  const real_t* cellwgt = graph->cellwgt;
+  const real_t* cellwgt = graph->cellwgt.data();
   // Without cell weights every weight is 1, and there is only one.
   const idx_t ncon = (cellwgt != nullptr) ? graph->ncon : 1;
 
@@ -151,7 +151,7 @@ int Run(int argc, char** argv) {
   std::vector<double> maxpwgt;
   double factor = 0.0;
   if (control.options.epsilon > 0.0)
-    maxpwgt = EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt, control.options.k,
+    maxpwgt = EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt.data(), control.options.k,
                             control.options.epsilon, &factor);
   const bool held = PrintBalanceFigures(metrics, maxpwgt, factor);
 
@@ -167,7 +167,7 @@ int Run(int argc, char** argv) {
                  "average part weight.\n",
                  factor);
     // What makes the bound impossible to meet, if anything.
-    obstacle = BoundObstacle(nvtxs, graph->ncon, graph->cellwgt,
+    obstacle = BoundObstacle(nvtxs, graph->ncon, graph->cellwgt.data(),
                              fixedparts.empty() ? nullptr : fixedparts.data(), control.options.k,
                              maxpwgt);
     if (!obstacle.empty()) std::fprintf(stderr, "%s\n", obstacle.c_str());

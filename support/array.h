@@ -43,10 +43,12 @@ class Array {
   }
   static Array CopyOf(const Array& src, const char* msg) { return CopyOf(src.n_, src.p_, msg); }
   // Shares src's elements without owning them.
-  static Array Borrow(const Array& src) noexcept {
+  static Array Borrow(const Array& src) noexcept { return Borrow(src.p_, src.n_); }
+  // The n elements at p, not owned.
+  static Array Borrow(T* p, idx_t n) noexcept {
     Array a;
-    a.p_ = src.p_;
-    a.n_ = src.n_;
+    a.p_ = p;
+    a.n_ = n;
     return a;
   }
 

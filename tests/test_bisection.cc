@@ -149,26 +149,19 @@ class SplitTest : public ::testing::Test {
     h_.Add({2, 5, 0, 4}, 5);  // cut: left {1,0}, right {2,1}
     h_.Add({0, 2, 5}, 6);     // cut: left {0,1}
     h_.Add({3}, 7);           // one pin: stays, left {2}
-    graph_ = SetUpHGraph(h_.nvtxs, h_.nnets(), 1, h_.cellwgt.data(), h_.netwgt.data(),
-                         h_.netptr.data(), h_.netind.data());
-    graph_->label = ax_imalloc(6, "test: label");
+    graph_ = veldan_test::BuildLevel(h_.nvtxs, h_.netptr, h_.netind, h_.netwgt, h_.cellwgt);
+    graph_->label = Array<idx_t>(6, "test: label");
     for (idx_t i = 0; i < 6; i++) graph_->label[i] = 10 + i;
     graph_->nfixed = 5;
     ctrl_.tpwgt = 0.4f;  // five parts: 0.4 * 5 + 0.4 -> 2 fixed cells on the left
     lgraph_ = CreateHGraph();
     rgraph_ = CreateHGraph();
   }
-  void TearDown() override {
-    for (HGraph** g : {&graph_, &lgraph_, &rgraph_}) {
-      ax_free(&(*g)->label);
-      FreeHGraph(g, 1);
-    }
-  }
   // Nets of a half as (pins sorted or not, weight).
   static std::multiset<std::pair<std::vector<idx_t>, real_t>> Nets(const HGraph* g, bool sort) {
     std::multiset<std::pair<std::vector<idx_t>, real_t>> nets;
     for (idx_t e = 0; e < g->nnets; e++) {
-      std::vector<idx_t> pins(g->netind + g->netptr[e], g->netind + g->netptr[e + 1]);
+      std::vector<idx_t> pins(g->netind.data() + g->netptr[e], g->netind.data() + g->netptr[e + 1]);
       if (sort) std::sort(pins.begin(), pins.end());
       nets.insert({pins, g->netwgt[e]});
     }
@@ -177,40 +170,38 @@ class SplitTest : public ::testing::Test {
   void ExpectCells() {
     ASSERT_EQ(lgraph_->nvtxs, 3);
     ASSERT_EQ(rgraph_->nvtxs, 3);
-    EXPECT_EQ(std::vector<idx_t>(lgraph_->label, lgraph_->label + 3), (std::vector<idx_t>{10, 12, 13}));
-    EXPECT_EQ(std::vector<idx_t>(rgraph_->label, rgraph_->label + 3), (std::vector<idx_t>{11, 14, 15}));
-    EXPECT_EQ(std::vector<real_t>(lgraph_->cellwgt, lgraph_->cellwgt + 3), (std::vector<real_t>{1, 3, 4}));
-    EXPECT_EQ(std::vector<real_t>(rgraph_->cellwgt, rgraph_->cellwgt + 3), (std::vector<real_t>{2, 5, 6}));
+    EXPECT_EQ(std::vector<idx_t>(lgraph_->label.data(), lgraph_->label.data() + 3), (std::vector<idx_t>{10, 12, 13}));
+    EXPECT_EQ(std::vector<idx_t>(rgraph_->label.data(), rgraph_->label.data() + 3), (std::vector<idx_t>{11, 14, 15}));
+    EXPECT_EQ(std::vector<real_t>(lgraph_->cellwgt.data(), lgraph_->cellwgt.data() + 3), (std::vector<real_t>{1, 3, 4}));
+    EXPECT_EQ(std::vector<real_t>(rgraph_->cellwgt.data(), rgraph_->cellwgt.data() + 3), (std::vector<real_t>{2, 5, 6}));
     EXPECT_EQ(lgraph_->nfixed, 2);
     EXPECT_EQ(rgraph_->nfixed, 3);
-    EXPECT_EQ(lgraph_->keep, 0);
-    EXPECT_EQ(rgraph_->keep, 0);
   }
   const std::vector<idx_t> where_{0, 1, 0, 0, 1, 1};
   Hyper h_;
   veldan_test::TestContext ctrl_;
-  HGraph *graph_ = nullptr, *lgraph_ = nullptr, *rgraph_ = nullptr;
+  HGraphPtr graph_, lgraph_, rgraph_;
 };
 
 TEST_F(SplitTest, WithoutReconstCutNetsAreDropped) {
   ctrl_.config.reconstruct = 0;
-  SplitGraphPart(ctrl_, graph_, where_.data(), lgraph_, rgraph_);
+  SplitGraphPart(ctrl_, graph_.get(), where_.data(), lgraph_.get(), rgraph_.get());
   ExpectCells();
   // Pin order is kept without merging.
   using N = std::multiset<std::pair<std::vector<idx_t>, real_t>>;
-  EXPECT_EQ(Nets(lgraph_, false), (N{{{0, 1}, 1.0f}, {{2}, 7.0f}}));
-  EXPECT_EQ(Nets(rgraph_, false), (N{{{1, 2}, 2.0f}}));
+  EXPECT_EQ(Nets(lgraph_.get(), false), (N{{{0, 1}, 1.0f}, {{2}, 7.0f}}));
+  EXPECT_EQ(Nets(rgraph_.get(), false), (N{{{1, 2}, 2.0f}}));
 }
 
 TEST_F(SplitTest, WithReconstPartialNetsMergeWithSummedWeight) {
   ctrl_.config.reconstruct = 1;
-  SplitGraphPart(ctrl_, graph_, where_.data(), lgraph_, rgraph_);
+  SplitGraphPart(ctrl_, graph_.get(), where_.data(), lgraph_.get(), rgraph_.get());
   ExpectCells();
   using N = std::multiset<std::pair<std::vector<idx_t>, real_t>>;
   // Left: {0,1} from nets 0, 4 and 5 merged (1 + 5 + 6).
-  EXPECT_EQ(Nets(lgraph_, true), (N{{{0, 1}, 12.0f}, {{0, 1, 2}, 3.0f}, {{2}, 7.0f}}));
+  EXPECT_EQ(Nets(lgraph_.get(), true), (N{{{0, 1}, 12.0f}, {{0, 1, 2}, 3.0f}, {{2}, 7.0f}}));
   // Right: {1,2} from nets 1 and 4 (2 + 5), {0,1} from net 3.
-  EXPECT_EQ(Nets(rgraph_, true), (N{{{1, 2}, 7.0f}, {{0, 1}, 4.0f}}));
+  EXPECT_EQ(Nets(rgraph_.get(), true), (N{{{1, 2}, 7.0f}, {{0, 1}, 4.0f}}));
   EXPECT_EQ(lgraph_->netptr[lgraph_->nnets], 6);
 }
 
@@ -449,13 +440,13 @@ TEST(RecursivePartitionTest, RealInstancesBalancedAndCutConsistent) {
   const std::string dir = veldan_test::SharedHgrDir();
   if (!dir.empty()) runs.push_back({dir + "/ibm01.hgr", 4});
   for (const auto& [file, nparts] : runs) {
-    HGraph* g = ReadHGraph(file.c_str());
+    const veldan::HGraphPtr g_owner = ReadHGraph(file.c_str());
+    veldan::HGraph* g = g_owner.get();
     Hyper h;
     h.nvtxs = g->nvtxs;
-    h.netptr.assign(g->netptr, g->netptr + g->nnets + 1);
-    h.netind.assign(g->netind, g->netind + g->netptr[g->nnets]);
+    h.netptr.assign(g->netptr.data(), g->netptr.data() + g->nnets + 1);
+    h.netind.assign(g->netind.data(), g->netind.data() + g->netptr[g->nnets]);
     h.netwgt.assign(g->nnets, 1.0f);
-    FreeHGraph(&g, 1);
     SCOPED_TRACE(file + " " + std::to_string(nparts));
     std::vector<idx_t> part;
     Opts o;

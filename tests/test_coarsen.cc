@@ -23,35 +23,13 @@ using Nets = std::vector<std::vector<idx_t>>;
 
 namespace {
 
-HGraph* Build(idx_t nvtxs, const Nets& nets, std::vector<real_t> netwgt = {},
-              std::vector<real_t> cellwgt = {}) {
-  std::vector<idx_t> ptr{0}, ind;
-  for (const auto& n : nets) {
-    ind.insert(ind.end(), n.begin(), n.end());
-    ptr.push_back(static_cast<idx_t>(ind.size()));
-  }
-  HGraph* g = SetUpHGraph(nvtxs, static_cast<idx_t>(nets.size()), 1,
-                          cellwgt.empty() ? nullptr : cellwgt.data(),
-                          netwgt.empty() ? nullptr : netwgt.data(), ptr.data(), ind.data());
-  veldan_test::TestContext ctrl;
-  CreateIncidentHGraph(ctrl, g);
-  g->nfixed = 0;
-  return g;
-}
-
+using veldan_test::BuildLevel;
 // A working copy of a shared hypergraph, as the partitioning entries make
 // it; null when the shared folder is absent.
-HGraph* Load(const std::string& name) {
-  const std::string path = std::string(VELDAN_SHARED_DIR) + "/data/hgr/" + name;
-  if (!std::ifstream(path)) return nullptr;
-  HGraph* file = ReadHGraph(path.c_str());
-  HGraph* g = SetUpHGraph(file->nvtxs, file->nnets, 1, file->cellwgt, file->netwgt,
-                          file->netptr, file->netind);
-  FreeHGraph(&file, 1);
-  veldan_test::TestContext ctrl;
-  CreateIncidentHGraph(ctrl, g);
-  g->nfixed = 0;
-  return g;
+HGraphPtr Load(const std::string& name) { return veldan_test::LoadLevel(name); }
+HGraphPtr Build(idx_t nvtxs, const Nets& nets, const std::vector<real_t>& netwgt = {},
+                const std::vector<real_t>& cellwgt = {}) {
+  return BuildLevel(nvtxs, nets, netwgt, cellwgt);
 }
 
 void SetUpCtrl(veldan_test::TestContext& ctrl, const HGraph* g, Coarsening ctype, idx_t seed) {
@@ -70,14 +48,6 @@ void SetUpCtrl(veldan_test::TestContext& ctrl, const HGraph* g, Coarsening ctype
   InitRandom(seed);
 }
 
-void FreeChain(HGraph* top) {
-  for (HGraph* g = top; g;) {
-    HGraph* next = g->coarser;
-    FreeHGraph(&g, 1);
-    g = next;
-  }
-}
-
 template <class T>
 std::vector<T> V(const T* p, idx_t n) { return std::vector<T>(p, p + n); }
 
@@ -86,7 +56,7 @@ bool Near(double a, double b) { return std::fabs(a - b) <= 1e-4 * std::max(1.0, 
 // Structure of one level made by contraction, and its relation to the
 // finer level F it was made from.
 void CheckLevel(const RunContext& ctrl, const HGraph* F, idx_t maxgroup) {
-  const HGraph* C = F->coarser;
+  const HGraph* C = F->coarser.get();
   ASSERT_TRUE(C && C->finer == F);
   ASSERT_EQ(C->level, F->level + 1);
   const idx_t ncells = C->nvtxs + C->nislands, npins = C->netptr[C->nnets];
@@ -158,7 +128,7 @@ void CheckLevel(const RunContext& ctrl, const HGraph* F, idx_t maxgroup) {
       removed += F->netwgt[e];
       continue;
     }
-    ASSERT_TRUE(std::equal(pins.begin(), pins.end(), C->netind + C->netptr[ce], C->netind + C->netptr[ce + 1]));
+    ASSERT_TRUE(std::equal(pins.begin(), pins.end(), C->netind.data() + C->netptr[ce], C->netind.data() + C->netptr[ce + 1]));
     sum[ce] += F->netwgt[e];
   }
   for (idx_t ce = 0; ce < C->nnets; ce++) EXPECT_TRUE(Near(C->netwgt[ce], sum[ce]));
@@ -168,7 +138,7 @@ void CheckLevel(const RunContext& ctrl, const HGraph* F, idx_t maxgroup) {
 void CheckHierarchy(const RunContext& ctrl, HGraph* top, const HGraph* coarsest, idx_t maxgroup) {
   EXPECT_EQ(top->level, 0);
   const HGraph* g = top;
-  for (; g->coarser; g = g->coarser) {
+  for (; g->coarser; g = g->coarser.get()) {
     SCOPED_TRACE("level " + std::to_string(g->level));
     CheckLevel(ctrl, g, maxgroup);
     if (::testing::Test::HasFatalFailure()) return;
@@ -220,7 +190,8 @@ struct Clique {
   veldan_test::TestContext ctrl;
   Clique() {
     g.nvtxs = 4;
-    g.xadj = xadj, g.cellwgt = cellwgt;
+    g.xadj = Array<idx_t>::Borrow(xadj, 5);
+    g.cellwgt = Array<real_t>::Borrow(cellwgt, 4);
     ctrl.maxcellwgt = 10.0f;
   }
   // j also sees k: j's list becomes i, k, m.
@@ -237,8 +208,8 @@ struct Clique {
     edges.clear();
     for (idx_t e = 0; e < xadj[4]; e++)
       edges.push_back({static_cast<std::uint32_t>(adjncy[e]), adjwgt2[e]});
-    g.adj = edges.data();
-    g.adjw = adjwgt;
+    g.adj = Array<CliqueEdge>::Borrow(edges.data(), static_cast<idx_t>(edges.size()));
+    g.adjw = Array<real_t>::Borrow(adjwgt, 8);
   }
   MatchArrays Arrays() {
     MatchArrays m;
@@ -316,11 +287,11 @@ TEST(Matching, GroupsRespectLimits) {
   ctrl.config.coarsening.maxnet = 3, ctrl.maxcellwgt = 10.0f, ctrl.maxgroupsize = 5;
   InitRandom(1);
   // A net of four pins is above cmaxnet: only {0,1} connects cells.
-  HGraph* g = Build(4, {{0, 1, 2, 3}, {0, 1}});
+  veldan::HGraphPtr g_owner = Build(4, {{0, 1, 2, 3}, {0, 1}});
+  veldan::HGraph* g = g_owner.get();
   Match_Edges(ctrl, g, std::vector<idx_t>(4, 1).data());
   EXPECT_EQ(g->coarser->nvtxs, 3);
   EXPECT_EQ(g->cellmap[0], g->cellmap[1]);
-  FreeChain(g);
 
   // A ring of ten cells with two heavy ones; then a clique, with pairs only
   // when maxgroupsize is 2.
@@ -331,7 +302,8 @@ TEST(Matching, GroupsRespectLimits) {
   ctrl.config.coarsening.maxnet = 50, ctrl.maxcellwgt = 3.0f;
   for (idx_t seed = 0; seed < 5; seed++) {
     InitRandom(seed);
-    g = Build(10, ring, {}, w);
+    g_owner = Build(10, ring, {}, w);
+    g = g_owner.get();
     Match_Edges(ctrl, g, std::vector<idx_t>(10, 1).data());
     for (idx_t h : {0, 5}) EXPECT_EQ(g->mptr[g->cellmap[h] + 1] - g->mptr[g->cellmap[h]], 1);
     for (idx_t c = 0; c < g->coarser->nvtxs; c++) {
@@ -339,7 +311,6 @@ TEST(Matching, GroupsRespectLimits) {
         EXPECT_LE(g->coarser->cellwgt[c], 3.0f);
       }
     }
-    FreeChain(g);
   }
   std::vector<idx_t> all(10), ones(10, 1);
   for (idx_t i = 0; i < 10; i++) all[i] = i;
@@ -347,13 +318,13 @@ TEST(Matching, GroupsRespectLimits) {
   for (idx_t group : {2, 5}) {
     ctrl.maxgroupsize = group;
     InitRandom(group);
-    g = Build(10, {all});
+    g_owner = Build(10, {all});
+    g = g_owner.get();
     Match_Edges(ctrl, g, ones.data());
     idx_t largest = 0;
     for (idx_t c = 0; c < g->coarser->nvtxs; c++) largest = std::max(largest, g->mptr[c + 1] - g->mptr[c]);
     EXPECT_GE(largest, 2);
     EXPECT_LE(largest, group);
-    FreeChain(g);
   }
 }
 
@@ -379,12 +350,13 @@ TEST(Matching, GroupsRespectTheBoundOfEveryWeight) {
   ctrl.nmaxcellwgt[0] = 2.2, ctrl.nmaxcellwgt[1] = 100.0;
   for (idx_t seed = 0; seed < 5; seed++) {
     InitRandom(seed);
-    HGraph* g = SetUpHGraph(12, 12, 2, w.data(), nullptr, ptr.data(), ind.data());
+    veldan::HGraphPtr g_owner = SetUpHGraph(12, 12, 2, w.data(), nullptr, ptr.data(), ind.data());
+    veldan::HGraph* g = g_owner.get();
     CreateIncidentHGraph(ctrl, g);
     g->nfixed = 0;
     Match_Edges(ctrl, g, std::vector<idx_t>(12, 1).data());
-    const HGraph* c = g->coarser;
-    ASSERT_NE(c->ncellwgt, nullptr);
+    const HGraph* c = g->coarser.get();
+    ASSERT_NE(c->ncellwgt.data(), nullptr);
     EXPECT_LT(c->nvtxs, 12);  // the second kind still groups
     double total[2] = {0.0, 0.0};
     for (idx_t i = 0; i < c->nvtxs; i++) {
@@ -395,24 +367,24 @@ TEST(Matching, GroupsRespectTheBoundOfEveryWeight) {
     }
     EXPECT_NEAR(total[0], 12.0, 1e-4);
     EXPECT_NEAR(total[1], 12.0, 1e-4);
-    FreeChain(g);
   }
 }
 
 TEST(Contraction, MergesVanishesAndCarries) {
   // Coarse cells: 0 = {0,6}, 1 = {1,7}, 2 = {2,8}, 3..5 alone.
-  HGraph* g = Build(9, {{0, 1, 5}, {7, 2, 4}, {1, 8}, {7, 2}, {0, 6}, {0, 3}, {6, 3}},
+  veldan::HGraphPtr g_owner = Build(9, {{0, 1, 5}, {7, 2, 4}, {1, 8}, {7, 2}, {0, 6}, {0, 3}, {6, 3}},
                     {1, 1, 2, 3, 4, 1, 2}, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+  veldan::HGraph* g = g_owner.get();
   g->removedwgt = 1.5f;
-  g->cellmap = ax_imalloc(9, "test");
-  g->mptr = ax_imalloc(10, "test");
-  g->mind = ax_imalloc(9, "test");
+  g->cellmap = Array<idx_t>(9, "test");
+  g->mptr = Array<idx_t>(10, "test");
+  g->mind = Array<idx_t>(9, "test");
   const idx_t cellmap[] = {0, 1, 2, 3, 4, 5, 0, 1, 2};
-  std::copy(cellmap, cellmap + 9, g->cellmap);
-  MakeGroupLists(9, 6, g->cellmap, g->mptr, g->mind);
+  std::copy(cellmap, cellmap + 9, g->cellmap.data());
+  MakeGroupLists(9, 6, g->cellmap.data(), g->mptr.data(), g->mind.data());
   veldan_test::TestContext ctrl;
   CreateCoarseHGraph(ctrl, g, 6);
-  const HGraph* c = g->coarser;
+  const HGraph* c = g->coarser.get();
   ASSERT_EQ(c->nnets, 4);
   // Keys 502 {1,2}, 602 {0,3}, then the two nets of key 1703 kept apart.
   EXPECT_EQ(g->netmap[2], 0);
@@ -433,57 +405,53 @@ TEST(Contraction, MergesVanishesAndCarries) {
   EXPECT_EQ(c->incind[0], g->netmap[0]);
   EXPECT_EQ(c->incind[1], 1);
   EXPECT_FLOAT_EQ(c->incwgt[0], 1 + 3);
-  FreeChain(g);
 }
 
 TEST(Contraction, CollapseSameHEdges) {
   std::vector<idx_t> ptr{0, 3, 6, 8, 11}, ind{3, 1, 2, 2, 3, 1, 1, 2, 4, 1, 2};
   const real_t w[] = {1, 2, 4, 1};
-  idx_t n, *rptr, *rind;
-  real_t* rw;
-  CollapseSameHEdges(4, ptr.data(), ind.data(), w, &n, &rptr, &rind, &rw);
+  const NetArrays r = CollapseSameHEdges(4, ptr.data(), ind.data(), w);
   EXPECT_EQ(ind, (std::vector<idx_t>{1, 2, 3, 1, 2, 3, 1, 2, 1, 2, 4}));
-  ASSERT_EQ(n, 3);  // keys 502, 1403, 1703
-  EXPECT_EQ(V(rptr, 4), (std::vector<idx_t>{0, 2, 5, 8}));
-  EXPECT_EQ(V(rind, 8), (std::vector<idx_t>{1, 2, 1, 2, 3, 1, 2, 4}));
-  EXPECT_EQ(V(rw, 3), (std::vector<real_t>{4, 3, 1}));
-  ax_free(&rptr, &rind);
-  ax_free(&rw);
+  ASSERT_EQ(r.nnets, 3);  // keys 502, 1403, 1703
+  EXPECT_EQ(V(r.netptr.data(), 4), (std::vector<idx_t>{0, 2, 5, 8}));
+  EXPECT_EQ(V(r.netind.data(), 8), (std::vector<idx_t>{1, 2, 1, 2, 3, 1, 2, 4}));
+  EXPECT_EQ(V(r.netwgt.data(), 3), (std::vector<real_t>{4, 3, 1}));
 }
 
 TEST(Islands, SeparateAndCombine) {
   // Cells 1 and 4 have no nets: new ids 0,5,1,2,4,3.
-  HGraph* g = Build(6, {{0, 2}, {3, 5}, {2, 3}}, {}, {10, 11, 12, 13, 14, 15});
-  g->where = ax_imalloc(6, "test");
+  veldan::HGraphPtr g_owner = Build(6, {{0, 2}, {3, 5}, {2, 3}}, {}, {10, 11, 12, 13, 14, 15});
+  veldan::HGraph* g = g_owner.get();
+  g->where = Array<idx_t>(6, "test");
   for (idx_t i = 0; i < 6; i++) g->where[i] = 100 + i;
-  const std::vector<idx_t> netind(g->netind, g->netind + 6), incptr(g->incptr, g->incptr + 7),
-      incind(g->incind, g->incind + 6);
+  const std::vector<idx_t> netind(g->netind.data(), g->netind.data() + 6), incptr(g->incptr.data(), g->incptr.data() + 7),
+      incind(g->incind.data(), g->incind.data() + 6);
   SeparateIslands(g);
   EXPECT_EQ(g->nvtxs, 4);
   EXPECT_EQ(g->nislands, 2);
-  EXPECT_EQ(V(g->islandmap, 6), (std::vector<idx_t>{0, 5, 1, 2, 4, 3}));
-  EXPECT_EQ(V(g->netind, 6), (std::vector<idx_t>{0, 1, 2, 3, 1, 2}));
-  EXPECT_EQ(V(g->incptr, 5), (std::vector<idx_t>{0, 1, 3, 5, 6}));
-  EXPECT_EQ(V(g->cellwgt, 6), (std::vector<real_t>{10, 12, 13, 15, 14, 11}));
-  EXPECT_EQ(V(g->where, 6), (std::vector<idx_t>{100, 102, 103, 105, 104, 101}));
+  EXPECT_EQ(V(g->islandmap.data(), 6), (std::vector<idx_t>{0, 5, 1, 2, 4, 3}));
+  EXPECT_EQ(V(g->netind.data(), 6), (std::vector<idx_t>{0, 1, 2, 3, 1, 2}));
+  EXPECT_EQ(V(g->incptr.data(), 5), (std::vector<idx_t>{0, 1, 3, 5, 6}));
+  EXPECT_EQ(V(g->cellwgt.data(), 6), (std::vector<real_t>{10, 12, 13, 15, 14, 11}));
+  EXPECT_EQ(V(g->where.data(), 6), (std::vector<idx_t>{100, 102, 103, 105, 104, 101}));
   CombineIslands(g);
   EXPECT_EQ(g->nvtxs, 6);
   EXPECT_EQ(g->nislands, 0);
-  EXPECT_EQ(V(g->netind, 6), netind);
-  EXPECT_EQ(V(g->incptr, 7), incptr);
-  EXPECT_EQ(V(g->incind, 6), incind);
-  EXPECT_EQ(V(g->cellwgt, 6), (std::vector<real_t>{10, 11, 12, 13, 14, 15}));
+  EXPECT_EQ(V(g->netind.data(), 6), netind);
+  EXPECT_EQ(V(g->incptr.data(), 7), incptr);
+  EXPECT_EQ(V(g->incind.data(), 6), incind);
+  EXPECT_EQ(V(g->cellwgt.data(), 6), (std::vector<real_t>{10, 11, 12, 13, 14, 15}));
   EXPECT_EQ(g->where[4], 104);
   // A fixed cell without nets keeps its id.
   g->nfixed = 2;
   SeparateIslands(g);
-  EXPECT_EQ(V(g->islandmap, 6), (std::vector<idx_t>{0, 1, 2, 3, 5, 4}));
-  FreeChain(g);
+  EXPECT_EQ(V(g->islandmap.data(), 6), (std::vector<idx_t>{0, 1, 2, 3, 5, 4}));
 }
 
 TEST(Coarsen, SmallCasesAndProgressOutput) {
   veldan_test::TestContext ctrl;
-  HGraph* g = Build(6, {{0, 1}, {1, 2, 3}, {4, 5}});
+  veldan::HGraphPtr g_owner = Build(6, {{0, 1}, {1, 2, 3}, {4, 5}});
+  veldan::HGraph* g = g_owner.get();
   SetUpCtrl(ctrl, g, Coarsening::H1, 1);
   ctrl.config.dbglvl = DBG_COARSEN;
   ctrl.maxcellwgt = 10.0f;
@@ -511,7 +479,6 @@ TEST(Coarsen, SmallCasesAndProgressOutput) {
             "[     6      3      3.000      0.000      3.000]\n"
             "\nSlow progress in coarsening. Aborted at 6 nodes\n\n");
   EXPECT_EQ(c->level, 1);
-  FreeChain(g);
 }
 
 TEST(Coarsen, InvariantsOnRealHypergraphsForEveryScheme) {
@@ -520,7 +487,8 @@ TEST(Coarsen, InvariantsOnRealHypergraphsForEveryScheme) {
   const std::vector<idx_t> all{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, some{2, 10};  // gfc1, edge2
   for (const char* name : {"ibm01.hgr", "ibm01.weight.hgr", "powersim.mtx.hgr"}) {
     for (idx_t ctype : name == std::string("ibm01.hgr") ? all : some) {
-      HGraph* g = Load(name);
+      veldan::HGraphPtr g_owner = Load(name);
+      veldan::HGraph* g = g_owner.get();
       if (!g) GTEST_SKIP() << "shared hypergraphs absent";
       SCOPED_TRACE(std::string(name) + " ctype " + std::to_string(ctype));
       veldan_test::TestContext ctrl;
@@ -529,7 +497,6 @@ TEST(Coarsen, InvariantsOnRealHypergraphsForEveryScheme) {
       HGraph* c = Coarsen(ctrl, g);
       EXPECT_GT(c->level, 2);
       CheckHierarchy(ctrl, g, c, ctrl.maxgroupsize);
-      FreeChain(g);
       if (HasFatalFailure()) return;
     }
   }
@@ -556,72 +523,73 @@ TEST(Coarsen, SameSeedSameLevelsAndIslandsComeBack) {
   ASSERT_GE(nislands, 200);
   std::vector<std::vector<idx_t>> runs[2];
   for (auto& run : runs) {
-    HGraph* g = Build(2100, nets);
-    const std::vector<idx_t> netind(g->netind, g->netind + g->netptr[g->nnets]);
+    veldan::HGraphPtr g_owner = Build(2100, nets);
+    veldan::HGraph* g = g_owner.get();
+    const std::vector<idx_t> netind(g->netind.data(), g->netind.data() + g->netptr[g->nnets]);
     veldan_test::TestContext ctrl;
     SetUpCtrl(ctrl, g, Coarsening::H12, 11);
     HGraph* c = Coarsen(ctrl, g);
     CheckHierarchy(ctrl, g, c, 5);
     EXPECT_EQ(g->nislands, nislands);
-    for (const HGraph* l = g; l; l = l->coarser) {
+    for (const HGraph* l = g; l; l = l->coarser.get()) {
       run.push_back({l->nvtxs, l->nnets});
-      run.push_back(V(l->netind, l->netptr[l->nnets]));
-      if (l->cellmap) run.push_back(V(l->cellmap, l->nvtxs));
+      run.push_back(V(l->netind.data(), l->netptr[l->nnets]));
+      if (l->cellmap.data()) run.push_back(V(l->cellmap.data(), l->nvtxs));
     }
     CombineIslands(g);
     EXPECT_EQ(g->nvtxs, 2100);
     EXPECT_GT(g->coarser->nislands, 0);
-    EXPECT_EQ(V(g->netind, g->netptr[g->nnets]), netind);
-    FreeChain(g);
+    EXPECT_EQ(V(g->netind.data(), g->netptr[g->nnets]), netind);
   }
   EXPECT_GT(runs[0].size(), 6u);
   EXPECT_EQ(runs[0], runs[1]);
 }
 
 TEST(Coarsen, CCoarsenKeepsPartsApart) {
-  HGraph* g = Load("ibm01.hgr");
+  veldan::HGraphPtr g_owner = Load("ibm01.hgr");
+  veldan::HGraph* g = g_owner.get();
   if (!g) GTEST_SKIP() << "shared hypergraphs absent";
   veldan_test::TestContext ctrl;
   SetUpCtrl(ctrl, g, Coarsening::FC1, 5);
   const idx_t n = g->nvtxs;
   std::vector<idx_t> part(n);
   for (idx_t i = 0; i < n; i++) part[i] = RandomInRange(3) == 0;
-  g->where = ax_imalloc(n, "test");
-  std::copy(part.begin(), part.end(), g->where);
+  g->where = Array<idx_t>(n, "test");
+  std::copy(part.begin(), part.end(), g->where.data());
   HGraph* c = CCoarsen(ctrl, g);
   EXPECT_EQ(ctrl.maxgroupsize, 5);
   CheckHierarchy(ctrl, g, c, 5);
   ASSERT_GT(c->level, 2);
-  for (const HGraph* l = g; l != c; l = l->coarser) EXPECT_EQ(l->where, nullptr);
+  for (const HGraph* l = g; l != c; l = l->coarser.get()) EXPECT_EQ(l->where.data(), nullptr);
   // Follow every input cell down the levels (islands of a level stop).
   for (idx_t i = 0; i < n; i++) {
-    idx_t v = g->islandmap ? g->islandmap[i] : i;
+    idx_t v = g->islandmap.data() ? g->islandmap[i] : i;
     const HGraph* l = g;
-    for (; l != c && v < l->nvtxs; l = l->coarser) v = l->cellmap[v];
+    for (; l != c && v < l->nvtxs; l = l->coarser.get()) v = l->cellmap[v];
     if (l == c) {
       ASSERT_EQ(c->where[v], part[i]) << i;
     }
   }
-  FreeChain(g);
 }
 
 TEST(FixedCells, CompressAndProject) {
   // Cells 0 and 3 pre-assigned to part 0, cell 2 to part 1, none to part 2.
-  HGraph* g = Build(6, {{0, 1}, {3, 1}, {0, 3}, {1, 4, 5}, {2, 5}}, {1, 2, 4, 1, 1});
+  veldan::HGraphPtr g_owner = Build(6, {{0, 1}, {3, 1}, {0, 3}, {1, 4, 5}, {2, 5}}, {1, 2, 4, 1, 1});
+  veldan::HGraph* g = g_owner.get();
   veldan_test::TestContext ctrl;
   ctrl.config.nparts = 3;
   const idx_t part0[] = {0, -1, 1, 0, -1, -1};
   CompressFixedCells(ctrl, g, part0);
-  const HGraph* c = g->coarser;
+  const HGraph* c = g->coarser.get();
   ASSERT_EQ(c->nvtxs, 6);
-  EXPECT_EQ(V(c->cellwgt, 6), (std::vector<real_t>{2, 1, 0, 1, 1, 1}));
+  EXPECT_EQ(V(c->cellwgt.data(), 6), (std::vector<real_t>{2, 1, 0, 1, 1, 1}));
   ASSERT_EQ(c->nnets, 3);  // {0,3} twice merged, {0} gone
   EXPECT_FLOAT_EQ(c->removedwgt, 4.0f);
   EXPECT_EQ(g->netmap[0], g->netmap[1]);
   EXPECT_FLOAT_EQ(c->netwgt[g->netmap[0]], 3.0f);
-  EXPECT_EQ(std::count(c->netind, c->netind + c->netptr[3], 2), 0);
-  EXPECT_EQ(c->incptr, nullptr);
-  EXPECT_EQ(g->incptr, nullptr);
+  EXPECT_EQ(std::count(c->netind.data(), c->netind.data() + c->netptr[3], 2), 0);
+  EXPECT_EQ(c->incptr.data(), nullptr);
+  EXPECT_EQ(g->incptr.data(), nullptr);
 
   const idx_t cpart[] = {2, 0, 1, 1, 2, 0};
   idx_t part[6];
@@ -631,25 +599,24 @@ TEST(FixedCells, CompressAndProject) {
   const idx_t clash[] = {0, 0, 1, 2, 2, 2};
   ProjectFixedCells(ctrl, g, part, clash);
   EXPECT_EQ(V(part, 6), (std::vector<idx_t>{1, 0, 1, 1, 0, 0}));
-  FreeChain(g);
 
   // No free cell: exactly nparts compressed cells.
-  g = Build(3, {{0, 1, 2}});
+  g_owner = Build(3, {{0, 1, 2}});
+  g = g_owner.get();
   ctrl.config.nparts = 2;
   const idx_t all[] = {0, 1, 0};
   CompressFixedCells(ctrl, g, all);
   EXPECT_EQ(g->coarser->nvtxs, 2);
   EXPECT_EQ(g->coarser->nnets, 1);
-  FreeChain(g);
 }
 
 TEST(Measures, CutAndSumOfExternalDegrees) {
-  HGraph* g = Build(4, {{0, 1, 2}, {2, 3}, {1}, {0, 3}}, {2, 5, 7, 0.5f});
+  veldan::HGraphPtr g_owner = Build(4, {{0, 1, 2}, {2, 3}, {1}, {0, 3}}, {2, 5, 7, 0.5f});
+  veldan::HGraph* g = g_owner.get();
   const idx_t where[] = {0, 1, 2, 2};
   EXPECT_FLOAT_EQ(ComputeSOED(g, where), 6.0f + 1.0f);
   EXPECT_FLOAT_EQ(ComputeCut(g, where), 2.0f + 0.5f);
   const idx_t one[] = {4, 4, 4, 4};
   EXPECT_FLOAT_EQ(ComputeSOED(g, one), 0.0f);
   EXPECT_FLOAT_EQ(ComputeCut(g, one), 0.0f);
-  FreeChain(g);
 }

@@ -25,26 +25,26 @@ struct Small {
 
 TEST(SetUpHGraph, DefaultsUnitWeightsAndCopiesArrays) {
   Small s;
-  HGraph* g = SetUpHGraph(5, 3, 1, nullptr, nullptr, s.netptr.data(), s.netind.data());
-  ASSERT_NE(g->cellwgt, nullptr);
-  EXPECT_EQ(g->ncellwgt, nullptr);
+  const veldan::HGraphPtr g_owner = SetUpHGraph(5, 3, 1, nullptr, nullptr, s.netptr.data(), s.netind.data());
+  veldan::HGraph* g = g_owner.get();
+  ASSERT_NE(g->cellwgt.data(), nullptr);
+  EXPECT_EQ(g->ncellwgt.data(), nullptr);
   for (idx_t i = 0; i < 5; i++) EXPECT_EQ(g->cellwgt[i], 1.0f);
   for (idx_t e = 0; e < 3; e++) EXPECT_EQ(g->netwgt[e], 1.0f);
-  EXPECT_NE(g->netptr, s.netptr.data());
+  EXPECT_NE(g->netptr.data(), s.netptr.data());
   s.netind[0] = 4;  // the record owns its own copy
   EXPECT_EQ(g->netind[0], 0);
   EXPECT_EQ(g->netptr[3], 6);
   EXPECT_EQ(g->nfixed, -1);
   EXPECT_EQ(g->level, -1);
-  FreeHGraph(&g, 1);
-  EXPECT_EQ(g, nullptr);
 }
 
 TEST(SetUpHGraph, RaisesTinyNegativeAndNaNCellWeightsButNotNetWeights) {
   Small s;
   std::vector<real_t> cw{0.0f, -3.0f, NAN, 2.5f, 1e-9f};
   std::vector<real_t> nw{0.0f, 2.0f, -1.0f};
-  HGraph* g = SetUpHGraph(5, 3, 1, cw.data(), nw.data(), s.netptr.data(), s.netind.data());
+  const veldan::HGraphPtr g_owner = SetUpHGraph(5, 3, 1, cw.data(), nw.data(), s.netptr.data(), s.netind.data());
+  veldan::HGraph* g = g_owner.get();
   EXPECT_EQ(g->cellwgt[0], kFloatEps);
   EXPECT_EQ(g->cellwgt[1], kFloatEps);
   EXPECT_EQ(g->cellwgt[2], kFloatEps);
@@ -52,23 +52,22 @@ TEST(SetUpHGraph, RaisesTinyNegativeAndNaNCellWeightsButNotNetWeights) {
   EXPECT_EQ(g->cellwgt[4], kFloatEps);
   EXPECT_EQ(g->netwgt[0], 0.0f);
   EXPECT_EQ(g->netwgt[2], -1.0f);
-  FreeHGraph(&g, 1);
 }
 
 TEST(SetUpHGraph, ScalesEachWeightToAverageOneWhenSeveral) {
   std::vector<idx_t> netptr{0, 2};
   std::vector<idx_t> netind{0, 1};
   std::vector<real_t> cw{1, 2, 3, 2};  // cell 0: (1,2), cell 1: (3,2)
-  HGraph* g = SetUpHGraph(2, 1, 2, cw.data(), nullptr, netptr.data(), netind.data());
-  ASSERT_NE(g->ncellwgt, nullptr);
-  ASSERT_NE(g->cellwgt, nullptr);
+  const veldan::HGraphPtr g_owner = SetUpHGraph(2, 1, 2, cw.data(), nullptr, netptr.data(), netind.data());
+  veldan::HGraph* g = g_owner.get();
+  ASSERT_NE(g->ncellwgt.data(), nullptr);
+  ASSERT_NE(g->cellwgt.data(), nullptr);
   EXPECT_FLOAT_EQ(g->ncellwgt[0], 0.5f);
   EXPECT_FLOAT_EQ(g->ncellwgt[1], 1.0f);
   EXPECT_FLOAT_EQ(g->ncellwgt[2], 1.5f);
   EXPECT_FLOAT_EQ(g->ncellwgt[3], 1.0f);
   EXPECT_FLOAT_EQ(g->cellwgt[0], 0.75f);  // the mean of the cell's weights
   EXPECT_FLOAT_EQ(g->cellwgt[1], 1.25f);
-  FreeHGraph(&g, 1);
 }
 
 TEST(CreateIncidentHGraph, EdgeWeightsAndEmptyCell) {
@@ -76,7 +75,8 @@ TEST(CreateIncidentHGraph, EdgeWeightsAndEmptyCell) {
   std::vector<idx_t> netptr{0, 2, 5, 6};
   std::vector<idx_t> netind{4, 9, 0, 1, 2, 5};
   std::vector<real_t> nw{3, 1, 2};
-  HGraph* g = SetUpHGraph(10, 3, 1, nullptr, nw.data(), netptr.data(), netind.data());
+  const veldan::HGraphPtr g_owner = SetUpHGraph(10, 3, 1, nullptr, nw.data(), netptr.data(), netind.data());
+  veldan::HGraph* g = g_owner.get();
   veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g);
   EXPECT_FLOAT_EQ(g->edgewgt[0], 3.0f);
@@ -91,7 +91,6 @@ TEST(CreateIncidentHGraph, EdgeWeightsAndEmptyCell) {
   EXPECT_EQ(g->incwgt[3], 0.0f);
   EXPECT_FLOAT_EQ(g->incwgt[5], 2.0f);
   EXPECT_EQ(g->incptr[10], 6);
-  FreeHGraph(&g, 1);
 }
 
 TEST(CreateIncidentHGraph, IsTheExactTransposeInNetOrder) {
@@ -110,7 +109,8 @@ TEST(CreateIncidentHGraph, IsTheExactTransposeInNetOrder) {
     }
     netptr.push_back(static_cast<idx_t>(netind.size()));
   }
-  HGraph* g = SetUpHGraph(nvtxs, nnets, 1, nullptr, nullptr, netptr.data(), netind.data());
+  const veldan::HGraphPtr g_owner = SetUpHGraph(nvtxs, nnets, 1, nullptr, nullptr, netptr.data(), netind.data());
+  veldan::HGraph* g = g_owner.get();
   veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g);
   std::vector<std::vector<idx_t>> expect(nvtxs);
@@ -118,29 +118,37 @@ TEST(CreateIncidentHGraph, IsTheExactTransposeInNetOrder) {
     for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) expect[netind[p]].push_back(e);
   EXPECT_EQ(g->incptr[0], 0);
   for (idx_t v = 0; v < nvtxs; v++) {
-    std::vector<idx_t> got(g->incind + g->incptr[v], g->incind + g->incptr[v + 1]);
+    std::vector<idx_t> got(g->incind.data() + g->incptr[v], g->incind.data() + g->incptr[v + 1]);
     ASSERT_EQ(got, expect[v]) << "cell " << v;
     EXPECT_FLOAT_EQ(g->incwgt[v], static_cast<real_t>(expect[v].size()));
   }
-  FreeHGraph(&g, 1);
 }
 
-TEST(FreeHGraph, FlagZeroKeepsTheRecordWithNullFields) {
+TEST(HGraph, FreeWorkKeepsTheStructureAndABorrowedArrayFreesNothing) {
   Small s;
-  HGraph* g = SetUpHGraph(5, 3, 1, nullptr, nullptr, s.netptr.data(), s.netind.data());
+  const HGraphPtr g = SetUpHGraph(5, 3, 1, nullptr, nullptr, s.netptr.data(), s.netind.data());
   veldan_test::TestContext ctrl;
-  CreateIncidentHGraph(ctrl, g);
-  g->where = ax_ismalloc(5, 0, "test: where");
+  CreateIncidentHGraph(ctrl, g.get());
+  g->where = Array<idx_t>(5, 0, "test: where");
+  g->cellmap = Array<idx_t>(5, 0, "test: cellmap");
   const std::size_t before = ax_CurMemory();
-  FreeHGraph(&g, 0);
-  ASSERT_NE(g, nullptr);
-  EXPECT_EQ(g->netptr, nullptr);
-  EXPECT_EQ(g->incptr, nullptr);
-  EXPECT_EQ(g->where, nullptr);
-  EXPECT_EQ(g->cellwgt, nullptr);
+  g->FreeWork();
+  EXPECT_TRUE(g->where.empty());
+  EXPECT_TRUE(g->cellmap.empty());
+  EXPECT_EQ(g->netptr[3], 6);
+  EXPECT_EQ(g->incptr[5], 6);
   EXPECT_LT(ax_CurMemory(), before);
-  FreeHGraph(&g, 1);
-  EXPECT_EQ(g, nullptr);
+
+  // A record sharing the arrays of another (the runs of one level) leaves
+  // them to their owner.
+  const std::size_t held = ax_CurMemory();
+  {
+    HGraphPtr b = CreateHGraph();
+    b->netptr = Array<idx_t>::Borrow(g->netptr);
+    b->netind = Array<idx_t>::Borrow(g->netind);
+  }
+  EXPECT_EQ(ax_CurMemory(), held);
+  EXPECT_EQ(g->netind[0], 0);
 }
 
 TEST(RunContext, SchemeTable) {

@@ -53,13 +53,8 @@ Nets Generate(unsigned seed, idx_t nvtxs, idx_t nnets, idx_t maxsize, bool weigh
   return h;
 }
 
-HGraph* Level(const Nets& h) {
-  HGraph* g = SetUpHGraph(h.nvtxs, h.nnets(), 1, h.cellwgt.data(), h.netwgt.data(),
-                          h.netptr.data(), h.netind.data());
-  veldan_test::TestContext ctrl;
-  CreateIncidentHGraph(ctrl, g);
-  g->nfixed = 0;
-  return g;
+HGraphPtr Level(const Nets& h) {
+  return veldan_test::BuildLevel(h.nvtxs, h.netptr, h.netind, h.netwgt, h.cellwgt);
 }
 
 veldan_test::TestContext KCtrl(idx_t nparts, Objective otype, real_t ubfactor, idx_t rmaxnet) {
@@ -132,22 +127,22 @@ void CheckRandomRefinement(HGraph* g, idx_t nparts, Objective otype, unsigned se
                std::to_string(static_cast<int>(otype)) + " seed " + std::to_string(seed));
   veldan_test::TestContext ctrl = KCtrl(nparts, otype, 1.05f, rmaxnet);
   AllocateKwayRefinementMemory(ctrl, g);
-  RandomStart(g, nparts, seed, g->where);
-  const std::vector<double> start = PartWeights(g, nparts, g->where);
-  const double cut0 = CountedCut(g, g->where, rmaxnet);
-  const double km0 = ComputeSOED(g, g->where) - ComputeCut(g, g->where);
+  RandomStart(g, nparts, seed, g->where.data());
+  const std::vector<double> start = PartWeights(g, nparts, g->where.data());
+  const double cut0 = CountedCut(g, g->where.data(), rmaxnet);
+  const double km0 = ComputeSOED(g, g->where.data()) - ComputeCut(g, g->where.data());
   double total = 0;
   for (double w : start) total += w;
 
   InitRandom(seed);
   RefineKway_Random(ctrl, g, 10);
 
-  const double cut = CountedCut(g, g->where, rmaxnet), tol = 1e-4 * (1 + cut0);
+  const double cut = CountedCut(g, g->where.data(), rmaxnet), tol = 1e-4 * (1 + cut0);
   EXPECT_NEAR(cut, g->mincut, tol);
   EXPECT_EQ(otype == Objective::Cut ? g->mincut : g->soed, g->objval);
   if (rmaxnet >= g->nvtxs) {  // every net counted
-    EXPECT_NEAR(ComputeCut(g, g->where), g->mincut, tol);
-    EXPECT_NEAR(ComputeSOED(g, g->where), g->soed, 2 * tol);
+    EXPECT_NEAR(ComputeCut(g, g->where.data()), g->mincut, tol);
+    EXPECT_NEAR(ComputeSOED(g, g->where.data()), g->soed, 2 * tol);
     // No move raises the objective's own measure: the cut, or the summed
     // (span - 1) x weight.
     if (otype == Objective::Cut) {
@@ -156,7 +151,7 @@ void CheckRandomRefinement(HGraph* g, idx_t nparts, Objective otype, unsigned se
       EXPECT_LE(g->soed - g->mincut, km0 + tol);
     }
   }
-  const std::vector<double> fresh = PartWeights(g, nparts, g->where);
+  const std::vector<double> fresh = PartWeights(g, nparts, g->where.data());
   for (idx_t k = 0; k < nparts; ++k) {
     EXPECT_NEAR(fresh[k], g->kpwgts[k], 1e-3);
     // A part grows only by moves that keep it within the bound.
@@ -165,7 +160,7 @@ void CheckRandomRefinement(HGraph* g, idx_t nparts, Objective otype, unsigned se
   const std::vector<Record> kept = Records(g);
   ComputeKwayPartitionParams(ctrl, g);
   EXPECT_TRUE(kept == Records(g)) << "records kept by the moves differ from a rebuild";
-  FreeHGraphWork(g);
+  g->FreeWork();
 }
 
 // The worked example: cell c (numbered last) in part 0 with nets {c,a} of
@@ -173,7 +168,7 @@ void CheckRandomRefinement(HGraph* g, idx_t nparts, Objective otype, unsigned se
 // in part 0, d in part 2. The other cells are fixed (nfixed 4).
 constexpr idx_t kA = 0, kB = 1, kD = 2, kX = 3, kC = 4;
 
-HGraph* WorkedExample(RunContext& ctrl, bool with_cx, bool with_large) {
+HGraphPtr WorkedExample(RunContext& ctrl, bool with_cx, bool with_large) {
   Nets h;
   h.nvtxs = 5;
   h.cellwgt.assign(5, 1.0f);
@@ -181,18 +176,19 @@ HGraph* WorkedExample(RunContext& ctrl, bool with_cx, bool with_large) {
   h.Add({kC, kB, kD}, 2.0f);
   if (with_cx) h.Add({kC, kX}, 1.0f);
   if (with_large) h.Add({kC, kB, kX, kA}, 3.0f);  // ignored under rmaxnet 3
-  HGraph* g = Level(h);
+  HGraphPtr g = Level(h);
   g->nfixed = 4;
-  AllocateKwayRefinementMemory(ctrl, g);
+  AllocateKwayRefinementMemory(ctrl, g.get());
   const idx_t where[5] = {1, 0, 2, 0, 0};
-  std::copy(where, where + 5, g->where);
-  ComputeKwayPartitionParams(ctrl, g);
+  std::copy(where, where + 5, g->where.data());
+  ComputeKwayPartitionParams(ctrl, g.get());
   return g;
 }
 
 TEST(KwayCellRule, WorkedExample) {
   veldan_test::TestContext ctrl = KCtrl(3, Objective::Cut, 10.0f, 50);
-  HGraph* g = WorkedExample(ctrl, true, false);
+  HGraphPtr g_owner = WorkedExample(ctrl, true, false);
+  HGraph* g = g_owner.get();
   const CellRInfo& r = g->crinfo[kC];
   EXPECT_EQ(1.0f, r.iwgt);
   EXPECT_EQ(1.0f, r.swgt);
@@ -213,22 +209,22 @@ TEST(KwayCellRule, WorkedExample) {
     RefineKway_Random(ctrl, g, 10);
     EXPECT_EQ(0, g->where[kC]);
   }
-  FreeHGraph(&g, 1);
 
   // An ignored net lowers every congain of c by its weight.
   ctrl.config.refinement.maxnet = 3;
-  g = WorkedExample(ctrl, true, true);
+  g_owner = WorkedExample(ctrl, true, true);
+  g = g_owner.get();
   EXPECT_EQ(-1, g->nrinfo[3].nspan);
   EXPECT_EQ(-5.0f, g->crinfo[kC].degrees[0].congain);
   EXPECT_EQ(-4.0f, g->crinfo[kC].degrees[1].congain);
-  FreeHGraph(&g, 1);
 
   // Without {c,x}: c leaves part 0, {c,a} leaves the cut and {c,b,d} goes
   // from span 2 to 3, so the cut falls by 1 and the soed stays at 6.
   ctrl.config.refinement.maxnet = 50;
   ctrl.config.refinement.objective = Objective::Cut;
   ctrl.config.dbglvl = DBG_MOVES;
-  g = WorkedExample(ctrl, false, false);
+  g_owner = WorkedExample(ctrl, false, false);
+  g = g_owner.get();
   testing::internal::CaptureStdout();
   RefineKway_Random(ctrl, g, 10);
   EXPECT_EQ("\tMoving      4[  2] (  0 ->   1) [  0.00   1.00     -1.000      0]"
@@ -236,7 +232,6 @@ TEST(KwayCellRule, WorkedExample) {
             testing::internal::GetCapturedStdout());
   EXPECT_EQ(2.0f, g->mincut);
   EXPECT_EQ(6.0f, g->soed);
-  FreeHGraph(&g, 1);
 }
 
 TEST(KwayCellRule, WeightBoundAndSinglePinNets) {
@@ -254,16 +249,16 @@ TEST(KwayCellRule, WeightBoundAndSinglePinNets) {
     // Heavy: cells 0 and 1 weigh 3, the bound is 4.5 and either move would
     // lift its target to 6: nothing moves.
     if (heavy) h.cellwgt[0] = h.cellwgt[1] = 3.0f;
-    HGraph* g = Level(h);
+    const veldan::HGraphPtr g_owner = Level(h);
+    veldan::HGraph* g = g_owner.get();
     veldan_test::TestContext ctrl = KCtrl(2, Objective::Cut, 1.0f, 50);
     AllocateKwayRefinementMemory(ctrl, g);
-    std::copy(start, start + 5, g->where);
+    std::copy(start, start + 5, g->where.data());
     RefineKway_Random(ctrl, g, 10);
     EXPECT_EQ(heavy ? 0 : 1, g->where[0]);
     EXPECT_EQ(1, g->where[1]);
     EXPECT_EQ(heavy ? 2.0f : 0.0f, g->mincut);
     EXPECT_EQ(heavy ? 4.0f : 0.0f, g->soed);
-    FreeHGraph(&g, 1);
   }
 }
 
@@ -277,71 +272,61 @@ TEST(KwayCellRule, BalanceTieNeedsAStrictlyNarrowingGap) {
   h.Add({4, 0}, 1.0f);
   h.Add({4, 1}, 1.0f);
   for (idx_t part3 : {1, 0}) {  // gap 3 - 2 = 1 (stays), then 4 - 1 = 3
-    HGraph* g = Level(h);
+    const veldan::HGraphPtr g_owner = Level(h);
+    veldan::HGraph* g = g_owner.get();
     g->nfixed = 4;
     veldan_test::TestContext ctrl = KCtrl(2, Objective::Cut, 10.0f, 50);
     AllocateKwayRefinementMemory(ctrl, g);
     const idx_t where[5] = {1, 0, 0, part3, 0};
-    std::copy(where, where + 5, g->where);
+    std::copy(where, where + 5, g->where.data());
     RefineKway_Random(ctrl, g, 10);
     EXPECT_EQ(part3 == 0 ? 1 : 0, g->where[4]);
     EXPECT_EQ(1.0f, g->mincut);
-    FreeHGraph(&g, 1);
   }
 }
 
 TEST(KwayRefineRandom, GeneratedInputsBothObjectives) {
   for (unsigned seed = 0; seed < 10; ++seed) {
-    HGraph* g = Level(Generate(seed, 300 + 40 * seed, 500, 7, seed % 2 == 1));
+    const veldan::HGraphPtr g_owner = Level(Generate(seed, 300 + 40 * seed, 500, 7, seed % 2 == 1));
+    veldan::HGraph* g = g_owner.get();
     for (idx_t nparts : {2, 3, 5, 8})
       for (Objective otype : {Objective::Cut, Objective::Soed})
         CheckRandomRefinement(g, nparts, otype, seed, g->nvtxs);
     CheckRandomRefinement(g, 4, Objective::Cut, seed, 6);  // large nets ignored
-    FreeHGraph(&g, 1);
   }
 }
 
 TEST(KwayRefineRandom, RealLevelsOfIbm01) {
-  const std::string path = std::string(VELDAN_SHARED_DIR) + "/data/hgr/ibm01.hgr";
-  if (!veldan_test::FileExists(path)) GTEST_SKIP() << "shared hypergraphs absent";
-  HGraph* file = ReadHGraph(path.c_str());
-  HGraph* g = SetUpHGraph(file->nvtxs, file->nnets, 1, file->cellwgt, file->netwgt,
-                          file->netptr, file->netind);
-  FreeHGraph(&file, 1);
+  const HGraphPtr g_owner = veldan_test::LoadLevel("ibm01.hgr");
+  if (!g_owner) GTEST_SKIP() << "shared hypergraphs absent";
+  HGraph* g = g_owner.get();
   veldan_test::TestContext ctrl = KCtrl(4, Objective::Cut, 1.05f, 50);
-  CreateIncidentHGraph(ctrl, g);
-  g->nfixed = 0;
   CheckRandomRefinement(g, 4, Objective::Soed, 1, g->nvtxs);
 
   // The coarse levels the k-way driver builds.
   ctrl.config.coarsento = KwayCoarsenTo(g->nvtxs, 4);
   ctrl.config.coarsening.maxnet = 50;
   ctrl.UseScheme(Coarsening::GFC1);
-  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
+  ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt.data());
   InitRandom(5);
   Coarsen(ctrl, g);
   int levels = 0;
-  for (HGraph* lv = g->coarser; lv != nullptr; lv = lv->coarser, ++levels)
+  for (HGraph* lv = g->coarser.get(); lv != nullptr; lv = lv->coarser.get(), ++levels)
     CheckRandomRefinement(lv, 5, levels % 2 ? Objective::Soed : Objective::Cut, 20 + levels,
                           lv->nvtxs);
   EXPECT_GE(levels, 2);
-  while (g->coarser != nullptr) {
-    HGraph* next = g->coarser->coarser;
-    FreeHGraph(&g->coarser, 1);
-    g->coarser = next;
-  }
-  FreeHGraph(&g, 1);
 }
 
 TEST(KwayPairwise, RestoresStateAndKeepsPartsWithinBound) {
-  HGraph* g = Level(Generate(42, 600, 900, 6, true));
+  const veldan::HGraphPtr g_owner = Level(Generate(42, 600, 900, 6, true));
+  veldan::HGraph* g = g_owner.get();
   for (idx_t nparts : {2, 4})
     for (Refinement rtype : {Refinement::KPFast, Refinement::KPModerate, Refinement::KPSlow}) {
       SCOPED_TRACE("nparts " + std::to_string(nparts) + " rtype " + std::to_string(static_cast<int>(rtype)));
       veldan_test::TestContext ctrl = KCtrl(nparts, Objective::Cut, 1.05f, g->nvtxs);
       ctrl.config.refinement.scheme = rtype;
       AllocateKwayRefinementMemory(ctrl, g);
-      idx_t* where = g->where;
+      idx_t* where = g->where.data();
       RandomStart(g, nparts, 7 * static_cast<int>(rtype) + nparts, where);
       const std::vector<double> start = PartWeights(g, nparts, where);
       const double cut0 = ComputeCut(g, where);
@@ -352,18 +337,17 @@ TEST(KwayPairwise, RestoresStateAndKeepsPartsWithinBound) {
       RefineKway(ctrl, g);
 
       EXPECT_EQ(1.05f, ctrl.ubfactor);
-      EXPECT_EQ(where, g->where);
-      EXPECT_EQ(nullptr, g->gain);
-      EXPECT_EQ(nullptr, g->sides);
+      EXPECT_EQ(where, g->where.data());
+      EXPECT_EQ(nullptr, g->gain.data());
+      EXPECT_EQ(nullptr, g->sides.data());
       const double cut = ComputeCut(g, where);
       EXPECT_NEAR(cut, g->mincut, 1e-3);
       EXPECT_LT(cut, cut0);  // never above, and a random start leaves much to gain
       const std::vector<double> fresh = PartWeights(g, nparts, where);
       for (idx_t k = 0; k < nparts; ++k)
         EXPECT_LE(fresh[k], std::max(start[k], total * 1.05 / nparts) + 1e-3);
-      FreeHGraphWork(g);
+      g->FreeWork();
     }
-  FreeHGraph(&g, 1);
 }
 
 TEST(KwayMeasures, BalanceCoarsenToAndMaxCellWeight) {
@@ -371,12 +355,12 @@ TEST(KwayMeasures, BalanceCoarsenToAndMaxCellWeight) {
   h.nvtxs = 4;
   h.cellwgt = {30, 20, 25, 25};
   h.Add({0, 1}, 1.0f);
-  HGraph* g = Level(h);
+  const veldan::HGraphPtr g_owner = Level(h);
+  veldan::HGraph* g = g_owner.get();
   veldan_test::TestContext ctrl = KCtrl(4, Objective::Cut, 1.05f, 50);
   const idx_t spread[4] = {0, 1, 2, 3}, one[4] = {2, 2, 2, 2};
   EXPECT_FLOAT_EQ(1.2f, ComputeBalanceKway(ctrl, g, spread));
   EXPECT_FLOAT_EQ(4.0f, ComputeBalanceKway(ctrl, g, one));
-  FreeHGraph(&g, 1);
 
   EXPECT_EQ(800, KwayCoarsenTo(10000, 4));
   EXPECT_EQ(252, KwayCoarsenTo(1000, 4));
@@ -395,7 +379,8 @@ TEST(KwayMeasures, BalanceCoarsenToAndMaxCellWeight) {
 TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
   for (unsigned seed = 0; seed < 4; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    HGraph* g = Level(Generate(100 + seed, 800, 1200, 6, seed % 2 == 0));
+    const veldan::HGraphPtr g_owner = Level(Generate(100 + seed, 800, 1200, 6, seed % 2 == 0));
+    veldan::HGraph* g = g_owner.get();
     const idx_t nparts = 3 + seed;
     // The context as the recursive bisection leaves it.
     veldan_test::TestContext ctrl = KCtrl(nparts, Objective::Cut, 0.05f, 50);
@@ -404,7 +389,7 @@ TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
     ctrl.config.coarsento = 28;
     ctrl.config.coarsening.maxnet = 50;
     ctrl.UseScheme(Coarsening::GFC1);
-    ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt);
+    ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt.data());
     // Seeds 2 and 3: the first nparts cells are fixed in parts 0 to k-1.
     g->nfixed = (seed >= 2) ? nparts : 0;
     std::vector<idx_t> part(g->nvtxs);
@@ -426,11 +411,10 @@ TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
     }
     for (double w : PartWeights(g, nparts, part.data())) EXPECT_LE(w, heaviest + 1e-3);
     for (idx_t k = 0; k < g->nfixed; ++k) EXPECT_EQ(k, part[k]);
-    EXPECT_EQ(nullptr, g->where);
-    EXPECT_EQ(nullptr, g->crinfo);
+    EXPECT_EQ(nullptr, g->where.data());
+    EXPECT_EQ(nullptr, g->crinfo.data());
     EXPECT_EQ(Refinement::Fast, ctrl.config.refinement.scheme);
     EXPECT_EQ(50, ctrl.config.refinement.maxnet);
-    FreeHGraph(&g, 1);
   }
 }
 
@@ -460,7 +444,8 @@ struct KwayRun {
 
 TEST(KwayPartitionEndToEnd, PartsBalanceObjectiveAndDeterminism) {
   const Nets h = Generate(5, 1500, 1800, 6, false);
-  HGraph* g = Level(h);
+  const veldan::HGraphPtr g_owner = Level(h);
+  veldan::HGraph* g = g_owner.get();
   for (Objective otype : {Objective::Cut, Objective::Soed})
     for (Refinement rtype : {Refinement::KRandom, Refinement::KPModerate}) {
       SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)) + " rtype " + std::to_string(static_cast<int>(rtype)));
@@ -478,7 +463,6 @@ TEST(KwayPartitionEndToEnd, PartsBalanceObjectiveAndDeterminism) {
       again.Run(h);
       EXPECT_EQ(run.part, again.part);
     }
-  FreeHGraph(&g, 1);
 }
 
 // Restoring the bound: a path of six unit cells with four in part 0 and a
@@ -491,13 +475,14 @@ TEST(KwayBalance, LeastLossMoveFixedCellsAndNoOp) {
   for (idx_t v = 0; v < 5; ++v) h.Add({v, v + 1}, 1.0f);
   for (Objective otype : {Objective::Cut, Objective::Soed}) {
     SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)));
-    HGraph* g = Level(h);
+    const veldan::HGraphPtr g_owner = Level(h);
+    veldan::HGraph* g = g_owner.get();
     veldan_test::TestContext ctrl = KCtrl(2, otype, 1.0f, 50);
-    g->where = ax_imalloc(6, "test");
+    g->where = Array<idx_t>(6, "test");
     const std::vector<idx_t> start{0, 0, 0, 0, 1, 1};
-    std::copy(start.begin(), start.end(), g->where);
+    std::copy(start.begin(), start.end(), g->where.data());
     EXPECT_EQ(BalanceKway(ctrl, g), 1);
-    EXPECT_EQ(std::vector<idx_t>(g->where, g->where + 6), (std::vector<idx_t>{0, 0, 0, 1, 1, 1}));
+    EXPECT_EQ(std::vector<idx_t>(g->where.data(), g->where.data() + 6), (std::vector<idx_t>{0, 0, 0, 1, 1, 1}));
     EXPECT_EQ(g->mincut, 1.0f);
     EXPECT_EQ(g->objval, otype == Objective::Cut ? 1.0f : 2.0f);
 
@@ -507,11 +492,10 @@ TEST(KwayBalance, LeastLossMoveFixedCellsAndNoOp) {
     EXPECT_EQ(g->objval, 42.0f);
 
     // Fixed cells never move, even when that leaves the part too heavy.
-    std::copy(start.begin(), start.end(), g->where);
+    std::copy(start.begin(), start.end(), g->where.data());
     g->nfixed = 4;
     EXPECT_EQ(BalanceKway(ctrl, g), 0);
-    EXPECT_EQ(std::vector<idx_t>(g->where, g->where + 6), start);
-    FreeHGraph(&g, 1);
+    EXPECT_EQ(std::vector<idx_t>(g->where.data(), g->where.data() + 6), start);
   }
 }
 
@@ -519,19 +503,19 @@ TEST(KwayBalance, HeavyStartEndsWithinTheBound) {
   const Nets h = Generate(11, 1500, 1800, 6, true);
   for (Objective otype : {Objective::Cut, Objective::Soed}) {
     SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)));
-    HGraph* g = Level(h);
+    const veldan::HGraphPtr g_owner = Level(h);
+    veldan::HGraph* g = g_owner.get();
     const idx_t nparts = 5;
     veldan_test::TestContext ctrl = KCtrl(nparts, otype, 1.03f, 50);
-    g->where = ax_imalloc(h.nvtxs, "test");
+    g->where = Array<idx_t>(h.nvtxs, "test");
     // Part 0 gets the first 40% of the cells, the rest go round the others.
     for (idx_t v = 0; v < h.nvtxs; ++v)
       g->where[v] = (v < h.nvtxs * 2 / 5) ? 0 : 1 + v % (nparts - 1);
-    ASSERT_GT(ComputeBalanceKway(ctrl, g, g->where), 1.03f);
+    ASSERT_GT(ComputeBalanceKway(ctrl, g, g->where.data()), 1.03f);
     EXPECT_GT(BalanceKway(ctrl, g), 0);
-    EXPECT_LE(ComputeBalanceKway(ctrl, g, g->where), 1.03f + 1e-5f);
-    EXPECT_EQ(g->mincut, ComputeCut(g, g->where));
-    EXPECT_EQ(g->objval, otype == Objective::Cut ? ComputeCut(g, g->where) : ComputeSOED(g, g->where));
-    FreeHGraph(&g, 1);
+    EXPECT_LE(ComputeBalanceKway(ctrl, g, g->where.data()), 1.03f + 1e-5f);
+    EXPECT_EQ(g->mincut, ComputeCut(g, g->where.data()));
+    EXPECT_EQ(g->objval, otype == Objective::Cut ? ComputeCut(g, g->where.data()) : ComputeSOED(g, g->where.data()));
   }
 }
 
@@ -589,12 +573,12 @@ TEST(KwayPartitionEndToEnd, ParameterErrors) {
     }
   }
 
-  HGraph* g = Level(h);
+  const veldan::HGraphPtr g_owner = Level(h);
+  veldan::HGraph* g = g_owner.get();
   veldan_test::TestContext ctrl = KCtrl(2, Objective::Cut, 1.05f, 50);
   ctrl.config.refinement.scheme = static_cast<Refinement>(9);
   EXPECT_EXIT(RefineKway(ctrl, g), testing::ExitedWithCode(254),
               "Unknown refinement type: 9");
-  FreeHGraph(&g, 1);
 }
 
 }  // namespace

@@ -44,15 +44,15 @@ class ReaderTest : public ::testing::Test {
     ExpectError(r, message + "Hypergraph file " + path_ + ", line " + std::to_string(line) + ".\n");
   }
   // Reads the text in-process.
-  HGraph* Read(const std::string& text) {
+  veldan::HGraphPtr Read(const std::string& text) {
     path_ = dir_.Write("g.hgr", text);
     return veldan::ReadHGraph(path_.c_str());
   }
   static std::vector<idx_t> Ptr(const HGraph* g) {
-    return std::vector<idx_t>(g->netptr, g->netptr + g->nnets + 1);
+    return std::vector<idx_t>(g->netptr.data(), g->netptr.data() + g->nnets + 1);
   }
   static std::vector<idx_t> Ind(const HGraph* g) {
-    return std::vector<idx_t>(g->netind, g->netind + g->netptr[g->nnets]);
+    return std::vector<idx_t>(g->netind.data(), g->netind.data() + g->netptr[g->nnets]);
   }
 
   TempDir dir_;
@@ -139,9 +139,8 @@ TEST_F(ReaderTest, MalformedLayoutsRefusedWithFileAndLine) {
   for (const std::string text : {"\xEF\xBB\xBF" "2 3\n1 2\n2 3\n", "2 3\n1 2\n2 3\n\n \t\n% c\n",
                                  "1 2 10\n1 2\n1\n0\n\n"}) {
     SCOPED_TRACE(text);
-    HGraph* g = Read(text);
+    veldan::HGraphPtr g = Read(text);
     EXPECT_EQ(g->netptr[1], 2);
-    veldan::FreeHGraph(&g, 1);
   }
 }
 
@@ -300,19 +299,18 @@ TEST_F(ReaderTest, BadNetAndCellWeights) {
 // ---- accepted files, arrays read in-process ----------------------------------
 
 TEST_F(ReaderTest, HeaderWithTwoCounts) {
-  HGraph* g = Read("4 7\n1 2\n2 3\n4 5 6\n7 1\n");
+  veldan::HGraphPtr g = Read("4 7\n1 2\n2 3\n4 5 6\n7 1\n");
   EXPECT_EQ(g->nnets, 4);
   EXPECT_EQ(g->nvtxs, 7);
   EXPECT_EQ(g->ncon, 1);
-  EXPECT_EQ(g->netwgt, nullptr);
-  EXPECT_EQ(g->cellwgt, nullptr);
-  EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 4, 7, 9}));
-  EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 1, 1, 2, 3, 4, 5, 6, 0}));
-  veldan::FreeHGraph(&g, 1);
+  EXPECT_EQ(g->netwgt.data(), nullptr);
+  EXPECT_EQ(g->cellwgt.data(), nullptr);
+  EXPECT_EQ(Ptr(g.get()), (std::vector<idx_t>{0, 2, 4, 7, 9}));
+  EXPECT_EQ(Ind(g.get()), (std::vector<idx_t>{0, 1, 1, 2, 3, 4, 5, 6, 0}));
 }
 
 TEST_F(ReaderTest, BothWeightsAndComments) {
-  HGraph* g = Read(
+  veldan::HGraphPtr g = Read(
       "% leading comment\n"
       "%\n"
       "2 3 11\n"
@@ -324,17 +322,16 @@ TEST_F(ReaderTest, BothWeightsAndComments) {
       "% between cell weights\n"
       "0\n"
       "1.5\n");
-  ASSERT_NE(g->netwgt, nullptr);
-  ASSERT_NE(g->cellwgt, nullptr);
+  ASSERT_NE(g->netwgt.data(), nullptr);
+  ASSERT_NE(g->cellwgt.data(), nullptr);
   EXPECT_EQ(g->netwgt[0], 2.5f);
   EXPECT_EQ(g->netwgt[1], 4.0f);
   // Cell weights are taken as read, zero included.
   EXPECT_EQ(g->cellwgt[0], 7.0f);
   EXPECT_EQ(g->cellwgt[1], 0.0f);
   EXPECT_EQ(g->cellwgt[2], 1.5f);
-  EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 5}));
-  EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 2, 1, 2, 0}));
-  veldan::FreeHGraph(&g, 1);
+  EXPECT_EQ(Ptr(g.get()), (std::vector<idx_t>{0, 2, 5}));
+  EXPECT_EQ(Ind(g.get()), (std::vector<idx_t>{0, 2, 1, 2, 0}));
 }
 
 TEST_F(ReaderTest, DuplicatePinsDropped) {
@@ -342,10 +339,10 @@ TEST_F(ReaderTest, DuplicatePinsDropped) {
   path_ = dir_.Write("g.hgr", text);
   // The first pass counts tokens, so the pin array keeps spare entries.
   EXPECT_EQ(veldan::GetNetListSize(path_.c_str()), 8);
-  HGraph* g = veldan::ReadHGraph(path_.c_str());
+  const veldan::HGraphPtr g_owner = veldan::ReadHGraph(path_.c_str());
+  veldan::HGraph* g = g_owner.get();
   EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 4}));
   EXPECT_EQ(Ind(g), (std::vector<idx_t>{2, 4, 0, 1}));
-  veldan::FreeHGraph(&g, 1);
 }
 
 TEST_F(ReaderTest, LongNetWithRepeats) {
@@ -361,49 +358,43 @@ TEST_F(ReaderTest, LongNetWithRepeats) {
       if (round == 0) expect.push_back(c);
     }
   text += "\n1 2\n";
-  HGraph* g = Read(text);
+  veldan::HGraphPtr g = Read(text);
   ASSERT_EQ(g->netptr[1], n);
-  EXPECT_EQ(std::vector<idx_t>(g->netind, g->netind + n), expect);
+  EXPECT_EQ(std::vector<idx_t>(g->netind.data(), g->netind.data() + n), expect);
   EXPECT_EQ(g->netptr[2], n + 2);
-  veldan::FreeHGraph(&g, 1);
 }
 
 TEST_F(ReaderTest, CrlfLineEndings) {
-  HGraph* g = Read("2 4 11\r\n1.5 1 2\r\n2 3 4 4\r\n1\r\n2\r\n3\r\n4\r\n");
+  veldan::HGraphPtr g = Read("2 4 11\r\n1.5 1 2\r\n2 3 4 4\r\n1\r\n2\r\n3\r\n4\r\n");
   EXPECT_EQ(g->nnets, 2);
   EXPECT_EQ(g->nvtxs, 4);
-  EXPECT_EQ(Ptr(g), (std::vector<idx_t>{0, 2, 4}));
-  EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 1, 2, 3}));
+  EXPECT_EQ(Ptr(g.get()), (std::vector<idx_t>{0, 2, 4}));
+  EXPECT_EQ(Ind(g.get()), (std::vector<idx_t>{0, 1, 2, 3}));
   EXPECT_EQ(g->netwgt[0], 1.5f);
   EXPECT_EQ(g->cellwgt[3], 4.0f);
-  veldan::FreeHGraph(&g, 1);
 }
 
 TEST_F(ReaderTest, SeveralWeightsPerCell) {
-  HGraph* g = Read("1 3 10 2\n1 2 3\n1 2\n3 4 99\n5\t6\n");
+  veldan::HGraphPtr g = Read("1 3 10 2\n1 2 3\n1 2\n3 4 99\n5\t6\n");
   EXPECT_EQ(g->ncon, 2);
-  EXPECT_EQ(std::vector<real_t>(g->cellwgt, g->cellwgt + 6),
+  EXPECT_EQ(std::vector<real_t>(g->cellwgt.data(), g->cellwgt.data() + 6),
             (std::vector<real_t>{1, 2, 3, 4, 5, 6}));
-  veldan::FreeHGraph(&g, 1);
 }
 
 TEST_F(ReaderTest, TrailingBlanksAndUnterminatedLastLine) {
   // Blanks and a carriage return before a line end are accepted; the last
   // line need not end in a line feed.
-  HGraph* g = Read("1 3 \t\r\n1 2 \r\n");
-  EXPECT_EQ(Ind(g), (std::vector<idx_t>{0, 1}));
-  veldan::FreeHGraph(&g, 1);
+  veldan::HGraphPtr g = Read("1 3 \t\r\n1 2 \r\n");
+  EXPECT_EQ(Ind(g.get()), (std::vector<idx_t>{0, 1}));
   g = Read("1 3\n3 1");
-  EXPECT_EQ(Ind(g), (std::vector<idx_t>{2, 0}));
-  veldan::FreeHGraph(&g, 1);
+  EXPECT_EQ(Ind(g.get()), (std::vector<idx_t>{2, 0}));
 }
 
 TEST_F(ReaderTest, NoNets) {
-  HGraph* g = Read("0 3\n");
+  veldan::HGraphPtr g = Read("0 3\n");
   EXPECT_EQ(g->nnets, 0);
   EXPECT_EQ(g->netptr[0], 0);
-  EXPECT_EQ(g->netind, nullptr);
-  veldan::FreeHGraph(&g, 1);
+  EXPECT_EQ(g->netind.data(), nullptr);
 }
 
 }  // namespace
@@ -430,13 +421,13 @@ TEST_F(ReaderTest, MatrixMarketRowNetModel) {
        }) {
     SCOPED_TRACE(c.text);
     path_ = dir_.Write("m.mtx", c.text);
-    HGraph* g = veldan::ReadHGraph(path_.c_str());
+    const veldan::HGraphPtr g_owner = veldan::ReadHGraph(path_.c_str());
+    veldan::HGraph* g = g_owner.get();
     EXPECT_EQ(g->nvtxs, c.ncells);
-    EXPECT_EQ(g->netwgt, nullptr);
-    EXPECT_EQ(g->cellwgt, nullptr);
+    EXPECT_EQ(g->netwgt.data(), nullptr);
+    EXPECT_EQ(g->cellwgt.data(), nullptr);
     EXPECT_EQ(Ptr(g), c.ptr);
     EXPECT_EQ(Ind(g), c.ind);
-    veldan::FreeHGraph(&g, 1);
   }
 }
 

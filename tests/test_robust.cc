@@ -520,8 +520,8 @@ class ReaderRefusalTest : public ::testing::Test {
   veldan::InputError ReadRefused(const std::string& text) {
     const std::string path = dir_.Write("g.hgr", text);
     try {
-      veldan::HGraph* g = veldan::ReadHGraph(path.c_str());
-      veldan::FreeHGraph(&g, 1);
+      const veldan::HGraphPtr g_owner = veldan::ReadHGraph(path.c_str());
+      veldan::HGraph* g = g_owner.get();
     } catch (const veldan::InputError& e) {
       return e;
     }

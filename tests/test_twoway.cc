@@ -37,7 +37,7 @@ veldan_test::TestContext Ctrl(real_t ubfactor = 0.05f, real_t tpwgt = 0.5f) {
 
 // A level with incidence lists and two-way arrays for ncells cells (the
 // last nislands of them islands), every cell on side 0.
-HGraph* MakeGraph(idx_t ncells, const Nets& nets, std::vector<real_t> cellwgt,
+HGraphPtr MakeGraph(idx_t ncells, const Nets& nets, std::vector<real_t> cellwgt,
                   std::vector<real_t> netwgt, idx_t nislands = 0) {
   veldan_test::TestContext ctrl = Ctrl();
   std::vector<idx_t> ptr{0}, ind;
@@ -45,21 +45,22 @@ HGraph* MakeGraph(idx_t ncells, const Nets& nets, std::vector<real_t> cellwgt,
     ind.insert(ind.end(), net.begin(), net.end());
     ptr.push_back(static_cast<idx_t>(ind.size()));
   }
-  HGraph* g = SetUpHGraph(ncells, static_cast<idx_t>(nets.size()), 1,
+  veldan::HGraphPtr g_owner = SetUpHGraph(ncells, static_cast<idx_t>(nets.size()), 1,
                           cellwgt.empty() ? nullptr : cellwgt.data(),
                           netwgt.empty() ? nullptr : netwgt.data(), ptr.data(), ind.data());
+  veldan::HGraph* g = g_owner.get();
   CreateIncidentHGraph(ctrl, g);
   g->nfixed = 0;
   g->nvtxs = ncells - nislands;  // islands have no nets and come last
   g->nislands = nislands;
   Allocate2wayRefinementMemory(ctrl, g);
-  std::fill(g->where, g->where + ncells, 0);
-  return g;
+  std::fill(g->where.data(), g->where.data() + ncells, 0);
+  return g_owner;
 }
 
 // Nets of 1 to 8 pins, every 40th net above rmaxnet (20), integer weights,
 // random sides.
-HGraph* RandomGraph(unsigned seed, idx_t nvtxs) {
+HGraphPtr RandomGraph(unsigned seed, idx_t nvtxs) {
   std::mt19937 rng(seed);
   auto pick = [&](idx_t n) { return static_cast<idx_t>(rng() % n); };
   Nets nets(2 * nvtxs);
@@ -73,9 +74,9 @@ HGraph* RandomGraph(unsigned seed, idx_t nvtxs) {
     netwgt.push_back(static_cast<real_t>(1 + pick(3)));
   }
   for (idx_t i = 0; i < nvtxs; i++) cellwgt.push_back(static_cast<real_t>(1 + pick(4)));
-  HGraph* g = MakeGraph(nvtxs, nets, cellwgt, netwgt);
-  for (idx_t i = 0; i < nvtxs; i++) g->where[i] = pick(2);
-  return g;
+  veldan::HGraphPtr g_owner = MakeGraph(nvtxs, nets, cellwgt, netwgt);
+  for (idx_t i = 0; i < nvtxs; i++) g_owner->where[i] = pick(2);
+  return g_owner;
 }
 
 // mincut (nets of at most rmaxnet pins with pins on two or more sides) and
@@ -95,7 +96,7 @@ void ExpectConsistent(const HGraph* g, idx_t rmaxnet) {
 }
 
 std::vector<idx_t> Where(const HGraph* g) {
-  return std::vector<idx_t>(g->where, g->where + g->nvtxs + g->nislands);
+  return std::vector<idx_t>(g->where.data(), g->where.data() + g->nvtxs + g->nislands);
 }
 
 // Cells 0..4 of weights 1..5 on sides 0 0 1 1 2, island 5 of weight 6;
@@ -108,16 +109,17 @@ std::vector<idx_t> Where(const HGraph* g) {
 TEST(TwoWayParams, CountsCutGainsAndSideWeights) {
   veldan_test::TestContext ctrl = Ctrl();
   ctrl.config.refinement.maxnet = 3;
-  HGraph* g = MakeGraph(6, {{0}, {0, 1, 2}, {0, 1, 2, 3}, {2, 3, 4}, {1, 3}},
+  veldan::HGraphPtr g_owner = MakeGraph(6, {{0}, {0, 1, 2}, {0, 1, 2, 3}, {2, 3, 4}, {1, 3}},
                         {1, 2, 3, 4, 5, 6}, {2, 1, 7, 3, 4}, 1);
+  veldan::HGraph* g = g_owner.get();
   const idx_t where[] = {0, 0, 1, 1, 2, 0};
-  std::copy(where, where + 6, g->where);
+  std::copy(where, where + 6, g->where.data());
   g->gain[5] = 42.0f;
   Compute2WayParams(ctrl, g);
   EXPECT_EQ(g->mincut, 8.0f);
   EXPECT_EQ(g->pwgts[0], 3.0f);
   EXPECT_EQ(g->pwgts[1], 7.0f);
-  EXPECT_EQ(std::vector<real_t>(g->gain, g->gain + 6), (std::vector<real_t>{0, 4, 1, 4, 0, 42}));
+  EXPECT_EQ(std::vector<real_t>(g->gain.data(), g->gain.data() + 6), (std::vector<real_t>{0, 4, 1, 4, 0, 42}));
   EXPECT_EQ(g->sides[2].n[0] + g->sides[2].n[1] + g->sides[2].n[2], 0);
   EXPECT_EQ(g->sides[3].n[2], 1);
 
@@ -141,7 +143,6 @@ TEST(TwoWayParams, CountsCutGainsAndSideWeights) {
   EXPECT_EQ(g->where[5], 0);  // 36 < 25/(2/3) = 37.5: now side 0 is short
   EXPECT_EQ(g->pwgts[0], 18.0f);
   EXPECT_EQ(g->pwgts[1], 25.0f);
-  FreeHGraph(&g, 1);
 }
 
 TEST(TwoWaySchedule, LimitFractionPassLimitAndBadCodes) {
@@ -159,10 +160,10 @@ TEST(TwoWaySchedule, LimitFractionPassLimitAndBadCodes) {
   }
   EXPECT_EQ(FMPassMoveLimit(7, 0.3f), 2);  // 2.0999999 in single precision
   EXPECT_EXIT(Refine2WayLimitFrac(Refinement::KRandom, 100), testing::ExitedWithCode(254), "Unknown refinement type: 4");
-  HGraph* g = RandomGraph(3, 20);
+  veldan::HGraphPtr g_owner = RandomGraph(3, 20);
+  veldan::HGraph* g = g_owner.get();
   veldan_test::TestContext ctrl = Ctrl();
   EXPECT_EXIT(Refine_EEFM(ctrl, g, 1, 3, 1.0f), testing::ExitedWithCode(254), "Unknown FMType of 3");
-  FreeHGraph(&g, 1);
 }
 
 TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
@@ -170,7 +171,8 @@ TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
   for (unsigned seed = 1; seed <= 48; seed++) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     veldan_test::TestContext ctrl = Ctrl(seed % 2 ? 0.05f : 0.1f, seed % 3 ? 0.5f : 1.0f / 3.0f);
-    HGraph* g = RandomGraph(seed, 40 + 7 * seed);
+    veldan::HGraphPtr g_owner = RandomGraph(seed, 40 + 7 * seed);
+    veldan::HGraph* g = g_owner.get();
     g->nfixed = 4;
     if (seed % 4 == 0)
       for (idx_t i = 5; i < g->nvtxs; i += 9) g->where[i] = 2;
@@ -191,11 +193,10 @@ TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
     EXPECT_GE(g->pwgts[1], std::min<double>(pw1, m1) - 1e-3);
 
     const std::vector<idx_t> result = Where(g);  // same seed, same result
-    std::copy(start.begin(), start.end(), g->where);
+    std::copy(start.begin(), start.end(), g->where.data());
     InitRandom(seed);
     Refine_EEFM(ctrl, g, 10, 1 + seed % 2, fracs[seed % 3]);
     EXPECT_EQ(Where(g), result);
-    FreeHGraph(&g, 1);
   }
 }
 
@@ -203,7 +204,8 @@ TEST(TwoWayFM, LockedOrTooLightLevelsKeepTheirPartition) {
   // Every cell fixed: nothing queued, one pass.
   veldan_test::TestContext ctrl = Ctrl();
   ctrl.config.dbglvl = DBG_REFINE;
-  HGraph* g = RandomGraph(7, 50);
+  veldan::HGraphPtr g_owner = RandomGraph(7, 50);
+  veldan::HGraph* g = g_owner.get();
   g->nfixed = g->nvtxs;
   const std::vector<idx_t> start = Where(g);
   testing::internal::CaptureStdout();
@@ -212,23 +214,22 @@ TEST(TwoWayFM, LockedOrTooLightLevelsKeepTheirPartition) {
   EXPECT_EQ(out.find("\tMinimum Cut:"), out.rfind("\tMinimum Cut:")) << out;
   EXPECT_NE(out.find("Partitions: [     0,"), std::string::npos) << out;
   EXPECT_EQ(Where(g), start);
-  FreeHGraph(&g, 1);
 
   // Unit weights, sides 50 and 30, both below their minimum 0.7 * 80, only
   // side-0 cells movable: every move lightens side 0, none may stand.
   ctrl = Ctrl(-0.2f);
   for (unsigned seed = 1; seed <= 10; seed++) {
-    g = RandomGraph(seed, 80);
-    std::fill(g->cellwgt, g->cellwgt + 80, 1.0f);
+    g_owner = RandomGraph(seed, 80);
+    g = g_owner.get();
+    std::fill(g->cellwgt.data(), g->cellwgt.data() + 80, 1.0f);
     for (idx_t i = 0; i < 80; i++) g->where[i] = (i < 30) ? 1 : 0;
     g->nfixed = 30;
     Compute2WayParams(ctrl, g);
     const real_t cut = g->mincut;
     InitRandom(seed);
     Refine_EEFM(ctrl, g, 10, 2, 1.0f);
-    EXPECT_EQ(std::count(g->where, g->where + 80, 0), 50);
+    EXPECT_EQ(std::count(g->where.data(), g->where.data() + 80, 0), 50);
     EXPECT_EQ(g->mincut, cut);
-    FreeHGraph(&g, 1);
   }
 }
 
@@ -240,7 +241,8 @@ TEST(TwoWayFM, GainPerWeightOrdersEqualGains) {
   ctrl.config.dbglvl = DBG_MOVES;
   for (unsigned seed = 1; seed <= 8; seed++)
     for (idx_t side0 = 0; side0 < 2; side0++) {
-      HGraph* g = MakeGraph(3, {{0, 1}, {0, 2}}, {1, 1, 3}, {2, 2});
+      veldan::HGraphPtr g_owner = MakeGraph(3, {{0, 1}, {0, 2}}, {1, 1, 3}, {2, 2});
+      veldan::HGraph* g = g_owner.get();
       g->nfixed = 1;
       g->where[0] = side0;
       InitRandom(seed);
@@ -250,15 +252,15 @@ TEST(TwoWayFM, GainPerWeightOrdersEqualGains) {
       long first = -1;
       std::sscanf(out.c_str(), "Gains from moving %ld", &first);
       EXPECT_EQ(first, side0 == 1 ? 1 : 2) << out;  // lighter first when positive
-      FreeHGraph(&g, 1);
     }
 }
 
 TEST(TwoWayBalance, ActsOnlyOnALightSideAndNeverMovesFixedCells) {
   // Sides 3 and 12 of 15 with a minimum of 1.5 each: result 0, only pwgts set.
   veldan_test::TestContext ctrl = Ctrl(0.4f);
-  HGraph* g = MakeGraph(5, {{0, 1, 2}, {1, 3, 4}}, {1, 2, 3, 4, 5}, {});
-  std::fill(g->where + 2, g->where + 5, 1);
+  veldan::HGraphPtr g_owner = MakeGraph(5, {{0, 1, 2}, {1, 3, 4}}, {1, 2, 3, 4, 5}, {});
+  veldan::HGraph* g = g_owner.get();
+  std::fill(g->where.data() + 2, g->where.data() + 5, 1);
   g->mincut = -5.0f;
   g->gain[0] = 9.0f;
   EXPECT_EQ(Balance(ctrl, g), 0);
@@ -266,38 +268,37 @@ TEST(TwoWayBalance, ActsOnlyOnALightSideAndNeverMovesFixedCells) {
   EXPECT_EQ(g->pwgts[1], 12.0f);
   EXPECT_EQ(g->mincut, -5.0f);
   EXPECT_EQ(g->gain[0], 9.0f);
-  FreeHGraph(&g, 1);
 
   // A heavy side of fixed cells only, then one whose every cell would
   // overshoot (20 : 5, minimum 11.25): balancing runs, nothing moves.
   ctrl = Ctrl();
-  g = MakeGraph(4, {{0, 1, 2, 3}}, {10, 10, 1, 1}, {});
+  g_owner = MakeGraph(4, {{0, 1, 2, 3}}, {10, 10, 1, 1}, {});
+  g = g_owner.get();
   g->nfixed = 2;
   g->where[2] = g->where[3] = 1;
   EXPECT_EQ(Balance(ctrl, g), 1);
   EXPECT_EQ(Where(g), (std::vector<idx_t>{0, 0, 1, 1}));
-  FreeHGraph(&g, 1);
-  g = MakeGraph(3, {{0, 1, 2}}, {10, 10, 5}, {});
+  g_owner = MakeGraph(3, {{0, 1, 2}}, {10, 10, 5}, {});
+  g = g_owner.get();
   g->where[2] = 1;
   EXPECT_EQ(Balance(ctrl, g), 1);
   EXPECT_EQ(Where(g), (std::vector<idx_t>{0, 0, 1}));
-  FreeHGraph(&g, 1);
 
   for (unsigned seed = 1; seed <= 30; seed++) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     ctrl = Ctrl(0.05f, seed % 2 ? 0.5f : 0.4f);
-    g = RandomGraph(seed, 100);
+    g_owner = RandomGraph(seed, 100);
+    g = g_owner.get();
     g->nfixed = 6;
     for (idx_t i = 6; i < 100; i++) g->where[i] = (i % 10 == 0) == (seed % 2 == 0);
     const std::vector<idx_t> start = Where(g);
     InitRandom(seed);
     ASSERT_EQ(Balance(ctrl, g), 1);
     ExpectConsistent(g, ctrl.config.refinement.maxnet);
-    EXPECT_TRUE(std::equal(start.begin(), start.begin() + 6, g->where));
+    EXPECT_TRUE(std::equal(start.begin(), start.begin() + 6, g->where.data()));
     const double m0 = 2.0 * (0.5 - ctrl.ubfactor) * ctrl.tpwgt * (g->pwgts[0] + g->pwgts[1]);
     EXPECT_GE(g->pwgts[0], static_cast<real_t>(m0));
     EXPECT_GE(g->pwgts[1], static_cast<real_t>(m0 * (1.0 - ctrl.tpwgt) / ctrl.tpwgt));
-    FreeHGraph(&g, 1);
   }
 }
 
@@ -305,20 +306,21 @@ TEST(TwoWayInit, KeepsShareOfFixedCellsAndReportsBestPartition) {
   for (idx_t p = 2; p <= 7; p++) {
     SCOPED_TRACE("p " + std::to_string(p));
     veldan_test::TestContext ctrl = Ctrl(0.05f, static_cast<real_t>(static_cast<double>(p / 2) / p));
-    HGraph* g = RandomGraph(static_cast<unsigned>(100 + p), 60);
+    veldan::HGraphPtr g_owner = RandomGraph(static_cast<unsigned>(100 + p), 60);
+    veldan::HGraph* g = g_owner.get();
     Free2wayRefinementMemory(g);
     g->nfixed = p;
     InitRandom(p);
     Random_FMPartition(ctrl, g);
-    EXPECT_EQ(std::count(g->where, g->where + p, 0), p / 2);
+    EXPECT_EQ(std::count(g->where.data(), g->where.data() + p, 0), p / 2);
     ExpectConsistent(g, ctrl.config.refinement.maxnet);  // side weights of the kept partition
-    FreeHGraph(&g, 1);
   }
 }
 
 TEST(TwoWayUncoarsen, SameLevelOnlyCombinesIslands) {
   veldan_test::TestContext ctrl = Ctrl();
-  HGraph* g = MakeGraph(6, {{0, 2}, {2, 3, 5}, {0, 5}}, {}, {});  // 1 and 4 netless
+  veldan::HGraphPtr g_owner = MakeGraph(6, {{0, 2}, {2, 3, 5}, {0, 5}}, {}, {});  // 1 and 4 netless
+  veldan::HGraph* g = g_owner.get();
   Free2wayRefinementMemory(g);
   SeparateIslands(g);
   ASSERT_EQ(g->nislands, 2);
@@ -330,23 +332,23 @@ TEST(TwoWayUncoarsen, SameLevelOnlyCombinesIslands) {
   EXPECT_EQ(g->nvtxs, 6);
   EXPECT_EQ(Where(g), byold);
   EXPECT_EQ(g->mincut, 3.0f);
-  FreeHGraph(&g, 1);
 }
 
 TEST(TwoWayReal, MultilevelBisectionOfIbm01) {
   const std::string path = std::string(VELDAN_SHARED_DIR) + "/data/hgr/ibm01.hgr";
   if (!veldan_test::FileExists(path)) GTEST_SKIP() << "no " << path;
-  HGraph* raw = ReadHGraph(path.c_str());
-  HGraph* g = SetUpHGraph(raw->nvtxs, raw->nnets, 1, raw->cellwgt, raw->netwgt,
-                          raw->netptr, raw->netind);
-  FreeHGraph(&raw, 1);
+  const veldan::HGraphPtr raw_owner = ReadHGraph(path.c_str());
+  veldan::HGraph* raw = raw_owner.get();
+  veldan::HGraphPtr g_owner = SetUpHGraph(raw->nvtxs, raw->nnets, 1, raw->cellwgt.data(), raw->netwgt.data(),
+                          raw->netptr.data(), raw->netind.data());
+  veldan::HGraph* g = g_owner.get();
   veldan_test::TestContext ctrl = Ctrl();
   ctrl.config.refinement.maxnet = ctrl.config.coarsening.maxnet = 50;
   ctrl.config.coarsento = 100;
   ctrl.UseScheme(Coarsening::GFC1);
   CreateIncidentHGraph(ctrl, g);
   g->nfixed = 0;
-  const real_t total = ax_fsum(g->nvtxs, g->cellwgt, 1);
+  const real_t total = ax_fsum(g->nvtxs, g->cellwgt.data(), 1);
   ctrl.maxcellwgt = 2.0f * total / 100.0f;
   InitRandom(1);
   HGraph* cg = Coarsen(ctrl, g);
@@ -359,7 +361,6 @@ TEST(TwoWayReal, MultilevelBisectionOfIbm01) {
   ExpectConsistent(g, ctrl.config.refinement.maxnet);
   EXPECT_GE(std::min(g->pwgts[0], g->pwgts[1]), 0.45f * total - 1.0f);
   EXPECT_LT(g->mincut, 400.0f);  // a random split cuts most of the 14111 nets
-  FreeHGraph(&g, 1);
 }
 
 // The trial lines of the initial bisection and the lines of the refinement

@@ -2,12 +2,15 @@
 // built program with both output streams captured.
 #include "tests/testutil.h"
 
+#include "io/io.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -166,6 +169,43 @@ veldan::real_t PartitionArrays(veldan::idx_t nvtxs, const std::vector<veldan::id
   view.netwgt = netwgt.empty() ? nullptr : netwgt.data();
   part.resize(static_cast<std::size_t>(nvtxs), 0);
   return veldan::PartitionHGraph(view, veldan::MakeConfig(options, view, fixed), part, part);
+}
+
+veldan::HGraphPtr BuildLevel(veldan::idx_t nvtxs, const std::vector<veldan::idx_t>& netptr,
+                             const std::vector<veldan::idx_t>& netind,
+                             const std::vector<veldan::real_t>& netwgt,
+                             const std::vector<veldan::real_t>& cellwgt, veldan::idx_t ncon) {
+  veldan::HGraphPtr g = veldan::SetUpHGraph(
+      nvtxs, static_cast<veldan::idx_t>(netptr.size()) - 1, ncon,
+      cellwgt.empty() ? nullptr : cellwgt.data(), netwgt.empty() ? nullptr : netwgt.data(),
+      netptr.data(), netind.data());
+  TestContext ctrl;
+  veldan::CreateIncidentHGraph(ctrl, g.get());
+  g->nfixed = 0;
+  return g;
+}
+
+veldan::HGraphPtr BuildLevel(veldan::idx_t nvtxs, const NetList& nets,
+                             const std::vector<veldan::real_t>& netwgt,
+                             const std::vector<veldan::real_t>& cellwgt, veldan::idx_t ncon) {
+  std::vector<veldan::idx_t> ptr{0}, ind;
+  for (const auto& n : nets) {
+    ind.insert(ind.end(), n.begin(), n.end());
+    ptr.push_back(static_cast<veldan::idx_t>(ind.size()));
+  }
+  return BuildLevel(nvtxs, ptr, ind, netwgt, cellwgt, ncon);
+}
+
+veldan::HGraphPtr LoadLevel(const std::string& name) {
+  const std::string dir = SharedHgrDir();
+  if (dir.empty() || !FileExists(dir + "/" + name)) return nullptr;
+  const veldan::HGraphPtr file = veldan::ReadHGraph((dir + "/" + name).c_str());
+  const veldan::idx_t nnets = file->nnets;
+  std::vector<veldan::idx_t> ptr(file->netptr.begin(), file->netptr.end());
+  std::vector<veldan::idx_t> ind(file->netind.data(), file->netind.data() + file->netptr[nnets]);
+  std::vector<veldan::real_t> nw(file->netwgt.begin(), file->netwgt.end());
+  std::vector<veldan::real_t> cw(file->cellwgt.begin(), file->cellwgt.end());
+  return BuildLevel(file->nvtxs, ptr, ind, nw, cw, std::max<veldan::idx_t>(file->ncon, 1));
 }
 
 }  // namespace veldan_test

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hgraph/context.h"
+#include "hgraph/hgraph.h"
 #include "kway/entry.h"
 
 namespace veldan_test {
@@ -56,6 +57,23 @@ veldan::real_t PartitionArrays(veldan::idx_t nvtxs, const std::vector<veldan::id
                                const std::vector<veldan::real_t>& cellwgt,
                                const veldan::Options& options, std::vector<veldan::idx_t>& part,
                                bool fixed = false, veldan::idx_t ncon = 1);
+
+// The one builder of test levels: nvtxs cells, the nets as pin lists (or
+// as netptr/netind), net weights and ncon weights per cell (empty: unit),
+// with the incidence lists built and nfixed 0.
+using NetList = std::vector<std::vector<veldan::idx_t>>;
+veldan::HGraphPtr BuildLevel(veldan::idx_t nvtxs, const NetList& nets,
+                             const std::vector<veldan::real_t>& netwgt = {},
+                             const std::vector<veldan::real_t>& cellwgt = {},
+                             veldan::idx_t ncon = 1);
+veldan::HGraphPtr BuildLevel(veldan::idx_t nvtxs, const std::vector<veldan::idx_t>& netptr,
+                             const std::vector<veldan::idx_t>& netind,
+                             const std::vector<veldan::real_t>& netwgt = {},
+                             const std::vector<veldan::real_t>& cellwgt = {},
+                             veldan::idx_t ncon = 1);
+// A shared hypergraph ("ibm01.hgr") as a level, built as above with unit
+// cell weights when it has none; null when the shared data are absent.
+veldan::HGraphPtr LoadLevel(const std::string& name);
 
 // A run context over a configuration of its own (see OwnedContext).
 using TestContext = veldan::OwnedContext;
