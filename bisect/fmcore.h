@@ -1,23 +1,30 @@
 // The pieces of the two-way FM refinement that the one-weight and the
 // several-weight refinements share: the work area, the queue key and the
-// update of pin counts and neighbour gains after a move.
+// update of pin counts and neighbour gains after a move (the pass loop
+// itself is in fmpass.h).
 #pragma once
 
 #include "hgraph/hgraph.h"
-#include "support/pqueue.h"
+#include "support/array.h"
 #include "support/types.h"
 
 namespace veldan {
 
-// The work area of one Refine_EEFM call, created once and reused by every
+// The work area of one refinement call, created once and reused by every
 // pass and move.
 struct FMWork {
-  PQueue queues[2];
-  idx_t* moved = nullptr;   // -1 until the cell moves in this pass or is locked
-  idx_t* swaps = nullptr;   // the cells in the order they moved
-  idx_t* perm = nullptr;    // the order in which the queues are filled
-  idx_t* updind = nullptr;  // neighbours whose gain changed by the current move
-  idx_t* updmrk = nullptr;  // move number at which a cell was last listed
+  explicit FMWork(idx_t n)
+      : moved(n, "FMWork: moved"),
+        swaps(n, "FMWork: swaps"),
+        perm(n, "FMWork: perm"),
+        updind(n, "FMWork: updind"),
+        updmrk(n, "FMWork: updmrk") {}
+
+  Array<idx_t> moved;   // -1 until the cell moves in this pass or is locked
+  Array<idx_t> swaps;   // the cells in the order they moved
+  Array<idx_t> perm;    // the order in which the queues are filled
+  Array<idx_t> updind;  // neighbours whose gain changed by the current move
+  Array<idx_t> updmrk;  // move number at which a cell was last listed
 };
 
 // Queue key of a cell under the given queue type.
@@ -53,6 +60,9 @@ inline idx_t UpdateNeighbours(const HGraph* graph, idx_t rmaxnet, idx_t c,
   const idx_t* where = graph->where.data();
   real_t* gain = graph->gain.data();
   NetSides* sides = graph->sides.data();
+  const idx_t* moved = w.moved.data();
+  idx_t* updmrk = w.updmrk.data();
+  idx_t* updind = w.updind.data();
   idx_t nupd = 0;
 
   for (idx_t j = incptr[c]; j < incptr[c + 1]; j++) {
@@ -85,9 +95,9 @@ inline idx_t UpdateNeighbours(const HGraph* graph, idx_t rmaxnet, idx_t c,
       const bool onfrom = (where[d] == from);
       gain[d] = (gain[d] + (onfrom ? from1 : to1)) + (onfrom ? from2 : to2);
       if constexpr (list) {
-        if (w.moved[d] == -1 && w.updmrk[d] != k) {
-          w.updmrk[d] = k;
-          w.updind[nupd++] = d;
+        if (moved[d] == -1 && updmrk[d] != k) {
+          updmrk[d] = k;
+          updind[nupd++] = d;
         }
       }
     }

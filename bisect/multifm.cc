@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bisect/bisect.h"
-#include "bisect/fmcore.h"
+#include "bisect/fmpass.h"
 #include "bisect/twoway.h"
 #include "support/memory.h"
 #include "support/pqueue.h"
@@ -100,9 +100,11 @@ SideState MakeSideState(const RunContext& ctrl, const HGraph* graph, idx_t n,
 class MultiQueues {
  public:
   MultiQueues(const HGraph* graph, const SideState& st)
-      : n_(graph->nvtxs), ncon_(graph->ncon), q_(2 * graph->ncon) {
+      : n_(graph->nvtxs),
+        ncon_(graph->ncon),
+        q_(2 * graph->ncon),
+        dom_(n_, "MultiQueues: dom") {
     const real_t* nw = graph->ncellwgt.data();
-    dom_ = ax_imalloc(n_, "MultiQueues: dom");
     idx_t count[kMaxNCon] = {};
     for (idx_t c = 0; c < n_; c++) {
       idx_t best = 0;
@@ -117,27 +119,25 @@ class MultiQueues {
       dom_[c] = best;
       count[best]++;
     }
-    locator_ = ax_tmalloc<std::int32_t>(std::max<idx_t>(n_, 1), "MultiQueues: locator");
+    locator_ = Array<std::int32_t>(std::max<idx_t>(n_, 1), "MultiQueues: locator");
     for (int s = 0; s < 2; s++) {
       for (idx_t j = 0; j < ncon_; j++) {
+        Array<PQEntry>& heap = heaps_[s * ncon_ + j];
+        heap = Array<PQEntry>(std::max<idx_t>(count[j], 1), "MultiQueues: heap");
         PQueue& q = q_[s * ncon_ + j];
         q.maxnodes = count[j];
-        q.heap = ax_tmalloc<PQEntry>(std::max<idx_t>(count[j], 1), "MultiQueues: heap");
-        q.locator = locator_;
+        q.heap = heap.data();
+        q.locator = locator_.data();
       }
     }
     Reset();
-  }
-  ~MultiQueues() {
-    for (PQueue& q : q_) ax_free(&q.heap);
-    ax_free(&locator_, &dom_);
   }
   MultiQueues(const MultiQueues&) = delete;
   MultiQueues& operator=(const MultiQueues&) = delete;
 
   void Reset() {
     for (PQueue& q : q_) q.nnodes = 0;
-    std::fill_n(locator_, n_, -1);
+    std::fill_n(locator_.data(), n_, -1);
   }
   PQueue& Of(idx_t c, idx_t side) { return q_[side * ncon_ + dom_[c]]; }
   PQueue& At(int side, idx_t j) { return q_[side * ncon_ + j]; }
@@ -146,8 +146,9 @@ class MultiQueues {
   idx_t n_;
   idx_t ncon_;
   std::vector<PQueue> q_;
-  std::int32_t* locator_ = nullptr;
-  idx_t* dom_ = nullptr;
+  Array<idx_t> dom_;
+  Array<std::int32_t> locator_;
+  Array<PQEntry> heaps_[2 * kMaxNCon];  // the storage of q_
 };
 
 // The next move: the cell and the side it leaves; c is -1 when every queue
@@ -199,155 +200,106 @@ Pick NextMove(MultiQueues& mq, const SideState& st, const real_t* nw, const real
   return top[1 - s];
 }
 
+// The balance rule of the several-weight refinement: the queues and the
+// choice of NextMove; the best point of a pass is the one with the least
+// excess over the bounds, then the least cut, then the least excess within
+// them. When balancing, only moves that lower the worst excess are made and
+// every point is kept, until every bound holds.
+class MultiWeightRule {
+ public:
+  MultiWeightRule(HGraph* graph, SideState& st, bool balanceonly)
+      : mq_(graph, st),
+        st_(st),
+        nw_(graph->ncellwgt.data()),
+        cellwgt_(graph->cellwgt.data()),
+        gain_(graph->gain.data()),
+        pwgts_(graph->pwgts),
+        ncon_(graph->ncon),
+        balanceonly_(balanceonly) {}
+
+  void Reset() { mq_.Reset(); }
+  void Insert(idx_t c, idx_t side, real_t key) { ax_PQInsert(&mq_.Of(c, side), c, key); }
+  void Update(idx_t c, idx_t side, real_t key) { ax_PQUpdate(&mq_.Of(c, side), c, key); }
+
+  FMPick Take() {
+    if (balanceonly_ && st_.Excess() <= 0.0) return FMPick{};
+    const Pick p = NextMove(mq_, st_, nw_, gain_);
+    if (p.c == -1) return FMPick{};
+    ax_PQGetTop(&mq_.Of(p.c, p.from));
+    return FMPick{p.c, p.from};
+  }
+  // Balancing takes only moves that lower the worst excess (a heavy cell
+  // that would carry the excess over to the other side is set aside for
+  // the sweep).
+  bool Allowed(idx_t c, idx_t from) const {
+    return !(balanceonly_ &&
+             st_.ExcessAfter(nw_ + c * ncon_, static_cast<int>(from)) >= st_.Excess());
+  }
+
+  void Move(idx_t c, idx_t from, idx_t to) {
+    st_.Move(nw_ + c * ncon_, static_cast<int>(from));
+    pwgts_[to] += cellwgt_[c];
+    pwgts_[from] -= cellwgt_[c];
+  }
+
+  void PassStart(idx_t /*pass*/, real_t /*initcut*/) {
+    bestexcess_ = st_.Excess();
+    bestviol_ = std::max(bestexcess_, 0.0);
+    initviol_ = bestviol_;
+  }
+
+  FMVerdict Judge(real_t cut, real_t best) {
+    if (balanceonly_) return FMVerdict::kBest;
+    const double excess = st_.Excess();
+    const double viol = std::max(excess, 0.0);
+    if (viol < bestviol_ ||
+        (viol == bestviol_ && (cut < best || (cut == best && excess < bestexcess_)))) {
+      bestexcess_ = excess;
+      bestviol_ = viol;
+      return FMVerdict::kBest;
+    }
+    return (cut > best || viol > bestviol_) ? FMVerdict::kWorse : FMVerdict::kNotBest;
+  }
+
+  static void Trace(idx_t /*c*/, idx_t /*from*/, real_t /*cut*/, bool /*newbest*/) {}
+  bool BalanceGained() const { return !(bestviol_ >= initviol_); }
+  static void PassEnd(real_t /*best*/, idx_t /*bestpos*/) {}
+
+ private:
+  MultiQueues mq_;
+  SideState& st_;
+  const real_t* nw_;
+  const real_t* cellwgt_;
+  const real_t* gain_;
+  real_t* pwgts_;
+  idx_t ncon_;
+  bool balanceonly_;
+  double bestexcess_ = 0.0;
+  double bestviol_ = 0.0;
+  double initviol_ = 0.0;
+};
+
 // FM passes with a rollback to the best point of each (balanceonly false),
 // or one sweep of moves until every bound holds (balanceonly true). Returns
 // 1 when the sweep ran.
 int MultiFM(RunContext& ctrl, HGraph* graph, idx_t npasses, idx_t fmtype,
             real_t limitfrac, bool balanceonly) {
   const idx_t n = graph->nvtxs;
-  const idx_t nnets = graph->nnets;
-  const idx_t ncon = graph->ncon;
-  const idx_t nfixed = graph->nfixed;
-  const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
-  const real_t* cellwgt = graph->cellwgt.data();
-  const real_t* nw = graph->ncellwgt.data();
-  idx_t* where = graph->where.data();
-  real_t* gain = graph->gain.data();
-  real_t* pwgts = graph->pwgts;
+  const idx_t* where = graph->where.data();
 
   SideState st = MakeSideState(ctrl, graph, n, where, nullptr);
   if (balanceonly && st.Excess() <= 0.0) return 0;
-  if (fmtype != 1 && fmtype != 2) errexit("Unknown FMType of %d\n", static_cast<int>(fmtype));
 
   StartTimer(ctrl, TIMER_INIT);
   Compute2WayParams(ctrl, graph);
   StopTimer(ctrl, TIMER_INIT);
   if (n < 1) return balanceonly ? 1 : 0;
 
-  MultiQueues mq(graph, st);
-  FMWork w;
-  w.moved = ax_imalloc(n, "Refine_MultiFM: moved");
-  w.swaps = ax_imalloc(n, "Refine_MultiFM: swaps");
-  w.perm = ax_imalloc(n, "Refine_MultiFM: perm");
-  w.updind = ax_imalloc(n, "Refine_MultiFM: updind");
-  w.updmrk = ax_imalloc(n, "Refine_MultiFM: updmrk");
-  const idx_t limit = FMPassMoveLimit(n, limitfrac);
-  const idx_t npins = (!graph->incptr.empty()) ? graph->incptr[n] : 0;
-  bool recompute = false;
-
-  for (idx_t pass = 0; pass < npasses; pass++) {
-    if (recompute) {
-      StartTimer(ctrl, TIMER_INIT);
-      Compute2WayParams(ctrl, graph);
-      StopTimer(ctrl, TIMER_INIT);
-    }
-    mq.Reset();
-    for (idx_t i = 0; i < n; i++) w.moved[i] = w.updmrk[i] = -1;
-    RandomPermute(n, w.perm, 1);
-    for (idx_t i = 0; i < n; i++) {
-      const idx_t c = w.perm[i];
-      if (c < nfixed || (where[c] != 0 && where[c] != 1)) {
-        w.moved[c] = 1;
-        continue;
-      }
-      ax_PQInsert(&mq.Of(c, where[c]), c, FMKey(fmtype, gain[c], cellwgt[c]));
-    }
-
-    StartTimer(ctrl, TIMER_ITERATE);
-    const real_t initcut = graph->mincut;
-    real_t cut = initcut;
-    real_t best = initcut;
-    double bestexcess = st.Excess();
-    double bestviol = std::max(bestexcess, 0.0);
-    const double initviol = bestviol;
-    idx_t bestpos = -1;
-    idx_t nmoves = 0;  // moves that stand at the end of the pass
-    while (nmoves < n) {
-      if (balanceonly && st.Excess() <= 0.0) break;
-      const Pick p = NextMove(mq, st, nw, gain);
-      if (p.c == -1) break;
-      const idx_t c = p.c;
-      const int from = p.from;
-      const int to = 1 - from;
-      ax_PQGetTop(&mq.Of(c, from));
-      // Balancing takes only moves that lower the worst excess (a heavy
-      // cell that would carry the excess over to the other side is set
-      // aside for the sweep).
-      if (balanceonly && st.ExcessAfter(nw + c * ncon, from) >= st.Excess()) {
-        w.moved[c] = -2;
-        continue;
-      }
-
-      const idx_t k = nmoves;
-      cut -= gain[c];
-      st.Move(nw + c * ncon, from);
-      pwgts[to] += cellwgt[c];
-      pwgts[from] -= cellwgt[c];
-      w.moved[c] = k;
-      w.swaps[k] = c;
-      where[c] = to;
-
-      if (!balanceonly) {
-        const double excess = st.Excess();
-        const double viol = std::max(excess, 0.0);
-        const bool newbest =
-            viol < bestviol ||
-            (viol == bestviol && (cut < best || (cut == best && excess < bestexcess)));
-        if (newbest) {
-          best = cut;
-          bestpos = k;
-          bestexcess = excess;
-          bestviol = viol;
-        } else if ((cut > best || viol > bestviol) && k - bestpos > limit) {
-          // Too far past the best point: take this move back and end the
-          // pass. Its gain and pin counts were not touched yet.
-          where[c] = from;
-          st.Move(nw + c * ncon, to);
-          pwgts[from] += cellwgt[c];
-          pwgts[to] -= cellwgt[c];
-          break;
-        }
-      }
-
-      gain[c] = -gain[c];
-      const idx_t nupd = UpdateNeighbours<true>(graph, rmaxnet, c, from, to, k, w);
-      for (idx_t i = 0; i < nupd; i++) {
-        const idx_t d = w.updind[i];
-        ax_PQUpdate(&mq.Of(d, where[d]), d, FMKey(fmtype, gain[d], cellwgt[d]));
-      }
-      nmoves = k + 1;
-    }
-    StopTimer(ctrl, TIMER_ITERATE);
-
-    if (balanceonly) {
-      graph->mincut = cut;
-      break;
-    }
-
-    graph->mincut = best;
-    const bool stop =
-        (std::fabs(best - initcut) <= kFloatEps && bestviol >= initviol) || pass == npasses - 1;
-    recompute = (nmoves - bestpos) * npins > nnets * n;
-
-    StartTimer(ctrl, TIMER_WRAPUP);
-    for (idx_t i = nmoves - 1; i > bestpos; i--) {
-      const idx_t c = w.swaps[i];
-      const idx_t from = where[c];
-      const idx_t to = 1 - from;
-      where[c] = to;
-      st.Move(nw + c * ncon, static_cast<int>(from));
-      pwgts[to] += cellwgt[c];
-      pwgts[from] -= cellwgt[c];
-      if (!stop && !recompute) {
-        gain[c] = -gain[c];
-        UpdateNeighbours<false>(graph, rmaxnet, c, from, to, i, w);
-      }
-    }
-    StopTimer(ctrl, TIMER_WRAPUP);
-    if (stop) break;
-  }
-
-  ax_free(&w.moved, &w.swaps, &w.perm, &w.updind, &w.updmrk);
+  MultiWeightRule rule(graph, st, balanceonly);
+  FMWork w(n);
+  // A sweep is one pass that keeps every move it makes.
+  RunFMPasses(ctrl, graph, balanceonly ? std::min<idx_t>(npasses, 1) : npasses, fmtype,
+              limitfrac, w, rule);
   return balanceonly ? 1 : 0;
 }
 
