@@ -22,20 +22,7 @@
 namespace veldan {
 namespace {
 
-struct Hyper {
-  idx_t nvtxs = 0;
-  std::vector<idx_t> netptr{0};
-  std::vector<idx_t> netind;
-  std::vector<real_t> netwgt;
-  std::vector<real_t> cellwgt;  // empty: unit weights
-  void Add(std::vector<idx_t> pins, real_t w = 1.0f) {
-    netind.insert(netind.end(), pins.begin(), pins.end());
-    netptr.push_back(static_cast<idx_t>(netind.size()));
-    netwgt.push_back(w);
-  }
-  idx_t nnets() const { return static_cast<idx_t>(netwgt.size()); }
-  real_t Weight(idx_t i) const { return cellwgt.empty() ? 1.0f : cellwgt[i]; }
-};
+using Hyper = veldan_test::TestNets;
 
 // A connected grid: two-pin nets to the right and downward neighbours and a
 // three-pin net on every third corner. Optionally one net over bigpins cells.

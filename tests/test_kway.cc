@@ -20,17 +20,7 @@
 namespace veldan {
 namespace {
 
-struct Nets {
-  idx_t nvtxs = 0;
-  std::vector<idx_t> netptr{0}, netind;
-  std::vector<real_t> netwgt, cellwgt;
-  void Add(std::vector<idx_t> pins, real_t w) {
-    netind.insert(netind.end(), pins.begin(), pins.end());
-    netptr.push_back(static_cast<idx_t>(netind.size()));
-    netwgt.push_back(w);
-  }
-  idx_t nnets() const { return static_cast<idx_t>(netwgt.size()); }
-};
+using Nets = veldan_test::TestNets;
 
 // Nets of 2 to maxsize pins near a random centre (local structure for the
 // refinement to find); every 50th net is large; a few end with one pin.

@@ -58,6 +58,23 @@ veldan::real_t PartitionArrays(veldan::idx_t nvtxs, const std::vector<veldan::id
                                const veldan::Options& options, std::vector<veldan::idx_t>& part,
                                bool fixed = false, veldan::idx_t ncon = 1);
 
+// A hypergraph collected net by net (netptr/netind), with net weights and
+// optional cell weights (empty: unit weights).
+struct TestNets {
+  veldan::idx_t nvtxs = 0;
+  std::vector<veldan::idx_t> netptr{0};
+  std::vector<veldan::idx_t> netind;
+  std::vector<veldan::real_t> netwgt;
+  std::vector<veldan::real_t> cellwgt;
+  void Add(const std::vector<veldan::idx_t>& pins, veldan::real_t w = 1.0f) {
+    netind.insert(netind.end(), pins.begin(), pins.end());
+    netptr.push_back(static_cast<veldan::idx_t>(netind.size()));
+    netwgt.push_back(w);
+  }
+  veldan::idx_t nnets() const { return static_cast<veldan::idx_t>(netwgt.size()); }
+  veldan::real_t Weight(veldan::idx_t i) const { return cellwgt.empty() ? 1.0f : cellwgt[i]; }
+};
+
 // The one builder of test levels: nvtxs cells, the nets as pin lists (or
 // as netptr/netind), net weights and ncon weights per cell (empty: unit),
 // with the incidence lists built and nfixed 0.
