@@ -7,11 +7,17 @@
 #include <string_view>
 
 #include "io/io.h"
+#include "io/lines.h"
 
 namespace veldan {
 
 // Ends the read with the formatted message and a line feed (status 254).
 [[noreturn]] void Refuse(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Ends the read with the formatted message, followed by the file and the
+// line it concerns.
+[[noreturn]] void RefuseAt(const LineAt& at, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
 
 // A token of a file as a message shows it: bytes that are not printable
 // characters appear as \xNN, and a long token is cut.

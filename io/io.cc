@@ -2,7 +2,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
-#include <cstring>
 #include <string>
 
 #include "io/internal.h"
@@ -16,6 +15,15 @@ void Refuse(const char* fmt, ...) {
   const std::string text = FormatV(fmt, args);
   va_end(args);
   throw InputError(254, text + "\n");
+}
+
+void RefuseAt(const LineAt& at, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string message = FormatV(fmt, args);
+  va_end(args);
+  if (!message.empty() && message.back() != '\n') message += '\n';
+  Refuse("%sHypergraph file %s, line %ld.\n", message.c_str(), at.filename, at.lineno);
 }
 
 bool ValueLines::Next(std::string* text, idx_t* lineno) {
@@ -58,9 +66,7 @@ std::string Shown(std::string_view token) {
 std::FILE* OpenInput(const char* name, const char* msg) {
   std::FILE* fp = std::fopen(name, "r");
   if (fp != nullptr) return fp;
-  const int err = errno;
-  throw InputError(254, std::string("file: ") + name + ", mode: r, [" + msg +
-                            "]: " + std::strerror(err) + "\nFailed on ax_fopen()\n\n");
+  throw OpenFailure(name, msg, errno);
 }
 
 }  // namespace veldan

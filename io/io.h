@@ -52,5 +52,10 @@ class ValueLines {
 // Reads nvtxs values of a fixed-cell file into part: -1 for a free cell,
 // else a part number, below nparts when nparts > 0.
 void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts = 0);
+// Reads and checks all nvtxs values of a fixed-cell file as ReadPartition
+// does, keeping those of cells first .. last - 1 in part[0 .. last - first)
+// (a process that holds a block of the cells).
+void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
+                        const char* filename, idx_t nparts);
 
 }  // namespace veldan

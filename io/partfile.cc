@@ -22,7 +22,8 @@ bool IsFolder(const char* filename) {
 
 }  // namespace
 
-void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts) {
+void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
+                        const char* filename, idx_t nparts) {
   if (IsFolder(filename)) Refuse("Fixed-cell file %s is a folder, not a file.\n", filename);
   StreamCloser file{OpenInput(filename, "ReadPartition: partfile")};
   std::FILE* fp = file.fp;
@@ -70,11 +71,16 @@ void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts)
       Refuse("Input Error:\n\tThe file %s contains more than %ld sets of pre-assigned "
               "vertices.\n\tLine %ld puts cell %ld in part %ld; the parts are 0 to %ld.\n",
               filename, nparts, lineno, i + 1, value, nparts - 1);
-    part[i++] = value;
+    if (i >= first && i < last) part[i - first] = value;
+    i++;
   }
   if (lines.failed())
     Refuse("Fixed-cell file %s could not be read: %s\n", filename, std::strerror(errno));
   if (i < nvtxs) Refuse("Fixed-cell file %s holds %ld values for %ld cells.\n", filename, i, nvtxs);
+}
+
+void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts) {
+  ReadPartitionBlock(nvtxs, 0, nvtxs, part, filename, nparts);
 }
 
 }  // namespace veldan

@@ -1,37 +1,26 @@
 // The hypergraph file reader: a first pass counts the pins so that the pin
 // array is allocated once, a second pass fills the arrays.
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
-#include <cfloat>
-#include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include <strings.h>
-#include <sys/stat.h>
 
+#include "hgraph/config.h"
 #include "io/internal.h"
+#include "io/lines.h"
 #include "support/format.h"
 #include "support/io.h"
 #include "support/memory.h"
 
 namespace veldan {
 namespace {
-
-// The most entries an array of 8-byte elements could ever have.
-constexpr idx_t kMaxEntries = static_cast<idx_t>(PTRDIFF_MAX / sizeof(idx_t));
-// The partitioning sums weights in single precision: part weights add up
-// cell weights, and the cut and the sum of external degrees add up net
-// weights, each at most once per pin. Files whose weights could carry such a
-// sum past this bound (a quarter of the float range, leaving room for the
-// rounding of the sums and the factors applied to them) are refused, since a
-// sum that overflows to infinity makes every partition look alike.
-constexpr double kMaxWeightSum = FLT_MAX / 4.0;
 
 // One pass over the file: the stream, the line buffer kept for the whole
 // pass, and the number of the line last read (for messages). The first
@@ -45,20 +34,13 @@ struct LineSource {
   idx_t lineno = 0;
 
   explicit LineSource(const char* name) : filename(name) {}
+  LineAt at() const { return {filename, lineno}; }
   LineSource(const LineSource&) = delete;
   LineSource& operator=(const LineSource&) = delete;
   ~LineSource() {
     ax_free(&line);
     ax_fclose(fp);
   }
-};
-
-// The tokens of one line, released when left.
-struct Tokens : TokenList {
-  Tokens() = default;
-  Tokens(const Tokens&) = delete;
-  Tokens& operator=(const Tokens&) = delete;
-  ~Tokens() { FreeTokens(this); }
 };
 
 // The arrays being filled; they pass to the hypergraph once complete.
@@ -70,153 +52,48 @@ struct ReadArrays {
   Array<idx_t> marker;
 };
 
-// Ends the read with the message, followed by the file and the line it
-// concerns.
-[[noreturn]] __attribute__((format(printf, 2, 3))) void Fail(const LineSource& src,
-                                                              const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  std::string message = FormatV(fmt, args);
-  va_end(args);
-  if (!message.empty() && message.back() != '\n') message += '\n';
-  Refuse("%sHypergraph file %s, line %ld.\n", message.c_str(), src.filename, src.lineno);
-}
-
-
-// Reads the next line that is not a comment, without the carriage return
-// of a line end; a byte-order mark that opens the file is dropped. The end
-// of the file and a blank line (nothing before its line end) both end the
-// input early; for a blank line the message says what was expected there,
-// `what` with num.
-char* NextLine(LineSource& src, const char* what, idx_t num = 0) {
+// Reads the next line that is not a comment and gives its content (see
+// ClassifyLine). The end of the file and a blank line (nothing before its
+// line end) both end the input early; for a blank line the message says
+// what was expected there, `what` with num.
+std::string_view NextLine(LineSource& src, const char* what, idx_t num = 0) {
   for (;;) {
-    idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
+    const idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
     const bool ended = len < 0 || (len == 0 && std::feof(src.fp));
     src.lineno++;
-    if (src.lineno == 1 && len >= 3 && std::strncmp(src.line, "\xEF\xBB\xBF", 3) == 0) {
-      std::memmove(src.line, src.line + 3, std::strlen(src.line + 3) + 1);
-      len -= 3;
+    if (ended) throw EarlyEnd(src.at());
+    std::string_view content;
+    switch (ClassifyLine(std::string_view(src.line, static_cast<std::size_t>(len)),
+                         src.lineno == 1, &content)) {
+      case LineKind::kBlank: {
+        char expected[96];
+        std::snprintf(expected, sizeof expected, what, num);
+        throw BlankLine(src.at(), expected);
+      }
+      case LineKind::kComment:
+        continue;
+      case LineKind::kData:
+        return content;
     }
-    if (len > 0 && src.line[len - 1] == '\r') src.line[--len] = '\0';
-    if (ended) Fail(src, "Premature end of input file: file: %s\n", src.filename);
-    if (len < 1) {
-      char expected[96];
-      std::snprintf(expected, sizeof expected, what, num);
-      Refuse("Premature end of input file: file: %s\nHypergraph file %s, line %ld is blank "
-              "where %s was expected.\n",
-              src.filename, src.filename, src.lineno, expected);
-    }
-    if (src.line[0] != '%') return src.line;
   }
 }
 
 // After the last expected line: only blank lines, blanks and comments.
-void CheckNothingFollows(LineSource& src, const char* last) {
+void CheckNothingFollows(LineSource& src, const std::string& last) {
   for (;;) {
     const idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
     if (len < 0 || (len == 0 && std::feof(src.fp))) return;
     src.lineno++;
-    if (src.line[0] == '%') continue;
-    ax_strtrim_right(src.line, " \n\t\r");
-    const char* p = src.line;
-    while (*p == ' ' || *p == '\t') p++;
-    if (*p == '\0') continue;
-    Refuse("Hypergraph file %s, line %ld: the file goes on after %s, the last line the header "
-            "announces (\"%s\").\n",
-            src.filename, src.lineno, last, Shown(p).c_str());
+    CheckAfterLast(std::string_view(src.line, static_cast<std::size_t>(len)), src.at(), last);
   }
 }
 
-// The name must be that of an existing file, not of a folder.
-void CheckInputFile(const char* filename) {
-  struct stat st;
-  if (stat(filename, &st) == 0 && S_ISDIR(st.st_mode))
-    Refuse("Hypergraph file %s is a folder, not a file.\n", filename);
-  if (!ax_fexists(filename)) Refuse("Hypergraph file %s does not exist!\n", filename);
+// Reads the header from the first line that is not a comment. The checks
+// that both passes share are made here.
+HgrHeader ReadHeader(LineSource& src) {
+  const std::string_view line = NextLine(src, "the header");
+  return ScanHeader(line, src.at());
 }
-
-// Strips the line of leading and trailing blanks, tabs, line feeds and
-// carriage returns, and cuts it into tokens at runs of blanks and tabs.
-void CutLine(char* line, TokenList* tokens) {
-  ax_strtrim_right(line, " \n\t\r");
-  ax_strtrim_left(line, " \n\t\r");
-  strtokenize(line, " \t\r", tokens);
-}
-
-// Reads a whole token as a decimal integer (an optional sign and digits,
-// nothing after them); false otherwise. Out-of-range values saturate at
-// the ends of the 64-bit range.
-bool ScanLong(const char* text, idx_t* value) {
-  char* stop = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &stop, 10);
-  if (stop == text || *stop != '\0') return false;
-  *value = v;
-  return true;
-}
-
-// Reads a whole token as a decimal floating-point number; false otherwise.
-bool ScanFloat(const char* text, real_t* value) {
-  char* stop = nullptr;
-  const float v = std::strtof(text, &stop);
-  if (stop == text || *stop != '\0') return false;
-  *value = v;
-  return true;
-}
-
-struct Header {
-  idx_t nnets = 0;
-  idx_t nvtxs = 0;
-  idx_t fmt = 0;
-  idx_t ncon = 1;
-};
-
-// Reads the header from the first line that is not a comment: the net
-// count, the cell count, then fmt and ncon when present. The checks that
-// both passes share are made here.
-Header ReadHeader(LineSource& src) {
-  Tokens tokens;
-  CutLine(NextLine(src, "the header"), &tokens);
-  idx_t values[4];
-  const int nread = tokens.ntoks < 4 ? tokens.ntoks : 4;
-  for (int t = 0; t < nread; t++)
-    if (!ScanLong(tokens.list[t], &values[t]))
-      Refuse("Hypergraph file %s, line %ld: the header holds \"%s\" where an integer is "
-              "expected.\n",
-              src.filename, src.lineno, Shown(tokens.list[t]).c_str());
-  if (tokens.ntoks > 4)
-    Refuse("Hypergraph file %s, line %ld: the header holds %d fields; it holds 2 to 4: the "
-            "number of nets, the number of cells, fmt and ncon.\n",
-            src.filename, src.lineno, tokens.ntoks);
-
-  if (nread < 2)
-    Refuse("Hypergraph file %s, line %ld: the header must give the number of nets and "
-            "the number of cells.\n",
-            src.filename, src.lineno);
-  Header h;
-  h.nnets = values[0];
-  h.nvtxs = values[1];
-  if (nread > 2) h.fmt = values[2];
-  if (nread > 3) h.ncon = values[3];
-
-  if (h.nnets < 0)
-    Refuse("Hypergraph file %s, line %ld: the number of nets (%ld) is negative.\n",
-            src.filename, src.lineno, h.nnets);
-  if (h.nvtxs < 2) Fail(src, "Cannot partition graph with %ld cells\n", h.nvtxs);
-  if (h.fmt != 0 && h.fmt != 1 && h.fmt != 10 && h.fmt != 11)
-    Fail(src,
-         "Cannot read this type of file format!\nThe format code is %ld; it is 0 (no weights), "
-         "1 (net weights), 10 (cell weights) or 11 (both).\n",
-         h.fmt);
-  if (h.nnets >= kMaxEntries || h.nvtxs >= kMaxEntries)
-    Refuse("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are "
-            "too large.\n",
-            src.filename, src.lineno, h.nnets, h.nvtxs);
-  return h;
-}
-
-bool HasNetWeights(idx_t fmt) { return fmt % 10 > 0; }
-bool HasCellWeights(idx_t fmt) { return (fmt / 10) % 10 > 0; }
 
 void ClosePass(LineSource& src) {
   ax_free(&src.line);
@@ -241,7 +118,7 @@ char* NextEntryLine(LineSource& src) {
   for (;;) {
     const idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
     if (len < 0 || (len == 0 && std::feof(src.fp)))
-      Fail(src, "Premature end of input file: file: %s\n", src.filename);
+      throw EarlyEnd(src.at());
     src.lineno++;
     if (src.line[0] == '%') continue;
     if (std::strspn(src.line, " \t\r\n") == std::strlen(src.line)) continue;
@@ -266,19 +143,20 @@ struct MatrixShape {
 
 // Reads the banner and the size line; src is left before the first entry.
 MatrixShape ReadMatrixHeader(LineSource& src) {
-  Tokens banner;
-  idx_t len = ax_getline(&src.line, &src.capacity, src.fp);
+  std::vector<std::string_view> banner;
+  ax_getline(&src.line, &src.capacity, src.fp);
   src.lineno++;
-  if (len < 0) len = 0;
-  CutLine(src.line, &banner);
-  auto word = [&](int t) { return t < banner.ntoks ? banner.list[t] : ""; };
-  if (banner.ntoks < 5 || strcasecmp(word(1), "matrix") != 0)
+  SplitFields(src.line != nullptr ? src.line : "", &banner);
+  auto word = [&](std::size_t t) { return t < banner.size() ? std::string(banner[t]) : ""; };
+  if (banner.size() < 5 || strcasecmp(word(1).c_str(), "matrix") != 0)
     MatrixFail(src, "the banner must read \"%%%%MatrixMarket matrix coordinate <field> "
                     "<symmetry>\".");
-  if (strcasecmp(word(2), "coordinate") != 0)
-    MatrixFail(src, "only sparse (coordinate) matrices can be read, not \"%s\".", word(2));
+  if (strcasecmp(word(2).c_str(), "coordinate") != 0)
+    MatrixFail(src, "only sparse (coordinate) matrices can be read, not \"%s\".",
+               word(2).c_str());
   MatrixShape m;
-  const char* field = word(3);
+  const std::string fieldword = word(3), symmetryword = word(4);
+  const char* field = fieldword.c_str();
   if (strcasecmp(field, "pattern") == 0)
     m.nvalues = 0;
   else if (strcasecmp(field, "real") == 0 || strcasecmp(field, "integer") == 0 ||
@@ -288,7 +166,7 @@ MatrixShape ReadMatrixHeader(LineSource& src) {
     m.nvalues = 2;
   else
     MatrixFail(src, "the field \"%s\" is not one of pattern, real, integer, complex.", field);
-  const char* symmetry = word(4);
+  const char* symmetry = symmetryword.c_str();
   if (strcasecmp(symmetry, "general") == 0)
     m.mirrored = false;
   else if (strcasecmp(symmetry, "symmetric") == 0 || strcasecmp(symmetry, "skew-symmetric") == 0 ||
@@ -299,18 +177,18 @@ MatrixShape ReadMatrixHeader(LineSource& src) {
                     "hermitian.",
                symmetry);
 
-  Tokens size;
-  CutLine(NextEntryLine(src), &size);
+  std::vector<std::string_view> size;
+  SplitFields(NextEntryLine(src), &size);
   idx_t v[3];
-  if (size.ntoks != 3 || !ScanLong(size.list[0], &v[0]) || !ScanLong(size.list[1], &v[1]) ||
-      !ScanLong(size.list[2], &v[2]))
+  if (size.size() != 3 || !ScanLong(size[0], &v[0]) || !ScanLong(size[1], &v[1]) ||
+      !ScanLong(size[2], &v[2]))
     MatrixFail(src, "the size line must hold three integers: rows, columns, entries.");
   m.nrows = v[0];
   m.ncols = v[1];
   m.nentries = v[2];
   if (m.nrows < 0 || m.ncols < 0 || m.nentries < 0)
     MatrixFail(src, "the size line holds a negative count.");
-  if (m.ncols < 2) Fail(src, "Cannot partition graph with %ld cells\n", m.ncols);
+  if (m.ncols < 2) RefuseAt(src.at(), "Cannot partition graph with %ld cells\n", m.ncols);
   if (m.nrows >= kMaxEntries || m.ncols >= kMaxEntries || m.nentries >= kMaxEntries / 2)
     MatrixFail(src, "the counts (%ld rows, %ld columns, %ld entries) are too large.", m.nrows,
                m.ncols, m.nentries);
@@ -327,27 +205,27 @@ MatrixShape ForEachEntry(const char* filename, Visit visit) {
   LineSource src(filename);
   src.fp = OpenInput(filename, "ReadHGraph: filename");
   const MatrixShape m = ReadMatrixHeader(src);
-  Tokens tokens;
+  std::vector<std::string_view> fields;
   for (idx_t e = 0; e < m.nentries; e++) {
-    CutLine(NextEntryLine(src), &tokens);
+    SplitFields(NextEntryLine(src), &fields);
+    const int nfields = static_cast<int>(fields.size());
     idx_t row = 0, col = 0;
-    if (tokens.ntoks != 2 + m.nvalues)
-      MatrixFail(src, "entry %ld must hold %d numbers, not %d.", e + 1, 2 + m.nvalues,
-                 tokens.ntoks);
-    if (!ScanLong(tokens.list[0], &row) || !ScanLong(tokens.list[1], &col))
+    if (nfields != 2 + m.nvalues)
+      MatrixFail(src, "entry %ld must hold %d numbers, not %d.", e + 1, 2 + m.nvalues, nfields);
+    if (!ScanLong(fields[0], &row) || !ScanLong(fields[1], &col))
       MatrixFail(src, "entry %ld: \"%s %s\" are not two integer indices.", e + 1,
-                 tokens.list[0], tokens.list[1]);
-    for (int t = 2; t < tokens.ntoks; t++) {
+                 std::string(fields[0]).c_str(), std::string(fields[1]).c_str());
+    for (int t = 2; t < nfields; t++) {
       real_t value;
-      if (!ScanFloat(tokens.list[t], &value))
-        MatrixFail(src, "entry %ld: \"%s\" is not a number.", e + 1, tokens.list[t]);
+      if (!ScanFloat(fields[t], &value))
+        MatrixFail(src, "entry %ld: \"%s\" is not a number.", e + 1,
+                   std::string(fields[t]).c_str());
     }
     if (row < 1 || row > m.nrows || col < 1 || col > m.ncols)
       MatrixFail(src, "entry (%ld, %ld) lies outside the %ld x %ld matrix.", row, col, m.nrows,
                  m.ncols);
     visit(row - 1, col - 1);
     if (m.mirrored && row != col) visit(col - 1, row - 1);
-    FreeTokens(&tokens);
   }
   return m;
 }
@@ -425,17 +303,17 @@ idx_t GetNetListSize(const char* filename) {
 
   LineSource src(filename);
   src.fp = OpenInput(filename, "GetNetListSize: filename");
-  const Header h = ReadHeader(src);
-  const idx_t skip = HasNetWeights(h.fmt) ? 1 : 0;
+  const HgrHeader h = ReadHeader(src);
+  const idx_t skip = h.netweights() ? 1 : 0;
 
   idx_t npins = 0;
-  Tokens tokens;
+  std::vector<std::string_view> fields;
   for (idx_t i = 0; i < h.nnets; i++) {
-    CutLine(NextLine(src, "net %ld", i + 1), &tokens);
-    // A weighted line without tokens counts nothing (not minus one), so the
+    SplitFields(NextLine(src, "net %ld", i + 1), &fields);
+    // A weighted line without fields counts nothing (not minus one), so the
     // count stays an upper bound and the second pass reports the empty line.
-    if (tokens.ntoks > skip) npins += tokens.ntoks - skip;
-    FreeTokens(&tokens);
+    const idx_t nfields = static_cast<idx_t>(fields.size());
+    if (nfields > skip) npins += nfields - skip;
   }
 
   ClosePass(src);
@@ -449,28 +327,13 @@ HGraphPtr ReadHGraph(const char* filename) {
 
   LineSource src(filename);
   src.fp = OpenInput(filename, "ReadHGraph: filename");
-  const Header h = ReadHeader(src);
+  const HgrHeader h = ReadHeader(src);
   const idx_t nnets = h.nnets;
   const idx_t nvtxs = h.nvtxs;
   const idx_t ncon = h.ncon;
-  const bool netweights = HasNetWeights(h.fmt);
-  const bool cellweights = HasCellWeights(h.fmt);
-
-  if (ncon > 1 && !cellweights)
-    Refuse("------------------------------------------------------------------------------\n"
-            "***  I detected an error in your input file  ***\n\n"
-            "You specified ncon=%ld, but the fmt parameter does not specify vertex weights\n"
-            "Make sure that the fmt parameter is set to either 10 or 11.\n"
-            "------------------------------------------------------------------------------\n"
-            "Hypergraph file %s, line %ld.\n",
-            ncon, filename, src.lineno);
-  if (ncon < 1 || ncon > kMaxNCon)
-    Refuse("Hypergraph file %s, line %ld: ncon=%ld is outside the range 1 to %ld.\n",
-            filename, src.lineno, ncon, kMaxNCon);
-  if (nvtxs > kMaxEntries / ncon)
-    Refuse("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are "
-            "too large.\n",
-            filename, src.lineno, nnets, nvtxs);
+  const bool netweights = h.netweights();
+  const bool cellweights = h.cellweights();
+  CheckHeaderCounts(h, src.at());
 
   // Counts that claim more memory than there is are said to be the reason
   // before the failing allocation prints its figures.
@@ -510,46 +373,20 @@ HGraphPtr ReadHGraph(const char* filename) {
   netptr[0] = 0;
   idx_t k = 0;
   double netsum = 0.0;  // net weights times their pin counts, so far
-  Tokens tokens;
+  std::vector<std::string_view> fields;
+  std::vector<idx_t> cells;
   for (idx_t i = 1; i <= nnets; i++) {
-    CutLine(NextLine(src, "net %ld", i), &tokens);
-    int first = 0;
-    if (netweights) {
-      if (tokens.ntoks == 0) Fail(src, "The line for net %ld is empty.\n", i);
-      real_t w;
-      if (!ScanFloat(tokens.list[0], &w)) Fail(src, "Failed to read the weight for net %ld\n", i);
-      if (!std::isfinite(w))
-        Refuse("Hypergraph file %s, line %ld: the weight of net %ld is not a finite number.\n",
-                filename, src.lineno, i);
-      if (w < 0.0f)
-        Refuse("Hypergraph file %s, line %ld: the weight of net %ld is negative (%g).\n",
-                filename, src.lineno, i, static_cast<double>(w));
-      netwgt[i - 1] = w;
-      first = 1;
-    }
-    if (first >= tokens.ntoks) Fail(src, "Empty Hyperedge # %ld\n", i);
-
-    for (int t = first; t < tokens.ntoks; t++) {
-      idx_t cell;
-      if (!ScanLong(tokens.list[t], &cell))
-        Fail(src, "Failed to read the %ldth cell for net %ld\n", static_cast<idx_t>(t), i);
-      if (cell < 1 || cell > nvtxs)
-        Fail(src, "Cell number: %ld read for net %ld is wrong.\n", cell, i);
-      cell--;
+    SplitFields(NextLine(src, "net %ld", i), &fields);
+    const real_t w = ScanNetLine(fields, h, i, src.at(), &cells);
+    if (netweights) netwgt[i - 1] = w;
+    for (const idx_t cell : cells) {
       if (marker[cell] == i) continue;  // repeated within this net
       marker[cell] = i;
       if (k >= npins) Refuse("Critical I/O error. Internal failure. Please report it as bug\n");
       netind[k++] = cell;
     }
     netptr[i] = k;
-    if (netweights) {
-      netsum += static_cast<double>(netwgt[i - 1]) * static_cast<double>(k - netptr[i - 1]);
-      if (netsum > kMaxWeightSum)
-        Refuse("Hypergraph file %s, line %ld: the net weights are too large: up to net %ld, "
-                "the weights times the pin counts add up to more than %g.\n",
-                filename, src.lineno, i, kMaxWeightSum);
-    }
-    FreeTokens(&tokens);
+    if (netweights) AddNetWeight(w, k - netptr[i - 1], i, src.at(), &netsum);
   }
   arrays.marker.reset();
 
@@ -558,42 +395,13 @@ HGraphPtr ReadHGraph(const char* filename) {
     // count as the smallest positive weight once set up).
     double cellsum[kMaxNCon] = {};
     for (idx_t c = 1; c <= nvtxs; c++) {
-      char* line = NextLine(src, "the weight line of cell %ld", c);
-      CutLine(line, &tokens);
-      if (tokens.ntoks < ncon)
-        Fail(src,
-             "Not sufficient number of weights are provided for cell %ld <input line: %s>, "
-             "%d\n",
-                c, line, tokens.ntoks);
-      real_t* w = cellwgt + (c - 1) * ncon;
-      for (idx_t j = 0; j < ncon; j++) {
-        if (!ScanFloat(tokens.list[j], &w[j]))
-          Fail(src, "Failed to read the %ldth weight for cell %ld\n", j, c);
-        if (!std::isfinite(w[j]))
-          Refuse("Hypergraph file %s, line %ld: weight %ld of cell %ld is not a finite "
-                  "number.\n",
-                  filename, src.lineno, j, c);
-        if (w[j] < 0.0f)
-          Refuse("Hypergraph file %s, line %ld: weight %ld of cell %ld is negative (%g).\n",
-                  filename, src.lineno, j, c, static_cast<double>(w[j]));
-        if (w[j] > 0.0f) cellsum[j] += static_cast<double>(w[j]);
-        if (cellsum[j] > kMaxWeightSum)
-          Refuse("Hypergraph file %s, line %ld: the cell weights are too large: up to cell "
-                  "%ld, weight %ld of the cells adds up to more than %g.\n",
-                  filename, src.lineno, c, j, kMaxWeightSum);
-      }
-      FreeTokens(&tokens);
+      const std::string_view line =
+          SplitFields(NextLine(src, "the weight line of cell %ld", c), &fields);
+      ScanCellWeights(fields, line, h, c, src.at(), cellsum, cellwgt + (c - 1) * ncon);
     }
   }
 
-  char last[64];
-  if (cellweights)
-    std::snprintf(last, sizeof last, "the weight line of cell %ld", nvtxs);
-  else if (nnets > 0)
-    std::snprintf(last, sizeof last, "net %ld", nnets);
-  else
-    std::snprintf(last, sizeof last, "the header");
-  CheckNothingFollows(src, last);
+  CheckNothingFollows(src, LastLineName(h));
   ClosePass(src);
 
   HGraphPtr graph = CreateHGraph();

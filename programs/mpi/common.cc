@@ -43,13 +43,6 @@ std::string Format(const char* fmt, ...) {
   return text;
 }
 
-std::string LineFailureText(const std::string& message, const char* filename, i64 lineno) {
-  std::string text = message;
-  if (!text.empty() && text.back() != '\n') text += '\n';
-  text += Format("Hypergraph file %s, line %ld.\n", filename, static_cast<long>(lineno));
-  return PlainFailureText(text);
-}
-
 std::string PlainFailureText(const std::string& message) { return message + "\n"; }
 
 long PeakRssKiB() {

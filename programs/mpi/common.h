@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "io/io.h"
+
 namespace veldan::mpi {
 
 using i64 = std::int64_t;
@@ -49,6 +51,8 @@ struct Failure {
     text = std::move(message);
     status = exitstatus;
   }
+  // The refusal of an input by the readers of io/, with its text and status.
+  void Set(i64 where, const InputError& error) { Set(where, error.what(), error.status()); }
 };
 
 // Ends the process on every rank with status after MPI_Finalize.
@@ -62,10 +66,8 @@ void AgreeOrExit(const Comm& comm, const Failure& failure);
 // printf into a std::string.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// The reader's failure texts: a message tied to a line of the hypergraph
-// file, and a plain message; both end as the single-process program ends
-// them.
-std::string LineFailureText(const std::string& message, const char* filename, i64 lineno);
+// A failure text: the message, ended as the single-process program ends
+// its messages.
 std::string PlainFailureText(const std::string& message);
 
 // Peak resident memory of this process in KiB (VmHWM), 0 if unknown.

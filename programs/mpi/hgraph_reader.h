@@ -6,18 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "io/lines.h"
 #include "programs/mpi/common.h"
 
 namespace veldan::mpi {
-
-struct HgrHeader {
-  i64 nnets = 0;
-  i64 nvtxs = 0;
-  i64 fmt = 0;
-  i64 ncon = 1;
-  bool netweights() const { return fmt % 10 > 0; }
-  bool cellweights() const { return (fmt / 10) % 10 > 0; }
-};
 
 // One rank's share of the hypergraph.
 struct LocalHGraph {
@@ -41,9 +33,10 @@ struct LocalHGraph {
 // with status 254, the message of the single-process reader printed once.
 void ReadHGraphParallel(const Comm& comm, const char* filename, LocalHGraph* graph);
 
-// Collective. Reads the fixed-cell file (one value per cell, -1 free) and
-// keeps the values of this rank's cell block in *fixed; checks them
-// against nparts. Ends every rank with status 254 on a malformed file.
+// Collective. Reads the fixed-cell file (one value per cell, -1 free) as
+// the single-process program reads it and keeps the values of this rank's
+// cell block in *fixed; checks them against nparts. Ends every rank with
+// the single-process program's message and status on a malformed file.
 void ReadFixedCells(const Comm& comm, const char* filename, i64 nvtxs, i64 nparts, i64 cell0,
                     i64 cell1, std::vector<int>* fixed);
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end tests of veldan-mpi on two MPI processes.
 
-usage: run_tests.py partitions|errors --bin VELDAN_MPI --mpiexec MPIEXEC
+usage: run_tests.py partitions|errors|refusals --bin VELDAN_MPI --mpiexec MPIEXEC
                     [--veldan VELDAN] [--examples DIR] [--shared DIR]
 
 partitions: every row partitions a hypergraph and checks the report and the
@@ -12,6 +12,11 @@ errors: every row feeds a malformed input or command line and checks the
   exit status, the message (the same as veldan's when --veldan is given,
   otherwise the text of the row) and that no partition file is left. Most
   faults sit in the byte range that rank 1 reads, which the row checks.
+refusals: rows of the errors kind for what the reader refuses beyond a bad
+  token or an early end: a header of more than four fields, anything but
+  blanks and comments after the last line, a negative cell weight, a folder
+  given as a file, and fixed-cell files with more values than cells, two
+  values on a line, or a part beyond k before a later fault.
 
 Prints 'N passed, N failed' and exits non-zero on a failure.
 """
@@ -348,6 +353,48 @@ def error_rows():
     return rows
 
 
+def refusal_rows():
+    n = 400
+    body = nets_text(50, n, 1)
+    plain = '\n'.join([f'{n} 50'] + body) + '\n'
+    rows = []
+
+    def add(name, text, expect, args=None, fault_line=None, files=None):
+        rows.append((name, text, expect, 254, args or [], fault_line, files or {}))
+
+    add('header of five fields', '\n'.join([f'{n} 50 0 1 7'] + body) + '\n',
+        'Hypergraph file g.hgr, line 1: the header holds 5 fields; it holds 2 to 4: the number '
+        'of nets, the number of cells, fmt and ncon.')
+    # Blank lines, blanks and comments may follow the last line; the line
+    # after them may not.
+    add('text after the last net', plain + '% done\n\n \t\r\nextra 1\n',
+        'Hypergraph file g.hgr, line 405: the file goes on after net 400, the last line the '
+        'header announces ("extra 1").', fault_line=405)
+    cells2 = ['1 2'] * 50
+    add('text after the last cell weights',
+        '\n'.join([f'{n} 50 10 2'] + body + cells2 + ['7']) + '\n',
+        'Hypergraph file g.hgr, line 452: the file goes on after the weight line of cell 50, the '
+        'last line the header announces ("7").', fault_line=452)
+    add('negative cell weight',
+        '\n'.join([f'{n} 50 10 2'] + body + late(cells2[:44], '1 -0.5', cells2[45:])) + '\n',
+        'Hypergraph file g.hgr, line 446: weight 1 of cell 45 is negative (-0.5).',
+        fault_line=446)
+    add('hypergraph file a folder', None, 'Hypergraph file g.hgr is a folder, not a file.',
+        files={'g.hgr': None})
+    add('fixed file a folder', plain, 'Fixed-cell file g.fix is a folder, not a file.',
+        args=['-fixed=g.fix'], files={'g.fix': None})
+    add('fixed file with a value too many', plain,
+        'Fixed-cell file g.fix, line 51: the file goes on after the value of its last cell '
+        '(50 cells): "0".', args=['-fixed=g.fix'], files={'g.fix': '-1\n' * 50 + '0\n'})
+    add('fixed file with two values on a line', plain,
+        'Fixed-cell file g.fix, line 2: one value per line, but the line holds "-1 0".',
+        args=['-fixed=g.fix'], files={'g.fix': '1\n-1 0\n' + '-1\n' * 48})
+    add('fixed part beyond k before a bad value', plain,
+        'Line 3 puts cell 3 in part 5; the parts are 0 to 1.', args=['-fixed=g.fix'],
+        files={'g.fix': '0\n1\n5\nx\n' + '-1\n' * 46})
+    return rows
+
+
 def check_error(row, tmp):
     name, text, expect, status, args, fault_line, files = row
     folder = tempfile.mkdtemp(dir=tmp)
@@ -362,6 +409,9 @@ def check_error(row, tmp):
             start = sum(len(l) + 1 for l in lines[:fault_line - 1])
             assert start >= header + (len(text) - header) // 2, 'the fault is not in rank 1\'s range'
     for fname, content in files.items():
+        if content is None:  # a folder where a file is named
+            os.mkdir(os.path.join(folder, fname))
+            continue
         with open(os.path.join(folder, fname), 'w') as f:
             f.write(content)
     k = '2'
@@ -388,7 +438,7 @@ def check_error(row, tmp):
 def main():
     global ARGS
     ap = argparse.ArgumentParser()
-    ap.add_argument('family', choices=['partitions', 'errors'])
+    ap.add_argument('family', choices=['partitions', 'errors', 'refusals'])
     ap.add_argument('--bin', required=True)
     ap.add_argument('--mpiexec', default='mpirun')
     ap.add_argument('--veldan')
@@ -413,8 +463,10 @@ def main():
     try:
         if ARGS.family == 'partitions':
             rows, check = partition_rows(tmp), check_partition
-        else:
+        elif ARGS.family == 'errors':
             rows, check = error_rows(), check_error
+        else:
+            rows, check = refusal_rows(), check_error
         failed = 0
 
         def one(row):
