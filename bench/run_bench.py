@@ -156,6 +156,19 @@ FIELDS = ['instance', 'scheme', 'k', 'seed', 'ufactor', 'extra', 'status', 'exit
           'maxrss_mb', 'note']
 
 
+def child_status(status, timeout):
+    """(status, exit, note) of a finished child as run_child gives its wait
+    status: 'ok' on exit 0, else the timeout, signal or exit code."""
+    if status == 'timeout':
+        return 'timeout', '', f'killed after {timeout:g} s'
+    code = os.waitstatus_to_exitcode(status)
+    if code < 0:
+        return f'signal {-code}', code, ''
+    if code != 0:
+        return f'exit {code}', code, ''
+    return 'ok', code, ''
+
+
 def one_run(binary, src, hg_cache, scheme, k, seed, extra, tmp, timeout, threads=1):
     inst = os.path.basename(src)[:-len('.hgr')]
     uf = ufactor(scheme, k)
@@ -174,17 +187,9 @@ def one_run(binary, src, hg_cache, scheme, k, seed, extra, tmp, timeout, threads
     row['wall_s'] = f'{wall:.3f}'
     row['maxrss_mb'] = f'{ru.ru_maxrss / 1024.0:.1f}'  # Linux reports KiB
     part_path = f'{hgr}.part.{k}'
-    if status == 'timeout':
-        row['status'], row['exit'] = 'timeout', ''
-        row['note'] = f'killed after {timeout} s'
-    else:
-        code = os.waitstatus_to_exitcode(status)
-        row['exit'] = code
-        if code < 0:
-            row['status'] = f'signal {-code}'
-        elif code != 0:
-            row['status'] = f'exit {code}'
-        elif not os.path.exists(part_path):
+    row['status'], row['exit'], row['note'] = child_status(status, timeout)
+    if row['status'] == 'ok':
+        if not os.path.exists(part_path):
             row['status'] = 'no partition file'
         elif hg_cache is None:
             row['status'], row['note'] = 'ok', 'not recounted'

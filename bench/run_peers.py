@@ -229,17 +229,9 @@ def one_run(tool, name, src, pins, k, seed, eps, threads, tmp, timeout):
         row['maxrss_mb'] = round(ru.ru_maxrss / 1024.0, 1)  # Linux reports KiB
         row['bytes_per_pin'] = round(ru.ru_maxrss * 1024.0 / pins, 1) if pins else ''
         part = part_of()
-        if status == 'timeout':
-            row['status'], row['exit'] = 'timeout', ''
-            row['note'] = f'killed after {timeout:g} s'
-        else:
-            code = os.waitstatus_to_exitcode(status)
-            row['exit'] = code
-            if code < 0:
-                row['status'] = f'signal {-code}'
-            elif code != 0:
-                row['status'] = f'exit {code}'
-            elif part is None:
+        row['status'], row['exit'], row['note'] = run_bench.child_status(status, timeout)
+        if row['status'] == 'ok':
+            if part is None:
                 row['status'] = 'no partition file'
             else:
                 figures, note = evaluate(hgr, part, k)
