@@ -141,7 +141,7 @@ void BM_Coarsen(benchmark::State& state) {
     OwnedContext ctrl;
     HGraphPtr g = WorkingCopy(ctrl);
     ctrl = BisectionCtrl(g.get());
-    InitRandom(kSeed);
+    ctrl.rng.Seed(kSeed);
     state.ResumeTiming();
 
     HGraph* c = Coarsen(ctrl, g.get());
@@ -172,7 +172,7 @@ TwoWayLevel MakeTwoWayLevel(idx_t target) {
   OwnedContext setup;
   s.top = WorkingCopy(setup);
   s.ctrl = BisectionCtrl(s.top.get());
-  InitRandom(kSeed);
+  s.ctrl.rng.Seed(kSeed);
   HGraph* cur = Coarsen(s.ctrl, s.top.get());
   const idx_t stop = std::min(target, cur->level);
   InitBisection(s.ctrl, cur);
@@ -203,7 +203,7 @@ void BM_Refine_EEFM(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     std::copy(s.where.begin(), s.where.end(), g->where.data());
-    InitRandom(kSeed);
+    s.ctrl.rng.Seed(kSeed);
     state.ResumeTiming();
 
     Refine_EEFM(s.ctrl, g, 10, 1, f);
@@ -230,7 +230,7 @@ KwayLevel MakeKwayLevel(idx_t target, idx_t nparts) {
   OwnedContext setup;
   s.top = WorkingCopy(setup);
   s.ctrl = KwayCtrl(s.top.get(), nparts);
-  InitRandom(kSeed);
+  s.ctrl.rng.Seed(kSeed);
   HGraph* cur = Coarsen(s.ctrl, s.top.get());
   const idx_t stop = std::min(target, cur->level);
   InitPartitionKway(s.ctrl, cur);
@@ -262,7 +262,7 @@ void BM_RefineKway_Random(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     std::copy(s.where.begin(), s.where.end(), g->where.data());
-    InitRandom(kSeed);
+    s.ctrl.rng.Seed(kSeed);
     state.ResumeTiming();
 
     RefineKway_Random(s.ctrl, g, 10);

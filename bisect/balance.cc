@@ -54,7 +54,7 @@ int Balance(RunContext& ctrl, HGraph* graph) {
   real_t* gain = graph->gain.data();
   NetSides* sides = graph->sides.data();
 
-  RandomPermute(nvtxs, perm, 1);
+  ctrl.rng.Permute(nvtxs, perm, 1);
   for (idx_t i = 0; i < nvtxs; i++) {
     const idx_t c = perm[i];
     // Fixed cells stay; a cell outside both sides cannot be balanced either.

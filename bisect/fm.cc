@@ -27,6 +27,7 @@ class OneWeightRule {
  public:
   OneWeightRule(RunContext& ctrl, HGraph* graph)
       : graph_(graph),
+        rng_(ctrl.rng),
         cellwgt_(graph->cellwgt.data()),
         gain_(graph->gain.data()),
         pwgts_(graph->pwgts),
@@ -107,7 +108,7 @@ class OneWeightRule {
     if (pwgts[0] >= minwgt_[0] && pwgts[1] >= minwgt_[1]) {
       if (cut < best ||
           (cut == best &&
-           (std::fabs(pwgts[0] - pwgts[1]) < bestdiff_ || RandomInRange(2) == 1))) {
+           (std::fabs(pwgts[0] - pwgts[1]) < bestdiff_ || rng_.InRange(2) == 1))) {
         bestdiff_ = std::fabs(pwgts[0] - pwgts[1]);
         return FMVerdict::kBest;
       }
@@ -134,6 +135,7 @@ class OneWeightRule {
  private:
   PQueue queues_[2];
   const HGraph* graph_;
+  RandomStream& rng_;  // ties between equal cuts
   const real_t* cellwgt_;
   const real_t* gain_;
   real_t* pwgts_;

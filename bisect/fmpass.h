@@ -88,7 +88,7 @@ template <class Rule>
     rule.Reset();
     const real_t initcut = graph->mincut;
     for (idx_t i = 0; i < n; i++) moved[i] = updmrk[i] = -1;
-    RandomPermute(n, perm, 1);
+    ctrl.rng.Permute(n, perm, 1);
     for (idx_t i = 0; i < n; i++) {
       const idx_t c = perm[i];
       if (c < nfixed || (where[c] != 0 && where[c] != 1)) {

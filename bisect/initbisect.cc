@@ -107,7 +107,7 @@ void Random_FMPartition(RunContext& ctrl, HGraph* graph) {
     pwgts[0] = pwgts[1] = 0.0f;
 
     if (nfixed > 0) {
-      RandomPermute(nfixed, perm, 1);
+      ctrl.rng.Permute(nfixed, perm, 1);
       for (idx_t i = 0; i < nfixed; i++) {
         const idx_t c = perm[i];
         const idx_t side = (i < nfixed0) ? 0 : 1;
@@ -116,7 +116,7 @@ void Random_FMPartition(RunContext& ctrl, HGraph* graph) {
       }
     }
 
-    RandomPermute(nvtxs, perm, 1);
+    ctrl.rng.Permute(nvtxs, perm, 1);
     if (multi)
       MultiInitialPlacement(ctrl, graph, perm, r % 2 == 0, attract);
     else if (r % 2 == 0)

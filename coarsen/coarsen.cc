@@ -128,7 +128,7 @@ HGraph* CCoarsen(RunContext& ctrl, HGraph* graph) {
 
     // A fresh group size for every level, drawn before the matching's own
     // draws.
-    ctrl.maxgroupsize = (RandomInRange(2) != 0) ? 5 : 2;
+    ctrl.maxgroupsize = (ctrl.rng.InRange(2) != 0) ? 5 : 2;
     Match_Edges(ctrl, cur, cur->where.data());
 
     HGraph* coarse = cur->coarser.get();

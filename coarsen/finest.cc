@@ -212,7 +212,7 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
     TaskResult& res = runs[r];
     res.ctrl.emplace(TaskContext(ctrl));
     SchemeForRun(*res.ctrl, r);
-    RandomScope stream(StreamSeed(ctrl.cfg->seed, ctrl.node, r));
+    res.ctrl->rng.Seed(StreamSeed(ctrl.cfg->seed, ctrl.node, r));
     OutputCapture out;
     Array<idx_t> where(nvtxs, "RunsAndVCycles: where");
     res.obj = run(*res.ctrl, r, where.data());
@@ -276,7 +276,7 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
     res.ctrl.emplace(TaskContext(ctrl));
     res.ctrl->cfg = &everynet;
     res.ctrl->cflags = everynet.coarsening.cflags;
-    RandomScope stream(StreamSeed(ctrl.cfg->seed, ctrl.node, nruns + k));
+    res.ctrl->rng.Seed(StreamSeed(ctrl.cfg->seed, ctrl.node, nruns + k));
     OutputCapture out;
     res.obj = vcycle(*res.ctrl, parts[k].data(), objs[k]);
     res.text = out.Take();

@@ -45,7 +45,7 @@ idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph
 
 // The partner chosen for cell i in the given pass (0 or 1): a cell number,
 // -1 when i stays on its own, -2 when i waits for pass 1.
-idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArrays& m,
+idx_t SelectMatch(RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArrays& m,
                   int pass);
 
 // Key of a pin list sorted increasingly (p1 < ... < ps):

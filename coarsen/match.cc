@@ -303,7 +303,7 @@ idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph
   return ncand;
 }
 
-idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArrays& m,
+idx_t SelectMatch(RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArrays& m,
                   int pass) {
   const idx_t* cellmap = m.cellmap;
   const real_t* wgts = m.wgts;
@@ -324,7 +324,7 @@ idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i, const Ma
   };
 
   // Highest key wins; on equal keys the lighter cell or group; on equal
-  // keys and weights a coin flip from the shared stream.
+  // keys and weights a coin flip from the task's stream.
   idx_t best = cand[0].val;
   real_t bestkey = cand[0].key;
   real_t bestw = weight_of(best);
@@ -342,7 +342,7 @@ idx_t SelectMatch(const RunContext& ctrl, const HGraph* graph, idx_t i, const Ma
     else if (w > bestw)
       take = false;
     else
-      take = RandomInRange(2) != 0;
+      take = ctrl.rng.InRange(2) != 0;
     if (take) {
       best = j;
       bestkey = key;
@@ -403,7 +403,7 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
 
   // Visit cells with few nets first, lighter before heavier, with ties left
   // in random order.
-  RandomPermute(nvtxs, perm, 1);
+  ctrl.rng.Permute(nvtxs, perm, 1);
   for (idx_t i = 0; i < nvtxs; i++) {
     const idx_t degree = incptr[i + 1] - incptr[i];
     cand[perm[i]].key =
@@ -413,7 +413,7 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
   ax_fkvsorti(nvtxs, cand);
   for (idx_t k = 0; k < nvtxs; k++) perm[k] = cand[k].val;
 
-  const idx_t limit = MatchLimit(RandomInRange(1000), nvtxs);
+  const idx_t limit = MatchLimit(ctrl.rng.InRange(1000), nvtxs);
 
   // Fixed cells stay alone: a weight of twice the limit keeps everyone out.
   idx_t cnvtxs = 0;

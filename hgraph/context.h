@@ -9,6 +9,7 @@
 #include "hgraph/config.h"
 #include "support/timers.h"
 #include "support/types.h"
+#include "support/vecops.h"
 
 namespace veldan {
 
@@ -58,6 +59,9 @@ struct RunContext {
   // Position in the recursion tree (root 1, children 2n and 2n+1): with the
   // seed and the run number it picks a run's random stream.
   std::uint64_t node = 1;
+  // The task's random stream: every draw of the phases comes from here. A
+  // run or V-cycle seeds it from (seed, node, its number) when it starts.
+  RandomStream rng;
 
   // Balance of the present bisection (or pair of parts): the unbalance
   // factor and the target weight fraction of side 0.

@@ -27,7 +27,7 @@ void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
 
   const real_t oldcut = graph->mincut;
   // A stream of its own, apart from every run's.
-  RandomScope stream(StreamSeed(ctrl.cfg->seed, 0, 0));
+  ctrl.rng.Seed(StreamSeed(ctrl.cfg->seed, 0, 0));
 
   // The bound of every part, from here to the end of the run, is the
   // weight of the heaviest incoming part.

@@ -305,7 +305,7 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   StopTimer(ctrl, TIMER_INIT);
 
   for (idx_t pass = 0; pass < npasses; ++pass) {
-    RandomPermute(nvtxs, perm, 0);
+    ctrl.rng.Permute(nvtxs, perm, 0);
 
     if (pass == 0 && (ctrl.cfg->dbglvl & DBG_REFINE))
       Print(

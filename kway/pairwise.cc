@@ -136,6 +136,7 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   Free2wayRefinementMemory(graph);
   graph->where = std::move(kwherebuf);
   AddTaskTimers(ctrl, pair);
+  ctrl.rng = pair.rng;  // the pair's draws are the task's own
 
   RefineKway_Random(ctrl, graph, npasses);
 }
@@ -202,6 +203,7 @@ bool BalancePartPair(RunContext& ctrl, HGraph* graph, idx_t p, idx_t q, const do
   Free2wayRefinementMemory(graph);
   graph->where = std::move(kwherebuf);
   AddTaskTimers(ctrl, pair);
+  ctrl.rng = pair.rng;  // the pair's draws are the task's own
   return moved;
 }
 

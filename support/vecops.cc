@@ -71,19 +71,9 @@ void ax_fSetMatrix(real_t** matrix, idx_t nrows, idx_t ncols, real_t val) {
   for (idx_t i = 0; i < nrows; ++i) ax_fset(ncols, val, matrix[i]);
 }
 
-namespace {
-
-inline int NextDraw(RandomState& s) {
-  s.r[s.front] += s.r[s.rear];
-  const std::uint32_t out = s.r[s.front] >> 1;
-  if (++s.front == 31) s.front = 0;
-  if (++s.rear == 31) s.rear = 0;
-  return static_cast<int>(out);
-}
-
-void SeedState(RandomState& s, std::uint32_t seed) {
+void RandomStream::Seed(std::uint32_t seed) {
   if (seed == 0) seed = 1;
-  s.r[0] = seed;
+  r_[0] = seed;
   // The recurrence starts from the seed read as a signed 32-bit number.
   std::int64_t word = static_cast<std::int32_t>(seed);
   for (int i = 1; i < 31; ++i) {
@@ -92,38 +82,24 @@ void SeedState(RandomState& s, std::uint32_t seed) {
     const std::int64_t lo = word % 127773;
     word = 16807 * lo - 2836 * hi;
     if (word < 0) word += 2147483647;
-    s.r[i] = static_cast<std::uint32_t>(word);
+    r_[i] = static_cast<std::uint32_t>(word);
   }
-  s.front = 3;
-  s.rear = 0;
-  for (int i = 0; i < 310; ++i) NextDraw(s);
+  front_ = 3;
+  rear_ = 0;
+  for (int i = 0; i < 310; ++i) Draw();
 }
 
-RandomState& SharedStream() {
-  // An unseeded stream behaves as one seeded with 1, like rand().
-  static RandomState state = [] {
-    RandomState s;
-    SeedState(s, 1);
-    return s;
-  }();
-  return state;
+void RandomStream::Permute(idx_t n, idx_t* p, int flag) {
+  if (flag == 1)
+    for (idx_t i = 0; i < n; ++i) p[i] = i;
+  for (idx_t i = 0; i < n / 2; ++i) {
+    const idx_t u = InRange(n);
+    const idx_t v = InRange(n);
+    const idx_t tmp = p[u];
+    p[u] = p[v];
+    p[v] = tmp;
+  }
 }
-
-// The stream of the task running on this thread, if it has one.
-thread_local RandomState* t_stream = nullptr;
-
-inline RandomState& Stream() {
-  return t_stream != nullptr ? *t_stream : SharedStream();
-}
-
-}  // namespace
-
-RandomScope::RandomScope(std::uint32_t seed) : prev_(t_stream) {
-  SeedState(state_, seed);
-  t_stream = &state_;
-}
-
-RandomScope::~RandomScope() { t_stream = prev_; }
 
 std::uint32_t StreamSeed(idx_t seed, std::uint64_t node, idx_t index) {
   // splitmix64 steps over the three numbers: nearby nodes and indices give
@@ -143,37 +119,6 @@ std::uint32_t StreamSeed(idx_t seed, std::uint64_t node, idx_t index) {
 idx_t ResolveSeed(idx_t seed) {
   if (seed >= 0) return seed;
   return static_cast<idx_t>(static_cast<std::uint32_t>(std::time(nullptr)) & 0x7fffffffu);
-}
-
-void InitRandom(idx_t seed) {
-  if (seed < 0)
-    SeedState(SharedStream(), static_cast<std::uint32_t>(std::time(nullptr)));
-  else
-    SeedState(SharedStream(), static_cast<std::uint32_t>(seed));
-}
-
-int RandomDraw() { return NextDraw(Stream()); }
-
-idx_t RandomInRange(idx_t n) {
-  // Two separate statements fix the order of the draws: the first gives
-  // the high bits, the second the low ones.
-  RandomState& s = Stream();
-  const idx_t hi = NextDraw(s);
-  const idx_t lo = NextDraw(s);
-  const idx_t r = (hi << 32) | lo;
-  return r % n;
-}
-
-void RandomPermute(idx_t n, idx_t* p, int flag) {
-  if (flag == 1)
-    for (idx_t i = 0; i < n; ++i) p[i] = i;
-  for (idx_t i = 0; i < n / 2; ++i) {
-    const idx_t u = RandomInRange(n);
-    const idx_t v = RandomInRange(n);
-    const idx_t tmp = p[u];
-    p[u] = p[v];
-    p[v] = tmp;
-  }
 }
 
 }  // namespace veldan

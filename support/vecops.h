@@ -22,46 +22,40 @@ idx_t** ax_iAllocMatrix(idx_t nrows, idx_t ncols, idx_t val, const char* msg);
 real_t** ax_fAllocMatrix(idx_t nrows, idx_t ncols, real_t val, const char* msg);
 void ax_fSetMatrix(real_t** matrix, idx_t nrows, idx_t ncols, real_t val);
 
-// The shared random stream. It is the additive lagged-Fibonacci generator
-// (degree 31, separation 3, seeded by a 16807 multiplicative congruence and
-// with the first 310 outputs discarded) that the GNU C library uses for
-// srand/rand, kept here so that a seed gives the same stream on every
-// platform, without the library's lock on every draw, and without disturbing
-// the caller's own rand() state.
-//
-// Seeds the stream with seed taken as a 32-bit unsigned number, or with the
-// clock when seed < 0.
-void InitRandom(idx_t seed);
-// The next number of the stream, in 0 .. 2^31 - 1.
-int RandomDraw();
-// Two draws combined into a 63-bit number (first draw high, second low),
-// taken modulo n (n > 0).
-idx_t RandomInRange(idx_t n);
-// flag 1: p[i] = i first; then n/2 random swaps.
-void RandomPermute(idx_t n, idx_t* p, int flag);
-
-// The state of one stream.
-struct RandomState {
-  std::uint32_t r[31];
-  int front = 3;  // position of the newest lag-3 term
-  int rear = 0;
-};
-
-// A stream of the task that creates it: while the object lives, the draws
-// of its thread come from it instead of the shared stream (InitRandom's).
-// Scopes nest: the previous stream is back when the object goes. A task of
-// a parallel section creates one first thing, so its draws do not depend
-// on which thread runs it or on what ran there before.
-class RandomScope {
+// A random stream: the additive lagged-Fibonacci generator (degree 31,
+// separation 3, seeded by a 16807 multiplicative congruence and with the
+// first 310 outputs discarded) that the GNU C library uses for srand/rand,
+// kept here so that a seed gives the same stream on every platform. Every
+// task owns one (RunContext::rng), seeded from the task's place in the
+// partitioning, so that its draws do not depend on the threads.
+class RandomStream {
  public:
-  explicit RandomScope(std::uint32_t seed);
-  ~RandomScope();
-  RandomScope(const RandomScope&) = delete;
-  RandomScope& operator=(const RandomScope&) = delete;
+  // Seeded with 1, as rand() is before any srand.
+  RandomStream() { Seed(1); }
+  explicit RandomStream(std::uint32_t seed) { Seed(seed); }
+  void Seed(std::uint32_t seed);
+  // The next number of the stream, in 0 .. 2^31 - 1.
+  int Draw() {
+    r_[front_] += r_[rear_];
+    const std::uint32_t out = r_[front_] >> 1;
+    if (++front_ == 31) front_ = 0;
+    if (++rear_ == 31) rear_ = 0;
+    return static_cast<int>(out);
+  }
+  // Two draws combined into a 63-bit number (first draw high, second low),
+  // taken modulo n (n > 0).
+  idx_t InRange(idx_t n) {
+    const idx_t hi = Draw();
+    const idx_t lo = Draw();
+    return ((hi << 32) | lo) % n;
+  }
+  // flag 1: p[i] = i first; then n/2 random swaps.
+  void Permute(idx_t n, idx_t* p, int flag);
 
  private:
-  RandomState state_;
-  RandomState* prev_;
+  std::uint32_t r_[31];
+  int front_ = 3;  // position of the newest lag-3 term
+  int rear_ = 0;
 };
 
 // The seed of the stream of one task: run or V-cycle `index` at node `node`

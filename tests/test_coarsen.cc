@@ -45,7 +45,7 @@ void SetUpCtrl(veldan_test::TestContext& ctrl, const HGraph* g, Coarsening ctype
   for (idx_t i = 0; i < g->nvtxs; i++)
     if (g->cellwgt[i] > A) h++, Wl -= g->cellwgt[i];
   ctrl.maxcellwgt = 2 * Wl / (ctrl.cfg->coarsento - h);
-  InitRandom(seed);
+  ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
 }
 
 template <class T>
@@ -272,9 +272,9 @@ TEST(Matching, ChoiceRules) {
   t.cellwgt[2] = 1.0f;
   std::vector<idx_t> seen;
   for (idx_t seed = 0; seed < 40; seed++) {
-    InitRandom(seed);
+    t.ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     const idx_t a = t.Select(0);
-    InitRandom(seed);
+    t.ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     EXPECT_EQ(t.Select(0), a);
     seen.push_back(a);
   }
@@ -285,7 +285,7 @@ TEST(Matching, ChoiceRules) {
 TEST(Matching, GroupsRespectLimits) {
   veldan_test::TestContext ctrl;
   ctrl.config.coarsening.maxnet = 3, ctrl.maxcellwgt = 10.0f, ctrl.maxgroupsize = 5;
-  InitRandom(1);
+  ctrl.rng.Seed(static_cast<std::uint32_t>(1));
   // A net of four pins is above cmaxnet: only {0,1} connects cells.
   veldan::HGraphPtr g_owner = Build(4, {{0, 1, 2, 3}, {0, 1}});
   veldan::HGraph* g = g_owner.get();
@@ -301,7 +301,7 @@ TEST(Matching, GroupsRespectLimits) {
   w[0] = w[5] = 10.0f;
   ctrl.config.coarsening.maxnet = 50, ctrl.maxcellwgt = 3.0f;
   for (idx_t seed = 0; seed < 5; seed++) {
-    InitRandom(seed);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     g_owner = Build(10, ring, {}, w);
     g = g_owner.get();
     Match_Edges(ctrl, g, std::vector<idx_t>(10, 1).data());
@@ -317,7 +317,7 @@ TEST(Matching, GroupsRespectLimits) {
   ctrl.maxcellwgt = 100.0f;
   for (idx_t group : {2, 5}) {
     ctrl.maxgroupsize = group;
-    InitRandom(group);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(group));
     g_owner = Build(10, {all});
     g = g_owner.get();
     Match_Edges(ctrl, g, ones.data());
@@ -349,7 +349,7 @@ TEST(Matching, GroupsRespectTheBoundOfEveryWeight) {
   ctrl.config.coarsening.maxnet = 50, ctrl.maxcellwgt = 100.0f, ctrl.maxgroupsize = 5;
   ctrl.nmaxcellwgt[0] = 2.2, ctrl.nmaxcellwgt[1] = 100.0;
   for (idx_t seed = 0; seed < 5; seed++) {
-    InitRandom(seed);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     veldan::HGraphPtr g_owner = SetUpHGraph(12, 12, 2, w.data(), nullptr, ptr.data(), ind.data());
     veldan::HGraph* g = g_owner.get();
     CreateIncidentHGraph(ctrl, g);
@@ -507,11 +507,11 @@ TEST(Coarsen, SameSeedSameLevelsAndIslandsComeBack) {
   // nets of their own that become islands once merged.
   Nets nets;
   for (idx_t k = 2000; k < 2100; k += 2) nets.push_back({k, k + 1});
-  InitRandom(3);
+  RandomStream r(3);
   for (idx_t e = 0; e < 3000; e++) {
     std::vector<idx_t> n;
-    for (idx_t k = 2 + RandomInRange(4); k > 0; k--) {
-      const idx_t c = RandomInRange(2000);
+    for (idx_t k = 2 + r.InRange(4); k > 0; k--) {
+      const idx_t c = r.InRange(2000);
       if (c % 10 && std::find(n.begin(), n.end(), c) == n.end()) n.push_back(c);
     }
     if (n.size() >= 2) nets.push_back(n);
@@ -553,7 +553,7 @@ TEST(Coarsen, CCoarsenKeepsPartsApart) {
   SetUpCtrl(ctrl, g, Coarsening::FC1, 5);
   const idx_t n = g->nvtxs;
   std::vector<idx_t> part(n);
-  for (idx_t i = 0; i < n; i++) part[i] = RandomInRange(3) == 0;
+  for (idx_t i = 0; i < n; i++) part[i] = ctrl.rng.InRange(3) == 0;
   g->where = Array<idx_t>(n, "test");
   std::copy(part.begin(), part.end(), g->where.data());
   HGraph* c = CCoarsen(ctrl, g);

@@ -124,7 +124,7 @@ void CheckRandomRefinement(HGraph* g, idx_t nparts, Objective otype, unsigned se
   double total = 0;
   for (double w : start) total += w;
 
-  InitRandom(seed);
+  ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
   RefineKway_Random(ctrl, g, 10);
 
   const double cut = CountedCut(g, g->where.data(), rmaxnet), tol = 1e-4 * (1 + cut0);
@@ -298,7 +298,7 @@ TEST(KwayRefineRandom, RealLevelsOfIbm01) {
   ctrl.config.coarsening.maxnet = 50;
   ctrl.UseScheme(Coarsening::GFC1);
   ctrl.maxcellwgt = ComputeMaxCellWeight(ctrl, g->nvtxs, g->cellwgt.data());
-  InitRandom(5);
+  ctrl.rng.Seed(static_cast<std::uint32_t>(5));
   Coarsen(ctrl, g);
   int levels = 0;
   for (HGraph* lv = g->coarser.get(); lv != nullptr; lv = lv->coarser.get(), ++levels)
@@ -323,7 +323,7 @@ TEST(KwayPairwise, RestoresStateAndKeepsPartsWithinBound) {
       double total = 0;
       for (double w : start) total += w;
 
-      InitRandom(9);
+      ctrl.rng.Seed(static_cast<std::uint32_t>(9));
       RefineKway(ctrl, g);
 
       EXPECT_EQ(1.05f, ctrl.ubfactor);
@@ -389,7 +389,7 @@ TEST(KwayFinalRefine, NeverRaisesCutOrHeaviestPartAndKeepsFixedCells) {
     const double heaviest = *std::max_element(start.begin(), start.end());
     const real_t cut0 = g->mincut = ComputeCut(g, part.data());
 
-    InitRandom(seed);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     PerformFinalKwayRefine(ctrl, g, part.data());
 
     EXPECT_NEAR(ComputeCut(g, part.data()), g->mincut, 1e-3);

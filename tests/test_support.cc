@@ -614,86 +614,84 @@ TEST(VecOps, StridedSumAndAxpy) {
 // ---------------------------------------------------------------------------
 // Random stream
 
-TEST(Random, RandomInRangeTakesHighThenLowDraw) {
+TEST(Random, InRangeTakesHighThenLowDraw) {
+  RandomStream r;
   for (idx_t seed : {0L, 1L, 12345L}) {
-    InitRandom(seed);
-    const idx_t hi = RandomDraw();
-    const idx_t lo = RandomDraw();
-    const idx_t after = RandomDraw();
+    r.Seed(static_cast<std::uint32_t>(seed));
+    const idx_t hi = r.Draw();
+    const idx_t lo = r.Draw();
+    const idx_t after = r.Draw();
     for (idx_t n : {idx_t{1}, idx_t{7}, idx_t{1000003}, idx_t{1} << 40}) {
-      InitRandom(seed);
-      EXPECT_EQ(RandomInRange(n), ((hi << 32) | lo) % n) << "n " << n;
-      EXPECT_EQ(RandomDraw(), after);  // exactly two draws
+      r.Seed(static_cast<std::uint32_t>(seed));
+      EXPECT_EQ(r.InRange(n), ((hi << 32) | lo) % n) << "n " << n;
+      EXPECT_EQ(r.Draw(), after);  // exactly two draws
     }
   }
 }
 
-TEST(Random, SeedIsTakenAs32BitUnsigned) {
-  InitRandom((idx_t{1} << 32) + 5);
-  const int a = RandomDraw();
-  InitRandom(5);
-  EXPECT_EQ(RandomDraw(), a);
-}
-
 TEST(Random, PermuteDrawsFourNumbersPerSwap) {
+  RandomStream r;
   // n = 1 and n = 0: identity where asked and no draw at all.
-  InitRandom(11);
-  const int first = RandomDraw();
-  InitRandom(11);
+  r.Seed(static_cast<std::uint32_t>(11));
+  const int first = r.Draw();
+  r.Seed(static_cast<std::uint32_t>(11));
   idx_t one[1] = {5};
-  RandomPermute(1, one, 1);
+  r.Permute(1, one, 1);
   EXPECT_EQ(one[0], 0);
-  RandomPermute(0, one, 1);
-  EXPECT_EQ(RandomDraw(), first);
+  r.Permute(0, one, 1);
+  EXPECT_EQ(r.Draw(), first);
 
   // n = 7: three swaps, twelve draws, and the swaps follow them in order.
-  InitRandom(11);
+  r.Seed(static_cast<std::uint32_t>(11));
   idx_t expect[7];
   for (idx_t i = 0; i < 7; ++i) expect[i] = i;
   for (int s = 0; s < 3; ++s) {
-    const idx_t uh = RandomDraw(), ul = RandomDraw();
-    const idx_t vh = RandomDraw(), vl = RandomDraw();
+    const idx_t uh = r.Draw(), ul = r.Draw();
+    const idx_t vh = r.Draw(), vl = r.Draw();
     const idx_t u = ((uh << 32) | ul) % 7;
     const idx_t v = ((vh << 32) | vl) % 7;
     std::swap(expect[u], expect[v]);
   }
-  const int next = RandomDraw();
-  InitRandom(11);
+  const int next = r.Draw();
+  r.Seed(static_cast<std::uint32_t>(11));
   idx_t p[7] = {9, 9, 9, 9, 9, 9, 9};
-  RandomPermute(7, p, 1);
+  r.Permute(7, p, 1);
   for (idx_t i = 0; i < 7; ++i) EXPECT_EQ(p[i], expect[i]);
-  EXPECT_EQ(RandomDraw(), next);
+  EXPECT_EQ(r.Draw(), next);
 }
 
 #if defined(__GLIBC__)
 // The stream is the C library's rand() stream on this platform, seed for seed,
-// including seed 0 (taken as 1), seeds above 2^31 and the unseeded state.
+// including seed 0 (taken as 1) and seeds above 2^31.
 TEST(Random, StreamEqualsTheCLibraryGenerator) {
+  RandomStream r;
   for (unsigned seed : {0u, 1u, 2u, 12345u, 2147483647u, 2147483648u, 4294967295u}) {
     std::srand(seed);
-    InitRandom(static_cast<idx_t>(seed));
-    for (int i = 0; i < 2000; ++i) ASSERT_EQ(RandomDraw(), std::rand()) << "seed " << seed;
+    r.Seed(seed);
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(r.Draw(), std::rand()) << "seed " << seed;
   }
 }
 #endif
 
 // The partitioner's draws leave the caller's own rand() sequence alone.
 TEST(Random, CallersRandIsUntouched) {
+  RandomStream r;
   std::srand(77);
   const int first = std::rand();
   std::srand(77);
-  InitRandom(5);
-  RandomInRange(1000);
+  r.Seed(static_cast<std::uint32_t>(5));
+  r.InRange(1000);
   EXPECT_EQ(std::rand(), first);
 }
 
 TEST(Random, PermuteIsRepeatableAndKeepsContents) {
+  RandomStream r;
   const idx_t n = 1000;
   std::vector<idx_t> p(n), q(n);
-  InitRandom(42);
-  RandomPermute(n, p.data(), 1);
-  InitRandom(42);
-  RandomPermute(n, q.data(), 1);
+  r.Seed(static_cast<std::uint32_t>(42));
+  r.Permute(n, p.data(), 1);
+  r.Seed(static_cast<std::uint32_t>(42));
+  r.Permute(n, q.data(), 1);
   EXPECT_EQ(p, q);
   std::vector<idx_t> sorted = p;
   std::sort(sorted.begin(), sorted.end());
@@ -703,11 +701,11 @@ TEST(Random, PermuteIsRepeatableAndKeepsContents) {
   EXPECT_GT(moved, n / 2);
 
   // flag 0 shuffles what is there.
-  std::vector<idx_t> r(n);
-  for (idx_t i = 0; i < n; ++i) r[i] = 3 * i;
-  RandomPermute(n, r.data(), 0);
-  std::sort(r.begin(), r.end());
-  for (idx_t i = 0; i < n; ++i) ASSERT_EQ(r[i], 3 * i);
+  std::vector<idx_t> w(n);
+  for (idx_t i = 0; i < n; ++i) w[i] = 3 * i;
+  r.Permute(n, w.data(), 0);
+  std::sort(w.begin(), w.end());
+  for (idx_t i = 0; i < n; ++i) ASSERT_EQ(w[i], 3 * i);
 }
 
 // ---------------------------------------------------------------------------

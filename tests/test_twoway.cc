@@ -179,7 +179,7 @@ TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
     Compute2WayParams(ctrl, g);
     const real_t before = g->mincut, pw0 = g->pwgts[0], pw1 = g->pwgts[1];
     const std::vector<idx_t> start = Where(g);
-    InitRandom(seed);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     Refine_EEFM(ctrl, g, 10, 1 + seed % 2, fracs[seed % 3]);
 
     ExpectConsistent(g, ctrl.config.refinement.maxnet);
@@ -194,7 +194,7 @@ TEST(TwoWayFM, ResultAgreesWithRecountAndNeverWorsens) {
 
     const std::vector<idx_t> result = Where(g);  // same seed, same result
     std::copy(start.begin(), start.end(), g->where.data());
-    InitRandom(seed);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     Refine_EEFM(ctrl, g, 10, 1 + seed % 2, fracs[seed % 3]);
     EXPECT_EQ(Where(g), result);
   }
@@ -226,7 +226,7 @@ TEST(TwoWayFM, LockedOrTooLightLevelsKeepTheirPartition) {
     g->nfixed = 30;
     Compute2WayParams(ctrl, g);
     const real_t cut = g->mincut;
-    InitRandom(seed);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     Refine_EEFM(ctrl, g, 10, 2, 1.0f);
     EXPECT_EQ(std::count(g->where.data(), g->where.data() + 80, 0), 50);
     EXPECT_EQ(g->mincut, cut);
@@ -245,7 +245,7 @@ TEST(TwoWayFM, GainPerWeightOrdersEqualGains) {
       veldan::HGraph* g = g_owner.get();
       g->nfixed = 1;
       g->where[0] = side0;
-      InitRandom(seed);
+      ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
       testing::internal::CaptureStdout();
       Refine_EEFM(ctrl, g, 1, 2, 1.0f);
       const std::string out = testing::internal::GetCapturedStdout();
@@ -292,7 +292,7 @@ TEST(TwoWayBalance, ActsOnlyOnALightSideAndNeverMovesFixedCells) {
     g->nfixed = 6;
     for (idx_t i = 6; i < 100; i++) g->where[i] = (i % 10 == 0) == (seed % 2 == 0);
     const std::vector<idx_t> start = Where(g);
-    InitRandom(seed);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
     ASSERT_EQ(Balance(ctrl, g), 1);
     ExpectConsistent(g, ctrl.config.refinement.maxnet);
     EXPECT_TRUE(std::equal(start.begin(), start.begin() + 6, g->where.data()));
@@ -310,7 +310,7 @@ TEST(TwoWayInit, KeepsShareOfFixedCellsAndReportsBestPartition) {
     veldan::HGraph* g = g_owner.get();
     Free2wayRefinementMemory(g);
     g->nfixed = p;
-    InitRandom(p);
+    ctrl.rng.Seed(static_cast<std::uint32_t>(p));
     Random_FMPartition(ctrl, g);
     EXPECT_EQ(std::count(g->where.data(), g->where.data() + p, 0), p / 2);
     ExpectConsistent(g, ctrl.config.refinement.maxnet);  // side weights of the kept partition
@@ -350,7 +350,7 @@ TEST(TwoWayReal, MultilevelBisectionOfIbm01) {
   g->nfixed = 0;
   const real_t total = ax_fsum(g->nvtxs, g->cellwgt.data(), 1);
   ctrl.maxcellwgt = 2.0f * total / 100.0f;
-  InitRandom(1);
+  ctrl.rng.Seed(static_cast<std::uint32_t>(1));
   HGraph* cg = Coarsen(ctrl, g);
   ASSERT_NE(cg, g);
   Random_FMPartition(ctrl, cg);
