@@ -53,6 +53,7 @@ constexpr const char* kHelp_otype[] = {
     "     The possible values are:",
     "        cut      - Minimize the cut [default]",
     "        soed     - Minimize the sum-of-external-degrees",
+    "        km1      - Minimize the connectivity, (parts spanned - 1) x weight",
     " ",
 };
 constexpr const char* kHelp_ufactor[] = {

@@ -104,7 +104,8 @@ void CheckOptions(const Hypergraph& h, const Options& o) {
     if (!rb && !(o.ufactor >= 1.0)) Fail(bad, "UBfactor should be greater than 1.");
     if (!(o.ufactor <= 1e6)) Fail(bad, "ufactor is not a finite number up to 1e6");
   }
-  if (o.objective != Objective::Cut && o.objective != Objective::Soed)
+  if (o.objective != Objective::Cut && o.objective != Objective::Soed &&
+      o.objective != Objective::Km1)
     Fail(bad, "unknown objective");
   if (o.nruns < 0 || o.nvcycles < 0 || o.cmaxnet < 0 || o.rmaxnet < 0 || o.dbglvl < 0)
     Fail(bad, "nruns, nvcycles, cmaxnet, rmaxnet and dbglvl cannot be negative");

@@ -38,12 +38,15 @@ void Compute2WayParams(RunContext& ctrl, HGraph* graph) {
   for (idx_t i = 0; i < nvtxs; i++) gain[i] = 0.0f;
 
   // Pin counts per side and the cut: a net is cut when pins lie on at
-  // least two of the three sides.
+  // least two of the three sides (of sides 0 and 1 under pairspan, which
+  // leaves the side-2 count at 0).
+  const bool pairspan = ctrl.pairspan;
   real_t mincut = 0.0f;
   for (idx_t e = 0; e < nnets; e++) {
     if (netptr[e + 1] - netptr[e] > rmaxnet) continue;
     NetSides& ns = sides[e];
     for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) ns.n[where[netind[p]]]++;
+    if (pairspan) ns.n[2] = 0;
     const int nsides = (ns.n[0] > 0) + (ns.n[1] > 0) + (ns.n[2] > 0);
     if (nsides >= 2) mincut += netwgt[e];
   }
@@ -64,6 +67,9 @@ void Compute2WayParams(RunContext& ctrl, HGraph* graph) {
       // the refinement drift away from the true cut of its partition.
       const NetSides& ns = sides[e];
       if (size > rmaxnet || size < 2 || ns.n[2] > 0) continue;
+      // Under pairspan a net with no other pin on the two sides keeps its
+      // span wherever c goes.
+      if (pairspan && ns.n[0] + ns.n[1] < 2) continue;
       if (ns.n[1 - s] == 0)
         g -= netwgt[e];  // moving c would cut e
       else if (ns.n[s] == 1)

@@ -30,7 +30,7 @@ inline constexpr SchemeName kCoarseningNames[] = {
 inline constexpr SchemeName kRefinementNames[] = {
     {"fast", 1},   {"moderate", 2},   {"slow", 3},  {"krandom", 4},
     {"kpfast", 5}, {"kpmoderate", 6}, {"kpslow", 7}};
-inline constexpr SchemeName kObjectiveNames[] = {{"cut", 1}, {"soed", 2}};
+inline constexpr SchemeName kObjectiveNames[] = {{"cut", 1}, {"soed", 2}, {"km1", 3}};
 
 // The code of name in table, -1 when it has none (names compare without
 // regard to case).
@@ -50,7 +50,9 @@ struct CoarseningConfig {
 struct RefinementConfig {
   Refinement scheme = Refinement::Fast;  // never Default here
   idx_t maxnet = 50;  // nets above this size wait for the last refinement
-  Objective objective = Objective::Cut;  // k-way
+  // What the k-way refinements minimise; recursive bisection refines the
+  // cut of each bisection.
+  Objective objective = Objective::Cut;
 };
 
 struct BalanceConfig {
@@ -72,6 +74,8 @@ struct PartitionConfig {
   idx_t nparts = 2;
   idx_t nruns = 10;
   idx_t nvcycles = 1;
+  // What the partitioning minimises and its runs are compared by.
+  Objective objective = Objective::Cut;
   bool reconstruct = false;  // recursive bisection: cut nets kept as partial nets
   bool kwayrefine = false;   // recursive bisection: a final k-way refinement
   bool fixed = false;        // some cells are pre-assigned

@@ -67,6 +67,10 @@ struct RunContext {
   // factor and the target weight fraction of side 0.
   real_t ubfactor = 0.0f;
   real_t tpwgt = 0.5f;
+  // Two parts of a k-way partition refined under km1: the pins of the
+  // other parts (side 2) are not counted, so a net is cut when it has pins
+  // on both sides, and emptying a side lowers its span by one.
+  bool pairspan = false;
   // A bound on every final part (-epsilon, recursive bisection), as a
   // factor of the average part weight; 0 when the bisections take their
   // bound from ubfactor alone.

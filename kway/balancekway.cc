@@ -34,7 +34,7 @@ struct BalanceWork {
 
 // The best move of cell c out of part `from` into a part with room for it:
 // the parts its nets reach and the lightest part. delta is the change of the
-// cut (cutobj) or of the sum of external degrees.
+// objective (otype).
 // fits(q) tells whether part q has room for c; roomiest is the part with
 // the most room, considered besides the parts c's nets reach (every part
 // with roomiest -1).
@@ -42,13 +42,20 @@ struct MoveAsk {
   idx_t c;         // the cell
   idx_t from;      // its part
   idx_t roomiest;  // the part with the most room, or -1: every part
-  bool cutobj;
+  Objective otype;
 };
+
+// What a net of weight wgt spanning span parts adds to the objective.
+inline real_t NetCost(Objective otype, idx_t span, real_t wgt) {
+  if (otype == Objective::Km1) return static_cast<real_t>(span - 1) * wgt;
+  if (span < 2) return 0.0f;
+  return (otype == Objective::Cut) ? wgt : static_cast<real_t>(span) * wgt;
+}
 template <typename Fits>
 Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fits,
               const MoveAsk& ask, BalanceWork& w) {
   const idx_t c = ask.c, from = ask.from, roomiest = ask.roomiest;
-  const bool cutobj = ask.cutobj;
+  const Objective otype = ask.otype;
   const idx_t* netptr = graph->netptr.data();
   const idx_t* netind = graph->netind.data();
   const idx_t* incptr = graph->incptr.data();
@@ -83,13 +90,11 @@ Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fi
         span++;
       }
     }
-    const real_t before = (span < 2) ? 0.0f : (cutobj ? wgt : static_cast<real_t>(span) * wgt);
+    const real_t before = NetCost(otype, span, wgt);
     const idx_t leaves = (w.cnt[from] == 1) ? 1 : 0;
     for (std::size_t k = 0; k < w.cands.size(); ++k) {
       const idx_t after_span = span - leaves + ((w.cnt[w.cands[k]] == 0) ? 1 : 0);
-      const real_t after = (after_span < 2)
-                               ? 0.0f
-                               : (cutobj ? wgt : static_cast<real_t>(after_span) * wgt);
+      const real_t after = NetCost(otype, after_span, wgt);
       w.delta[k] += after - before;
     }
     for (idx_t q : w.touched) w.cnt[q] = 0;
@@ -159,7 +164,7 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
     return best;
   };
 
-  const bool cutobj = (ctrl.cfg->refinement.objective != Objective::Soed);
+  const Objective otype = ctrl.cfg->refinement.objective;
   BalanceWork w;
   w.cnt.assign(nparts, 0);
   w.seen.assign(nparts, 0);
@@ -227,7 +232,7 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
         const real_t* wc = nw + c * ncon;
         if (!(wc[con] > 0.0f)) continue;
         const Move m =
-            BestMove(graph, where, pw.data(), fits_for(wc), MoveAsk{c, p, spare, cutobj}, w);
+            BestMove(graph, where, pw.data(), fits_for(wc), MoveAsk{c, p, spare, otype}, w);
         if (m.to < 0) continue;
         // Improving moves first; then by the cost of the move (plus one, so
         // that free moves are ordered too) per unit of the weight repaired,
@@ -249,7 +254,7 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
         const idx_t c = cand.cell;
         const real_t* wc = nw + c * ncon;
         const Move m = BestMove(graph, where, pw.data(), fits_for(wc),
-                                MoveAsk{c, p, strict ? roomiest() : -1, cutobj}, w);
+                                MoveAsk{c, p, strict ? roomiest() : -1, otype}, w);
         if (m.to < 0) continue;
         where[c] = m.to;
         pw[p] -= cellwgt[c];
@@ -298,8 +303,8 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
     if (!graph->nkpwgts.empty())
       for (idx_t i = 0; i < nparts * ncon; ++i) graph->nkpwgts[i] = static_cast<real_t>(npw[i]);
     graph->mincut = ComputeCut(graph, where);
-    graph->objval = cutobj ? graph->mincut : ComputeSOED(graph, where);
-    if (!cutobj) graph->soed = graph->objval;
+    if (otype != Objective::Cut) graph->soed = ComputeSOED(graph, where);
+    graph->objval = ObjectiveValue(otype, graph->mincut, graph->soed);
   }
   return nmoves;
 }
@@ -344,7 +349,7 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
   for (idx_t p = 0; p < nparts; ++p) over = over || pw[p] > maxpwgt;
   if (!over) return 0;
 
-  const bool cutobj = (ctrl.cfg->refinement.objective != Objective::Soed);
+  const Objective otype = ctrl.cfg->refinement.objective;
   BalanceWork w;
   w.cnt.assign(nparts, 0);
   w.seen.assign(nparts, 0);
@@ -366,7 +371,7 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
         if (where[c] != p) continue;
         const real_t cw = cellwgt[c];
         auto fits = [&](idx_t q) { return pw[q] + cw <= maxpwgt; };
-        const Move m = BestMove(graph, where, pw.data(), fits, MoveAsk{c, p, lightest, cutobj}, w);
+        const Move m = BestMove(graph, where, pw.data(), fits, MoveAsk{c, p, lightest, otype}, w);
         if (m.to >= 0) order.push_back({m.delta, cellwgt[c], c});
       }
       std::sort(order.begin(), order.end(), [](const Cand& a, const Cand& b) {
@@ -381,7 +386,7 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
         const real_t cw = cellwgt[c];
         auto fits = [&](idx_t q) { return pw[q] + cw <= maxpwgt; };
         const Move m = BestMove(graph, where, pw.data(), fits,
-                                MoveAsk{c, p, ax_fargmin(nparts, pw.data()), cutobj}, w);
+                                MoveAsk{c, p, ax_fargmin(nparts, pw.data()), otype}, w);
         if (m.to < 0) continue;
         where[c] = m.to;
         pw[p] -= cellwgt[c];
@@ -396,8 +401,8 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
   if (nmoves > 0) {
     if (!graph->kpwgts.empty()) std::copy(pw.begin(), pw.end(), graph->kpwgts.data());
     graph->mincut = ComputeCut(graph, where);
-    graph->objval = cutobj ? graph->mincut : ComputeSOED(graph, where);
-    if (!cutobj) graph->soed = graph->objval;
+    if (otype != Objective::Cut) graph->soed = ComputeSOED(graph, where);
+    graph->objval = ObjectiveValue(otype, graph->mincut, graph->soed);
   }
   return nmoves;
 }

@@ -66,7 +66,9 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   // At least one run; V-cycles refine the best runs, so at most nruns.
   cfg.nruns = std::max<idx_t>(o.nruns, 1);
   cfg.nvcycles = std::min<idx_t>(o.nvcycles, cfg.nruns);
-  cfg.reconstruct = rb && o.reconstruct;
+  // Under km1 every cut net goes on split into both halves, so that the
+  // bisections' cuts add up to the km1 of the result.
+  cfg.reconstruct = rb && (o.reconstruct || o.objective == Objective::Km1);
   cfg.kwayrefine = rb && o.kwayrefine;
   cfg.fixed = anyfixed;
   cfg.seed = ResolveSeed(o.seed);
@@ -92,10 +94,13 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   if (r < 1 || r > 7 || rb != (r <= 3)) RefuseOption("Invalid rtype parameter of " + std::to_string(r));
   cfg.refinement.scheme = rtype;
   cfg.refinement.maxnet = o.rmaxnet;
-  if (o.objective != Objective::Cut && o.objective != Objective::Soed)
+  if (o.objective != Objective::Cut && o.objective != Objective::Soed &&
+      o.objective != Objective::Km1)
     RefuseOption("Invalid objtype parameter of " + std::to_string(static_cast<int>(o.objective)));
-  // Recursive bisection minimises the cut; the objective is the k-way
-  // scheme's.
+  // Recursive bisection minimises the cut of each bisection, and only km1
+  // of the objectives (the sum of those cuts); the k-way scheme minimises
+  // any.
+  cfg.objective = (rb && o.objective != Objective::Km1) ? Objective::Cut : o.objective;
   cfg.refinement.objective = rb ? Objective::Cut : o.objective;
 
   // The -epsilon factor: of the one weight, or of each weight and their

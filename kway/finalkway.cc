@@ -1,7 +1,7 @@
 // The final k-way refinement after recursive bisection: greedy k-way moves
 // between any two parts on the finest level, then k-way V-cycles, always
-// minimising the cut with every net counted and never letting a part grow
-// above the heaviest part of the incoming partition.
+// minimising the cut (km1 under km1) with every net counted and never
+// letting a part grow above the heaviest part of the incoming partition.
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -17,10 +17,11 @@ void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nparts = ctrl.cfg->nparts;
 
-  // Greedy k-way moves on the cut with every net counted, whatever the
-  // bisections used.
+  // Greedy k-way moves on the cut (km1 under km1) with every net counted,
+  // whatever the bisections used.
   PartitionConfig cfg = *ctrl.cfg;
-  cfg.refinement.objective = Objective::Cut;
+  cfg.refinement.objective =
+      (ctrl.cfg->objective == Objective::Km1) ? Objective::Km1 : Objective::Cut;
   cfg.refinement.scheme = Refinement::KRandom;
   cfg.refinement.maxnet = nvtxs;
   const ScopedConfig scope(ctrl, cfg);

@@ -128,7 +128,7 @@ void InitPartitionKway(RunContext& ctrl, HGraph* cgraph) {
 
   if (ctrl.cfg->dbglvl & DBG_INITCUT)
     Print("%ld-way initial %s: %f\n", ctrl.cfg->nparts,
-          ctrl.cfg->refinement.objective == Objective::Cut ? "cut" : "soed", first);
+          ObjectiveName(ctrl.cfg->refinement.objective), first);
 
   StopTimer(ctrl, TIMER_INITPART);
 }
@@ -223,7 +223,7 @@ real_t VCycleKway(RunContext& ctrl, HGraph* graph, idx_t maxcycles,
 real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nvcycles = ctrl.cfg->nvcycles;
-  const bool cutobj = (ctrl.cfg->refinement.objective == Objective::Cut);
+  const Objective otype = ctrl.cfg->refinement.objective;
 
   if (ctrl.cfg->dbglvl & (DBG_BISECT | DBG_DETAIL))
     Print(
@@ -273,8 +273,10 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
     // finest level with every net counted.
     if (largenets) {
       if (rctrl.cfg->dbglvl & DBG_DETAIL) {
-        Print("[%12.3f, ", cutobj ? ComputeCut(level, level->where.data())
-                                        : ComputeSOED(level, level->where.data()));
+        const real_t cut = ComputeCut(level, level->where.data());
+        Print("[%12.3f, ", ObjectiveValue(otype, cut, otype == Objective::Cut
+                                                          ? cut
+                                                          : ComputeSOED(level, level->where.data())));
         FlushPrint();
       }
       const ScopedConfig scope(rctrl, everynet);
@@ -292,7 +294,8 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
       rctrl.runviolation = std::max(KwayExcess(rctrl, level, level->where.data()), 0.0);
 
     if (rctrl.cfg->dbglvl & DBG_BISECT2)
-      Print("    %s of trial %4ld:\t %8.2f", cutobj ? "Cut" : "SOED", r,
+      Print("    %s of trial %4ld:\t %8.2f",
+            otype == Objective::Cut ? "Cut" : (otype == Objective::Soed ? "SOED" : "km1"), r,
             level->objval);
     if (rctrl.cfg->dbglvl & (DBG_BISECT2 | DBG_DETAIL))
       Print(" [%4.2f]\n", ComputeBalanceKway(rctrl, level, level->where.data()));
@@ -324,7 +327,8 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
     Print(
         "    The %s for this partitioning = %.2f, (average = %.2f) "
         "(balance = %.2f)\n",
-        cutobj ? "mincut" : "minsoed", best,
+        otype == Objective::Cut ? "mincut" : (otype == Objective::Soed ? "minsoed" : "minkm1"),
+        best,
         static_cast<double>(sum) / static_cast<double>(ctrl.cfg->nruns),
         ComputeBalanceKway(ctrl, graph, part));
 

@@ -11,6 +11,16 @@ namespace veldan {
 
 class FinestLevel;
 
+// The objective's value from a level's cut and sum of external degrees
+// (km1 is their difference).
+inline real_t ObjectiveValue(Objective o, real_t cut, real_t soed) {
+  return o == Objective::Cut ? cut : (o == Objective::Soed ? soed : soed - cut);
+}
+// The objective's printed name.
+inline const char* ObjectiveName(Objective o) {
+  return o == Objective::Cut ? "cut" : (o == Objective::Soed ? "soed" : "km1");
+}
+
 // --- greedy k-way refinement (kwayrefine.cc) ----------------------------------
 void AllocateKwayRefinementMemory(RunContext& ctrl, HGraph* graph);
 void ComputeKwayPartitionParams(RunContext& ctrl, HGraph* graph);

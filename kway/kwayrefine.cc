@@ -247,7 +247,9 @@ void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
 
 // Whether record e beats record d for the move of a cell: the objective's
 // own measure first, then the other one, then affinity; on a full tie the
-// lighter (or equally light) target part wins.
+// lighter (or equally light) target part wins. congain is the fall of km1
+// (a net loses a part when c is its only pin in p, gains one when it has no
+// pin in the target), so soed and km1 both rank by it first.
 static inline bool BetterDegree(const CellPartDegree& e, const CellPartDegree& d,
                                 Objective otype, const real_t* kpwgts) {
   if (otype == Objective::Cut) {
@@ -421,7 +423,7 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
       break;
   }
 
-  graph->objval = (otype == Objective::Cut) ? graph->mincut : graph->soed;
+  graph->objval = ObjectiveValue(otype, graph->mincut, graph->soed);
 }
 
 void RefineKway_Random(RunContext& ctrl, HGraph* graph, idx_t npasses) {

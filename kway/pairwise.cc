@@ -73,8 +73,11 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   for (idx_t v = 0; v < nvtxs; ++v)
     if (kwhere[v] >= 0 && kwhere[v] < nparts) pcount[kwhere[v]]++;
 
-  // Each pair is refined under balance factors of its own.
+  // Each pair is refined under balance factors of its own; under km1 a net
+  // counts as cut in the pair when it has pins in both parts, whatever its
+  // pins elsewhere, which is the km1 the pair's moves can change.
   RunContext pair = TaskContext(ctrl);
+  pair.pairspan = (ctrl.cfg->refinement.objective == Objective::Km1);
   for (idx_t p1 = 0; p1 < nparts - 1; ++p1) {
     for (idx_t p2 = p1 + 1; p2 < nparts; ++p2) {
       if (pcount[p1] == 0 && pcount[p2] == 0) continue;

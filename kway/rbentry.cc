@@ -17,9 +17,13 @@ namespace veldan {
 // With several weights under -epsilon: the bisections bound each weight
 // side by side, but a part can still end above its bound (a heavy cell
 // whose part then lacks the light cells it needs); the k-way balancing
-// repairs that on the whole level, part against part.
+// repairs that on the whole level, part against part, at the least loss of
+// the cut (of km1 under km1).
 static void RepairKwayBalance(RunContext& ctrl, HGraph* graph, idx_t* part) {
   if (graph->ncon < 2 || !(ctrl.epsfactor > 0.0) || graph->nvtxs < 1) return;
+  PartitionConfig cfg = *ctrl.cfg;
+  cfg.refinement.objective = cfg.objective;
+  const ScopedConfig scope(ctrl, cfg);
   const ConArray oldnubfactor = ctrl.nubfactor;
   for (idx_t j = 0; j < graph->ncon; j++) ctrl.nubfactor[j] = ctrl.cfg->balance.nepsfactor[j];
   if (graph->incptr.empty()) CreateIncidentHGraph(ctrl, graph);

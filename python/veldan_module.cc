@@ -383,7 +383,7 @@ PYBIND11_MODULE(veldan, m) {
   m.def("partition", &Partition, py::arg("h"), py::arg("k"), py::arg("epsilon") = 0.03,
         "Partitions h (a Hypergraph, or a tuple (nvtxs, netptr, netind)) into k parts. "
         "Keyword options, with the library's defaults: scheme ('rb' or 'kway'), seed (-1: "
-        "drawn), nruns (10), nvcycles (1), objective ('cut' or 'soed'), ufactor (when given, "
+        "drawn), nruns (10), nvcycles (1), objective ('cut', 'soed' or 'km1'), ufactor (when given, "
         "replaces epsilon), threads (0: every core), ctype, rtype, cmaxnet (50), rmaxnet (50), "
         "kwayrefine, reconstruct, dbglvl (0); fixed, when given, replaces h.fixed. Returns a "
         "Result; raises veldan.Error.");

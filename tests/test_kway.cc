@@ -109,6 +109,14 @@ std::vector<Record> Records(const HGraph* g) {
   return out;
 }
 
+// The value of objective otype for a partition of the given cut and sum of
+// external degrees.
+double Measure(Objective otype, double cut, double soed) {
+  if (otype == Objective::Cut) return cut;
+  return otype == Objective::Soed ? soed : soed - cut;
+}
+constexpr Objective kObjectives[] = {Objective::Cut, Objective::Soed, Objective::Km1};
+
 // Runs RefineKway_Random from a balanced random start and checks what the
 // refinement claims about its result.
 void CheckRandomRefinement(HGraph* g, idx_t nparts, Objective otype, unsigned seed,
@@ -129,7 +137,7 @@ void CheckRandomRefinement(HGraph* g, idx_t nparts, Objective otype, unsigned se
 
   const double cut = CountedCut(g, g->where.data(), rmaxnet), tol = 1e-4 * (1 + cut0);
   EXPECT_NEAR(cut, g->mincut, tol);
-  EXPECT_EQ(otype == Objective::Cut ? g->mincut : g->soed, g->objval);
+  EXPECT_EQ(static_cast<real_t>(Measure(otype, g->mincut, g->soed)), g->objval);
   if (rmaxnet >= g->nvtxs) {  // every net counted
     EXPECT_NEAR(ComputeCut(g, g->where.data()), g->mincut, tol);
     EXPECT_NEAR(ComputeSOED(g, g->where.data()), g->soed, 2 * tol);
@@ -280,8 +288,7 @@ TEST(KwayRefineRandom, GeneratedInputsBothObjectives) {
     const veldan::HGraphPtr g_owner = Level(Generate(seed, 300 + 40 * seed, 500, 7, seed % 2 == 1));
     veldan::HGraph* g = g_owner.get();
     for (idx_t nparts : {2, 3, 5, 8})
-      for (Objective otype : {Objective::Cut, Objective::Soed})
-        CheckRandomRefinement(g, nparts, otype, seed, g->nvtxs);
+      for (Objective otype : kObjectives) CheckRandomRefinement(g, nparts, otype, seed, g->nvtxs);
     CheckRandomRefinement(g, 4, Objective::Cut, seed, 6);  // large nets ignored
   }
 }
@@ -436,7 +443,7 @@ TEST(KwayPartitionEndToEnd, PartsBalanceObjectiveAndDeterminism) {
   const Nets h = Generate(5, 1500, 1800, 6, false);
   const veldan::HGraphPtr g_owner = Level(h);
   veldan::HGraph* g = g_owner.get();
-  for (Objective otype : {Objective::Cut, Objective::Soed})
+  for (Objective otype : kObjectives)
     for (Refinement rtype : {Refinement::KRandom, Refinement::KPModerate}) {
       SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)) + " rtype " + std::to_string(static_cast<int>(rtype)));
       KwayRun run, again;
@@ -447,8 +454,8 @@ TEST(KwayPartitionEndToEnd, PartsBalanceObjectiveAndDeterminism) {
       veldan_test::TestContext ctrl = KCtrl(run.nparts, otype, 1.05f, 50);
       EXPECT_LE(ComputeBalanceKway(ctrl, g, run.part.data()), 1.05f + 1e-4f);
       // The result is the objective of the partition, over all nets.
-      const real_t value = (otype == Objective::Cut) ? ComputeCut(g, run.part.data())
-                                                : ComputeSOED(g, run.part.data());
+      const double value =
+          Measure(otype, ComputeCut(g, run.part.data()), ComputeSOED(g, run.part.data()));
       EXPECT_NEAR(value, run.result, 1e-3 * value);
       again.Run(h);
       EXPECT_EQ(run.part, again.part);
@@ -463,7 +470,7 @@ TEST(KwayBalance, LeastLossMoveFixedCellsAndNoOp) {
   h.nvtxs = 6;
   h.cellwgt.assign(6, 1.0f);
   for (idx_t v = 0; v < 5; ++v) h.Add({v, v + 1}, 1.0f);
-  for (Objective otype : {Objective::Cut, Objective::Soed}) {
+  for (Objective otype : kObjectives) {
     SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)));
     const veldan::HGraphPtr g_owner = Level(h);
     veldan::HGraph* g = g_owner.get();
@@ -474,7 +481,7 @@ TEST(KwayBalance, LeastLossMoveFixedCellsAndNoOp) {
     EXPECT_EQ(BalanceKway(ctrl, g), 1);
     EXPECT_EQ(std::vector<idx_t>(g->where.data(), g->where.data() + 6), (std::vector<idx_t>{0, 0, 0, 1, 1, 1}));
     EXPECT_EQ(g->mincut, 1.0f);
-    EXPECT_EQ(g->objval, otype == Objective::Cut ? 1.0f : 2.0f);
+    EXPECT_EQ(g->objval, Measure(otype, 1.0, 2.0));
 
     // Balanced already: nothing moves, nothing is recomputed.
     g->objval = 42.0f;
@@ -491,7 +498,7 @@ TEST(KwayBalance, LeastLossMoveFixedCellsAndNoOp) {
 
 TEST(KwayBalance, HeavyStartEndsWithinTheBound) {
   const Nets h = Generate(11, 1500, 1800, 6, true);
-  for (Objective otype : {Objective::Cut, Objective::Soed}) {
+  for (Objective otype : kObjectives) {
     SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)));
     const veldan::HGraphPtr g_owner = Level(h);
     veldan::HGraph* g = g_owner.get();
@@ -505,7 +512,8 @@ TEST(KwayBalance, HeavyStartEndsWithinTheBound) {
     EXPECT_GT(BalanceKway(ctrl, g), 0);
     EXPECT_LE(ComputeBalanceKway(ctrl, g, g->where.data()), 1.03f + 1e-5f);
     EXPECT_EQ(g->mincut, ComputeCut(g, g->where.data()));
-    EXPECT_EQ(g->objval, otype == Objective::Cut ? ComputeCut(g, g->where.data()) : ComputeSOED(g, g->where.data()));
+    EXPECT_EQ(g->objval, static_cast<real_t>(Measure(otype, ComputeCut(g, g->where.data()),
+                                                     ComputeSOED(g, g->where.data()))));
   }
 }
 
@@ -514,7 +522,7 @@ TEST(KwayBalance, HeavyStartEndsWithinTheBound) {
 TEST(KwayPartitionEndToEnd, InfiniteObjectivesStillGiveAPartition) {
   Nets h = Generate(3, 200, 240, 5, false);
   std::fill(h.netwgt.begin(), h.netwgt.end(), 3e38f);
-  for (Objective otype : {Objective::Cut, Objective::Soed}) {
+  for (Objective otype : kObjectives) {
     SCOPED_TRACE("otype " + std::to_string(static_cast<int>(otype)));
     KwayRun run;
     run.otype = otype;
@@ -551,9 +559,9 @@ TEST(KwayPartitionEndToEnd, ParameterErrors) {
   bad[0].nparts = 1;
   bad[1].ufactor = 0.5f;
   bad[2].rtype = Refinement::Fast;
-  bad[3].otype = static_cast<Objective>(3);
+  bad[3].otype = static_cast<Objective>(4);
   const char* msg[4] = {"Nparts should be at least 2.", "UBfactor should be greater than 1.",
-                        "Invalid rtype parameter of 1", "Invalid objtype parameter of 3"};
+                        "Invalid rtype parameter of 1", "Invalid objtype parameter of 4"};
   for (int i = 0; i < 4; ++i) {
     try {
       bad[i].Run(h);

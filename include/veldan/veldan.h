@@ -56,7 +56,7 @@ struct Hypergraph {
 inline constexpr std::int64_t kMaxSeed = INT64_MAX - 1;
 
 enum class Scheme { RecursiveBisection = 1, Kway = 2 };
-enum class Objective { Cut = 1, Soed = 2 };
+enum class Objective { Cut = 1, Soed = 2, Km1 = 3 };
 // Coarsening schemes; Default follows nruns (H1 below 20 runs, else H12).
 enum class Coarsening {
   Default = 0, FC1, GFC1, FC2, GFC2, H1, H2, H12, Edge1, GEdge1, Edge2, GEdge2
@@ -83,7 +83,8 @@ struct Options {
   // bisection, at least 0.1), or of every part over the average (k-way, at
   // least 1).
   double ufactor = 5.0;
-  Objective objective = Objective::Cut;  // k-way only
+  // Cut and soed: k-way only; km1: both schemes.
+  Objective objective = Objective::Cut;
   std::int64_t nruns = 10;
   std::int64_t nvcycles = 1;
   Coarsening ctype = Coarsening::Default;

@@ -39,7 +39,7 @@ enum {
 
 /* Schemes and objectives. */
 enum { VELDAN_RB = 1, VELDAN_KWAY = 2 };
-enum { VELDAN_CUT = 1, VELDAN_SOED = 2 };
+enum { VELDAN_CUT = 1, VELDAN_SOED = 2, VELDAN_KM1 = 3 };
 
 /* A hypergraph held by the caller; cells and nets count from 0. The pins of
  * net e are netind[netptr[e]] .. netind[netptr[e + 1] - 1]. netwgt (nnets),
