@@ -420,20 +420,17 @@ def write_report(path, rows, tools, pairs, ref, args, meta):
             lines.append('| ' + ' | '.join(cells) + ' |')
         lines.append('')
 
-    bad = [r for r in rows if r['status'] not in ('ok', 'imbalanced')]
-    if bad:
-        lines += ['## Failed runs', '']
-        for r in bad:
-            lines.append(f'- {r["instance"]} k={r["k"]} seed={r["seed"]} {label[r["tool"]]}: '
-                         f'{r["status"]}{": " + r["note"] if r["note"] else ""}')
-        lines.append('')
-    imb = [r for r in rows if r['status'] == 'imbalanced']
-    if imb:
-        lines += ['## Runs above the bound', '']
-        for r in imb:
-            lines.append(f'- {r["instance"]} k={r["k"]} seed={r["seed"]} {label[r["tool"]]}: '
-                         f'imbalance {r["imbalance"]:.5f}, cut {r["cut"]:g}')
-        lines.append('')
+    def listing(title, chosen, detail):
+        if chosen:
+            lines.extend([f'## {title}', ''])
+            lines.extend(f'- {r["instance"]} k={r["k"]} seed={r["seed"]} {label[r["tool"]]}: '
+                         f'{detail(r)}' for r in chosen)
+            lines.append('')
+
+    listing('Failed runs', [r for r in rows if r['status'] not in ('ok', 'imbalanced')],
+            lambda r: f'{r["status"]}{": " + r["note"] if r["note"] else ""}')
+    listing('Runs above the bound', [r for r in rows if r['status'] == 'imbalanced'],
+            lambda r: f'imbalance {r["imbalance"]:.5f}, cut {r["cut"]:g}')
     with open(path, 'w') as f:
         f.write('\n'.join(lines))
     return lines
