@@ -11,6 +11,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,10 @@
 #include <new>
 #include <string>
 #include <sys/types.h>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "support/format.h"
 
@@ -62,6 +67,26 @@ inline void CountIn(std::size_t nbytes) {
 
 inline void CountOut(std::size_t nbytes) {
   g_space.cur.fetch_sub(nbytes, std::memory_order_relaxed);
+}
+
+// Large level arrays are walked at random (a cell's neighbours, a net's
+// pins): with 4 KiB pages nearly every such access misses the TLB, and
+// every page is a fault of its own when first touched. Blocks of several
+// MiB ask for transparent huge pages where the kernel gives them on request;
+// the advice changes no byte, and a refusal costs nothing. Only the part
+// of a block that covers whole huge pages is advised.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugeAdviceMin = kHugePage;
+
+inline void AdviseHugePages([[maybe_unused]] void* base,
+                            [[maybe_unused]] std::size_t nbytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (nbytes < kHugeAdviceMin) return;
+  const auto begin = reinterpret_cast<std::uintptr_t>(base);
+  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (begin + nbytes) & ~(kHugePage - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
 }
 
 inline void* Base(void* user) {
@@ -178,6 +203,7 @@ void* ax_malloc(std::size_t nbytes, const char* msg) {
   void* base = (nbytes <= kMaxRequest && !InjectedFailure()) ? std::malloc(nbytes + kHeader)
                                                              : nullptr;
   if (base == nullptr) AllocFailed("allocation", msg, nbytes);
+  AdviseHugePages(base, nbytes + kHeader);
   CountIn(nbytes);
   return Stamp(base, nbytes, t_scope);
 }
@@ -200,6 +226,7 @@ void* ax_realloc(void* ptr, std::size_t nbytes, const char* msg) {
     if (scope != nullptr) scope->Link(h);
     AllocFailed("re-allocation", msg, nbytes);
   }
+  if (nbytes > old) AdviseHugePages(base, nbytes + kHeader);
   CountOut(old);
   CountIn(nbytes);
   return Stamp(base, nbytes, scope);
