@@ -473,6 +473,21 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
   }
   StopTimer(ctrl, TIMER_AUX4);
 
+  // Groups were numbered in visiting order, which is random. Renumber them
+  // by their first fine cell so that the coarse level keeps the fine level's
+  // locality: neighbours stay close in memory on every level. Fixed cells
+  // are the first nfixed cells and their own groups, so they keep 0..nfixed-1.
+  {
+    idx_t* newid = mcounts;  // no longer needed: reused as the renumbering
+    std::fill(newid, newid + cnvtxs, -1);
+    idx_t next = 0;
+    for (idx_t i = 0; i < nvtxs; i++) {
+      idx_t& c = newid[cellmap[i]];
+      if (c == -1) c = next++;
+      cellmap[i] = c;
+    }
+  }
+
   MakeGroupLists(nvtxs, cnvtxs, cellmap, graph->mptr.data(), graph->mind.data());
 
   permbuf.reset();

@@ -102,6 +102,11 @@ void CheckLevel(const RunContext& ctrl, const HGraph* F, idx_t maxgroup) {
       w += F->cellwgt[F->mind[m]];
     }
     ASSERT_EQ(C->cellwgt[c], w) << c;
+    // Numbered by their first fine cell, so coarse levels keep the order
+    // (islands are set apart at the end).
+    if (c > 0 && c < C->nvtxs) {
+      ASSERT_LT(F->mind[F->mptr[c - 1]], F->mind[F->mptr[c]]) << c;
+    }
     if (size > 1) {
       EXPECT_LE(w, ctrl.maxcellwgt * 1.00001f);
     }
