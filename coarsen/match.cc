@@ -253,17 +253,59 @@ idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph
     marked = true;
   };
 
+  auto eligible = [&](idx_t j) {
+    if (where[j] != where[i]) return false;
+    const idx_t cj = cellmap[j];
+    if (mcounts[cj] == 0) return false;
+    const real_t wj = (cj == -1) ? cellwgt[j] : wgts[cj];
+    if (wj > room) return false;
+    return nwgts == nullptr || PairFits(ctrl, graph, i, j, cj, nwgts);
+  };
+  // A kept score is shared by the runs matching this level at once; a
+  // score is a function of the level alone, so whichever run stores it
+  // first stores the value every other run would.
+  auto score_of = [&](idx_t e) {
+    real_t score = kUnmarked;
+    if (scores != nullptr)
+      score = std::atomic_ref<real_t>(scores[e]).load(std::memory_order_relaxed);
+    if (score != score) {
+      if (!marked) mark();
+      score = VariantOneScore(xadj, adj, e, adj[e].cell, adjw[e], total, cmark);
+      if (scores != nullptr)
+        std::atomic_ref<real_t>(scores[e]).store(score, std::memory_order_relaxed);
+    }
+    return score;
+  };
+
+  // A score costs a walk of the candidate's own list, and no score exceeds
+  // its connection weight. Scoring the heaviest eligible connection first
+  // raises the threshold at once, so the walk below passes over every
+  // lighter connection unscored: on coarse levels, whose cells have
+  // hundreds of neighbours, this keeps the matching near linear in the
+  // level's size.
   idx_t ncand = 0;
+  idx_t first = -1;
+  if (variant1) {
+    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
+      if (adjw[e] < threshold || (first != -1 && adjw[e] <= adjw[first])) continue;
+      if (eligible(adj[e].cell)) first = e;
+    }
+    if (first != -1) {
+      const real_t score = score_of(first);
+      if (score < threshold) {
+        (*nskipped)++;
+      } else {
+        cand[ncand++] = FKeyVal{score, static_cast<idx_t>(adj[first].cell)};
+        threshold = score;
+      }
+    }
+  }
+
   for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
+    if (e == first) continue;
     const idx_t j = adj[e].cell;
     const real_t wij = adjw[e];
-    if (where[j] != where[i]) continue;
-    const idx_t cj = cellmap[j];
-    if (mcounts[cj] == 0) continue;
-    const real_t wj = (cj == -1) ? cellwgt[j] : wgts[cj];
-    if (wj > room) continue;
-    if (nwgts != nullptr && !PairFits(ctrl, graph, i, j, cj, nwgts)) continue;
-
+    if (!eligible(j)) continue;
     if (wij < threshold) {
       (*nskipped)++;
       continue;
@@ -274,19 +316,7 @@ idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph
       ncand++;
       continue;
     }
-
-    // A kept score is shared by the runs matching this level at once; a
-    // score is a function of the level alone, so whichever run stores it
-    // first stores the value every other run would.
-    real_t score = kUnmarked;
-    if (scores != nullptr)
-      score = std::atomic_ref<real_t>(scores[e]).load(std::memory_order_relaxed);
-    if (score != score) {
-      if (!marked) mark();
-      score = VariantOneScore(xadj, adj, e, j, wij, total, cmark);
-      if (scores != nullptr)
-        std::atomic_ref<real_t>(scores[e]).store(score, std::memory_order_relaxed);
-    }
+    const real_t score = score_of(e);
     cand[ncand].key = score;
     if (score < threshold) {
       (*nskipped)++;  // the slot is reused by the next candidate

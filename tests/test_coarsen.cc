@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -251,6 +252,72 @@ TEST(Matching, VariantOneScoresAndRatchets) {
   nskipped = 0;
   ASSERT_EQ(q.Find(0.0f, &nskipped), 1);
   EXPECT_FLOAT_EQ(q.cand[0].key, 2.0f);
+}
+
+// Scoring the heaviest connection first lets the walk pass over lighter
+// ones unscored; the best key it keeps must still be the best score of all
+// (recomputed here from the clique lists, in double).
+TEST(Matching, VariantOneSkipsNoBetterCandidate) {
+  RandomStream r(7);
+  Nets nets;
+  std::vector<real_t> netwgt;
+  for (idx_t e = 0; e < 300; e++) {
+    std::vector<idx_t> n;
+    for (idx_t k = 2 + r.InRange(7); k > 0; k--) {
+      const idx_t c = r.InRange(80);
+      if (std::find(n.begin(), n.end(), c) == n.end()) n.push_back(c);
+    }
+    if (n.size() < 2) continue;
+    nets.push_back(n);
+    netwgt.push_back(static_cast<real_t>(1 + r.InRange(5)));
+  }
+  HGraphPtr g_owner = Build(80, nets, netwgt);
+  HGraph* g = g_owner.get();
+  veldan_test::TestContext ctrl;
+  SetUpCtrl(ctrl, g, Coarsening::H12, 1);
+  ctrl.cflags = CFLAG_VARIANT1;
+  ctrl.maxcellwgt = 1e6f;
+  CreateAdjancentGraph(ctrl, g);
+  std::vector<idx_t> cellmap(80, -1), where(80, 1), mcounts(81, 5);
+  std::vector<real_t> wgts(81, 0.0f), cmark(80, kUnmarked);
+  std::vector<FKeyVal> cand(80);
+  MatchArrays m;
+  m.cellmap = cellmap.data(), m.wgts = wgts.data() + 1, m.mcounts = mcounts.data() + 1;
+  m.where = where.data(), m.cmark = cmark.data(), m.cand = cand.data();
+  idx_t pruned = 0;
+  for (idx_t i = 0; i < 80; i++) {
+    std::map<idx_t, double> w2i;
+    double total = 0.0;
+    for (idx_t e = g->xadj[i]; e < g->xadj[i + 1]; e++) {
+      w2i[g->adj[e].cell] = g->adj[e].w2;
+      total += g->adj[e].w2;
+    }
+    double best = -1e30;
+    for (idx_t e = g->xadj[i]; e < g->xadj[i + 1]; e++) {
+      const idx_t j = g->adj[e].cell;
+      double rest = total - g->adj[e].w2, out = 0.0;
+      for (idx_t f = g->xadj[j]; f < g->xadj[j + 1]; f++) {
+        const idx_t c = g->adj[f].cell;
+        if (c == i) continue;
+        if (w2i.count(c)) rest -= w2i[c];
+        else out += g->adj[f].w2;
+      }
+      best = std::max(best, g->adjw[e] - 0.8 * std::min(out, rest));
+    }
+    idx_t nskipped = 0;
+    const idx_t n = FindMatchCandidates(-kMaxFloat, ctrl, g, i, m, &nskipped);
+    if (g->xadj[i + 1] == g->xadj[i]) {
+      EXPECT_EQ(n, 0);
+      continue;
+    }
+    ASSERT_GT(n, 0) << i;
+    real_t found = cand[0].key;
+    for (idx_t k = 1; k < n; k++) found = std::max(found, cand[k].key);
+    EXPECT_NEAR(found, best, 1e-4 * std::max(1.0, std::fabs(best))) << i;
+    pruned += nskipped;
+  }
+  EXPECT_GT(pruned, 0);  // the walk did skip candidates
+  ReleaseCliqueGraph(g);
 }
 
 TEST(Matching, ChoiceRules) {
