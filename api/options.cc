@@ -126,6 +126,15 @@ constexpr const char* kHelp_fixed[] = {
     "     placed in the same partition",
     " ",
 };
+constexpr const char* kHelp_partweights[] = {
+    "  -partweights=string           (rb, kway)",
+    "     Reads the target weight of every part from the named file: one",
+    "     line per part, holding a fraction of the total weight (ncon",
+    "     fractions under several weights per cell); the fractions are at",
+    "     least 0 and sum to 1. The balance bound of each part (-epsilon or",
+    "     -ufactor) is taken relative to its own target.",
+    " ",
+};
 constexpr const char* kHelp_seed[] = {
     "  -seed=int                     (rb, kway)",
     "     Selects the seed of the random number generator.  ",
@@ -239,6 +248,8 @@ const OptionRow kRows[] = {
      CField::Int, offsetof(veldan_options, kwayrefine), kHelp_kwayrefine},
     {"fixed", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
      kHelp_fixed},
+    {"partweights", "part_weights", OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr,
+     CField::None, 0, kHelp_partweights},
     {"seed", "seed", OptionKind::Integer, kNoKeywords, INT64_MIN, kMaxSeed,
      Get<&Options::seed>, Set<&Options::seed>,
      CField::Int64, offsetof(veldan_options, seed), kHelp_seed},
@@ -297,6 +308,9 @@ void OptionsToC(const Options& o, veldan_options* c) {
         break;
     }
   }
+  // The targets are a view of o's own; an even split is none.
+  c->part_weights = o.part_weights.empty() ? nullptr : o.part_weights.data();
+  c->npart_weights = static_cast<std::int64_t>(o.part_weights.size());
 }
 
 Options OptionsFromC(const veldan_options& c) {
@@ -324,6 +338,8 @@ Options OptionsFromC(const veldan_options& c) {
     }
     r.set(o, v);
   }
+  if (c.part_weights != nullptr && c.npart_weights > 0)
+    o.part_weights.assign(c.part_weights, c.part_weights + c.npart_weights);
   return o;
 }
 

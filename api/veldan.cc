@@ -107,6 +107,11 @@ void CheckOptions(const Hypergraph& h, const Options& o) {
   if (o.objective != Objective::Cut && o.objective != Objective::Soed &&
       o.objective != Objective::Km1)
     Fail(bad, "unknown objective");
+  if (!o.part_weights.empty()) {
+    const std::string problem = TargetWeightsProblem(o.part_weights, o.k, h.ncon);
+    if (!problem.empty()) Fail(bad, problem);
+    if (h.ncon > 1) Fail(bad, "part_weights: target weights take one weight per cell");
+  }
   if (o.nruns < 0 || o.nvcycles < 0 || o.cmaxnet < 0 || o.rmaxnet < 0 || o.dbglvl < 0)
     Fail(bad, "nruns, nvcycles, cmaxnet, rmaxnet and dbglvl cannot be negative");
   const int c = static_cast<int>(o.ctype);
@@ -226,12 +231,24 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
   res.metrics = Measure(h, res.parts.data(), o.k);
   if (o.epsilon > 0.0) {
     double factor = 0.0;
-    const std::vector<double> bounds =
-        EpsilonBounds(h.nvtxs, h.ncon, h.cellwgt.empty() ? nullptr : h.cellwgt.data(), o.k,
-                      o.epsilon, &factor);
+    const real_t* cellwgt = h.cellwgt.empty() ? nullptr : h.cellwgt.data();
+    std::vector<double> bounds = EpsilonBounds(h.nvtxs, h.ncon, cellwgt, o.k, o.epsilon, &factor);
+    // With target weights, every part has a bound of its own; the obstacle
+    // below reads the largest.
+    std::vector<double> partbounds;
+    if (!o.part_weights.empty()) {
+      partbounds = TargetEpsilonBounds(h.nvtxs, h.ncon, cellwgt, o.part_weights, o.epsilon);
+      for (std::int64_t j = 0; j < h.ncon; j++) {
+        bounds[j] = 0.0;
+        for (std::int64_t p = 0; p < o.k; p++)
+          bounds[j] = std::max(bounds[j], partbounds[p * h.ncon + j]);
+      }
+    }
     for (std::int64_t p = 0; p < o.k; p++)
       for (std::int64_t j = 0; j < h.ncon; j++)
-        res.balanced = res.balanced && res.metrics.part_weights[p * h.ncon + j] <= bounds[j];
+        res.balanced = res.balanced &&
+                       res.metrics.part_weights[p * h.ncon + j] <=
+                           (partbounds.empty() ? bounds[j] : partbounds[p * h.ncon + j]);
     if (!res.balanced) {
       std::vector<idx_t> fixed(h.fixed.begin(), h.fixed.end());
       res.bound_obstacle =

@@ -88,6 +88,10 @@ int veldan_partition(const veldan_hypergraph* ch, const veldan_options* co, int6
     if (!View(ch, &h, &message)) return Report(veldan::Status::InvalidHypergraph, message);
     if (co == nullptr || parts == nullptr)
       return Report(veldan::Status::InvalidOptions, "no options or no part vector given");
+    if (co->npart_weights < 0 || (co->npart_weights > 0 && co->part_weights == nullptr))
+      return Report(veldan::Status::InvalidOptions,
+                    "part_weights is NULL or npart_weights (" +
+                        std::to_string(co->npart_weights) + ") is negative");
     const veldan::Options o = veldan::OptionsFromC(*co);
     veldan::Result r;
     const veldan::Status s = veldan::Partition(h, o, &r, &message);

@@ -69,7 +69,7 @@ idx_t ComputeCoarsenTo(idx_t nvtxs);
 // under it.
 inline constexpr double kMaxEpsilon = 10.0;
 inline constexpr double kMinSideSlack = 1e-3;
-void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts);
+void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts, idx_t fpart = 0);
 // Recursive bisection of graph (with its label: cell i is cell label[i] of
 // part) into nparts parts numbered from fpart, written to part[label[i]];
 // returns the summed cut. The first form leaves graph to the caller (its

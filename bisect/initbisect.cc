@@ -92,9 +92,10 @@ void Random_FMPartition(RunContext& ctrl, HGraph* graph) {
   const real_t maxwgt[2] = {static_cast<real_t>(static_cast<double>(total) - minwgt1),
                             static_cast<real_t>(static_cast<double>(total) - minwgt0)};
   // The 0.4 absorbs the rounding error of t * nfixed, so that t = (p/2)/p
-  // with nfixed = p gives exactly p/2.
+  // with nfixed = p gives exactly p/2 (t: the share of the parts, which
+  // under target weights differs from the share of the weight).
   const idx_t nfixed = graph->nfixed > 0 ? graph->nfixed : 0;
-  const real_t fixedshare = ctrl.tpwgt * static_cast<real_t>(nfixed);
+  const real_t fixedshare = ctrl.tsplit * static_cast<real_t>(nfixed);
   const idx_t nfixed0 = static_cast<idx_t>(static_cast<double>(fixedshare) + 0.4);
 
   // With several weights, trials are compared on their excess over the
@@ -108,8 +109,11 @@ void Random_FMPartition(RunContext& ctrl, HGraph* graph) {
 
     if (nfixed > 0) {
       ctrl.rng.Permute(nfixed, perm, 1);
+      // With target weights fixed cell i stays with part i of the range
+      // (side 0 takes the first parts), since the parts are not alike.
+      const bool inorder = !ctrl.cfg->balance.tpwgts.empty();
       for (idx_t i = 0; i < nfixed; i++) {
-        const idx_t c = perm[i];
+        const idx_t c = inorder ? i : perm[i];
         const idx_t side = (i < nfixed0) ? 0 : 1;
         where[c] = side;
         pwgts[side] += cellwgt[c];

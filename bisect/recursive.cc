@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
@@ -43,7 +44,7 @@ int Depth(idx_t nparts) {
 // still to come, and each side takes the share of it that its own
 // remaining bisections do not need: (L nparts / W)^((D - d) / D) for a
 // side d bisections from its final parts. A side of one part may reach L.
-void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts) {
+void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts, idx_t fpart) {
   const int depth = Depth(nparts);
   const idx_t kside[2] = {nparts / 2, nparts - nparts / 2};
   const double t = ctrl.tpwgt;
@@ -63,6 +64,21 @@ void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts) {
   };
   double weight = 0.0;
   for (idx_t i = 0; i < graph->nvtxs; i++) weight += graph->cellwgt[i];
+  const std::vector<double>& maxshare = ctrl.cfg->balance.maxshare;
+  if (!maxshare.empty()) {
+    // Target weights: each side's room is the sum of its final parts'
+    // bounds over its share of the weight; slack() reads the room of a
+    // bound maxwgt as maxwgt x nparts / weight.
+    for (int s = 0; s < 2; s++) {
+      const idx_t first = fpart + (s == 0 ? 0 : kside[0]);
+      double bounds = 0.0;
+      for (idx_t p = first; p < first + kside[s]; p++) bounds += maxshare[p] * ctrl.rootwgt;
+      const double sideweight = share[s] * weight;
+      const double maxwgt = (sideweight > 0.0) ? bounds * weight / (sideweight * nparts) : 0.0;
+      ctrl.sideslack[s] = slack(maxwgt, sideweight > 0.0 ? weight : 0.0, s);
+    }
+    return;
+  }
   for (int s = 0; s < 2; s++) ctrl.sideslack[s] = slack(ctrl.maxpartwgt, weight, s);
   if (graph->ncon < 2) return;
 
@@ -82,15 +98,41 @@ namespace {
 // the caller keeps it.
 real_t Recurse(RunContext& ctrl, HGraph* graph, HGraphPtr owned, idx_t* part, idx_t nparts,
                idx_t fpart) {
-  // Side 0 receives nparts div 2 of the parts, and that share of the weight.
+  // Side 0 receives nparts div 2 of the parts, and that share of the weight
+  // (with target weights, the share of their targets).
   ctrl.tpwgt = static_cast<real_t>(static_cast<double>(nparts / 2) /
                                    static_cast<double>(nparts));
-  if (ctrl.epsfactor > 0.0) SetSideSlack(ctrl, graph, nparts);
+  ctrl.tsplit = ctrl.tpwgt;
+  // A side whose parts all have a target of 0 receives no cell but the
+  // fixed ones; a half left without cells is not split further.
+  int emptyside = -1;
+  const std::vector<double>& tpwgts = ctrl.cfg->balance.tpwgts;
+  if (!tpwgts.empty()) {
+    double t[2] = {0.0, 0.0};
+    for (idx_t p = 0; p < nparts; p++) t[p < nparts / 2 ? 0 : 1] += tpwgts[fpart + p];
+    if (t[0] + t[1] > 0.0) {
+      ctrl.tpwgt = static_cast<real_t>(t[0] / (t[0] + t[1]));
+      if (!(t[0] > 0.0)) emptyside = 0;
+      if (!(t[1] > 0.0)) emptyside = 1;
+    }
+  }
+  if (ctrl.epsfactor > 0.0 && emptyside < 0) SetSideSlack(ctrl, graph, nparts, fpart);
 
   const idx_t nvtxs = graph->nvtxs;
   Array<idx_t> bisectionbuf(nvtxs, "MLRB: bisection");
   idx_t* bisection = bisectionbuf.data();
-  real_t cut = Hypergraph_Bisection(ctrl, graph, bisection);
+  real_t cut = 0.0f;
+  if (emptyside < 0) {
+    cut = Hypergraph_Bisection(ctrl, graph, bisection);
+  } else {
+    // Fixed cell i stands for part i of the range (see initbisect.cc).
+    const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
+    const idx_t nfixed0 =
+        static_cast<idx_t>(static_cast<double>(ctrl.tsplit * static_cast<real_t>(nfixed)) + 0.4);
+    for (idx_t i = 0; i < nvtxs; i++)
+      bisection[i] = (i < nfixed) ? (i < nfixed0 ? 0 : 1) : 1 - emptyside;
+    cut = ComputeCut(graph, bisection);
+  }
 
   const idx_t* label = graph->label.data();
   for (idx_t i = 0; i < nvtxs; i++) part[label[i]] = fpart + bisection[i];
@@ -123,13 +165,15 @@ real_t Recurse(RunContext& ctrl, HGraph* graph, HGraphPtr owned, idx_t* part, id
         [&] {
           OutputCapture out;
           HGraph* g = lgraph.get();
-          lcut = Recurse(lctrl, g, std::move(lgraph), part, nparts / 2, fpart);
+          if (g->nvtxs > 0 || tpwgts.empty())
+            lcut = Recurse(lctrl, g, std::move(lgraph), part, nparts / 2, fpart);
           ltext = out.Take();
         },
         [&] {
           OutputCapture out;
           HGraph* g = rgraph.get();
-          rcut = Recurse(rctrl, g, std::move(rgraph), part, (nparts + 1) / 2, fpart + nparts / 2);
+          if (g->nvtxs > 0 || tpwgts.empty())
+            rcut = Recurse(rctrl, g, std::move(rgraph), part, (nparts + 1) / 2, fpart + nparts / 2);
           rtext = out.Take();
         });
     PrintText(ltext);
@@ -144,7 +188,8 @@ real_t Recurse(RunContext& ctrl, HGraph* graph, HGraphPtr owned, idx_t* part, id
     const std::uint64_t node = ctrl.node;
     ctrl.node = 2 * node + 1;
     HGraph* g = rgraph.get();
-    cut += Recurse(ctrl, g, std::move(rgraph), part, 2, fpart + 1);
+    if (g->nvtxs > 0 || tpwgts.empty())
+      cut += Recurse(ctrl, g, std::move(rgraph), part, 2, fpart + 1);
     ctrl.node = node;
   }
   return cut;
@@ -290,7 +335,7 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   // The left half keeps the share of the fixed cells that the initial
   // bisection put on side 0 (fixed cells never move afterwards).
   const idx_t nfixed = std::max<idx_t>(graph->nfixed, 0);
-  const real_t lshare = static_cast<real_t>(nfixed) * ctrl.tpwgt;
+  const real_t lshare = static_cast<real_t>(nfixed) * ctrl.tsplit;
   lgraph->nfixed = static_cast<idx_t>(static_cast<double>(lshare) + 0.4);
   rgraph->nfixed = nfixed - lgraph->nfixed;
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "support/types.h"
 #include "veldan/veldan.h"
@@ -67,6 +68,13 @@ struct BalanceConfig {
   // start from.
   ConArray nepsfactor = {};
   ConArray nubfactor = {};
+  // Target weights of the parts, each a share of the total weight
+  // (nparts entries), or empty: an even split.
+  std::vector<double> tpwgts;
+  // With targets: the bound of each part as a share of the total weight,
+  // for the k-way refinements and balancing and, under -epsilon, the final
+  // parts of the recursive bisection.
+  std::vector<double> maxshare;
 };
 
 struct PartitionConfig {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include <strings.h>
 
@@ -27,6 +28,54 @@ RunContext::RunContext(const PartitionConfig& config)
       ubfactor(config.balance.ubfactor),
       epsfactor(config.balance.epsfactor),
       nubfactor(config.balance.nubfactor) {}
+
+double TargetEpsilonShare(double total, bool integral, double fraction, double epsilon) {
+  if (!(fraction > 0.0) || !(total > 0.0)) return 0.0;
+  const double target = fraction * total;
+  double bound = (1.0 + epsilon) * target;
+  if (integral && bound < std::ceil(target)) bound = std::ceil(target);
+  return bound / total;
+}
+
+std::vector<double> TargetEpsilonBounds(idx_t nvtxs, idx_t ncon, const real_t* cellwgt,
+                                        const std::vector<double>& fractions, double epsilon) {
+  const idx_t nparts = static_cast<idx_t>(fractions.size()) / std::max<idx_t>(ncon, 1);
+  std::vector<double> bounds(fractions.size(), 0.0);
+  for (idx_t j = 0; j < ncon; j++) {
+    double total = 0.0;
+    bool integral = true;
+    for (idx_t i = 0; i < nvtxs; i++) {
+      const double w = cellwgt ? cellwgt[i * ncon + j] : 1.0;
+      total += w;
+      integral = integral && w == std::floor(w);
+    }
+    for (idx_t p = 0; p < nparts; p++)
+      bounds[p * ncon + j] =
+          TargetEpsilonShare(total, integral, fractions[p * ncon + j], epsilon) * total;
+  }
+  return bounds;
+}
+
+std::string TargetWeightsProblem(const std::vector<double>& fractions, idx_t nparts, idx_t ncon) {
+  if (static_cast<idx_t>(fractions.size()) != nparts * ncon)
+    return "part_weights holds " + std::to_string(fractions.size()) + " fractions for " +
+           std::to_string(nparts) + " parts of " + std::to_string(ncon) + " weights each";
+  for (std::size_t i = 0; i < fractions.size(); i++)
+    if (!std::isfinite(fractions[i]) || fractions[i] < 0.0)
+      return "part_weights[" + std::to_string(i) + "] is " + std::to_string(fractions[i]) +
+             ": a fraction of at least 0";
+  for (idx_t j = 0; j < ncon; j++) {
+    double sum = 0.0;
+    for (idx_t p = 0; p < nparts; p++) sum += fractions[p * ncon + j];
+    if (std::fabs(sum - 1.0) > 1e-6) {
+      char buf[160];
+      std::snprintf(buf, sizeof buf, "the part_weights of weight %ld sum to %.9g, not 1",
+                    static_cast<long>(j + 1), sum);
+      return buf;
+    }
+  }
+  return {};
+}
 
 // Matching flags and group size of each coarsening scheme (codes 1..11).
 void SetCoarseningScheme(CoarseningConfig& c, Coarsening scheme) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "hgraph/config.h"
@@ -67,6 +68,10 @@ struct RunContext {
   // factor and the target weight fraction of side 0.
   real_t ubfactor = 0.0f;
   real_t tpwgt = 0.5f;
+  // The share of the parts of the present bisection that side 0 receives:
+  // tpwgt itself without target weights; it decides where the fixed cells
+  // (one per part) go.
+  real_t tsplit = 0.5f;
   // Two parts of a k-way partition refined under km1: the pins of the
   // other parts (side 2) are not counted, so a net is cut when it has pins
   // on both sides, and emptying a side lowers its span by one.
@@ -78,6 +83,9 @@ struct RunContext {
   // The bound itself in the weights of the levels (set by the recursive
   // bisection once it knows the total weight).
   double maxpartwgt = 0.0;
+  // With target weights: the total weight of the hypergraph in the weights
+  // of the levels, of which each final part may hold its maxshare.
+  double rootwgt = 0.0;
   // Under -epsilon, the slack of each side of the present bisection over
   // its share of the weight.
   double sideslack[2] = {0.0, 0.0};
@@ -113,6 +121,21 @@ double EpsilonFactor(idx_t n, const real_t* weights, idx_t stride, idx_t nparts,
 // largest of the factors.
 std::vector<double> EpsilonBounds(idx_t nvtxs, idx_t ncon, const real_t* cellwgt, idx_t nparts,
                                   double epsilon, double* factor);
+
+// With target weights: the bound of a part whose target is the share
+// fraction of total, as a share of total, under -epsilon: 1 + epsilon times
+// the fraction, raised to the target rounded up when every weight is an
+// integer (integral), as EpsilonFactor does for the average part; 0 for a
+// fraction of 0.
+double TargetEpsilonShare(double total, bool integral, double fraction, double epsilon);
+// The bound of each part under -epsilon with the target fractions
+// (nparts * ncon entries, part by part), in the weights of the cells.
+std::vector<double> TargetEpsilonBounds(idx_t nvtxs, idx_t ncon, const real_t* cellwgt,
+                                        const std::vector<double>& fractions, double epsilon);
+// Whether the fractions, nparts * ncon of them, are targets a partition can
+// take: each a finite number of at least 0, those of every weight summing to
+// 1 within 1e-6; otherwise why not, with the first offending entry.
+std::string TargetWeightsProblem(const std::vector<double>& fractions, idx_t nparts, idx_t ncon);
 
 // Sets the scheme of c with its matching flags and group size.
 void SetCoarseningScheme(CoarseningConfig& c, Coarsening scheme);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "hgraph/hgraph.h"
 #include "support/types.h"
@@ -57,5 +58,8 @@ void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts 
 // (a process that holds a block of the cells).
 void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
                         const char* filename, idx_t nparts);
+// Reads the part-weight file: nparts lines of ncon fractions each (each at
+// least 0, those of every column summing to 1 within 1e-6), part by part.
+std::vector<double> ReadPartWeights(const char* filename, idx_t nparts, idx_t ncon);
 
 }  // namespace veldan

@@ -1,13 +1,17 @@
 // The fixed-cell file: one value per cell, -1 for a free cell, else the
-// part the cell must end in.
+// part the cell must end in; and the part-weight file: the target fractions
+// of the parts, one line per part.
 #include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "io/internal.h"
 #include "support/io.h"
@@ -81,6 +85,65 @@ void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
 
 void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts) {
   ReadPartitionBlock(nvtxs, 0, nvtxs, part, filename, nparts);
+}
+
+std::vector<double> ReadPartWeights(const char* filename, idx_t nparts, idx_t ncon) {
+  if (IsFolder(filename)) Refuse("Part-weight file %s is a folder, not a file.\n", filename);
+  StreamCloser file{OpenInput(filename, "ReadPartWeights: weightfile")};
+
+  // One line per part, ncon fractions on it, blanks between them; blank
+  // lines are skipped, and nothing may follow the last part.
+  std::vector<double> weights;
+  std::vector<double> sum(static_cast<std::size_t>(ncon), 0.0);
+  idx_t lineno = 0, lastline = 0, p = 0;
+  ValueLines lines(file.fp);
+  std::string text;
+  while (lines.Next(&text, &lineno)) {
+    if (p == nparts)
+      Refuse("Part-weight file %s, line %ld: the file goes on after the weights of its last "
+             "part (%ld parts): \"%s\".\n",
+             filename, lineno, nparts, Shown(text).c_str());
+    std::vector<std::string> fields;
+    for (std::size_t b = 0; b < text.size();) {
+      std::size_t e = b;
+      while (e < text.size() && !std::isspace(static_cast<unsigned char>(text[e]))) e++;
+      fields.push_back(text.substr(b, e - b));
+      b = e;
+      while (b < text.size() && std::isspace(static_cast<unsigned char>(text[b]))) b++;
+    }
+    if (static_cast<idx_t>(fields.size()) != ncon)
+      Refuse("Part-weight file %s, line %ld: %ld fraction%s per line (one per weight of a "
+             "cell), but the line holds \"%s\".\n",
+             filename, lineno, ncon, ncon == 1 ? "" : "s", Shown(text).c_str());
+    for (idx_t j = 0; j < ncon; j++) {
+      const std::string& f = fields[j];
+      char* end = nullptr;
+      errno = 0;
+      const double value = std::strtod(f.c_str(), &end);
+      if (f.empty() || end != f.c_str() + f.size() || !std::isfinite(value))
+        Refuse("Part-weight file %s, line %ld: the weight of part %ld is not a number "
+               "(\"%s\").\n",
+               filename, lineno, p, Shown(f).c_str());
+      if (value < 0.0)
+        Refuse("Part-weight file %s, line %ld: part %ld has the weight %s; a weight is a "
+               "fraction of at least 0.\n",
+               filename, lineno, p, Shown(f).c_str());
+      weights.push_back(value);
+      sum[j] += value;
+    }
+    lastline = lineno;
+    p++;
+  }
+  if (lines.failed())
+    Refuse("Part-weight file %s could not be read: %s\n", filename, std::strerror(errno));
+  if (p < nparts)
+    Refuse("Part-weight file %s holds %ld lines for %ld parts.\n", filename, p, nparts);
+  for (idx_t j = 0; j < ncon; j++)
+    if (std::fabs(sum[j] - 1.0) > 1e-6)
+      Refuse("Part-weight file %s, line %ld (the last): the weights%s sum to %.9g, not 1.\n",
+             filename, lastline,
+             ncon > 1 ? (" in column " + std::to_string(j + 1)).c_str() : "", sum[j]);
+  return weights;
 }
 
 }  // namespace veldan

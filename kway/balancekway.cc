@@ -345,8 +345,16 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
   // The bound the k-way refinement works with.
   const real_t total = ax_fsum(nparts, pw.data(), 1);
   const real_t maxpwgt = (total * ctrl.ubfactor) / static_cast<real_t>(nparts);
+  // With target weights, every part has a bound of its own.
+  const std::vector<real_t> pmaxv = KwayPartBounds(ctrl, total);
+  const real_t* pmax = pmaxv.empty() ? nullptr : pmaxv.data();
+  auto bound = [&](idx_t q) { return pmax ? pmax[q] : maxpwgt; };
+  // The part a cell may go to when none of its nets' parts has room.
+  auto spare = [&] {
+    return pmax ? RoomiestPart(nparts, pw.data(), pmax) : ax_fargmin(nparts, pw.data());
+  };
   bool over = false;
-  for (idx_t p = 0; p < nparts; ++p) over = over || pw[p] > maxpwgt;
+  for (idx_t p = 0; p < nparts; ++p) over = over || pw[p] > bound(p);
   if (!over) return 0;
 
   const Objective otype = ctrl.cfg->refinement.objective;
@@ -362,15 +370,15 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
   std::vector<Cand> order;
   idx_t nmoves = 0;
   for (idx_t p = 0; p < nparts; ++p) {
-    while (pw[p] > maxpwgt) {
+    while (pw[p] > bound(p)) {
       // Rank the movable cells of p by their best move, then take them in
       // that order, each re-evaluated against the weights as they stand.
       order.clear();
-      const idx_t lightest = ax_fargmin(nparts, pw.data());
+      const idx_t lightest = spare();
       for (idx_t c = nfixed; c < n; ++c) {
         if (where[c] != p) continue;
         const real_t cw = cellwgt[c];
-        auto fits = [&](idx_t q) { return pw[q] + cw <= maxpwgt; };
+        auto fits = [&](idx_t q) { return pw[q] + cw <= bound(q); };
         const Move m = BestMove(graph, where, pw.data(), fits, MoveAsk{c, p, lightest, otype}, w);
         if (m.to >= 0) order.push_back({m.delta, cellwgt[c], c});
       }
@@ -381,12 +389,12 @@ idx_t BalanceKway(RunContext& ctrl, HGraph* graph) {
       });
       idx_t moved = 0;
       for (const Cand& cand : order) {
-        if (!(pw[p] > maxpwgt)) break;
+        if (!(pw[p] > bound(p))) break;
         const idx_t c = cand.cell;
         const real_t cw = cellwgt[c];
-        auto fits = [&](idx_t q) { return pw[q] + cw <= maxpwgt; };
+        auto fits = [&](idx_t q) { return pw[q] + cw <= bound(q); };
         const Move m = BestMove(graph, where, pw.data(), fits,
-                                MoveAsk{c, p, ax_fargmin(nparts, pw.data()), otype}, w);
+                                MoveAsk{c, p, spare(), otype}, w);
         if (m.to < 0) continue;
         where[c] = m.to;
         pw[p] -= cellwgt[c];

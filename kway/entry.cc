@@ -123,6 +123,30 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
     if (eps) b.ubfactor = static_cast<real_t>(epsfactor);
     for (idx_t j = 0; j < ncon; j++) b.nubfactor[j] = eps ? b.nepsfactor[j] : b.ubfactor;
   }
+
+  // Target weights: each part's bound is its own share times the factor
+  // the even split would apply, rounded up to its target under -epsilon.
+  if (!o.part_weights.empty()) {
+    const std::string problem = TargetWeightsProblem(o.part_weights, cfg.nparts, ncon);
+    if (!problem.empty()) RefuseOption(problem);
+    if (ncon > 1) RefuseOption("part_weights: target weights take one weight per cell");
+    double total = 0.0;
+    bool integral = true;
+    for (idx_t i = 0; i < h.nvtxs; i++) {
+      const double w = h.cellwgt ? h.cellwgt[i] : 1.0;
+      total += w;
+      integral = integral && w == std::floor(w);
+    }
+    double sum = 0.0;
+    for (const double f : o.part_weights) sum += f;
+    const double kfactor = 1.0 + static_cast<double>(percent) / 100.0;
+    for (const double f : o.part_weights) {
+      const double share = f / sum;
+      b.tpwgts.push_back(share);
+      b.maxshare.push_back(eps ? TargetEpsilonShare(total, integral, share, o.epsilon)
+                               : share * std::max(kfactor, 1.01));
+    }
+  }
   return cfg;
 }
 

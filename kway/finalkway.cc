@@ -38,6 +38,21 @@ void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
   ctrl.ubfactor = (static_cast<real_t>(nparts) *
                    kpwgts[ax_fargmax(nparts, kpwgts)]) /
                   ax_fsum(nparts, kpwgts, 1);
+  // With target weights: every part may grow as far over its target as the
+  // part furthest over its own already is (under -epsilon, not above its
+  // own bound), and a part that is above that keeps what it holds.
+  if (!cfg.balance.tpwgts.empty()) {
+    const double total = ax_fsum(nparts, kpwgts, 1);
+    double over = 0.0;
+    for (idx_t p = 0; p < nparts; ++p)
+      if (cfg.balance.tpwgts[p] > 0.0)
+        over = std::max(over, kpwgts[p] / (cfg.balance.tpwgts[p] * total));
+    for (idx_t p = 0; p < nparts; ++p) {
+      double share = over * cfg.balance.tpwgts[p];
+      if (ctrl.epsfactor > 0.0) share = std::min(share, cfg.balance.maxshare[p]);
+      cfg.balance.maxshare[p] = (total > 0.0) ? std::max(share, kpwgts[p] / total) : share;
+    }
+  }
   // With several weights, each is bound by its own heaviest incoming part.
   const idx_t ncon = graph->ncon;
   for (idx_t j = 0; ncon > 1 && j < ncon; ++j) {

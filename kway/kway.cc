@@ -93,6 +93,7 @@ static void BisectCoarsest(RunContext& ctrl, HGraph* cgraph, idx_t seed) {
   o.nvcycles = 0;
   o.reconstruct = true;
   o.seed = seed;
+  o.part_weights = ctrl.cfg->balance.tpwgts;
   const std::span<idx_t> where(cgraph->where.data(), static_cast<std::size_t>(cgraph->nvtxs));
   PartitionHGraph(view, MakeConfig(o, view, fixed), where, where);
 }
@@ -183,10 +184,19 @@ void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
     }
 
     // Islands touch no net: each goes to the currently lightest part (with
-    // several weights, the part it loads least in its most loaded weight).
+    // several weights, the part it loads least in its most loaded weight;
+    // with target weights, the part with the most room).
+    std::vector<real_t> pmax;
+    if (cur->nislands > 0 && cur->ncon == 1 && !ctrl.cfg->balance.maxshare.empty()) {
+      real_t total = 0.0f;
+      for (idx_t i = 0; i < cur->nvtxs + cur->nislands; ++i) total += cur->cellwgt[i];
+      pmax = KwayPartBounds(ctrl, total);
+    }
     for (idx_t i = cur->nvtxs; i < cur->nvtxs + cur->nislands; ++i) {
       const idx_t k = (cur->ncon > 1) ? LeastLoadedPart(ctrl, cur, i)
-                                      : ax_fargmin(ctrl.cfg->nparts, cur->kpwgts.data());
+                      : !pmax.empty()
+                          ? RoomiestPart(ctrl.cfg->nparts, cur->kpwgts.data(), pmax.data())
+                          : ax_fargmin(ctrl.cfg->nparts, cur->kpwgts.data());
       cur->where[i] = k;
       cur->kpwgts[k] += cur->cellwgt[i];
       for (idx_t j = 0; j < cur->ncon && cur->ncon > 1; ++j)

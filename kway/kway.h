@@ -3,6 +3,8 @@
 // refinement after recursive bisection.
 #pragma once
 
+#include <vector>
+
 #include "hgraph/context.h"
 #include "hgraph/hgraph.h"
 #include "support/types.h"
@@ -31,6 +33,13 @@ void RefineKway_Random(RunContext& ctrl, HGraph* graph, idx_t npasses);
 // With several weights per cell: the bound of each weight on every part,
 // from the level's part weights (nkpwgts) and ctrl.nubfactor.
 void KwayMaxPartWeights(const RunContext& ctrl, const HGraph* graph, double* maxw);
+// With target weights: the bound of every part for a level of the given
+// total weight (ncon 1); empty without targets, when every part has the
+// bound of the even split.
+std::vector<real_t> KwayPartBounds(const RunContext& ctrl, real_t total);
+// The part with the most room under the bounds pmax: the largest bound less
+// weight pw.
+idx_t RoomiestPart(idx_t nparts, const real_t* pw, const real_t* pmax);
 // How far the k-way partition where lies outside those bounds: the largest
 // excess of a part over its bound in any weight, as a fraction of that
 // weight's total; at most 0 when every part is within every bound.

@@ -273,6 +273,21 @@ void KwayMaxPartWeights(const RunContext& ctrl, const HGraph* graph, double* max
   }
 }
 
+std::vector<real_t> KwayPartBounds(const RunContext& ctrl, real_t total) {
+  const std::vector<double>& share = ctrl.cfg->balance.maxshare;
+  std::vector<real_t> pmax(share.size());
+  for (std::size_t p = 0; p < share.size(); ++p)
+    pmax[p] = static_cast<real_t>(static_cast<double>(total) * share[p]);
+  return pmax;
+}
+
+idx_t RoomiestPart(idx_t nparts, const real_t* pw, const real_t* pmax) {
+  idx_t best = 0;
+  for (idx_t q = 1; q < nparts; ++q)
+    if (pmax[q] - pw[q] > pmax[best] - pw[best]) best = q;
+  return best;
+}
+
 // With kMulti, every weight of the target part is checked against its own
 // bound (the level carries several weights per cell).
 template <bool kMulti>
@@ -304,6 +319,9 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   real_t* nkpwgts = graph->nkpwgts.data();
   double nmaxpwgt[kMaxNCon] = {};
   if constexpr (kMulti) KwayMaxPartWeights(ctrl, graph, nmaxpwgt);
+  // With target weights every part has a bound of its own.
+  const std::vector<real_t> pmax = KwayPartBounds(ctrl, total);
+  const real_t* pmaxp = pmax.empty() ? nullptr : pmax.data();
   StopTimer(ctrl, TIMER_INIT);
 
   for (idx_t pass = 0; pass < npasses; ++pass) {
@@ -341,7 +359,7 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
             if (static_cast<double>(pq[j]) + wc[j] > nmaxpwgt[j]) return false;
           return true;
         } else {
-          return !(w + kpwgts[q] > maxpwgt);
+          return !(w + kpwgts[q] > (pmaxp ? pmaxp[q] : maxpwgt));
         }
       };
 
@@ -381,7 +399,10 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
         else if (d.affinity < 0)
           verdict = -1;
         else
-          verdict = (kpwgts[p] - kpwgts[q] > w) ? 1 : -1;
+          verdict = (pmaxp ? (kpwgts[q] + w) * pmaxp[p] < kpwgts[p] * pmaxp[q]
+                           : kpwgts[p] - kpwgts[q] > w)
+                        ? 1
+                        : -1;
       }
       if (verdict < 0) continue;
 

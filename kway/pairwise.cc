@@ -47,6 +47,8 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   // The largest weight either part of a pair may reach.
   const real_t maxpwgt = (ax_fsum(nvtxs, cellwgt, 1) * ctrl.ubfactor) /
                          static_cast<real_t>(nparts);
+  // With target weights, the bound of each part of its own.
+  const std::vector<real_t> pmax = KwayPartBounds(ctrl, ax_fsum(nvtxs, cellwgt, 1));
 
   // With several weights: the k-way bound of each.
   const idx_t ncon = (graph->ncon > 1) ? graph->ncon : 0;
@@ -103,6 +105,18 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
           (static_cast<double>(maxpwgt) - 0.5 * static_cast<double>(t)) /
           static_cast<double>(t);
       pair.ubfactor = (x > 0.001) ? static_cast<real_t>(x) : 0.001f;
+      if (!pmax.empty()) {
+        // Unequal bounds m0 and m1: side 0 targets m0 / (m0 + m1) of the
+        // pair, and the unbalance keeps each side within its bound (the
+        // two-way refinement lets a side rise to t less (1 - 2u) times the
+        // other side's target); a part of bound 0 is left as it is.
+        const double m0 = pmax[p1], m1 = pmax[p2], td = t;
+        if (!(m0 > 0.0) || !(m1 > 0.0) || !(td > 0.0)) continue;
+        const double share = m0 / (m0 + m1);
+        const double keep = std::max((td - m0) / (td * (1.0 - share)), (td - m1) / (td * share));
+        pair.tpwgt = static_cast<real_t>(share);
+        pair.ubfactor = static_cast<real_t>(std::max(0.5 * (1.0 - keep), 0.001));
+      }
       // With several weights, the same for each from its own bound.
       for (idx_t j = 0; j < ncon; ++j) {
         double tj = 0.0;

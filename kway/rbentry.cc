@@ -55,6 +55,7 @@ real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
     double total = 0.0;
     for (idx_t i = 0; i < nvtxs; i++) total += graph->cellwgt[i];
     ctrl.maxpartwgt = ctrl.epsfactor * total / static_cast<double>(nparts);
+    ctrl.rootwgt = total;
     const idx_t ncon = graph->ncon;
     for (idx_t j = 0; ncon > 1 && j < ncon; j++) {
       double wsum = 0.0;

@@ -25,6 +25,7 @@ Options CommandLineOptions();
 struct RunParams {
   Options options = CommandLineOptions();  // options.k: <nparts>
   std::string fixedfile;   // -fixed; empty: none
+  std::string partweightsfile;  // -partweights; empty: an even split
   std::string filename;
   std::string outputfile;  // -output; empty: beside the input
 };
@@ -89,5 +90,11 @@ void PrintSummary(const PartitionMetrics& metrics);
 // weight), whether every part kept it. Returns false when one did not.
 bool PrintBalanceFigures(const PartitionMetrics& metrics, const std::vector<double>& maxpwgt,
                          double factor);
+// The same under target weights (-partweights): partbounds holds the bound
+// of every part (weight j of part p at p * ncon + j; empty without
+// -epsilon), factor times its target; zerotargets counts the parts of
+// target 0, which may stay empty.
+bool PrintBalanceFigures(const PartitionMetrics& metrics, const std::vector<double>& partbounds,
+                         double factor, idx_t zerotargets);
 
 }  // namespace veldan

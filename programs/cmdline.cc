@@ -173,6 +173,8 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
       case OptionKind::Program:
         if (std::strcmp(row.cli, "fixed") == 0) {
           params->fixedfile = optarg;
+        } else if (std::strcmp(row.cli, "partweights") == 0) {
+          params->partweightsfile = optarg;
         } else if (std::strcmp(row.cli, "output") == 0) {
           params->outputfile = optarg;
         } else if (std::strcmp(row.cli, "version") == 0) {

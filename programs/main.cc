@@ -68,6 +68,15 @@ int Run(int argc, char** argv) {
   std::vector<idx_t> partholder(static_cast<std::size_t>(nvtxs), 0);
   idx_t* part = partholder.data();
 
+  // The target weights of the parts, one fraction per weight of a cell.
+  if (!control.partweightsfile.empty()) {
+    iotmr -= ax_seconds();
+    control.options.part_weights =
+        ReadPartWeights(control.partweightsfile.c_str(), control.options.k,
+                        graph->cellwgt.data() != nullptr ? graph->ncon : 1);
+    iotmr += ax_seconds();
+  }
+
   const bool hasfixed = !control.fixedfile.empty();
   if (hasfixed) {
     iotmr -= ax_seconds();
@@ -81,7 +90,8 @@ int Run(int argc, char** argv) {
   const std::string target = !control.outputfile.empty()
                                  ? control.outputfile
                                  : PartitionFileName(control.filename.c_str(), control.options.k);
-  for (const std::string& input : {control.filename, control.fixedfile})
+  for (const std::string& input :
+       {control.filename, control.fixedfile, control.partweightsfile})
     if (!input.empty() && SameFile(target.c_str(), input.c_str())) {
       std::fprintf(stderr,
                    "The partition file %s is the input file %s; the partition is not written "
@@ -153,7 +163,32 @@ int Run(int argc, char** argv) {
   if (control.options.epsilon > 0.0)
     maxpwgt = EpsilonBounds(nvtxs, graph->ncon, graph->cellwgt.data(), control.options.k,
                             control.options.epsilon, &factor);
-  const bool held = PrintBalanceFigures(metrics, maxpwgt, factor);
+  // With target weights, the bound of every part of its own.
+  const std::vector<double>& targets = control.options.part_weights;
+  bool held = true;
+  if (targets.empty()) {
+    held = PrintBalanceFigures(metrics, maxpwgt, factor);
+  } else {
+    std::vector<double> partbounds;
+    if (control.options.epsilon > 0.0) {
+      partbounds = TargetEpsilonBounds(nvtxs, graph->ncon, graph->cellwgt.data(), targets,
+                                       control.options.epsilon);
+      // The obstacle below reads the largest of them.
+      for (idx_t j = 0; j < graph->ncon; j++) {
+        maxpwgt[j] = 0.0;
+        for (idx_t p = 0; p < control.options.k; p++)
+          maxpwgt[j] = std::max(maxpwgt[j], partbounds[p * graph->ncon + j]);
+      }
+      factor = 1.0 + control.options.epsilon;
+    }
+    idx_t zerotargets = 0;
+    for (idx_t p = 0; p < control.options.k; p++) {
+      bool zero = true;
+      for (idx_t j = 0; j < graph->ncon; j++) zero = zero && !(targets[p * graph->ncon + j] > 0.0);
+      zerotargets += zero ? 1 : 0;
+    }
+    held = PrintBalanceFigures(metrics, partbounds, factor, zerotargets);
+  }
 
   std::printf("\n\nTiming Information ---------------------------------------------------------");
   std::printf("\n  Partitioning Time:\t\t %7.3lfsec", static_cast<double>(parttmr));
@@ -163,9 +198,8 @@ int Run(int argc, char** argv) {
   std::string obstacle;
   if (!held) {
     std::fprintf(stderr,
-                 "The balance bound was not met: a part weighs more than %.4f times the "
-                 "average part weight.\n",
-                 factor);
+                 "The balance bound was not met: a part weighs more than %.4f times %s.\n",
+                 factor, targets.empty() ? "the average part weight" : "its target weight");
     // What makes the bound impossible to meet, if anything.
     obstacle = BoundObstacle(nvtxs, graph->ncon, graph->cellwgt.data(),
                              fixedparts.empty() ? nullptr : fixedparts.data(), control.options.k,

@@ -69,6 +69,20 @@ bool PrintBalanceFigures(const PartitionMetrics& m, const std::vector<double>& m
   return held;
 }
 
+bool PrintBalanceFigures(const PartitionMetrics& m, const std::vector<double>& partbounds,
+                         double factor, idx_t zerotargets) {
+  PrintBalanceFigures(m, {}, 0.0);
+  if (zerotargets > 0)
+    std::printf("\n            Parts of target 0:%14ld\t\t(may stay empty)", zerotargets);
+  if (partbounds.empty()) return true;
+  bool held = true;
+  for (std::size_t i = 0; i < partbounds.size() && i < m.pwgts.size(); i++)
+    held = held && static_cast<double>(m.pwgts[i]) <= partbounds[i];
+  std::printf("\n                Balance bound:%14s\t\t(every part at most %.4f x its target)",
+              held ? "held" : "NOT held", factor);
+  return held;
+}
+
 void PrintRunHeader(const RunParams* params, const HGraph* graph) {
   const Options& o = params->options;
   std::printf("*******************************************************************************\n");
@@ -88,8 +102,12 @@ void PrintRunHeader(const RunParams* params, const HGraph* graph) {
   std::printf(" Nruns: %ld, NV-cycles: %ld, CMaxNet: %ld, RMaxNet: %ld, Seed: %ld\n", o.nruns,
               o.nvcycles, o.cmaxnet, o.rmaxnet, o.seed);
   std::printf(" #Parts: %ld, UBfactor: %6.2f\n", o.k, o.ufactor);
-  if (o.epsilon > 0.0)
+  if (o.epsilon > 0.0 && params->partweightsfile.empty())
     std::printf(" Epsilon: %g (every part at most 1+epsilon times the average)\n", o.epsilon);
+  if (o.epsilon > 0.0 && !params->partweightsfile.empty())
+    std::printf(" Epsilon: %g (every part at most 1+epsilon times its target)\n", o.epsilon);
+  if (!params->partweightsfile.empty())
+    std::printf(" Part weights: %s\n", params->partweightsfile.c_str());
   std::printf("\n");
   std::printf("Partitioning... ------------------------------------------------------------\n");
 }

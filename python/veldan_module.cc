@@ -255,6 +255,16 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
       fixed = py::reinterpret_borrow<py::object>(item.second);
       continue;
     }
+    if (name == "part_weights") {
+      // Any sequence or array of numbers, k * ncon of them (or (k, ncon)).
+      if (!item.second.is_none()) {
+        const auto w = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(
+            item.second);
+        if (!w) throw py::type_error("part_weights must be an array of numbers");
+        o.part_weights.assign(w.data(), w.data() + w.size());
+      }
+      continue;
+    }
     const veldan::OptionRow* row = veldan::FindOption(name, false);
     if (row == nullptr || row->set == nullptr || name == "k" || name == "epsilon")
       throw py::type_error("partition() got an unexpected keyword argument '" + name + "'");
@@ -385,7 +395,9 @@ PYBIND11_MODULE(veldan, m) {
         "Keyword options, with the library's defaults: scheme ('rb' or 'kway'), seed (-1: "
         "drawn), nruns (10), nvcycles (1), objective ('cut', 'soed' or 'km1'), ufactor (when given, "
         "replaces epsilon), threads (0: every core), ctype, rtype, cmaxnet (50), rmaxnet (50), "
-        "kwayrefine, reconstruct, dbglvl (0); fixed, when given, replaces h.fixed. Returns a "
+        "kwayrefine, reconstruct, dbglvl (0); fixed, when given, replaces h.fixed; "
+        "part_weights, the target fraction of every part (k * ncon numbers summing to 1 per "
+        "weight; default an even split). Returns a "
         "Result; raises veldan.Error.");
 
   m.def("evaluate", &Evaluate, py::arg("h"), py::arg("parts"), py::arg("k") = py::none(),

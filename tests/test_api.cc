@@ -118,6 +118,22 @@ TEST(Api, ErrorsComeBackToTheCaller) {
   add("k of 0", [](Arrays&, veldan::Options& o) { o.k = 0; }, Status::InvalidOptions);
   add("NaN epsilon", [](Arrays&, veldan::Options& o) { o.epsilon = NAN; }, Status::InvalidOptions);
   add("rb ufactor 0", [](Arrays&, veldan::Options& o) { o.ufactor = 0.0; }, Status::InvalidOptions);
+  add("part weights of the wrong count",
+      [](Arrays&, veldan::Options& o) { o.part_weights = {0.5, 0.25, 0.25}; },
+      Status::InvalidOptions);
+  add("negative part weight", [](Arrays&, veldan::Options& o) { o.part_weights = {1.5, -0.5}; },
+      Status::InvalidOptions);
+  add("part weights not summing to 1",
+      [](Arrays&, veldan::Options& o) { o.part_weights = {0.5, 0.49}; }, Status::InvalidOptions);
+  add("NaN part weight", [](Arrays&, veldan::Options& o) { o.part_weights = {NAN, 1.0}; },
+      Status::InvalidOptions);
+  add("part weights with two weights per cell",
+      [](Arrays& a, veldan::Options& o) {
+        a.ncon = 2;
+        a.cellwgt.assign(20, 1.0f);
+        o.part_weights = {0.5, 0.5, 0.5, 0.5};
+      },
+      Status::InvalidOptions);
   add("kway refinement with rb",
       [](Arrays&, veldan::Options& o) { o.rtype = veldan::Refinement::KPFast; },
       Status::InvalidOptions);
@@ -334,6 +350,47 @@ TEST(Api, NothingPrintedWithTheDefaults) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_GE(r.seed, 0);
+}
+
+// Target weights through C++ and C: every part within (1 + epsilon) x its
+// target, and the C pointer and length give the C++ result.
+TEST(Api, PartWeightsThroughBothInterfaces) {
+  const Arrays a = Circuit();
+  const std::vector<double> targets = {0.5, 0.25, 0.125, 0.125};
+  for (const veldan::Scheme scheme : {veldan::Scheme::RecursiveBisection, veldan::Scheme::Kway}) {
+    SCOPED_TRACE(static_cast<int>(scheme));
+    veldan::Options o = Opts(4);
+    o.scheme = scheme;
+    o.epsilon = 0.03;
+    o.nruns = 2;
+    o.part_weights = targets;
+    const veldan::Result r = veldan::Partition(a.View(), o);
+    EXPECT_TRUE(r.balanced);
+    for (std::size_t p = 0; p < targets.size(); p++)
+      EXPECT_LE(r.metrics.part_weights[p], 1.03 * targets[p] * static_cast<double>(a.nvtxs));
+
+    veldan_hypergraph h = {};
+    h.nvtxs = a.nvtxs;
+    h.nnets = static_cast<std::int64_t>(a.netptr.size()) - 1;
+    h.netptr = a.netptr.data();
+    h.netind = a.netind.data();
+    h.ncon = 1;
+    veldan_options c;
+    veldan_default_options(&c);
+    c.scheme = static_cast<int>(scheme);
+    c.k = 4;
+    c.epsilon = 0.03;
+    c.seed = 1;
+    c.threads = 1;
+    c.nruns = 2;
+    c.part_weights = targets.data();
+    c.npart_weights = 4;
+    std::vector<std::int64_t> parts(a.nvtxs, -1);
+    ASSERT_EQ(veldan_partition(&h, &c, parts.data(), nullptr), VELDAN_OK) << veldan_last_error();
+    EXPECT_EQ(parts, r.parts);
+    c.part_weights = nullptr;
+    EXPECT_EQ(veldan_partition(&h, &c, parts.data(), nullptr), VELDAN_INVALID_OPTIONS);
+  }
 }
 
 TEST(Api, CInterface) {

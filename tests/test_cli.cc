@@ -249,6 +249,13 @@ const char kHelp[] =
     "     of this parameter for specifying the groups of cells to be\n"
     "     placed in the same partition\n"
     " \n"
+    "  -partweights=string           (rb, kway)\n"
+    "     Reads the target weight of every part from the named file: one\n"
+    "     line per part, holding a fraction of the total weight (ncon\n"
+    "     fractions under several weights per cell); the fractions are at\n"
+    "     least 0 and sum to 1. The balance bound of each part (-epsilon or\n"
+    "     -ufactor) is taken relative to its own target.\n"
+    " \n"
     "  -seed=int                     (rb, kway)\n"
     "     Selects the seed of the random number generator.  \n"
     " \n"
@@ -947,6 +954,113 @@ TEST(Runs, EpsilonBoundsEveryPart) {
       EXPECT_NE(r.out.find(" #Parts: " + std::to_string(k) + ", UBfactor:   3.00\n Epsilon: 0.03"),
                 std::string::npos);
     }
+}
+
+// -partweights: every part within (1 + epsilon) x its own target (at least
+// the target rounded up: unit weights), or with -ufactor within the k-way
+// unbalance of its target; a part of target 0 stays empty and the report
+// says so. Checked on the partition file.
+TEST(Runs, PartWeightsBoundEveryPart) {
+  TempDir dir;
+  const std::string g = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";
+  const std::string out = dir.path() + "/p";
+  const double ncells = 3000;
+  struct Case {
+    std::vector<double> targets;
+    std::string balance;  // -epsilon=.. or -ufactor=..
+    double factor;        // of each part's target
+    bool fixed = false;   // cells 0..39 fixed to part i mod k
+  };
+  const Case cases[] = {
+      {{0.1, 0.2, 0.3, 0.4}, "-epsilon=0.03", 1.03},
+      {{0.5, 0.25, 0.125, 0.125}, "-epsilon=0.03", 1.03},
+      {{0.6, 0.3, 0.1}, "-epsilon=0.01", 1.01},
+      {{0.25, 0.0, 0.75}, "-epsilon=0.03", 1.03},
+      {{0.7, 0.2, 0.1}, "-ufactor=5", 1.05},
+      {{0.1, 0.2, 0.3, 0.4}, "-epsilon=0.03", 1.03, true},
+  };
+  for (const Case& c : cases)
+    for (const std::string ptype : {"rb", "kway"}) {
+      // Under -ufactor the bound is the k-way one.
+      if (c.balance[1] == 'u' && ptype == "rb") continue;
+      const int k = static_cast<int>(c.targets.size());
+      std::string text;
+      for (const double t : c.targets) text += std::to_string(t) + "\n";
+      const std::string w = dir.Write("weights", text);
+      std::string fixed;
+      for (int i = 0; i < 3000; i++) fixed += std::to_string(i < 40 ? i % k : -1) + "\n";
+      const std::string f = dir.Write("fixed", fixed);
+      SCOPED_TRACE(ptype + " " + c.balance + " " + text + (c.fixed ? " fixed" : ""));
+      const RunResult r =
+          Exec({"-ptype=" + ptype, c.balance, "-seed=3", "-dbglvl=0", "-nruns=3",
+                c.fixed ? "-fixed=" + f : "-nvcycles=1", "-partweights=" + w, "-output=" + out, g,
+                std::to_string(k)});
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      std::vector<int> size(k, 0);
+      const std::vector<idx_t> part = ReadParts(out);
+      for (const idx_t p : part) size.at(p)++;
+      for (int i = 0; c.fixed && i < 40; i++) EXPECT_EQ(part[i], i % k) << "cell " << i;
+      int zero = 0;
+      for (int p = 0; p < k; p++) {
+        const double target = c.targets[p] * ncells;
+        EXPECT_LE(size[p], std::max(c.factor * target, std::ceil(target))) << "part " << p;
+        zero += c.targets[p] == 0.0;
+      }
+      const bool eps = c.balance[1] == 'e';
+      EXPECT_EQ(r.out.find("Balance bound:          held\t\t(every part at most " +
+                           std::string(c.balance.substr(9) == "0.03" ? "1.0300" : "1.0100") +
+                           " x its target)") != std::string::npos,
+                eps)
+          << r.out;
+      EXPECT_EQ(r.out.find("Parts of target 0:" + std::string(13, ' ') + std::to_string(zero) +
+                           "\t\t(may stay empty)") != std::string::npos,
+                zero > 0)
+          << r.out;
+    }
+}
+
+// A part-weight file that is not k lines of one fraction each, each at
+// least 0, summing to 1, is refused with the file and the line.
+TEST(PartWeights, MalformedFilesRejected) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", kSixCells);
+  std::filesystem::create_directory(dir.path() + "/folder");
+  struct Case {
+    std::string text;
+    std::string message;  // after "Part-weight file <name>"
+  };
+  for (const Case& c : std::vector<Case>{
+           {"0.5\n0.25\n", " holds 2 lines for 3 parts.\n"},
+           {"0.5\n0.25\n0.25\n0\n",
+            ", line 4: the file goes on after the weights of its last part (3 parts): \"0\".\n"},
+           {"0.5\n0.5x\n0\n", ", line 2: the weight of part 1 is not a number (\"0.5x\").\n"},
+           {"0.5\n\nnan\n0.5\n", ", line 3: the weight of part 1 is not a number (\"nan\").\n"},
+           {"0.75\n0.5\n-0.25\n",
+            ", line 3: part 2 has the weight -0.25; a weight is a fraction of at least 0.\n"},
+           {"0.5 0.5\n0.25\n0.25\n",
+            ", line 1: 1 fraction per line (one per weight of a cell), but the line holds "
+            "\"0.5 0.5\".\n"},
+           {"0.5\n0.25\n0.2\n", ", line 3 (the last): the weights sum to 0.95, not 1.\n"},
+           {"0.5\n0.25\n0.2500011\n",
+            ", line 3 (the last): the weights sum to 1.0000011, not 1.\n"},
+       }) {
+    SCOPED_TRACE(c.text);
+    const std::string f = dir.Write("weights", c.text);
+    const RunResult r = Exec({"-partweights=" + f, g, "3"});
+    EXPECT_EQ(r.exit_code, 254);
+    EXPECT_EQ(r.err, "Part-weight file " + f + c.message + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+  // Within 1e-6 of 1 is taken.
+  const std::string f = dir.Write("weights", "0.5\n0.25\n0.2500009\n");
+  EXPECT_EQ(Exec({"-partweights=" + f, "-output=" + dir.path() + "/p", g, "3"}).exit_code, 0);
+  RunResult r = Exec({"-partweights=" + dir.path() + "/folder", g, "3"});
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_EQ(r.err, "Part-weight file " + dir.path() + "/folder is a folder, not a file.\n\n");
+  r = Exec({"-partweights=" + dir.path() + "/none", g, "3"});
+  EXPECT_EQ(r.exit_code, 254);
+  EXPECT_NE(r.err.find("mode: r, [ReadPartWeights: weightfile]"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Failed on ax_fopen()\n"), std::string::npos);
 }
 
 // circuit1.hgr with ncon weights per cell: a skewed "area" (mostly small,

@@ -101,6 +101,13 @@ struct Options {
   // Below 1, or more than the cores the process may use: those cores.
   std::int64_t threads = 0;
   std::int64_t dbglvl = 0;   // the program's -dbglvl bits
+  // Target weights of the parts, or empty: an even split. k * ncon
+  // fractions, weight j of part p at p * ncon + j; each at least 0, those of
+  // a weight summing to 1 (within 1e-6). Part p is then bound by
+  // (1 + epsilon) x fraction x total (with integer weights, at least the
+  // target rounded up), or under ufactor by that unbalance scaled to the
+  // fraction; a part of fraction 0 may stay empty. One weight per cell.
+  std::vector<double> part_weights;
 };
 
 // Measures of a partition, on every net with the hypergraph's weights.

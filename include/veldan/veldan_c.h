@@ -81,6 +81,11 @@ typedef struct veldan_options {
   int64_t threads;
   int64_t dbglvl;
   int64_t coarsento; /* above 0: coarsening stops at this many cells; 0: derived */
+  /* Target weights of the parts (k * ncon fractions, weight j of part p at
+   * p * ncon + j, those of a weight summing to 1), or NULL with
+   * npart_weights 0: an even split. Read during the call only. */
+  const double* part_weights;
+  int64_t npart_weights;
 } veldan_options;
 
 /* Measures of a partition. imbalance is the largest over the weights of a

@@ -132,6 +132,23 @@ def test_fixed_cells_keep_their_parts():
     assert veldan.evaluate(h, np.zeros(nvtxs, dtype=np.int32)).fixed_violations == 1
 
 
+def test_part_weights_bound_each_part():
+    # The 20 x 20 grid in four parts of unequal targets; a target of 0
+    # leaves its part empty.
+    n = 20
+    nets = [[r * n + c, r * n + c + 1] for r in range(n) for c in range(n - 1)]
+    nets += [[r * n + c, (r + 1) * n + c] for r in range(n - 1) for c in range(n)]
+    h = veldan.Hypergraph(n * n, np.cumsum([0] + [len(x) for x in nets]), np.concatenate(nets))
+    for targets in ([0.1, 0.2, 0.3, 0.4], np.array([0.5, 0.0, 0.25, 0.25])):
+        for scheme in ("rb", "kway"):
+            r = veldan.partition(h, 4, scheme=scheme, epsilon=0.03, seed=1, part_weights=targets)
+            sizes = np.bincount(r.parts, minlength=4)
+            assert r.balanced and all(sizes <= 1.03 * np.asarray(targets) * n * n + 1e-9), \
+                (scheme, sizes)
+    with pytest.raises(veldan.Error, match="sum to 0.9"):
+        veldan.partition(h, 2, part_weights=[0.5, 0.4])
+
+
 def test_ufactor_replaces_epsilon():
     h = two_clusters()
     with pytest.raises(veldan.Error):
