@@ -57,5 +57,9 @@ void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts 
 // (a process that holds a block of the cells).
 void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
                         const char* filename, idx_t nparts);
+// Reads a partition to improve (-initial) with the lines, checks and
+// messages of a fixed-cell file, except that every value is a part from 0
+// to nparts-1 and the messages call it an initial partition file.
+void ReadInitialPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts);
 
 }  // namespace veldan

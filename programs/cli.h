@@ -25,6 +25,7 @@ Options CommandLineOptions();
 struct RunParams {
   Options options = CommandLineOptions();  // options.k: <nparts>
   std::string fixedfile;   // -fixed; empty: none
+  std::string initialfile;  // -initial; empty: none
   std::string filename;
   std::string outputfile;  // -output; empty: beside the input
 };

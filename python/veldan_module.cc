@@ -249,10 +249,15 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
   // Every other keyword is an option of the table, under its key; None
   // leaves its default. ufactor, when given, replaces epsilon.
   py::object fixed = py::none();
+  py::object initial = py::none();
   for (const auto& item : options) {
     const std::string name = py::str(item.first);
     if (name == "fixed") {
       fixed = py::reinterpret_borrow<py::object>(item.second);
+      continue;
+    }
+    if (name == "initial") {
+      initial = py::reinterpret_borrow<py::object>(item.second);
       continue;
     }
     const veldan::OptionRow* row = veldan::FindOption(name, false);
@@ -268,6 +273,10 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
   if (!fixed.is_none()) {
     fixedcopy = OwnedCopy<std::int64_t>(fixed, "fixed");
     h.fixed = {fixedcopy.data(), static_cast<std::size_t>(fixedcopy.size())};
+  }
+  if (!initial.is_none()) {
+    const py::array_t<std::int64_t> init = OwnedCopy<std::int64_t>(initial, "initial");
+    o.initial.assign(init.data(), init.data() + init.size());
   }
   veldan::Result r;
   {
@@ -385,8 +394,9 @@ PYBIND11_MODULE(veldan, m) {
         "Keyword options, with the library's defaults: scheme ('rb' or 'kway'), seed (-1: "
         "drawn), nruns (10), nvcycles (1), objective ('cut', 'soed' or 'km1'), ufactor (when given, "
         "replaces epsilon), threads (0: every core), ctype, rtype, cmaxnet (50), rmaxnet (50), "
-        "kwayrefine, reconstruct, dbglvl (0); fixed, when given, replaces h.fixed. Returns a "
-        "Result; raises veldan.Error.");
+        "kwayrefine, reconstruct, dbglvl (0); fixed, when given, replaces h.fixed; initial, an "
+        "array of nvtxs parts, is improved (runs from it, V-cycles of the best) instead of "
+        "partitioning from scratch. Returns a Result; raises veldan.Error.");
 
   m.def("evaluate", &Evaluate, py::arg("h"), py::arg("parts"), py::arg("k") = py::none(),
         "Measures a partition of h into k parts (by default the largest part + 1).");

@@ -101,6 +101,13 @@ struct Options {
   // Below 1, or more than the cores the process may use: those cores.
   std::int64_t threads = 0;
   std::int64_t dbglvl = 0;   // the program's -dbglvl bits
+  // A partition to improve instead of partitioning from scratch: nvtxs
+  // parts, each from 0 to k-1, or empty (none). Each of the nruns runs
+  // starts from it (greedy moves and one V-cycle), the nvcycles best are
+  // refined by further V-cycles; the result is never worse in the objective
+  // than it when it keeps the bound, and is balanced first when it does
+  // not. Fixed cells must already be in their parts.
+  std::vector<std::int64_t> initial;
 };
 
 // Measures of a partition, on every net with the hypergraph's weights.

@@ -81,6 +81,9 @@ typedef struct veldan_options {
   int64_t threads;
   int64_t dbglvl;
   int64_t coarsento; /* above 0: coarsening stops at this many cells; 0: derived */
+  /* NULL, or nvtxs parts (0 .. k-1): the partition to improve instead of
+   * partitioning from scratch (veldan_default_options sets NULL). */
+  const int64_t* initial;
 } veldan_options;
 
 /* Measures of a partition. imbalance is the largest over the weights of a

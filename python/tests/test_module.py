@@ -132,6 +132,15 @@ def test_fixed_cells_keep_their_parts():
     assert veldan.evaluate(h, np.zeros(nvtxs, dtype=np.int32)).fixed_violations == 1
 
 
+def test_initial_partition_is_improved():
+    nvtxs, netptr, netind = two_clusters()
+    given = np.array([0, 1] * 4)  # cuts every net
+    r = veldan.partition((nvtxs, netptr, netind), 2, seed=1, nruns=1, initial=given)
+    assert r.cut < veldan.evaluate((nvtxs, netptr, netind), given).cut and r.balanced
+    with pytest.raises(veldan.Error, match="initial holds 7 entries"):
+        veldan.partition((nvtxs, netptr, netind), 2, initial=given[:7])
+
+
 def test_ufactor_replaces_epsilon():
     h = two_clusters()
     with pytest.raises(veldan.Error):
