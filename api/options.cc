@@ -135,6 +135,16 @@ constexpr const char* kHelp_partweights[] = {
     "     -ufactor) is taken relative to its own target.",
     " ",
 };
+constexpr const char* kHelp_initial[] = {
+    "  -initial=string               (rb, kway)",
+    "     Improves the partition in the named file (one part from 0 to",
+    "     nparts-1 per line, cell by cell) instead of partitioning from",
+    "     scratch: each run refines it by greedy moves and one V-cycle,",
+    "     the nvcycles best runs by further V-cycles. The result is never",
+    "     worse than the given partition when that one keeps the balance",
+    "     bound.",
+    " ",
+};
 constexpr const char* kHelp_seed[] = {
     "  -seed=int                     (rb, kway)",
     "     Selects the seed of the random number generator.  ",
@@ -250,6 +260,8 @@ const OptionRow kRows[] = {
      kHelp_fixed},
     {"partweights", "part_weights", OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr,
      CField::None, 0, kHelp_partweights},
+    {"initial", nullptr, OptionKind::Program, kNoKeywords, 0, 0, nullptr, nullptr, CField::None, 0,
+     kHelp_initial},
     {"seed", "seed", OptionKind::Integer, kNoKeywords, INT64_MIN, kMaxSeed,
      Get<&Options::seed>, Set<&Options::seed>,
      CField::Int64, offsetof(veldan_options, seed), kHelp_seed},

@@ -93,6 +93,19 @@ void CheckOptions(const Hypergraph& h, const Options& o) {
     if (h.fixed[i] < -1 || h.fixed[i] >= o.k)
       Fail(Status::InvalidHypergraph, "cell " + Str(i) + " is fixed to part " + Str(h.fixed[i]) +
                                           ", outside -1 (free) to " + Str(o.k - 1));
+  if (!o.initial.empty()) {
+    if (static_cast<std::int64_t>(o.initial.size()) != h.nvtxs)
+      Fail(bad, "initial holds " + Str(static_cast<std::int64_t>(o.initial.size())) +
+                    " entries for " + Str(h.nvtxs) + " cells");
+    for (std::int64_t i = 0; i < h.nvtxs; i++) {
+      if (o.initial[i] < 0 || o.initial[i] >= o.k)
+        Fail(bad, "cell " + Str(i) + " is in part " + Str(o.initial[i]) +
+                      " of the initial partition, outside 0 to " + Str(o.k - 1));
+      if (!h.fixed.empty() && h.fixed[i] >= 0 && h.fixed[i] != o.initial[i])
+        Fail(bad, "cell " + Str(i) + " is fixed to part " + Str(h.fixed[i]) +
+                      " but the initial partition puts it in part " + Str(o.initial[i]));
+    }
+  }
   if (o.scheme != Scheme::RecursiveBisection && o.scheme != Scheme::Kway)
     Fail(bad, "unknown scheme");
   const bool rb = o.scheme == Scheme::RecursiveBisection;
@@ -223,7 +236,7 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
     run.seed = res.seed;
     const PartitionConfig cfg = MakeConfig(run, view, anyfixed);
     std::vector<idx_t>& part = res.parts;
-    PartitionHGraph(view, cfg, part, part);
+    PartitionHGraph(view, cfg, part, part, nullptr, o.initial);
   } else {
     for (auto& p : res.parts) p = 0;
   }

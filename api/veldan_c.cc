@@ -77,7 +77,9 @@ T* MallocCopy(const std::vector<T>& v) {
 extern "C" {
 
 void veldan_default_options(veldan_options* o) {
-  if (o != nullptr) veldan::OptionsToC(veldan::Options(), o);
+  if (o == nullptr) return;
+  veldan::OptionsToC(veldan::Options(), o);
+  o->initial = nullptr;
 }
 
 int veldan_partition(const veldan_hypergraph* ch, const veldan_options* co, int64_t* parts,
@@ -92,7 +94,8 @@ int veldan_partition(const veldan_hypergraph* ch, const veldan_options* co, int6
       return Report(veldan::Status::InvalidOptions,
                     "part_weights is NULL or npart_weights (" +
                         std::to_string(co->npart_weights) + ") is negative");
-    const veldan::Options o = veldan::OptionsFromC(*co);
+    veldan::Options o = veldan::OptionsFromC(*co);
+    if (co->initial != nullptr) o.initial.assign(co->initial, co->initial + h.nvtxs);
     veldan::Result r;
     const veldan::Status s = veldan::Partition(h, o, &r, &message);
     if (s != veldan::Status::Ok) return Report(s, message);

@@ -61,5 +61,9 @@ void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
 // Reads the part-weight file: nparts lines of ncon fractions each (each at
 // least 0, those of every column summing to 1 within 1e-6), part by part.
 std::vector<double> ReadPartWeights(const char* filename, idx_t nparts, idx_t ncon);
+// Reads a partition to improve (-initial) with the lines, checks and
+// messages of a fixed-cell file, except that every value is a part from 0
+// to nparts-1 and the messages call it an initial partition file.
+void ReadInitialPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts);
 
 }  // namespace veldan

@@ -24,11 +24,13 @@ bool IsFolder(const char* filename) {
   return stat(filename, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
-
-void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
-                        const char* filename, idx_t nparts) {
-  if (IsFolder(filename)) Refuse("Fixed-cell file %s is a folder, not a file.\n", filename);
+// Reads a fixed-cell file or, with initial, a partition to improve: the same
+// lines and checks, named by `what` in the messages, except that every value
+// of a partition is a part number.
+void ReadValueFile(idx_t nvtxs, idx_t first, idx_t last, idx_t* part, const char* filename,
+                   idx_t nparts, bool initial) {
+  const char* what = initial ? "Initial partition file" : "Fixed-cell file";
+  if (IsFolder(filename)) Refuse("%s %s is a folder, not a file.\n", what, filename);
   StreamCloser file{OpenInput(filename, "ReadPartition: partfile")};
   std::FILE* fp = file.fp;
 
@@ -41,11 +43,11 @@ void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
     std::size_t gap = 0;
     while (gap < text.size() && !std::isspace(static_cast<unsigned char>(text[gap]))) gap++;
     if (i == nvtxs)
-      Refuse("Fixed-cell file %s, line %ld: the file goes on after the value of its last cell "
+      Refuse("%s %s, line %ld: the file goes on after the value of its last cell "
               "(%ld cells): \"%s\".\n",
-              filename, lineno, nvtxs, Shown(text).c_str());
+              what, filename, lineno, nvtxs, Shown(text).c_str());
     if (gap < text.size())
-      Refuse("Fixed-cell file %s, line %ld: one value per line, but the line holds \"%s\".\n",
+      Refuse("%s %s, line %ld: one value per line, but the line holds \"%s\".\n", what,
               filename, lineno, Shown(text).c_str());
 
     // The magnitude saturates at the 64-bit limit.
@@ -64,9 +66,13 @@ void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
       }
     }
     if (!number || !digits)
-      Refuse("Fixed-cell file %s, line %ld: the value for cell %ld is not a number (\"%s\").\n",
+      Refuse("%s %s, line %ld: the value for cell %ld is not a number (\"%s\").\n", what,
               filename, lineno, i + 1, Shown(text).c_str());
     if (negative) value = -value;
+    if (initial && (value < 0 || value >= nparts))
+      Refuse("%s %s, line %ld: cell %ld has the value %ld; a value is a part number from 0 "
+              "to %ld.\n",
+              what, filename, lineno, i + 1, value, nparts - 1);
     if (value < -1)
       Refuse("Fixed-cell file %s, line %ld: cell %ld has the value %ld; a value is -1 (free) "
               "or a part number.\n",
@@ -79,8 +85,19 @@ void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
     i++;
   }
   if (lines.failed())
-    Refuse("Fixed-cell file %s could not be read: %s\n", filename, std::strerror(errno));
-  if (i < nvtxs) Refuse("Fixed-cell file %s holds %ld values for %ld cells.\n", filename, i, nvtxs);
+    Refuse("%s %s could not be read: %s\n", what, filename, std::strerror(errno));
+  if (i < nvtxs) Refuse("%s %s holds %ld values for %ld cells.\n", what, filename, i, nvtxs);
+}
+
+}  // namespace
+
+void ReadPartitionBlock(idx_t nvtxs, idx_t first, idx_t last, idx_t* part,
+                        const char* filename, idx_t nparts) {
+  ReadValueFile(nvtxs, first, last, part, filename, nparts, false);
+}
+
+void ReadInitialPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts) {
+  ReadValueFile(nvtxs, 0, nvtxs, part, filename, nparts, true);
 }
 
 void ReadPartition(idx_t nvtxs, idx_t* part, const char* filename, idx_t nparts) {

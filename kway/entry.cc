@@ -31,7 +31,9 @@ Coarsening ResolvedCoarsening(const Options& o) {
 
 Refinement ResolvedRefinement(const Options& o) {
   if (o.rtype != Refinement::Default) return o.rtype;
-  return (o.scheme == Scheme::RecursiveBisection) ? Refinement::Fast : Refinement::KRandom;
+  if (o.scheme == Scheme::RecursiveBisection) return Refinement::Fast;
+  // Improving a given partition refines pairs of parts.
+  return o.initial.empty() ? Refinement::KRandom : Refinement::KPModerate;
 }
 
 PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed) {
@@ -151,9 +153,20 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
 }
 
 real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
-                       std::span<const idx_t> fixed, std::span<idx_t> part, Progress* progress) {
+                       std::span<const idx_t> fixed, std::span<idx_t> part, Progress* progress,
+                       std::span<const idx_t> initial) {
   RunContext ctrl(cfg);
   ctrl.progress = progress;
+  if (!initial.empty()) {
+    const HGraphPtr graph(SetUpHGraph(h.nvtxs, h.nnets, cfg.balance.ncon, h.cellwgt, h.netwgt,
+                                      h.netptr, h.netind));
+    real_t result = 0.0f;
+    RunWithThreads(cfg.nthreads, [&] {
+      result = ImproveKwayPartition(ctrl, graph.get(), cfg.fixed ? fixed : std::span<const idx_t>(),
+                                    initial, part.data());
+    });
+    return result;
+  }
   if (cfg.fixed && fixed.data() != part.data()) std::copy(fixed.begin(), fixed.end(), part.begin());
   // k-way: a value outside 0..nparts-1 means "free"; without any fixed cell
   // the cells are not compressed.

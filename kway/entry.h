@@ -21,7 +21,8 @@ class Progress;
 
 // The schemes a default stands for: the coarsening scheme follows nruns
 // (h1 below 20 runs, else h12), the refinement scheme the partitioning
-// scheme (fast for recursive bisection, krandom for k-way).
+// scheme (fast for recursive bisection, krandom for k-way, kpmoderate for
+// k-way improving a given partition).
 Coarsening ResolvedCoarsening(const Options& o);
 Refinement ResolvedRefinement(const Options& o);
 
@@ -38,9 +39,10 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed 
 // value too) for a free cell. The partition for a seed does not depend on
 // cfg.nthreads. Returns the cut (recursive bisection) or the objective
 // (k-way) of the partition. progress (may be null) is stepped after every
-// run and V-cycle.
+// run and V-cycle. A non-empty initial (nvtxs parts, fixed cells already in
+// their parts) is improved instead of partitioning from scratch.
 real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
                        std::span<const idx_t> fixed, std::span<idx_t> part,
-                       Progress* progress = nullptr);
+                       Progress* progress = nullptr, std::span<const idx_t> initial = {});
 
 }  // namespace veldan

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <vector>
+#include <span>
 
 #include "hgraph/context.h"
 #include "hgraph/hgraph.h"
@@ -88,6 +89,18 @@ idx_t KwayCoarsenTo(idx_t nvtxs, idx_t nparts);
 // the level is untouched, otherwise where, kpwgts, mincut and objval are
 // brought up to date.
 idx_t BalanceKway(RunContext& ctrl, HGraph* graph);
+
+// --- improving a given partition (initial.cc) ---------------------------------
+// Improves initial (a k-way partition of graph's cells) into part: runs of
+// balancing, greedy refinement and one V-cycle, then V-cycles of the
+// cfg->nvcycles best, under the k-way bound (recursive bisection: the
+// -epsilon factor, or the heavier of the ufactor bound and the heaviest
+// given part). Cells whose fixed entry is a part stay there (initial
+// must already put them there); fixed may be empty and may alias part.
+// Returns the objective of the result, never above that of initial when
+// initial keeps the bound.
+real_t ImproveKwayPartition(RunContext& ctrl, HGraph* graph, std::span<const idx_t> fixed,
+                            std::span<const idx_t> initial, idx_t* part);
 
 // --- final k-way refinement (finalkway.cc) ------------------------------------
 void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part);

@@ -26,6 +26,7 @@ struct RunParams {
   Options options = CommandLineOptions();  // options.k: <nparts>
   std::string fixedfile;   // -fixed; empty: none
   std::string partweightsfile;  // -partweights; empty: an even split
+  std::string initialfile;  // -initial; empty: none
   std::string filename;
   std::string outputfile;  // -output; empty: beside the input
 };

@@ -175,6 +175,8 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
           params->fixedfile = optarg;
         } else if (std::strcmp(row.cli, "partweights") == 0) {
           params->partweightsfile = optarg;
+        } else if (std::strcmp(row.cli, "initial") == 0) {
+          params->initialfile = optarg;
         } else if (std::strcmp(row.cli, "output") == 0) {
           params->outputfile = optarg;
         } else if (std::strcmp(row.cli, "version") == 0) {
@@ -217,7 +219,9 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
   // The schemes that follow other options, as the entry resolves them, so
   // that the header shows them.
   o.ctype = ResolvedCoarsening(o);
+  if (!params->initialfile.empty()) o.initial.assign(1, 0);  // resolved as with a partition
   o.rtype = ResolvedRefinement(o);
+  o.initial.clear();
   const bool rb = o.scheme == Scheme::RecursiveBisection;
   const bool rbrtype = o.rtype == Refinement::Fast || o.rtype == Refinement::Moderate ||
                        o.rtype == Refinement::Slow;

@@ -84,6 +84,23 @@ int Run(int argc, char** argv) {
     ReadPartition(nvtxs, part, control.fixedfile.c_str(), control.options.k);
     iotmr += ax_seconds();
   }
+  // The partition to improve, with every fixed cell already in its part.
+  std::vector<idx_t> initial;
+  if (!control.initialfile.empty()) {
+    iotmr -= ax_seconds();
+    initial.assign(static_cast<std::size_t>(nvtxs), 0);
+    ReadInitialPartition(nvtxs, initial.data(), control.initialfile.c_str(), control.options.k);
+    iotmr += ax_seconds();
+    for (idx_t i = 0; hasfixed && i < nvtxs; i++)
+      if (part[i] >= 0 && part[i] != initial[i]) {
+        // Refused as the readers refuse a file.
+        throw InputError(kStatusInput,
+                         "Initial partition file " + control.initialfile + " puts cell " +
+                             std::to_string(i + 1) + " in part " + std::to_string(initial[i]) +
+                             ", but fixed-cell file " + control.fixedfile +
+                             " fixes it to part " + std::to_string(part[i]) + ".\n\n");
+      }
+  }
 
   // The partition file never replaces an input; it is written at the end,
   // so a target that does not take it is found now, before the work is done.
@@ -91,7 +108,7 @@ int Run(int argc, char** argv) {
                                  ? control.outputfile
                                  : PartitionFileName(control.filename.c_str(), control.options.k);
   for (const std::string& input :
-       {control.filename, control.fixedfile, control.partweightsfile})
+       {control.filename, control.fixedfile, control.partweightsfile, control.initialfile})
     if (!input.empty() && SameFile(target.c_str(), input.c_str())) {
       std::fprintf(stderr,
                    "The partition file %s is the input file %s; the partition is not written "
@@ -129,7 +146,8 @@ int Run(int argc, char** argv) {
   if (isatty(STDERR_FILENO) == 1) {
     const idx_t nruns = std::max<idx_t>(control.options.nruns, 1);
     const idx_t perpart = nruns + std::clamp<idx_t>(control.options.nvcycles, 0, nruns);
-    const bool rb = control.options.scheme == Scheme::RecursiveBisection;
+    // Improving a given partition runs on the whole partition, as k-way does.
+    const bool rb = control.options.scheme == Scheme::RecursiveBisection && initial.empty();
     progressline = std::make_unique<ProgressLine>(
         progress, rb ? (control.options.k - 1) * perpart : perpart,
         rb ? "bisection runs" : "runs");
@@ -142,7 +160,9 @@ int Run(int argc, char** argv) {
     Options options = control.options;
     options.threads = nthreads;
     const std::span<idx_t> parts(part, static_cast<std::size_t>(nvtxs));
-    PartitionHGraph(view, MakeConfig(options, view, fixed != 0), parts, parts, &progress);
+    options.initial = std::move(initial);
+    PartitionHGraph(view, MakeConfig(options, view, fixed != 0), parts, parts, &progress,
+                    options.initial);
   }
   parttmr += ax_seconds();
   progressline.reset();

@@ -249,6 +249,7 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
   // Every other keyword is an option of the table, under its key; None
   // leaves its default. ufactor, when given, replaces epsilon.
   py::object fixed = py::none();
+  py::object initial = py::none();
   for (const auto& item : options) {
     const std::string name = py::str(item.first);
     if (name == "fixed") {
@@ -265,6 +266,10 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
       }
       continue;
     }
+    if (name == "initial") {
+      initial = py::reinterpret_borrow<py::object>(item.second);
+      continue;
+    }
     const veldan::OptionRow* row = veldan::FindOption(name, false);
     if (row == nullptr || row->set == nullptr || name == "k" || name == "epsilon")
       throw py::type_error("partition() got an unexpected keyword argument '" + name + "'");
@@ -278,6 +283,10 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
   if (!fixed.is_none()) {
     fixedcopy = OwnedCopy<std::int64_t>(fixed, "fixed");
     h.fixed = {fixedcopy.data(), static_cast<std::size_t>(fixedcopy.size())};
+  }
+  if (!initial.is_none()) {
+    const py::array_t<std::int64_t> init = OwnedCopy<std::int64_t>(initial, "initial");
+    o.initial.assign(init.data(), init.data() + init.size());
   }
   veldan::Result r;
   {
@@ -397,7 +406,8 @@ PYBIND11_MODULE(veldan, m) {
         "replaces epsilon), threads (0: every core), ctype, rtype, cmaxnet (50), rmaxnet (50), "
         "kwayrefine, reconstruct, dbglvl (0); fixed, when given, replaces h.fixed; "
         "part_weights, the target fraction of every part (k * ncon numbers summing to 1 per "
-        "weight; default an even split). Returns a "
+        "weight; default an even split); initial, an array of nvtxs parts, is improved "
+        "(runs from it, V-cycles of the best) instead of partitioning from scratch. Returns a "
         "Result; raises veldan.Error.");
 
   m.def("evaluate", &Evaluate, py::arg("h"), py::arg("parts"), py::arg("k") = py::none(),

@@ -137,6 +137,17 @@ TEST(Api, ErrorsComeBackToTheCaller) {
   add("kway refinement with rb",
       [](Arrays&, veldan::Options& o) { o.rtype = veldan::Refinement::KPFast; },
       Status::InvalidOptions);
+  add("initial of 9 cells", [](Arrays&, veldan::Options& o) { o.initial.assign(9, 0); },
+      Status::InvalidOptions);
+  add("initial part beyond k", [](Arrays&, veldan::Options& o) { o.initial.assign(10, 2); },
+      Status::InvalidOptions);
+  add("initial against a fixed cell",
+      [](Arrays& a, veldan::Options& o) {
+        a.fixed.assign(10, -1);
+        a.fixed[2] = 1;
+        o.initial.assign(10, 0);
+      },
+      Status::InvalidOptions);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     veldan::Result r;
@@ -417,6 +428,23 @@ TEST(Api, CInterface) {
   ASSERT_EQ(veldan_evaluate(&h, parts.data(), 3, &e, pw, nullptr), VELDAN_OK);
   EXPECT_EQ(e.km1, 3.0);
   EXPECT_EQ(pw[0] + pw[1] + pw[2], 12.0);
+  // A partition to improve: cells in turn over the parts cut every net; it
+  // is read (a part beyond k is refused) and improved.
+  std::vector<std::int64_t> initial(12);
+  for (int i = 0; i < 12; i++) initial[i] = i % 3;
+  o.initial = initial.data();
+  o.nruns = 2;
+  ASSERT_EQ(veldan_partition(&h, &o, parts.data(), &m), VELDAN_OK) << veldan_last_error();
+  EXPECT_LT(m.cut, 12.0);
+  initial[5] = 3;
+  EXPECT_EQ(veldan_partition(&h, &o, parts.data(), nullptr), VELDAN_INVALID_OPTIONS);
+  EXPECT_NE(std::string(veldan_last_error()).find("cell 5 is in part 3 of the initial"),
+            std::string::npos);
+  veldan_default_options(&o);
+  EXPECT_EQ(o.initial, nullptr);
+  o.k = 3;
+  o.epsilon = 0.03;
+  o.seed = 2;
   // Errors: a status and a message.
   o.k = 0;
   EXPECT_EQ(veldan_partition(&h, &o, parts.data(), nullptr), VELDAN_INVALID_OPTIONS);

@@ -108,6 +108,13 @@ struct Options {
   // target rounded up), or under ufactor by that unbalance scaled to the
   // fraction; a part of fraction 0 may stay empty. One weight per cell.
   std::vector<double> part_weights;
+  // A partition to improve instead of partitioning from scratch: nvtxs
+  // parts, each from 0 to k-1, or empty (none). Each of the nruns runs
+  // starts from it (greedy moves and one V-cycle), the nvcycles best are
+  // refined by further V-cycles; the result is never worse in the objective
+  // than it when it keeps the bound, and is balanced first when it does
+  // not. Fixed cells must already be in their parts.
+  std::vector<std::int64_t> initial;
 };
 
 // Measures of a partition, on every net with the hypergraph's weights.

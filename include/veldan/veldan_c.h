@@ -86,6 +86,9 @@ typedef struct veldan_options {
    * npart_weights 0: an even split. Read during the call only. */
   const double* part_weights;
   int64_t npart_weights;
+  /* NULL, or nvtxs parts (0 .. k-1): the partition to improve instead of
+   * partitioning from scratch (veldan_default_options sets NULL). */
+  const int64_t* initial;
 } veldan_options;
 
 /* Measures of a partition. imbalance is the largest over the weights of a

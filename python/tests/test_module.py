@@ -149,6 +149,15 @@ def test_part_weights_bound_each_part():
         veldan.partition(h, 2, part_weights=[0.5, 0.4])
 
 
+def test_initial_partition_is_improved():
+    nvtxs, netptr, netind = two_clusters()
+    given = np.array([0, 1] * 4)  # cuts every net
+    r = veldan.partition((nvtxs, netptr, netind), 2, seed=1, nruns=1, initial=given)
+    assert r.cut < veldan.evaluate((nvtxs, netptr, netind), given).cut and r.balanced
+    with pytest.raises(veldan.Error, match="initial holds 7 entries"):
+        veldan.partition((nvtxs, netptr, netind), 2, initial=given[:7])
+
+
 def test_ufactor_replaces_epsilon():
     h = two_clusters()
     with pytest.raises(veldan.Error):
