@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 namespace veldan {
@@ -15,6 +16,15 @@ constexpr const char* kHelp_ptype[] = {
     "     The possible values are:",
     "        rb       - Recursive bisection [default]",
     "        kway     - Direct k-way partitioning.",
+    " ",
+};
+constexpr const char* kHelp_preset[] = {
+    "  -preset=string                (rb, kway)",
+    "     Selects a setting of nruns and nvcycles; options given",
+    "     explicitly override it. The possible values are:",
+    "        fast     - 2 runs, no V-cycle: the knee of cut against time",
+    "        default  - The defaults of the options [default]",
+    "        quality  - More runs and V-cycles, for a lower cut",
     " ",
 };
 constexpr const char* kHelp_ctype[] = {
@@ -83,6 +93,14 @@ constexpr const char* kHelp_nvcycles[] = {
     "     k bisections are further refined using V-cycling. This number",
     "     should be less or equal to that specified for -nruns. The default",
     "     value is one.",
+    " ",
+};
+constexpr const char* kHelp_time[] = {
+    "  -time=float                   (rb, kway)",
+    "     Bounds the wall-clock time of the runs, in seconds: runs keep",
+    "     starting while the budget lasts (at least one is made) and nruns",
+    "     is not used. The report tells how many runs and V-cycles ran and",
+    "     the options that repeat the partition without a budget.",
     " ",
 };
 constexpr const char* kHelp_cmaxnet[] = {
@@ -223,6 +241,8 @@ const OptionRow kRows[] = {
     {"ptype", "scheme", OptionKind::Keyword, kSchemeNames, 0, 0,
      Get<&Options::scheme>, Set<&Options::scheme>,
      CField::Int, offsetof(veldan_options, scheme), kHelp_ptype},
+    {"preset", nullptr, OptionKind::Program, kPresetNames, 0, 0, nullptr, nullptr,
+     CField::None, 0, kHelp_preset},
     {"ctype", "ctype", OptionKind::Keyword, kCoarseningNames, 0, 0,
      Get<&Options::ctype>, Set<&Options::ctype>,
      CField::Int, offsetof(veldan_options, ctype), kHelp_ctype},
@@ -241,6 +261,9 @@ const OptionRow kRows[] = {
     {"nvcycles", "nvcycles", OptionKind::Integer, kNoKeywords, 0, INT_MAX,
      Get<&Options::nvcycles>, Set<&Options::nvcycles>,
      CField::Int64, offsetof(veldan_options, nvcycles), kHelp_nvcycles},
+    {"time", "time", OptionKind::Real, kNoKeywords, 0, 0,
+     Get<&Options::time>, Set<&Options::time>,
+     CField::Double, offsetof(veldan_options, time), kHelp_time},
     {"cmaxnet", "cmaxnet", OptionKind::Integer, kNoKeywords, 0, INT64_MAX,
      Get<&Options::cmaxnet>, Set<&Options::cmaxnet>,
      CField::Int64, offsetof(veldan_options, cmaxnet), kHelp_cmaxnet},
@@ -289,6 +312,26 @@ const OptionRow kRows[] = {
 }  // namespace
 
 std::span<const OptionRow> OptionRows() { return kRows; }
+
+Options PresetOptions(Preset preset) {
+  Options o;
+  switch (preset) {
+    case Preset::Default:
+      break;
+    case Preset::Fast:
+      o.nruns = 2;
+      o.nvcycles = 0;
+      break;
+    case Preset::Quality:
+      o.nruns = 20;
+      o.nvcycles = 2;
+      break;
+    default:
+      throw Error(Status::InvalidOptions,
+                  "unknown preset " + std::to_string(static_cast<int>(preset)));
+  }
+  return o;
+}
 
 const OptionRow* FindOption(std::string_view name, bool cli) {
   for (const OptionRow& r : kRows) {

@@ -127,6 +127,9 @@ void CheckOptions(const Hypergraph& h, const Options& o) {
   }
   if (o.nruns < 0 || o.nvcycles < 0 || o.cmaxnet < 0 || o.rmaxnet < 0 || o.dbglvl < 0)
     Fail(bad, "nruns, nvcycles, cmaxnet, rmaxnet and dbglvl cannot be negative");
+  if (!(o.time >= 0.0 && o.time <= kMaxTime))
+    Fail(bad, "time is " + std::to_string(o.time) + ": 0 (no budget) or a number of seconds up to " +
+                  std::to_string(static_cast<long>(kMaxTime)));
   const int c = static_cast<int>(o.ctype);
   if (c < 0 || c > 11) Fail(bad, "unknown coarsening scheme");
   const int r = static_cast<int>(o.rtype);
@@ -236,7 +239,10 @@ Result PartitionChecked(const Hypergraph& h, const Options& o) {
     run.seed = res.seed;
     const PartitionConfig cfg = MakeConfig(run, view, anyfixed);
     std::vector<idx_t>& part = res.parts;
-    PartitionHGraph(view, cfg, part, part, nullptr, o.initial);
+    RunCounts counts;
+    PartitionHGraph(view, cfg, part, part, nullptr, o.initial, &counts);
+    res.nruns = counts.nruns;
+    res.nvcycles = counts.nvcycles;
   } else {
     for (auto& p : res.parts) p = 0;
   }

@@ -82,6 +82,16 @@ void veldan_default_options(veldan_options* o) {
   o->initial = nullptr;
 }
 
+int veldan_preset_options(veldan_options* o, int preset) {
+  if (o == nullptr) return Report(veldan::Status::InvalidOptions, "no options given");
+  if (preset < VELDAN_PRESET_DEFAULT || preset > VELDAN_PRESET_QUALITY)
+    return Report(veldan::Status::InvalidOptions,
+                  "unknown preset " + std::to_string(preset) + " (0 default, 1 fast, 2 quality)");
+  veldan::OptionsToC(veldan::PresetOptions(static_cast<veldan::Preset>(preset)), o);
+  o->initial = nullptr;
+  return Report(veldan::Status::Ok, "");
+}
+
 int veldan_partition(const veldan_hypergraph* ch, const veldan_options* co, int64_t* parts,
                      veldan_metrics* metrics) {
   try {
@@ -104,6 +114,8 @@ int veldan_partition(const veldan_hypergraph* ch, const veldan_options* co, int6
       Fill(r.metrics, metrics);
       metrics->seed = r.seed;
       metrics->balanced = r.balanced ? 1 : 0;
+      metrics->nruns = r.nruns;
+      metrics->nvcycles = r.nvcycles;
     }
     return Report(veldan::Status::Ok, "");
   } catch (...) {
@@ -125,6 +137,8 @@ int veldan_evaluate(const veldan_hypergraph* ch, const int64_t* parts, int64_t k
       Fill(m, metrics);
       metrics->seed = 0;
       metrics->balanced = 1;
+      metrics->nruns = 0;
+      metrics->nvcycles = 0;
     }
     if (part_weights != nullptr) std::copy(m.part_weights.begin(), m.part_weights.end(), part_weights);
     if (imbalance != nullptr) std::copy(m.imbalance.begin(), m.imbalance.end(), imbalance);

@@ -187,11 +187,11 @@ real_t Hypergraph_Bisection(RunContext& ctrl, HGraph* graph, idx_t* bisection) {
   };
 
   real_t sumcut = 0.0f;
-  const real_t bestcut =
-      RunsAndVCycles(ctrl, nvtxs, nruns, nvcycles, run_once, vcycle, bisection, &sumcut);
+  idx_t made = 0;
+  const real_t bestcut = RunsAndVCycles(ctrl, nvtxs, nruns, nvcycles, run_once, vcycle,
+                                        bisection, &sumcut, &made);
 
-  PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(nruns),
-                        bisection);
+  PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(made), bisection);
 
   const real_t cut = ComputeCut(graph, bisection);
   if (cut != bestcut) Print("Wrong cut! %8.3f %8.3f\n", bestcut, cut);

@@ -198,18 +198,122 @@ Array<idx_t> FinestLevel::ToRunOrder(const idx_t* where) const {
   return w;
 }
 
+namespace {
+
+// A V-cycle costs about this many runs (it refines every level of a fresh
+// coarsening with every net counted); a time budget keeps room for them.
+constexpr double kVCycleRuns = 3.0;
+
+struct TaskResult {
+  real_t obj = kMaxFloat;
+  std::vector<std::int32_t> where;  // part numbers fit: nparts < 2^31
+  std::string text;
+  std::optional<RunContext> ctrl;
+};
+
+// The runs as they come in, in run order: the best run (ties to the lower
+// number) and the nvcycles best as V-cycle candidates.
+class RunSelection {
+ public:
+  RunSelection(RunContext& ctrl, idx_t nvtxs, idx_t nvcycles, idx_t* result)
+      : ctrl_(ctrl), nvtxs_(nvtxs), result_(result) {
+    const std::size_t nslots = static_cast<std::size_t>(std::max<idx_t>(nvcycles, 0));
+    parts_.resize(nslots);
+    for (Array<idx_t>& p : parts_) p = Array<idx_t>(nvtxs, -1, "RunsAndVCycles: parts");
+    objs_.assign(nslots, kMaxFloat);
+    viols_.assign(nslots, 0.0);
+  }
+
+  void Take(TaskResult& res) {
+    PrintText(res.text);
+    AddTaskTimers(ctrl_, *res.ctrl);
+    sum_ += res.obj;
+    const double viol = res.ctrl->runviolation;
+    if (taken_ == 0 || Worse(bestviol_, best_, viol, res.obj)) {
+      std::copy(res.where.begin(), res.where.end(), result_);
+      best_ = res.obj;
+      bestviol_ = viol;
+    }
+    taken_++;
+    // Keep the run as a V-cycle candidate when it beats the worst one kept.
+    const idx_t nslots = static_cast<idx_t>(objs_.size());
+    if (nslots > 0) {
+      idx_t k = 0;
+      for (idx_t i = 1; i < nslots; i++)
+        if (Worse(viols_[i], objs_[i], viols_[k], objs_[k])) k = i;
+      if (Worse(viols_[k], objs_[k], viol, res.obj)) {
+        std::copy(res.where.begin(), res.where.end(), parts_[k].data());
+        objs_[k] = res.obj;
+        viols_[k] = viol;
+      }
+    }
+    std::vector<std::int32_t>().swap(res.where);
+  }
+
+  // Refines the candidates by V-cycles (seeded after the nruns runs) and
+  // takes any that ends better than the best, in slot order.
+  real_t VCycles(idx_t nruns, const VCycleFn& vcycle) {
+    const idx_t nslots = static_cast<idx_t>(objs_.size());
+    if (nslots == 0) return best_;
+    const PartitionConfig everynet = WithEveryNet(*ctrl_.cfg, nvtxs_);
+    std::vector<TaskResult> cycles(static_cast<std::size_t>(nslots));
+    ParallelFor(nslots, [&](idx_t k) {
+      // A slot that no run filled (fewer runs than V-cycles, or objectives
+      // that overflowed) holds no partition.
+      if (objs_[k] == kMaxFloat) return;
+      TaskResult& res = cycles[k];
+      // A V-cycle refines with every net counted, from the scheme's own flags.
+      res.ctrl.emplace(TaskContext(ctrl_));
+      res.ctrl->cfg = &everynet;
+      res.ctrl->cflags = everynet.coarsening.cflags;
+      res.ctrl->rng.Seed(StreamSeed(ctrl_.cfg->seed, ctrl_.node, nruns + k));
+      OutputCapture out;
+      res.obj = vcycle(*res.ctrl, parts_[k].data(), objs_[k]);
+      res.text = out.Take();
+      if (ctrl_.progress != nullptr) ctrl_.progress->Step();
+    });
+    for (idx_t k = 0; k < nslots; k++) {
+      if (objs_[k] == kMaxFloat) continue;
+      PrintText(cycles[k].text);
+      AddTaskTimers(ctrl_, *cycles[k].ctrl);
+      if (Worse(bestviol_, best_, cycles[k].ctrl->runviolation, cycles[k].obj)) {
+        best_ = cycles[k].obj;
+        bestviol_ = cycles[k].ctrl->runviolation;
+        ax_icopy(nvtxs_, parts_[k].data(), result_);
+      }
+    }
+    return best_;
+  }
+
+  real_t Sum() const { return sum_; }
+  idx_t Taken() const { return taken_; }
+
+ private:
+  // With several weights a run may end outside its bound: such a run loses
+  // to any that is less so, whatever the objectives (with one weight every
+  // violation is 0 and the objective alone decides).
+  static bool Worse(double v1, real_t o1, double v2, real_t o2) {
+    return v1 > v2 || (v1 == v2 && o1 > o2);
+  }
+
+  RunContext& ctrl_;
+  idx_t nvtxs_;
+  idx_t* result_;
+  std::vector<Array<idx_t>> parts_;
+  std::vector<real_t> objs_;
+  std::vector<double> viols_;  // how far each kept candidate is outside its bound
+  real_t best_ = 0.0f;
+  double bestviol_ = 0.0;
+  real_t sum_ = 0.0f;
+  idx_t taken_ = 0;
+};
+
+}  // namespace
+
 real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
                       const RunFn& run, const VCycleFn& vcycle, idx_t* result,
-                      real_t* sum) {
-  struct TaskResult {
-    real_t obj = kMaxFloat;
-    std::vector<std::int32_t> where;  // part numbers fit: nparts < 2^31
-    std::string text;
-    std::optional<RunContext> ctrl;
-  };
-  std::vector<TaskResult> runs(nruns);
-  ParallelFor(nruns, [&](idx_t r) {
-    TaskResult& res = runs[r];
+                      real_t* sum, idx_t* made) {
+  auto run_task = [&](TaskResult& res, idx_t r) {
     res.ctrl.emplace(TaskContext(ctrl));
     SchemeForRun(*res.ctrl, r);
     res.ctrl->rng.Seed(StreamSeed(ctrl.cfg->seed, ctrl.node, r));
@@ -220,79 +324,68 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
     where.reset();
     res.text = out.Take();
     if (ctrl.progress != nullptr) ctrl.progress->Step();
-  });
-
-  const std::size_t nslots = static_cast<std::size_t>(std::max<idx_t>(nvcycles, 0));
-  std::vector<Array<idx_t>> parts(nslots);
-  std::vector<real_t> objs(nslots, kMaxFloat);
-  std::vector<double> viols;  // how far each kept candidate is outside its bound
-  if (nvcycles > 0) {
-    for (Array<idx_t>& p : parts) p = Array<idx_t>(nvtxs, -1, "RunsAndVCycles: parts");
-    viols.assign(nvcycles, 0.0);
-  }
-  // With several weights a run may end outside its bound: such a run loses
-  // to any that is less so, whatever the objectives (with one weight every
-  // violation is 0 and the objective alone decides).
-  auto worse = [](double v1, real_t o1, double v2, real_t o2) {
-    return v1 > v2 || (v1 == v2 && o1 > o2);
   };
-  real_t best = 0.0f;
-  double bestviol = 0.0;
-  *sum = 0.0f;
-  for (idx_t r = 0; r < nruns; r++) {
-    TaskResult& res = runs[r];
-    PrintText(res.text);
-    AddTaskTimers(ctrl, *res.ctrl);
-    *sum += res.obj;
-    const double viol = res.ctrl->runviolation;
-    if (r == 0 || worse(bestviol, best, viol, res.obj)) {
-      std::copy(res.where.begin(), res.where.end(), result);
-      best = res.obj;
-      bestviol = viol;
-    }
-    // Keep the run as a V-cycle candidate when it beats the worst one kept.
-    if (nvcycles > 0) {
-      idx_t k = 0;
-      for (idx_t i = 1; i < nvcycles; i++)
-        if (worse(viols[i], objs[i], viols[k], objs[k])) k = i;
-      if (worse(viols[k], objs[k], viol, res.obj)) {
-        std::copy(res.where.begin(), res.where.end(), parts[k].data());
-        objs[k] = res.obj;
-        viols[k] = viol;
-      }
-    }
-    std::vector<std::int32_t>().swap(res.where);
-  }
-  if (nvcycles <= 0) return best;
 
-  const PartitionConfig everynet = WithEveryNet(*ctrl.cfg, nvtxs);
-  std::vector<TaskResult> cycles(nvcycles);
-  ParallelFor(nvcycles, [&](idx_t k) {
-    // A slot that no run filled (fewer runs than V-cycles, or objectives
-    // that overflowed) holds no partition.
-    if (objs[k] == kMaxFloat) return;
-    TaskResult& res = cycles[k];
-    // A V-cycle refines with every net counted, from the scheme's own flags.
-    res.ctrl.emplace(TaskContext(ctrl));
-    res.ctrl->cfg = &everynet;
-    res.ctrl->cflags = everynet.coarsening.cflags;
-    res.ctrl->rng.Seed(StreamSeed(ctrl.cfg->seed, ctrl.node, nruns + k));
-    OutputCapture out;
-    res.obj = vcycle(*res.ctrl, parts[k].data(), objs[k]);
-    res.text = out.Take();
-    if (ctrl.progress != nullptr) ctrl.progress->Step();
-  });
-  for (idx_t k = 0; k < nvcycles; k++) {
-    if (objs[k] == kMaxFloat) continue;
-    PrintText(cycles[k].text);
-    AddTaskTimers(ctrl, *cycles[k].ctrl);
-    if (worse(bestviol, best, cycles[k].ctrl->runviolation, cycles[k].obj)) {
-      best = cycles[k].obj;
-      bestviol = cycles[k].ctrl->runviolation;
-      ax_icopy(nvtxs, parts[k].data(), result);
+  // Under a time budget the first call decides the counts for all.
+  RunBudget* budget = ctrl.budget;
+  int state = 0;
+  const bool deciding =
+      budget != nullptr && budget->state.compare_exchange_strong(state, 1);
+  if (budget != nullptr && !deciding) {
+    if (state == 2) {
+      nruns = budget->nruns;
+      nvcycles = budget->nvcycles;
+    } else {
+      budget->uneven = true;
     }
   }
-  return best;
+
+  if (!deciding) {
+    RunSelection sel(ctrl, nvtxs, nvcycles, result);
+    std::vector<TaskResult> runs(static_cast<std::size_t>(nruns));
+    ParallelFor(nruns, [&](idx_t r) { run_task(runs[r], r); });
+    for (TaskResult& res : runs) sel.Take(res);
+    *sum = sel.Sum();
+    if (made != nullptr) *made = sel.Taken();
+    return sel.VCycles(nruns, vcycle);
+  }
+
+  // Runs go width at a time while the share lasts. After the first batch,
+  // the V-cycles are cut to what the share leaves room for; then another
+  // batch starts only when it and the V-cycles fit in what is left.
+  const double start = SteadySeconds();
+  const double end = start + std::max(budget->deadline - start, 0.0) /
+                                 static_cast<double>(std::max<idx_t>(budget->levels, 1));
+  const idx_t width = std::max<idx_t>(budget->width, 1);
+  std::vector<TaskResult> batch(static_cast<std::size_t>(width));
+  auto run_batch = [&](idx_t first) {
+    ParallelFor(width, [&](idx_t i) { run_task(batch[i], first + i); });
+  };
+  run_batch(0);
+  idx_t done = width;
+  double now = SteadySeconds();
+  const double perbatch = now - start;
+  auto vcycletime = [&](idx_t m) {
+    return static_cast<double>((m + width - 1) / width) * kVCycleRuns * perbatch;
+  };
+  idx_t m = std::max<idx_t>(nvcycles, 0);
+  while (m > 0 && now + vcycletime(m) > end) m--;
+  RunSelection sel(ctrl, nvtxs, m, result);
+  for (TaskResult& res : batch) sel.Take(res);
+  for (;;) {
+    const double each = (now - start) / static_cast<double>(done / width);
+    if (now + each + vcycletime(m) > end || done > INT32_MAX - width) break;
+    run_batch(done);
+    for (TaskResult& res : batch) sel.Take(res);
+    done += width;
+    now = SteadySeconds();
+  }
+  budget->nruns = done;
+  budget->nvcycles = std::min(m, done);
+  budget->state.store(2);
+  *sum = sel.Sum();
+  if (made != nullptr) *made = sel.Taken();
+  return sel.VCycles(done, vcycle);
 }
 
 }  // namespace veldan

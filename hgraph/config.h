@@ -32,6 +32,7 @@ inline constexpr SchemeName kRefinementNames[] = {
     {"fast", 1},   {"moderate", 2},   {"slow", 3},  {"krandom", 4},
     {"kpfast", 5}, {"kpmoderate", 6}, {"kpslow", 7}};
 inline constexpr SchemeName kObjectiveNames[] = {{"cut", 1}, {"soed", 2}, {"km1", 3}};
+inline constexpr SchemeName kPresetNames[] = {{"default", 0}, {"fast", 1}, {"quality", 2}};
 
 // The code of name in table, -1 when it has none (names compare without
 // regard to case).
@@ -77,11 +78,17 @@ struct BalanceConfig {
   std::vector<double> maxshare;
 };
 
+// The largest time budget any interface takes, in seconds (about 31 years).
+inline constexpr double kMaxTime = 1e9;
+
 struct PartitionConfig {
   Scheme scheme = Scheme::RecursiveBisection;
   idx_t nparts = 2;
   idx_t nruns = 10;
   idx_t nvcycles = 1;
+  // Above 0: the wall-clock seconds the runs may take (nruns is then
+  // decided by the first bisection or k-way partitioning, see RunBudget).
+  double time = 0.0;
   // What the partitioning minimises and its runs are compared by.
   Objective objective = Objective::Cut;
   bool reconstruct = false;  // recursive bisection: cut nets kept as partial nets

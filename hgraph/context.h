@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,6 +34,26 @@ enum : idx_t {
 enum : idx_t {
   CFLAG_GREEDY = 1,    // a connection-weight threshold is used
   CFLAG_VARIANT1 = 2,  // scores are penalised, the threshold ratchets up
+};
+
+// A budget of wall-clock time for the runs of one partitioning, shared by
+// its tasks. The first RunsAndVCycles call to meet it (the top bisection, or
+// the k-way partitioning) keeps starting runs, width at a time, while its
+// share lasts (a levels-th of what is left of the budget), keeping room for
+// the V-cycles, and fixes how many runs and V-cycles every later call makes;
+// the later calls work on its result, so they start after it has decided.
+struct RunBudget {
+  double deadline = 0.0;  // in SteadySeconds()
+  idx_t levels = 1;       // the rounds of calls the budget is shared by
+  idx_t width = 1;        // the runs a call starts at once
+  // 0 open, 1 being decided, 2 decided.
+  std::atomic<int> state{0};
+  idx_t nruns = 0;
+  idx_t nvcycles = 0;
+  // Set when a call had to go on before the counts were decided (two
+  // first calls at once, which only happens when the top bisection is
+  // skipped): its runs then do not follow nruns.
+  std::atomic<bool> uneven{false};
 };
 
 // What one task of a partitioning owns and changes, beside the levels it
@@ -106,6 +127,8 @@ struct RunContext {
   // Stepped after every run and V-cycle, for a progress display (may be
   // null).
   Progress* progress = nullptr;
+  // The time budget of the runs (null: nruns runs).
+  RunBudget* budget = nullptr;
   TimerSet timers = {};
 };
 

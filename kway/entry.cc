@@ -13,6 +13,7 @@
 #include "support/output.h"
 #include "support/parallel.h"
 #include "support/support.h"
+#include "support/timers.h"
 
 namespace veldan {
 
@@ -65,9 +66,15 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
     if (!rb && !(percent >= 1.0f)) RefuseOption("UBfactor should be greater than 1.");
     if (!(o.ufactor <= 1e6)) RefuseOption("ufactor is not a finite number up to 1e6");
   }
-  // At least one run; V-cycles refine the best runs, so at most nruns.
+  // At least one run; V-cycles refine the best runs, so at most nruns (under
+  // a time budget, at most the runs it allows).
   cfg.nruns = std::max<idx_t>(o.nruns, 1);
   cfg.nvcycles = std::min<idx_t>(o.nvcycles, cfg.nruns);
+  if (!(o.time >= 0.0 && o.time <= kMaxTime))
+    RefuseOption("time is " + std::to_string(o.time) +
+                 ": 0 (no budget) or a number of seconds up to 1e9");
+  cfg.time = o.time;
+  if (cfg.time > 0.0) cfg.nvcycles = o.nvcycles;
   // Under km1 every cut net goes on split into both halves, so that the
   // bisections' cuts add up to the km1 of the result.
   cfg.reconstruct = rb && (o.reconstruct || o.objective == Objective::Km1);
@@ -154,9 +161,31 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
 
 real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
                        std::span<const idx_t> fixed, std::span<idx_t> part, Progress* progress,
-                       std::span<const idx_t> initial) {
+                       std::span<const idx_t> initial, RunCounts* counts) {
   RunContext ctrl(cfg);
   ctrl.progress = progress;
+  // A time budget is shared by the rounds of bisections of the recursion
+  // (each round works on every cell once), or taken whole by the k-way
+  // partitioning and the improvement of a given partition.
+  RunBudget budget;
+  if (cfg.time > 0.0) {
+    idx_t levels = 1;
+    while (cfg.scheme == Scheme::RecursiveBisection && initial.empty() &&
+           (idx_t{1} << levels) < cfg.nparts && levels < 62)
+      levels++;
+    budget.levels = levels;
+    budget.width = cfg.nthreads > 0 ? cfg.nthreads : AvailableCores();
+    budget.deadline = SteadySeconds() + cfg.time;
+    ctrl.budget = &budget;
+  }
+  // The counts the runs were made with, once the partitioning is done.
+  const auto tell = [&] {
+    if (counts == nullptr) return;
+    const bool decided = ctrl.budget != nullptr && budget.state.load() == 2;
+    counts->nruns = decided ? budget.nruns : cfg.nruns;
+    counts->nvcycles = decided ? budget.nvcycles : cfg.nvcycles;
+    counts->uneven = budget.uneven.load();
+  };
   if (!initial.empty()) {
     const HGraphPtr graph(SetUpHGraph(h.nvtxs, h.nnets, cfg.balance.ncon, h.cellwgt, h.netwgt,
                                       h.netptr, h.netind));
@@ -165,6 +194,7 @@ real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
       result = ImproveKwayPartition(ctrl, graph.get(), cfg.fixed ? fixed : std::span<const idx_t>(),
                                     initial, part.data());
     });
+    tell();
     return result;
   }
   if (cfg.fixed && fixed.data() != part.data()) std::copy(fixed.begin(), fixed.end(), part.begin());
@@ -199,6 +229,7 @@ real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
   StopTimer(ctrl, TIMER_MULTILEVEL);
   StopTimer(ctrl, TIMER_TOTAL);
   if (cfg.dbglvl & DBG_TIME) PrintTimers(ctrl.timers, 0);
+  tell();
   return result;
 }
 

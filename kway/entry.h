@@ -40,9 +40,20 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed 
 // cfg.nthreads. Returns the cut (recursive bisection) or the objective
 // (k-way) of the partition. progress (may be null) is stepped after every
 // run and V-cycle. A non-empty initial (nvtxs parts, fixed cells already in
-// their parts) is improved instead of partitioning from scratch.
+// their parts) is improved instead of partitioning from scratch. counts
+// (may be null) receives the runs and V-cycles made.
+// The runs and V-cycles a partitioning made per bisection (or k-way
+// partitioning): the configuration's, or under a time budget those it
+// decided. uneven: some bisection could not follow them (see RunBudget).
+struct RunCounts {
+  idx_t nruns = 0;
+  idx_t nvcycles = 0;
+  bool uneven = false;
+};
+
 real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
                        std::span<const idx_t> fixed, std::span<idx_t> part,
-                       Progress* progress = nullptr, std::span<const idx_t> initial = {});
+                       Progress* progress = nullptr, std::span<const idx_t> initial = {},
+                       RunCounts* counts = nullptr);
 
 }  // namespace veldan

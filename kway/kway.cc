@@ -330,8 +330,9 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
   };
 
   real_t sum = 0.0f;
-  const real_t best =
-      RunsAndVCycles(ctrl, nvtxs, ctrl.cfg->nruns, nvcycles, run_once, vcycle, part, &sum);
+  idx_t made = 0;
+  const real_t best = RunsAndVCycles(ctrl, nvtxs, ctrl.cfg->nruns, nvcycles, run_once, vcycle,
+                                     part, &sum, &made);
 
   if (ctrl.cfg->dbglvl & (DBG_BISECT | DBG_DETAIL))
     Print(
@@ -339,7 +340,7 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
         "(balance = %.2f)\n",
         otype == Objective::Cut ? "mincut" : (otype == Objective::Soed ? "minsoed" : "minkm1"),
         best,
-        static_cast<double>(sum) / static_cast<double>(ctrl.cfg->nruns),
+        static_cast<double>(sum) / static_cast<double>(made),
         ComputeBalanceKway(ctrl, graph, part));
 
   return best;

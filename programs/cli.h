@@ -12,6 +12,7 @@
 #include "hgraph/config.h"
 #include "hgraph/hgraph.h"
 #include "io/io.h"
+#include "kway/entry.h"
 #include "support/memory.h"
 #include "support/types.h"
 #include "veldan/veldan.h"
@@ -29,6 +30,7 @@ struct RunParams {
   std::string initialfile;  // -initial; empty: none
   std::string filename;
   std::string outputfile;  // -output; empty: beside the input
+  Preset preset = Preset::Default;  // -preset, applied under the options given
 };
 
 // Exit statuses of the program.
@@ -84,6 +86,9 @@ bool SameFile(const char* a, const char* b);
 // Prints the quality summary of part (the measures of EvaluatePartition).
 void ComputePartCuts(const HGraphView& h, idx_t nparts, const idx_t* part);
 void PrintRunHeader(const RunParams* params, const HGraph* graph);
+// Under -time: the runs and V-cycles the budget allowed, and the options
+// that repeat the partition without it.
+void PrintBudgetRuns(const RunParams& params, const RunCounts& counts);
 // The summary of ComputePartCuts from measures already taken.
 void PrintSummary(const PartitionMetrics& metrics);
 // After the summary: the imbalance of each weight, km1, the empty parts and,

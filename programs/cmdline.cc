@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "api/options.h"
@@ -77,6 +78,18 @@ double ParseEpsilon(const char* text) {
     UsageError("Invalid option -epsilon=%s\nThe bound must be a number above 0 and at most "
                "%g.\n\n",
                text, kMaxEpsilon);
+  return value;
+}
+
+// -time takes a plain decimal number of seconds above 0.
+double ParseTime(const char* text) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  while (end != text && (*end == ' ' || *end == '\t')) end++;
+  if (end == text || *end != '\0' || !(value > 0.0 && value <= kMaxTime))
+    UsageError("Invalid option -time=%s\nThe budget must be a number of seconds above 0 and at "
+               "most %g.\n\n",
+               text, kMaxTime);
   return value;
 }
 
@@ -148,6 +161,10 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
   optind = 0;
   opterr = 1;
 
+  // The options given, in order, applied again over a preset's settings so
+  // that they override it wherever -preset stands.
+  std::vector<std::pair<const OptionRow*, OptionValue>> given;
+
   int c;
   while ((c = getopt_long_only(argc, argv, "", longopts.data(), nullptr)) != -1) {
     if (c < 1 || c > static_cast<int>(rows.size())) {
@@ -165,13 +182,20 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
         v.i = IntOption(row.cli, optarg, row.lo, row.hi);
         break;
       case OptionKind::Real:
-        v.d = (std::strcmp(row.cli, "epsilon") == 0) ? ParseEpsilon(optarg) : ParseFloat(optarg);
+        if (std::strcmp(row.cli, "epsilon") == 0)
+          v.d = ParseEpsilon(optarg);
+        else if (std::strcmp(row.cli, "time") == 0)
+          v.d = ParseTime(optarg);
+        else
+          v.d = ParseFloat(optarg);
         break;
       case OptionKind::Flag:
         v.i = 1;
         break;
       case OptionKind::Program:
-        if (std::strcmp(row.cli, "fixed") == 0) {
+        if (std::strcmp(row.cli, "preset") == 0) {
+          params->preset = static_cast<Preset>(KeywordCode(row.keywords, row.cli, optarg));
+        } else if (std::strcmp(row.cli, "fixed") == 0) {
           params->fixedfile = optarg;
         } else if (std::strcmp(row.cli, "partweights") == 0) {
           params->partweightsfile = optarg;
@@ -191,6 +215,12 @@ void ParseCommandLine(RunParams* params, int argc, char** argv) {
         continue;
     }
     row.set(o, v);
+    given.emplace_back(&row, v);
+  }
+  if (params->preset != Preset::Default) {
+    o = PresetOptions(params->preset);
+    o.dbglvl = CommandLineOptions().dbglvl;
+    for (const auto& [row, v] : given) row->set(o, v);
   }
 
   if (argc - optind < 2) {

@@ -143,7 +143,8 @@ int Run(int argc, char** argv) {
   // the V-cycles per bisection (k - 1 of them) or per k-way partitioning.
   Progress progress;
   std::unique_ptr<ProgressLine> progressline;
-  if (isatty(STDERR_FILENO) == 1) {
+  // (Under a time budget the runs are not known beforehand.)
+  if (isatty(STDERR_FILENO) == 1 && !(control.options.time > 0.0)) {
     const idx_t nruns = std::max<idx_t>(control.options.nruns, 1);
     const idx_t perpart = nruns + std::clamp<idx_t>(control.options.nvcycles, 0, nruns);
     // Improving a given partition runs on the whole partition, as k-way does.
@@ -153,6 +154,7 @@ int Run(int argc, char** argv) {
         rb ? "bisection runs" : "runs");
   }
 
+  RunCounts counts;
   parttmr -= ax_seconds();
   {
     HGraphView view = ViewOf(graph);
@@ -162,7 +164,7 @@ int Run(int argc, char** argv) {
     const std::span<idx_t> parts(part, static_cast<std::size_t>(nvtxs));
     options.initial = std::move(initial);
     PartitionHGraph(view, MakeConfig(options, view, fixed != 0), parts, parts, &progress,
-                    options.initial);
+                    options.initial, &counts);
   }
   parttmr += ax_seconds();
   progressline.reset();
@@ -213,6 +215,7 @@ int Run(int argc, char** argv) {
   std::printf("\n\nTiming Information ---------------------------------------------------------");
   std::printf("\n  Partitioning Time:\t\t %7.3lfsec", static_cast<double>(parttmr));
   std::printf("\n           I/O Time:\t\t %7.3lfsec", static_cast<double>(iotmr));
+  if (control.options.time > 0.0) PrintBudgetRuns(control, counts);
   std::printf("\n*******************************************************************************\n");
 
   std::string obstacle;

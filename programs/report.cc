@@ -83,6 +83,28 @@ bool PrintBalanceFigures(const PartitionMetrics& m, const std::vector<double>& p
   return held;
 }
 
+void PrintBudgetRuns(const RunParams& params, const RunCounts& counts) {
+  const Options& o = params.options;
+  const bool rb = o.scheme == Scheme::RecursiveBisection && params.initialfile.empty();
+  std::printf("\n        Time Budget:\t\t %7.3lfsec, %ld run%s and %ld V-cycle%s per %s", o.time,
+              counts.nruns, counts.nruns == 1 ? "" : "s", counts.nvcycles,
+              counts.nvcycles == 1 ? "" : "s", rb ? "bisection" : "partitioning");
+  if (counts.uneven) {
+    std::printf("\n                    \t\t (not every bisection made as many)");
+    return;
+  }
+  // The coarsening scheme follows nruns when not given: name the one used
+  // when those runs alone would pick another.
+  Options repeat = o;
+  repeat.ctype = Coarsening::Default;
+  repeat.nruns = counts.nruns;
+  std::string ctype;
+  if (ResolvedCoarsening(repeat) != o.ctype)
+    ctype = std::string(" -ctype=") + SchemeNameOf(kCoarseningNames, static_cast<int>(o.ctype));
+  std::printf("\n                    \t\t -nruns=%ld -nvcycles=%ld%s -seed=%ld repeat it",
+              counts.nruns, counts.nvcycles, ctype.c_str(), o.seed);
+}
+
 void PrintRunHeader(const RunParams* params, const HGraph* graph) {
   const Options& o = params->options;
   std::printf("*******************************************************************************\n");
@@ -102,6 +124,10 @@ void PrintRunHeader(const RunParams* params, const HGraph* graph) {
   std::printf(" Nruns: %ld, NV-cycles: %ld, CMaxNet: %ld, RMaxNet: %ld, Seed: %ld\n", o.nruns,
               o.nvcycles, o.cmaxnet, o.rmaxnet, o.seed);
   std::printf(" #Parts: %ld, UBfactor: %6.2f\n", o.k, o.ufactor);
+  if (params->preset != Preset::Default)
+    std::printf(" Preset: %s\n", SchemeNameOf(kPresetNames, static_cast<int>(params->preset)));
+  if (o.time > 0.0)
+    std::printf(" Time budget: %g sec (runs start while it lasts; Nruns not used)\n", o.time);
   if (o.epsilon > 0.0 && params->partweightsfile.empty())
     std::printf(" Epsilon: %g (every part at most 1+epsilon times the average)\n", o.epsilon);
   if (o.epsilon > 0.0 && !params->partweightsfile.empty())

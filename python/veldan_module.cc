@@ -195,33 +195,40 @@ struct PyResult : PyMetrics {
   std::int64_t seed = 0;
   bool balanced = true;
   std::string bound_obstacle;
+  std::int64_t nruns = 0, nvcycles = 0;
 
   PyResult(const veldan::Result& r, std::int64_t k, std::int64_t ncon)
       : PyMetrics(r.metrics, k, ncon), parts(ArrayFrom(r.parts.data(), r.parts.size())),
-        seed(r.seed), balanced(r.balanced), bound_obstacle(r.bound_obstacle) {}
+        seed(r.seed), balanced(r.balanced), bound_obstacle(r.bound_obstacle), nruns(r.nruns),
+        nvcycles(r.nvcycles) {}
 };
 
 // ---------------------------------------------------------------------------
 // Options
+
+// The code of a keyword option's value, from the names of its row.
+int KeywordArgument(const veldan::OptionRow& row, const std::string& name,
+                    const py::handle& value) {
+  if (!py::isinstance<py::str>(value)) throw py::type_error(name + " must be a str");
+  const std::string text = value.cast<std::string>();
+  const int code = veldan::SchemeCode(row.keywords, text.c_str());
+  if (code < 0) {
+    std::string known;
+    for (const veldan::SchemeName& n : row.keywords)
+      known += (known.empty() ? "" : ", ") + std::string(n.name);
+    Raise(veldan::Status::InvalidOptions, name + " is \"" + text + "\", not one of " + known);
+  }
+  return code;
+}
 
 // The value of one keyword argument as its option row takes it.
 veldan::OptionValue OptionArgument(const veldan::OptionRow& row, const std::string& name,
                                    const py::handle& value) {
   veldan::OptionValue v;
   switch (row.kind) {
-    case veldan::OptionKind::Keyword: {
-      if (!py::isinstance<py::str>(value)) throw py::type_error(name + " must be a str");
-      const std::string text = value.cast<std::string>();
-      const int code = veldan::SchemeCode(row.keywords, text.c_str());
-      if (code < 0) {
-        std::string known;
-        for (const veldan::SchemeName& n : row.keywords)
-          known += (known.empty() ? "" : ", ") + std::string(n.name);
-        Raise(veldan::Status::InvalidOptions, name + " is \"" + text + "\", not one of " + known);
-      }
-      v.i = code;
+    case veldan::OptionKind::Keyword:
+      v.i = KeywordArgument(row, name, value);
       break;
-    }
     case veldan::OptionKind::Integer:
       if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
         throw py::type_error(name + " must be an int");
@@ -243,7 +250,13 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
                    const py::kwargs& options) {
   std::optional<PyHypergraph> holder;
   const PyHypergraph& ph = AsHypergraph(hobj, holder);
+  // A preset's settings first; the other keywords override them.
   veldan::Options o;
+  if (options.contains("preset") && !options["preset"].is_none()) {
+    const veldan::OptionRow* row = veldan::FindOption("preset", true);
+    o = veldan::PresetOptions(
+        static_cast<veldan::Preset>(KeywordArgument(*row, "preset", options["preset"])));
+  }
   o.k = k;
   o.epsilon = epsilon;
   // Every other keyword is an option of the table, under its key; None
@@ -270,6 +283,7 @@ PyResult Partition(const py::object& hobj, std::int64_t k, double epsilon,
       initial = py::reinterpret_borrow<py::object>(item.second);
       continue;
     }
+    if (name == "preset") continue;
     const veldan::OptionRow* row = veldan::FindOption(name, false);
     if (row == nullptr || row->set == nullptr || name == "k" || name == "epsilon")
       throw py::type_error("partition() got an unexpected keyword argument '" + name + "'");
@@ -388,6 +402,10 @@ PYBIND11_MODULE(veldan, m) {
       .def_readonly("seed", &PyResult::seed, "the seed used; passing it again repeats the call")
       .def_readonly("balanced", &PyResult::balanced,
                     "under epsilon: whether every part of every weight kept the bound")
+      .def_readonly("nruns", &PyResult::nruns,
+                    "the runs made per bisection (or k-way partitioning): nruns, or under a "
+                    "time budget as many as it allowed")
+      .def_readonly("nvcycles", &PyResult::nvcycles, "the V-cycles made likewise")
       .def_readonly("bound_obstacle", &PyResult::bound_obstacle,
                     "when not balanced and no partition could be: why (else empty)")
       .def("__repr__", [](const PyResult& x) {
@@ -407,8 +425,10 @@ PYBIND11_MODULE(veldan, m) {
         "kwayrefine, reconstruct, dbglvl (0); fixed, when given, replaces h.fixed; "
         "part_weights, the target fraction of every part (k * ncon numbers summing to 1 per "
         "weight; default an even split); initial, an array of nvtxs parts, is improved "
-        "(runs from it, V-cycles of the best) instead of partitioning from scratch. Returns a "
-        "Result; raises veldan.Error.");
+        "(runs from it, V-cycles of the best) instead of partitioning from scratch; preset "
+        "('fast', 'default' or 'quality'), whose settings the other keywords override; time "
+        "(seconds of wall-clock time: runs start while it lasts, Result.nruns and "
+        "Result.nvcycles tell how many ran). Returns a Result; raises veldan.Error.");
 
   m.def("evaluate", &Evaluate, py::arg("h"), py::arg("parts"), py::arg("k") = py::none(),
         "Measures a partition of h into k parts (by default the largest part + 1).");

@@ -1,10 +1,16 @@
 // Processor-time clock and the timing statistics of a partitioning run.
 #include "support/timers.h"
 
+#include <chrono>
 #include <cstdio>
 #include <sys/resource.h>
 
 namespace veldan {
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 double ax_seconds() {
   struct rusage r;

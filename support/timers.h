@@ -5,6 +5,8 @@ namespace veldan {
 
 // User plus system processor time of the process so far, in seconds.
 double ax_seconds();
+// Wall-clock seconds on a clock that only moves forward.
+double SteadySeconds();
 
 // The fifteen accumulators of a run, in this order.
 enum TimerId {

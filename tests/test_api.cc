@@ -148,6 +148,10 @@ TEST(Api, ErrorsComeBackToTheCaller) {
         o.initial.assign(10, 0);
       },
       Status::InvalidOptions);
+  add("negative time", [](Arrays&, veldan::Options& o) { o.time = -1.0; }, Status::InvalidOptions);
+  add("NaN time", [](Arrays&, veldan::Options& o) { o.time = NAN; }, Status::InvalidOptions);
+  add("infinite time", [](Arrays&, veldan::Options& o) { o.time = INFINITY; },
+      Status::InvalidOptions);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     veldan::Result r;
@@ -230,6 +234,42 @@ TEST(Api, SamePartitionAsTheProgram) {
     EXPECT_EQ(m.km1, r.metrics.km1);
     EXPECT_EQ(m.part_weights, r.metrics.part_weights);
   }
+}
+
+// A time budget gives back the runs and V-cycles it made; those counts
+// without the budget repeat the partition, in C++ and in C (whose presets
+// are the library's).
+TEST(Api, TimeBudgetCountsRepeatThePartition) {
+  const Arrays a = Circuit();
+  for (const auto scheme : {veldan::Scheme::RecursiveBisection, veldan::Scheme::Kway}) {
+    SCOPED_TRACE(static_cast<int>(scheme));
+    veldan::Options o = veldan::PresetOptions(veldan::Preset::Fast);
+    o.k = 4;
+    o.seed = 3;
+    o.scheme = scheme;
+    o.time = 0.2;
+    o.threads = 2;
+    const veldan::Result timed = veldan::Partition(a.View(), o);
+    EXPECT_GE(timed.nruns, 1);
+    EXPECT_LE(timed.nvcycles, std::min<std::int64_t>(o.nvcycles, timed.nruns));
+    o.time = 0.0;
+    o.nruns = timed.nruns;
+    o.nvcycles = timed.nvcycles;
+    o.ctype = veldan::Coarsening::H1;  // what the default became under the budget
+    o.threads = 1;
+    const veldan::Result repeat = veldan::Partition(a.View(), o);
+    EXPECT_EQ(repeat.parts, timed.parts);
+    EXPECT_EQ(repeat.nruns, timed.nruns);
+  }
+  veldan_options c;
+  EXPECT_EQ(veldan_preset_options(&c, 3), VELDAN_INVALID_OPTIONS);
+  ASSERT_EQ(veldan_preset_options(&c, VELDAN_PRESET_QUALITY), VELDAN_OK);
+  const veldan::Options q = veldan::PresetOptions(veldan::Preset::Quality);
+  EXPECT_EQ(c.nruns, q.nruns);
+  EXPECT_EQ(c.nvcycles, q.nvcycles);
+  EXPECT_EQ(c.time, 0.0);
+  EXPECT_EQ(c.initial, nullptr);
+  EXPECT_THROW(veldan::PresetOptions(static_cast<veldan::Preset>(7)), veldan::Error);
 }
 
 // The library reads files itself, in C++ and C, and hands every refusal

@@ -164,6 +164,13 @@ const char kHelp[] =
     "        rb       - Recursive bisection [default]\n"
     "        kway     - Direct k-way partitioning.\n"
     " \n"
+    "  -preset=string                (rb, kway)\n"
+    "     Selects a setting of nruns and nvcycles; options given\n"
+    "     explicitly override it. The possible values are:\n"
+    "        fast     - 2 runs, no V-cycle: the knee of cut against time\n"
+    "        default  - The defaults of the options [default]\n"
+    "        quality  - More runs and V-cycles, for a lower cut\n"
+    " \n"
     "  -ctype=string                 (rb, kway)\n"
     "     Specifies the scheme to be used for coarsening.\n"
     "     The possible values are:\n"
@@ -219,6 +226,12 @@ const char kHelp[] =
     "     k bisections are further refined using V-cycling. This number\n"
     "     should be less or equal to that specified for -nruns. The default\n"
     "     value is one.\n"
+    " \n"
+    "  -time=float                   (rb, kway)\n"
+    "     Bounds the wall-clock time of the runs, in seconds: runs keep\n"
+    "     starting while the budget lasts (at least one is made) and nruns\n"
+    "     is not used. The report tells how many runs and V-cycles ran and\n"
+    "     the options that repeat the partition without a budget.\n"
     " \n"
     "  -cmaxnet=int                  (rb, kway)\n"
     "     Specifies the size of the largest net to be considered during\n"
@@ -334,6 +347,10 @@ TEST(CommandLine, MistakesEndWithStatus2) {
   const std::string illegal =
       "Illegal command-line option(s)\nUse prog -help for a summary of the options.\n";
   const std::string fewparts = "The number of partitions should be greater than 1!\n";
+  const auto budget = [](const std::string& value) {
+    return "Invalid option -time=" + value +
+           "\nThe budget must be a number of seconds above 0 and at most 1e+09.\n\n";
+  };
   struct Case {
     std::vector<std::string> args;
     std::string err;           // exactly, after the parser's own diagnostic if any
@@ -407,6 +424,12 @@ TEST(CommandLine, MistakesEndWithStatus2) {
            {{"-epsilon=nan", "g", "2"},
             "Invalid option -epsilon=nan\nThe bound must be a number above 0 and at most "
             "10.\n\n"},
+           {{"-preset=best", "g", "2"}, "Invalid option -preset=best\n\n"},
+           {{"-time=0", "g", "2"}, budget("0")},
+           {{"-time=-3", "g", "2"}, budget("-3")},
+           {{"-time=5s", "g", "2"}, budget("5s")},
+           {{"-time=nan", "g", "2"}, budget("nan")},
+           {{"-time=2e9", "g", "2"}, budget("2e9")},
        }) {
     std::string shown;
     for (const auto& a : c.args) shown += a + " ";
@@ -540,6 +563,84 @@ TEST(Runs, HeaderWithOptions) {
                        " #Parts: 3, UBfactor:   7.50\n"),
             std::string::npos)
       << r.out;
+}
+
+// A preset sets nruns and nvcycles; options given override it wherever
+// they stand, and the header names it.
+TEST(Runs, PresetsAndTheOptionsThatOverrideThem) {
+  TempDir dir;
+  const std::string g = dir.Write("g.hgr", SmallHypergraph());
+  const veldan::Options quality = veldan::PresetOptions(veldan::Preset::Quality);
+  struct Case {
+    std::vector<std::string> args;
+    std::string settings;  // the header's line of runs, up to CMaxNet
+    std::string preset;    // the header's preset line, or "" for none
+  };
+  const Case cases[] = {
+      {{"-preset=fast"}, "Nruns: 2, NV-cycles: 0", "fast"},
+      {{"-preset=FAST", "-nruns=3"}, "Nruns: 3, NV-cycles: 0", "fast"},
+      {{"-nvcycles=1", "-preset=fast"}, "Nruns: 2, NV-cycles: 1", "fast"},
+      {{"-preset=quality"},
+       "Nruns: " + std::to_string(quality.nruns) + ", NV-cycles: " +
+           std::to_string(quality.nvcycles),
+       "quality"},
+      {{"-preset=default"}, "Nruns: 10, NV-cycles: 1", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-seed=5", "-output=" + dir.path() + "/p", g, "4"});
+    const RunResult r = Exec(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find(" " + c.settings + ", CMaxNet:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(" Preset: ") != std::string::npos, !c.preset.empty()) << r.out;
+    if (!c.preset.empty()) {
+      EXPECT_NE(r.out.find(" #Parts: 4, UBfactor:   5.00\n Preset: " + c.preset + "\n"),
+                std::string::npos)
+          << r.out;
+    }
+  }
+  // The fast preset is those settings and nothing else.
+  ASSERT_EQ(Exec({"-preset=fast", "-seed=5", "-output=" + dir.path() + "/a", g, "4"}).exit_code, 0);
+  ASSERT_EQ(Exec({"-nruns=2", "-nvcycles=0", "-seed=5", "-output=" + dir.path() + "/b", g, "4"})
+                .exit_code,
+            0);
+  EXPECT_EQ(ReadFile(dir.path() + "/a"), ReadFile(dir.path() + "/b"));
+}
+
+// Under -time the report names the runs and V-cycles made and the options
+// that repeat the partition without a budget: they must give the same
+// file, for both schemes and any thread count (the counts themselves
+// depend on the machine's speed, the partition only on them).
+TEST(Runs, TimeBudgetNamesTheOptionsThatRepeatIt) {
+  const std::string g = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";
+  TempDir dir;
+  const std::regex made(
+      "\n        Time Budget:\t\t   0\\.400sec, ([0-9]+) runs? and ([0-9]+) V-cycles? per "
+      "(bisection|partitioning)\n                    \t\t (-nruns=[0-9]+ -nvcycles=[0-9]+"
+      "(?: -ctype=[a-z0-9]+)?) -seed=9 repeat it\n");
+  for (const std::string ptype : {"rb", "kway"}) {
+    for (const std::string threads : {"1", "2"}) {
+      SCOPED_TRACE(ptype + " " + threads + " threads");
+      const RunResult r = Exec({"-ptype=" + ptype, "-time=0.4", "-seed=9", "-nthreads=" + threads,
+                                "-output=" + dir.path() + "/timed", g, "4"});
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_NE(r.out.find(" Time budget: 0.4 sec (runs start while it lasts; Nruns not used)\n"),
+                std::string::npos)
+          << r.out;
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(r.out, m, made)) << r.out;
+      EXPECT_GE(std::stol(m[1].str()), 1);
+      EXPECT_EQ(m[3].str(), ptype == "rb" ? "bisection" : "partitioning");
+      std::vector<std::string> args = {"-ptype=" + ptype, "-seed=9", "-dbglvl=0",
+                                       "-output=" + dir.path() + "/repeat"};
+      std::istringstream words(m[4].str());
+      for (std::string w; words >> w;) args.push_back(w);
+      args.insert(args.end(), {g, "4"});
+      ASSERT_EQ(Exec(args).exit_code, 0);
+      EXPECT_EQ(ReadFile(dir.path() + "/timed"), ReadFile(dir.path() + "/repeat"));
+    }
+  }
 }
 
 TEST(Runs, PartitionFileMatchesReport) {

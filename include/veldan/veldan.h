@@ -115,7 +115,26 @@ struct Options {
   // than it when it keeps the bound, and is balanced first when it does
   // not. Fixed cells must already be in their parts.
   std::vector<std::int64_t> initial;
+  // Above 0: a budget in seconds of wall-clock time. The first bisection
+  // (or the k-way partitioning) keeps starting runs while its share of the
+  // budget lasts, leaving room for its V-cycles (as many of nvcycles as
+  // fit), and every later bisection makes as many; nruns is not used.
+  // At least one run is made. Result::nruns and Result::nvcycles tell how
+  // many ran: passing them as nruns and nvcycles (with ctype fixed to the
+  // scheme that ran) repeats the partition without a budget.
+  double time = 0.0;
 };
+
+// Settings named by what they are for: Fast is the knee of the runs and
+// V-cycles against the cut (2 runs, no V-cycle), Default the defaults
+// above, Quality more runs and V-cycles where they still lower the cut.
+enum class Preset { Default = 0, Fast = 1, Quality = 2 };
+
+// The options of a preset; fields set afterwards override it:
+//   veldan::Options o = veldan::PresetOptions(veldan::Preset::Fast);
+//   o.k = 8;
+// Throws Error (InvalidOptions) for a value outside the enumeration.
+VELDAN_API Options PresetOptions(Preset preset);
 
 // Measures of a partition, on every net with the hypergraph's weights.
 struct Metrics {
@@ -141,6 +160,10 @@ struct Result {
   // When not balanced and no partition could be: why (a cell, or the cells
   // fixed to one part, heavier than the bound); empty otherwise.
   std::string bound_obstacle;
+  // The runs and V-cycles made per bisection (or k-way partitioning): the
+  // options' own, or under a time budget as many as it allowed.
+  std::int64_t nruns = 0;
+  std::int64_t nvcycles = 0;
 };
 
 enum class Status {

@@ -89,6 +89,9 @@ typedef struct veldan_options {
   /* NULL, or nvtxs parts (0 .. k-1): the partition to improve instead of
    * partitioning from scratch (veldan_default_options sets NULL). */
   const int64_t* initial;
+  /* Above 0: a budget of wall-clock seconds for the runs; nruns is then not
+   * used and veldan_metrics.nruns and .nvcycles tell how many ran. */
+  double time;
 } veldan_options;
 
 /* Measures of a partition. imbalance is the largest over the weights of a
@@ -102,9 +105,19 @@ typedef struct veldan_metrics {
   int64_t fixed_violations;
   int64_t seed;   /* the seed used (veldan_partition only) */
   int balanced;   /* under epsilon: every part kept the bound */
+  /* veldan_partition only: the runs and V-cycles made per bisection (or
+   * k-way partitioning), the options' own or as many as the time allowed. */
+  int64_t nruns;
+  int64_t nvcycles;
 } veldan_metrics;
 
 VELDAN_C_API void veldan_default_options(veldan_options* options);
+/* Presets: the defaults with the runs and V-cycles of a named setting. */
+enum { VELDAN_PRESET_DEFAULT = 0, VELDAN_PRESET_FAST = 1, VELDAN_PRESET_QUALITY = 2 };
+/* Fills *options as veldan_default_options does, then with the preset's
+ * settings; fields set afterwards override them. VELDAN_INVALID_OPTIONS for
+ * an unknown preset. */
+VELDAN_C_API int veldan_preset_options(veldan_options* options, int preset);
 
 /* Partitions h into parts[0 .. nvtxs-1]; metrics may be NULL. */
 VELDAN_C_API int veldan_partition(const veldan_hypergraph* h, const veldan_options* options,

@@ -39,6 +39,7 @@ CLI_NAMES = {"scheme": "ptype", "objective": "otype", "reconstruct": "reconst",
     {"ctype": "gfc1", "rtype": "moderate", "reconstruct": True, "nvcycles": 0},
     {"scheme": "kway", "objective": "soed", "coarsento": 60, "ufactor": 8.0},
     {"objective": "km1", "nruns": 2},
+    {"preset": "fast", "nvcycles": 1},
 ])
 def test_keyword_options_give_the_programs_partition(tmp_path, options):
     # Every option reaches the partitioning the same way from both sides.

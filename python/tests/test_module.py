@@ -1,10 +1,13 @@
 """The veldan module on small hypergraphs written here."""
 import concurrent.futures
+import pathlib
 
 import numpy as np
 import pytest
 
 import veldan
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 
 def two_clusters():
@@ -158,6 +161,15 @@ def test_initial_partition_is_improved():
         veldan.partition((nvtxs, netptr, netind), 2, initial=given[:7])
 
 
+def test_time_budget_counts_repeat_the_partition():
+    h = veldan.read_hgr(str(ROOT / "examples" / "circuit1.hgr"))
+    timed = veldan.partition(h, 4, seed=3, preset="fast", time=0.2)
+    assert timed.nruns >= 1 and 0 <= timed.nvcycles <= min(timed.nruns, 0)
+    again = veldan.partition(h, 4, seed=3, nruns=timed.nruns, nvcycles=timed.nvcycles,
+                             ctype="h1")
+    assert again.parts.tolist() == timed.parts.tolist() and again.nruns == timed.nruns
+
+
 def test_ufactor_replaces_epsilon():
     h = two_clusters()
     with pytest.raises(veldan.Error):
@@ -169,6 +181,9 @@ def test_ufactor_replaces_epsilon():
     (lambda: veldan.partition((3, [0, 2], [0, 3]), 2), "invalid_hypergraph", "holds cell 3"),
     (lambda: veldan.partition(two_clusters(), 0), "invalid_options", "k is 0"),
     (lambda: veldan.partition(two_clusters(), 2, scheme="flat"), "invalid_options", "rb, kway"),
+    (lambda: veldan.partition(two_clusters(), 2, preset="best"), "invalid_options",
+     "default, fast, quality"),
+    (lambda: veldan.partition(two_clusters(), 2, time=-1), "invalid_options", "time is"),
     (lambda: veldan.partition(two_clusters(), 2, rtype="kpfast"), "invalid_options",
      "refinement scheme"),
     (lambda: veldan.evaluate(two_clusters(), [0, 1]), "invalid_options", "2 entries for 8"),
@@ -183,7 +198,7 @@ def test_ufactor_replaces_epsilon():
     # Cells are numbered from 0 in every message, as in the arrays.
     (lambda: veldan.evaluate(two_clusters(), [0] * 7 + [2], 2), "invalid_options",
      "^cell 7 is in part 2, outside 0 to 1$"),
-], ids=["pin outside", "k=0", "unknown scheme", "k-way rtype", "short partition", "k=2^31",
+], ids=["pin outside", "k=0", "unknown scheme", "unknown preset", "negative time", "k-way rtype", "short partition", "k=2^31",
         "implied k beyond the cells", "evaluate k beyond the cells", "seed beyond its range",
         "cells from 0"])
 def test_errors_raise_with_the_message(call, status, words):
