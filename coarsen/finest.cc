@@ -354,8 +354,9 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
   // the V-cycles are cut to what the share leaves room for; then another
   // batch starts only when it and the V-cycles fit in what is left.
   const double start = SteadySeconds();
-  const double end = start + std::max(budget->deadline - start, 0.0) /
-                                 static_cast<double>(std::max<idx_t>(budget->levels, 1));
+  const double end =
+      budget->start + std::max(budget->deadline - budget->start, 0.0) /
+                          static_cast<double>(std::max<idx_t>(budget->levels, 1));
   const idx_t width = std::max<idx_t>(budget->width, 1);
   std::vector<TaskResult> batch(static_cast<std::size_t>(width));
   auto run_batch = [&](idx_t first) {

@@ -39,11 +39,14 @@ enum : idx_t {
 // A budget of wall-clock time for the runs of one partitioning, shared by
 // its tasks. The first RunsAndVCycles call to meet it (the top bisection, or
 // the k-way partitioning) keeps starting runs, width at a time, while its
-// share lasts (a levels-th of what is left of the budget), keeping room for
-// the V-cycles, and fixes how many runs and V-cycles every later call makes;
-// the later calls work on its result, so they start after it has decided.
+// share lasts (a levels-th of the budget, counted from the start of the
+// partitioning so that the work before the runs is paid from it too),
+// keeping room for the V-cycles, and fixes how many runs and V-cycles every
+// later call makes; the later calls work on its result, so they start after
+// it has decided.
 struct RunBudget {
-  double deadline = 0.0;  // in SteadySeconds()
+  double start = 0.0;     // in SteadySeconds(), when the partitioning began
+  double deadline = 0.0;  // likewise
   idx_t levels = 1;       // the rounds of calls the budget is shared by
   idx_t width = 1;        // the runs a call starts at once
   // 0 open, 1 being decided, 2 decided.

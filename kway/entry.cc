@@ -175,7 +175,8 @@ real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
       levels++;
     budget.levels = levels;
     budget.width = cfg.nthreads > 0 ? cfg.nthreads : AvailableCores();
-    budget.deadline = SteadySeconds() + cfg.time;
+    budget.start = SteadySeconds();
+    budget.deadline = budget.start + cfg.time;
     ctrl.budget = &budget;
   }
   // The counts the runs were made with, once the partitioning is done.
