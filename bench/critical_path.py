@@ -7,8 +7,10 @@ Run veldan with one thread and VELDAN_TASK_TRACE naming a file:
   bench/critical_path.py trace.txt
 
 The trace lists every task of the parallel sections (the runs and V-cycles
-of each bisection, the halves of each recursive bisection) with its parent,
-the parallel call that started it and its processor time, children
+of each bisection, the halves of each recursive bisection, and the chunks
+of the loops over a large level inside a run: the clique graph, the
+contraction, the projection and the recounts of gains and cuts) with its
+parent, the parallel call that started it and its processor time, children
 included. A task's own time is its time less its children's; tasks started
 by one call may run at once, the calls of one task run one after another.
 So the work is T1 = the section's time, and the critical path is

@@ -4,8 +4,17 @@
 #include "bisect/twoway.h"
 #include "coarsen/coarsen.h"
 #include "support/memory.h"
+#include "support/parallel.h"
 
 namespace veldan {
+
+namespace {
+
+// Cells per chunk of the projection to a finer level (a plain gather, so
+// larger chunks than elsewhere).
+constexpr idx_t kProjectGrain = 16384;
+
+}  // namespace
 
 real_t Refine2WayLimitFrac(Refinement rtype, idx_t n) {
   // The floor of f bounds how many moves a pass may run past its best
@@ -64,7 +73,9 @@ void Uncoarsen2Way(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
     const idx_t* cellmap = fine->cellmap.data();
     const idx_t* cwhere = cur->where.data();
     idx_t* where = fine->where.data();
-    for (idx_t i = 0; i < fine->nvtxs; i++) where[i] = cwhere[cellmap[i]];
+    ParallelChunks(fine->nvtxs, kProjectGrain, [&](idx_t /*chunk*/, idx_t begin, idx_t end) {
+      for (idx_t i = begin; i < end; i++) where[i] = cwhere[cellmap[i]];
+    });
     fine->coarser.reset();  // cur
     StopTimer(ctrl, TIMER_PROJECT);
 

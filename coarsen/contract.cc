@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "coarsen/coarsen.h"
 #include "coarsen/internal.h"
 #include "support/memory.h"
 #include "support/output.h"
+#include "support/parallel.h"
 #include "support/sort.h"
 
 namespace veldan {
@@ -25,12 +28,25 @@ idx_t NetKey(idx_t s, const idx_t* pins) {
 
 namespace {
 
-// Whether nets a and b of the pin arrays have the same pins, position by
-// position (the caller has checked that their sizes agree).
-bool SamePins(const idx_t* netptr, const idx_t* netind, idx_t a, idx_t b) {
-  const idx_t* pa = netind + netptr[a];
-  const idx_t* pb = netind + netptr[b];
-  const idx_t s = netptr[a + 1] - netptr[a];
+// Nets or cells per chunk of the contraction's passes.
+constexpr idx_t kContractGrain = 4096;
+
+// Net lists being read: net e's pins are ind[begin[e]] .. ind[end[e] - 1]
+// (begin = ptr and end = ptr + 1 for the usual offsets), its weight wgt[e].
+struct NetListsIn {
+  idx_t nnets;
+  const idx_t* begin;
+  const idx_t* end;
+  const idx_t* ind;
+  const real_t* wgt;
+};
+
+// Whether nets a and b have the same pins, position by position (the caller
+// has checked that their sizes agree).
+bool SamePins(const NetListsIn& in, idx_t a, idx_t b) {
+  const idx_t* pa = in.ind + in.begin[a];
+  const idx_t* pb = in.ind + in.begin[b];
+  const idx_t s = in.end[a] - in.begin[a];
   for (idx_t k = 0; k < s; k++)
     if (pa[k] != pb[k]) return false;
   return true;
@@ -48,11 +64,12 @@ struct NetListsOut {
 // and size with the same pins join it. Writes the output nets into out,
 // records the output net of every input net in dnetmap (when given) and
 // returns the output count. cand entries of merged nets are marked with -1.
-idx_t MergeScan(const HGraphView& in, IKeyVal* cand, const NetListsOut& out, idx_t* dnetmap) {
+idx_t MergeScan(const NetListsIn& in, IKeyVal* cand, const NetListsOut& out, idx_t* dnetmap) {
   const idx_t nnets = in.nnets;
-  const idx_t* netptr = in.netptr;
-  const idx_t* netind = in.netind;
-  const real_t* netwgt = in.netwgt;
+  const idx_t* nbegin = in.begin;
+  const idx_t* nend = in.end;
+  const idx_t* netind = in.ind;
+  const real_t* netwgt = in.wgt;
   idx_t* dnetptr = out.ptr;
   idx_t* dnetind = out.ind;
   real_t* dnetwgt = out.wgt;
@@ -63,8 +80,8 @@ idx_t MergeScan(const HGraphView& in, IKeyVal* cand, const NetListsOut& out, idx
     const idx_t e = cand[k].val;
     if (e == -1) continue;
     const idx_t key = cand[k].key;
-    const idx_t s = netptr[e + 1] - netptr[e];
-    for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) dnetind[npins++] = netind[p];
+    const idx_t s = nend[e] - nbegin[e];
+    for (idx_t p = nbegin[e]; p < nend[e]; p++) dnetind[npins++] = netind[p];
     if (dnetmap) dnetmap[e] = d;
     real_t w = netwgt[e];
 
@@ -72,8 +89,8 @@ idx_t MergeScan(const HGraphView& in, IKeyVal* cand, const NetListsOut& out, idx
       const idx_t e2 = cand[k2].val;
       if (e2 == -1) continue;
       if (cand[k2].key != key) break;
-      if (netptr[e2 + 1] - netptr[e2] != s) break;
-      if (SamePins(netptr, netind, e, e2)) {
+      if (nend[e2] - nbegin[e2] != s) break;
+      if (SamePins(in, e, e2)) {
         cand[k2].val = -1;
         if (dnetmap) dnetmap[e2] = d;
         w += netwgt[e2];
@@ -110,63 +127,91 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
 
   graph->coarser = CreateHGraph();
   HGraph* coarser = graph->coarser.get();
-  const idx_t hsize = std::max({cnvtxs, nvtxs, nnets}) + 1;
-  Array<idx_t> htablebuf(hsize, -1, "CreateCoarseHGraph: htable");
-  idx_t* htable = htablebuf.data();
   coarser->nvtxs = cnvtxs;
   coarser->nfixed = graph->nfixed;
   coarser->ncon = graph->ncon;
   coarser->finer = graph;
 
-  Array<idx_t> tnetptrbuf(nnets + 1, "CreateCoarseHGraph: netptr");
-  idx_t* tnetptr = tnetptrbuf.data();
+  // First pass, in chunks of nets: map every net's pins to coarse cells,
+  // once each, into the net's own place in tnetind (a net never gains
+  // pins), and keep its new size in netmap for now. htable[c] holds the
+  // last net that listed c, so it never needs clearing.
   Array<idx_t> tnetindbuf(npins, "CreateCoarseHGraph: netind");
   idx_t* tnetind = tnetindbuf.data();
-  Array<real_t> tnetwgtbuf(nnets, "CreateCoarseHGraph: netwgt");
-  real_t* tnetwgt = tnetwgtbuf.data();
-
-  // First pass: map every net's pins to coarse cells, once each. htable[c]
-  // holds the last net that listed c, so it never needs clearing.
-  idx_t tnets = 0;
-  idx_t tpins = 0;
-  real_t removed = 0.0f;
-  tnetptr[0] = 0;
-  for (idx_t i = 0; i < nnets; i++) {
-    const idx_t start = tpins;
-    for (idx_t p = netptr[i]; p < netptr[i + 1]; p++) {
-      const idx_t c = cellmap[netind[p]];
-      if (htable[c] != i) {
-        htable[c] = i;
-        tnetind[tpins++] = c;
+  const idx_t nchunks = ChunkCount(nnets, kContractGrain);
+  std::vector<idx_t> firstnet(static_cast<std::size_t>(nchunks) + 1, 0);
+  std::vector<idx_t> firstpin(static_cast<std::size_t>(nchunks) + 1, 0);
+  {
+    ScratchPool<idx_t> tables(cnvtxs, -1, "CreateCoarseHGraph: htable");
+    ParallelChunks(nnets, kContractGrain, [&](idx_t c, idx_t begin, idx_t end) {
+      Array<idx_t> table = tables.Take();
+      idx_t* htable = table.data();
+      idx_t kept = 0;
+      idx_t keptpins = 0;
+      for (idx_t i = begin; i < end; i++) {
+        idx_t* pins = tnetind + netptr[i];
+        idx_t s = 0;
+        for (idx_t p = netptr[i]; p < netptr[i + 1]; p++) {
+          const idx_t cc = cellmap[netind[p]];
+          if (htable[cc] != i) {
+            htable[cc] = i;
+            pins[s++] = cc;
+          }
+        }
+        netmap[i] = s;
+        if (s == 1) continue;  // the net lies inside one coarse cell
+        if (s == 2) {
+          if (pins[0] > pins[1]) std::swap(pins[0], pins[1]);
+        } else if (s >= 3) {
+          ax_isorti(s, pins);
+        }
+        kept++;
+        keptpins += s;
       }
-    }
-    const idx_t s = tpins - start;
-    if (s == 1) {
-      removed += netwgt[i];  // the net lies inside one coarse cell
-      tpins = start;
-      continue;
-    }
-    if (s == 2) {
-      if (tnetind[start] > tnetind[start + 1])
-        std::swap(tnetind[start], tnetind[start + 1]);
-    } else if (s >= 3) {
-      ax_isorti(s, tnetind + start);
-    }
-    netmap[i] = tnets;
-    tnetwgt[tnets] = netwgt[i];
-    tnetptr[++tnets] = tpins;
+      firstnet[c + 1] = kept;
+      firstpin[c + 1] = keptpins;
+      tables.Give(std::move(table));
+    });
   }
-  coarser->nnets = tnets;
-  coarser->removedwgt = graph->removedwgt + removed;
+  for (idx_t c = 0; c < nchunks; c++) {
+    firstnet[c + 1] += firstnet[c];
+    firstpin[c + 1] += firstpin[c];
+  }
+  const idx_t tnets = firstnet[nchunks];
+  const idx_t tpins = firstpin[nchunks];
 
-  // Identical nets have equal keys: sort by key, then compare pin by pin
-  // only within runs of equal key and size.
+  // Number the nets that stay, in order, and key them: identical nets have
+  // equal keys, so sorting by key leaves the pin-by-pin comparison to runs
+  // of equal key and size.
+  Array<idx_t> tbeginbuf(tnets, "CreateCoarseHGraph: netbegin");
+  idx_t* tbegin = tbeginbuf.data();
+  Array<idx_t> tendbuf(tnets, "CreateCoarseHGraph: netend");
+  idx_t* tend = tendbuf.data();
+  Array<real_t> tnetwgtbuf(tnets, "CreateCoarseHGraph: netwgt");
+  real_t* tnetwgt = tnetwgtbuf.data();
   Array<IKeyVal> candbuf(tnets, "CreateCoarseHGraph: cand");
   IKeyVal* cand = candbuf.data();
-  for (idx_t t = 0; t < tnets; t++) {
-    cand[t].key = NetKey(tnetptr[t + 1] - tnetptr[t], tnetind + tnetptr[t]);
-    cand[t].val = t;
-  }
+  ParallelChunks(nnets, kContractGrain, [&](idx_t c, idx_t begin, idx_t end) {
+    idx_t t = firstnet[c];
+    for (idx_t i = begin; i < end; i++) {
+      const idx_t s = netmap[i];
+      if (s == 1) {
+        netmap[i] = -1;
+        continue;
+      }
+      tbegin[t] = netptr[i];
+      tend[t] = netptr[i] + s;
+      tnetwgt[t] = netwgt[i];
+      cand[t].key = NetKey(s, tnetind + netptr[i]);
+      cand[t].val = t;
+      netmap[i] = t++;
+    }
+  });
+  real_t removed = 0.0f;
+  for (idx_t i = 0; i < nnets; i++)
+    if (netmap[i] == -1) removed += netwgt[i];
+  coarser->nnets = tnets;
+  coarser->removedwgt = graph->removedwgt + removed;
   ax_ikvsorti(tnets, cand);
 
   Array<idx_t> dnetptrbuf(tnets + 1, "CreateCoarseHGraph: dnetptr");
@@ -177,18 +222,17 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   real_t* dnetwgt = dnetwgtbuf.data();
   Array<idx_t> dnetmapbuf(tnets, "CreateCoarseHGraph: dnetmap");
   idx_t* dnetmap = dnetmapbuf.data();
-  HGraphView tnets_view;
-  tnets_view.nnets = tnets;
-  tnets_view.netptr = tnetptr;
-  tnets_view.netind = tnetind;
-  tnets_view.netwgt = tnetwgt;
   const idx_t cnnets =
-      MergeScan(tnets_view, cand, NetListsOut{dnetptr, dnetind, dnetwgt}, dnetmap);
+      MergeScan(NetListsIn{tnets, tbegin, tend, tnetind, tnetwgt}, cand,
+                NetListsOut{dnetptr, dnetind, dnetwgt}, dnetmap);
 
-  for (idx_t i = 0; i < nnets; i++)
-    if (netmap[i] != -1) netmap[i] = dnetmap[netmap[i]];
+  ParallelChunks(nnets, kContractGrain, [&](idx_t /*c*/, idx_t begin, idx_t end) {
+    for (idx_t i = begin; i < end; i++)
+      if (netmap[i] != -1) netmap[i] = dnetmap[netmap[i]];
+  });
 
-  tnetptrbuf.reset();
+  tbeginbuf.reset();
+  tendbuf.reset();
   tnetindbuf.reset();
   candbuf.reset();
   dnetmapbuf.reset();
@@ -204,19 +248,23 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   real_t* cedgewgt = coarser->edgewgt.data();
   coarser->edgewgt2 = Array<real_t>(nnets, "CreateCoarseHGraph: coarser->edgewgt2");
   real_t* cedgewgt2 = coarser->edgewgt2.data();
-  for (idx_t e = 0; e < cnnets; e++) {
-    const idx_t s = dnetptr[e + 1] - dnetptr[e];
-    if (s < 2) {
-      cedgewgt[e] = cedgewgt2[e] = 0.0f;
-    } else {
-      cedgewgt[e] = dnetwgt[e] / static_cast<real_t>(s - 1);
-      cedgewgt2[e] = cedgewgt[e] / static_cast<real_t>(s - 1);
+  ParallelChunks(cnnets, kContractGrain, [&](idx_t /*c*/, idx_t begin, idx_t end) {
+    for (idx_t e = begin; e < end; e++) {
+      const idx_t s = dnetptr[e + 1] - dnetptr[e];
+      if (s < 2) {
+        cedgewgt[e] = cedgewgt2[e] = 0.0f;
+      } else {
+        cedgewgt[e] = dnetwgt[e] / static_cast<real_t>(s - 1);
+        cedgewgt2[e] = cedgewgt[e] / static_cast<real_t>(s - 1);
+      }
     }
-  }
+  });
 
-  // Incidence lists of the coarse cells: walk each group's fine cells and
-  // their nets; htable[ce] = c marks a coarse net already listed for c.
-  std::fill(htable, htable + hsize, -1);
+  // Incidence lists of the coarse cells, in chunks of coarse cells: walk
+  // each group's fine cells and their nets; htable[ce] = c marks a coarse
+  // net already listed for c. A chunk fills its own region of cincind,
+  // sized by the fine incidences of its groups, and the regions are closed
+  // up afterwards.
   coarser->incptr = Array<idx_t>(cnvtxs + 1, "CreateCoarseHGraph: coarser->incptr");
   idx_t* cincptr = coarser->incptr.data();
   coarser->incind = Array<idx_t>(incptr[nvtxs], "CreateCoarseHGraph: coarser->incind");
@@ -231,24 +279,63 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   const real_t* cellwgt = graph->cellwgt.data();
   const real_t* ncellwgt = graph->ncellwgt.data();
 
-  idx_t ninc = 0;
-  cincptr[0] = 0;
-  for (idx_t c = 0; c < cnvtxs; c++) {
-    for (idx_t m = mptr[c]; m < mptr[c + 1]; m++) {
-      const idx_t v = mind[m];
-      if (multi)
-        for (idx_t j = 0; j < ncon; j++) cncellwgt[c * ncon + j] += ncellwgt[v * ncon + j];
-      ccellwgt[c] += cellwgt[v];
-      for (idx_t q = incptr[v]; q < incptr[v + 1]; q++) {
-        const idx_t ce = netmap[incind[q]];
-        if (ce != -1 && htable[ce] != c) {
-          htable[ce] = c;
-          cincind[ninc++] = ce;
-          cincwgt[c] += dnetwgt[ce];
+  const idx_t ncchunks = ChunkCount(cnvtxs, kContractGrain);
+  std::vector<idx_t> region(static_cast<std::size_t>(ncchunks) + 1, 0);
+  std::vector<idx_t> count(static_cast<std::size_t>(ncchunks), 0);
+  if (ncchunks == 1) {
+    region[1] = incptr[nvtxs];
+  } else {
+    ParallelChunks(cnvtxs, kContractGrain, [&](idx_t c, idx_t begin, idx_t end) {
+      idx_t bound = 0;
+      for (idx_t m = mptr[begin]; m < mptr[end]; m++)
+        bound += incptr[mind[m] + 1] - incptr[mind[m]];
+      region[c + 1] = bound;
+    });
+    for (idx_t c = 0; c < ncchunks; c++) region[c + 1] += region[c];
+  }
+  {
+    ScratchPool<idx_t> tables(cnnets, -1, "CreateCoarseHGraph: htable");
+    ParallelChunks(cnvtxs, kContractGrain, [&](idx_t chunk, idx_t begin, idx_t end) {
+      Array<idx_t> table = tables.Take();
+      idx_t* htable = table.data();
+      idx_t* out = cincind + region[chunk];
+      idx_t ninc = 0;
+      for (idx_t c = begin; c < end; c++) {
+        for (idx_t m = mptr[c]; m < mptr[c + 1]; m++) {
+          const idx_t v = mind[m];
+          if (multi)
+            for (idx_t j = 0; j < ncon; j++) cncellwgt[c * ncon + j] += ncellwgt[v * ncon + j];
+          ccellwgt[c] += cellwgt[v];
+          for (idx_t q = incptr[v]; q < incptr[v + 1]; q++) {
+            const idx_t ce = netmap[incind[q]];
+            if (ce != -1 && htable[ce] != c) {
+              htable[ce] = c;
+              out[ninc++] = ce;
+              cincwgt[c] += dnetwgt[ce];
+            }
+          }
         }
+        cincptr[c + 1] = ninc;
       }
+      count[chunk] = ninc;
+      tables.Give(std::move(table));
+    });
+  }
+  cincptr[0] = 0;
+  if (ncchunks > 1) {
+    // Front to back: a region moves down, never past its own old start.
+    idx_t ninc = 0;
+    for (idx_t c = 0; c < ncchunks; c++) {
+      if (region[c] != ninc && count[c] > 0)
+        std::memmove(cincind + ninc, cincind + region[c],
+                     sizeof(idx_t) * static_cast<std::size_t>(count[c]));
+      region[c] = ninc;
+      ninc += count[c];
     }
-    cincptr[c + 1] = ninc;
+    ParallelChunks(cnvtxs, kContractGrain, [&](idx_t chunk, idx_t begin, idx_t end) {
+      const idx_t off = region[chunk];
+      for (idx_t c = begin; c < end; c++) cincptr[c + 1] += off;
+    });
   }
 
   if (ctrl.cfg->dbglvl & DBG_LISTING) {
@@ -263,7 +350,6 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
     }
   }
 
-  htablebuf.reset();
   StopTimer(ctrl, TIMER_AUX2);
 }
 
@@ -285,13 +371,9 @@ NetArrays CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
   idx_t* dnetind = dnetindbuf.data();
   Array<real_t> dnetwgtbuf(nnets, "CollapseSameHEdges: dnetwgt");
   real_t* dnetwgt = dnetwgtbuf.data();
-  HGraphView nets;
-  nets.nnets = nnets;
-  nets.netptr = netptr;
-  nets.netind = netind;
-  nets.netwgt = netwgt;
   NetArrays merged;
-  merged.nnets = MergeScan(nets, cand, NetListsOut{dnetptr, dnetind, dnetwgt}, nullptr);
+  merged.nnets = MergeScan(NetListsIn{nnets, netptr, netptr + 1, netind, netwgt}, cand,
+                           NetListsOut{dnetptr, dnetind, dnetwgt}, nullptr);
   candbuf.reset();
   merged.netptr = std::move(dnetptrbuf);
   merged.netind = std::move(dnetindbuf);

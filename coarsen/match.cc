@@ -6,16 +6,23 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "coarsen/coarsen.h"
 #include "coarsen/internal.h"
 #include "support/memory.h"
+#include "support/parallel.h"
 #include "support/sort.h"
 #include "support/vecops.h"
 
 namespace veldan {
 
 namespace {
+
+// Cells per chunk of the clique graph's construction.
+constexpr idx_t kCliqueGrain = 4096;
 
 // Sets matchthreshold from the summed connection weight of nedges entries.
 void SetMatchThreshold(const RunContext& ctrl, HGraph* graph, real_t sum,
@@ -54,19 +61,40 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
   const real_t* edgewgt = graph->edgewgt.data();
   const real_t* edgewgt2 = graph->edgewgt2.data();
 
-  // A net of s pins contributes s x (s-1) entries; larger nets than cmaxnet
-  // are left out, which bounds the graph.
-  idx_t capacity = 0;
-  for (idx_t e = 0; e < nnets; e++) {
-    const idx_t s = netptr[e + 1] - netptr[e];
-    if (s >= 1 && s <= cmaxnet) capacity += s * (s - 1);
-  }
-
   // Cell ids are stored in 32 bits; a level too large for that could not be
   // held in memory anyway, but say so rather than wrap.
   if (nvtxs > static_cast<idx_t>(UINT32_MAX))
     errexit("CreateAdjancentGraph: %ld cells are too many for one level.\n",
             static_cast<long>(nvtxs));
+
+  // A net of s pins contributes s - 1 entries at most to each of its cells,
+  // s x (s-1) in all; larger nets than cmaxnet are left out, which bounds
+  // the graph. The cells are split into chunks, each filling its own region
+  // of the arrays, sized by that bound over its cells and claimed when the
+  // chunk starts, right after the last claim; a chunk gives back the unused
+  // tail of its claim when nothing was claimed after it. Run one after
+  // another, the chunks thus fill the arrays without gaps.
+  const idx_t nchunks = ChunkCount(nvtxs, kCliqueGrain);
+  std::vector<idx_t> region(static_cast<std::size_t>(nchunks) + 1, 0);
+  if (nchunks == 1) {
+    idx_t capacity = 0;
+    for (idx_t e = 0; e < nnets; e++) {
+      const idx_t s = netptr[e + 1] - netptr[e];
+      if (s >= 1 && s <= cmaxnet) capacity += s * (s - 1);
+    }
+    region[1] = capacity;
+  } else {
+    ParallelChunks(nvtxs, kCliqueGrain, [&](idx_t c, idx_t begin, idx_t end) {
+      idx_t bound = 0;
+      for (idx_t q = incptr[begin]; q < incptr[end]; q++) {
+        const idx_t s = netptr[incind[q] + 1] - netptr[incind[q]];
+        if (s >= 1 && s <= cmaxnet) bound += s - 1;
+      }
+      region[c + 1] = bound;
+    });
+    for (idx_t c = 0; c < nchunks; c++) region[c + 1] += region[c];
+  }
+  const idx_t capacity = region[nchunks];
 
   graph->xadj = Array<idx_t>(nvtxs + 1, "CreateAdjancentGraph: xadj");
   graph->adj = Array<CliqueEdge>(capacity, "CreateAdjancentGraph: adjncy");
@@ -74,48 +102,114 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
   idx_t* xadj = graph->xadj.data();
   CliqueEdge* adj = graph->adj.data();
   real_t* adjw = graph->adjw.data();
-  // marker[j] is the position of j's entry in the current cell's list; any
-  // value below the list's start means "not yet listed", so the array never
-  // needs clearing.
-  Array<idx_t> markerarr(nvtxs, -1, "CreateAdjancentGraph: marker");
-  idx_t* marker = markerarr.data();
 
-  idx_t nedges = 0;
-  xadj[0] = 0;
-  for (idx_t i = 0; i < nvtxs; i++) {
-    const idx_t start = nedges;
-    for (idx_t q = incptr[i]; q < incptr[i + 1]; q++) {
-      const idx_t e = incind[q];
-      const idx_t s = netptr[e + 1] - netptr[e];
-      if (s < 1 || s > cmaxnet) continue;
-      const real_t w = edgewgt[e];
-      const real_t w2 = edgewgt2[e];
-      for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) {
-        const idx_t j = netind[p];
-        if (j == i) continue;
-        if (marker[j] < start) {
-          adj[nedges] = CliqueEdge{static_cast<std::uint32_t>(j), w2};
-          adjw[nedges] = w;
-          marker[j] = nedges++;
-        } else {
-          adjw[marker[j]] += w;
-          adj[marker[j]].w2 += w2;
-        }
+  // marker[j] - base is the position of j's entry in the current chunk's
+  // place while the current cell lists it; any smaller value means "not
+  // yet listed". A marker passes from chunk to chunk with base raised past
+  // every value written, so it never needs clearing.
+  struct Marker {
+    Array<idx_t> marker;
+    idx_t base = 0;
+  };
+  std::mutex lock;
+  std::vector<Marker> markers;
+  idx_t claimed = 0;
+  std::vector<idx_t> at(static_cast<std::size_t>(nchunks), 0);
+  std::vector<idx_t> count(static_cast<std::size_t>(nchunks), 0);
+  ParallelChunks(nvtxs, kCliqueGrain, [&](idx_t c, idx_t begin, idx_t end) {
+    const idx_t bound = region[c + 1] - region[c];
+    Marker m;
+    {
+      std::lock_guard<std::mutex> g(lock);
+      at[c] = claimed;
+      claimed += bound;
+      if (!markers.empty()) {
+        m = std::move(markers.back());
+        markers.pop_back();
       }
     }
-    xadj[i + 1] = nedges;
-  }
-  markerarr.reset();
+    if (m.marker.empty()) m.marker = Array<idx_t>(nvtxs, -1, "CreateAdjancentGraph: marker");
+    idx_t* marker = m.marker.data();
+    const idx_t base = m.base;
+    CliqueEdge* cadj = adj + at[c];
+    real_t* cadjw = adjw + at[c];
+    idx_t n = 0;
+    for (idx_t i = begin; i < end; i++) {
+      const idx_t start = base + n;
+      for (idx_t q = incptr[i]; q < incptr[i + 1]; q++) {
+        const idx_t e = incind[q];
+        const idx_t s = netptr[e + 1] - netptr[e];
+        if (s < 1 || s > cmaxnet) continue;
+        const real_t w = edgewgt[e];
+        const real_t w2 = edgewgt2[e];
+        for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) {
+          const idx_t j = netind[p];
+          if (j == i) continue;
+          if (marker[j] < start) {
+            cadj[n] = CliqueEdge{static_cast<std::uint32_t>(j), w2};
+            cadjw[n] = w;
+            marker[j] = base + n++;
+          } else {
+            cadjw[marker[j] - base] += w;
+            cadj[marker[j] - base].w2 += w2;
+          }
+        }
+      }
+      xadj[i + 1] = n;
+    }
+    count[c] = n;
+    m.base = base + n;
+    std::lock_guard<std::mutex> g(lock);
+    if (claimed == at[c] + bound) claimed = at[c] + n;
+    markers.push_back(std::move(m));
+  });
+  markers.clear();
 
-  // Give back the unused tail (nets with repeated neighbours fill less than
-  // the capacity); shrinking to 0 entries releases the arrays.
-  if (nedges < capacity) {
-    graph->adj.Resize(nedges, "CreateAdjancentGraph: adjncy");
-    graph->adjw.Resize(nedges, "CreateAdjancentGraph: adjwgt");
+  // The chunks' lists go to their places in chunk order; the weights are
+  // summed in the order of the entries. With the claims in chunk order, the
+  // gaps close in place, front to back (a list moves down, never past the
+  // start of its own old place); else the lists are copied into new arrays.
+  bool inorder = true;
+  for (idx_t c = 1; c < nchunks; c++) inorder = inorder && at[c] > at[c - 1];
+  xadj[0] = 0;
+  idx_t nedges = 0;
+  for (idx_t c = 0; c < nchunks; c++) {
+    region[c] = nedges;
+    nedges += count[c];
   }
-
   real_t sum = 0.0f;
-  for (idx_t e = 0; e < nedges; e++) sum += graph->adjw[e];
+  if (inorder) {
+    for (idx_t c = 0; c < nchunks; c++) {
+      const idx_t n = count[c];
+      const idx_t to = region[c];
+      if (at[c] != to && n > 0) {
+        std::memmove(adj + to, adj + at[c], sizeof(CliqueEdge) * static_cast<std::size_t>(n));
+        std::memmove(adjw + to, adjw + at[c], sizeof(real_t) * static_cast<std::size_t>(n));
+      }
+      for (idx_t e = to; e < to + n; e++) sum += adjw[e];
+    }
+    // Give back the unused tail (nets with repeated neighbours fill less
+    // than the capacity); shrinking to 0 entries releases the arrays.
+    if (nedges < capacity) {
+      graph->adj.Resize(nedges, "CreateAdjancentGraph: adjncy");
+      graph->adjw.Resize(nedges, "CreateAdjancentGraph: adjwgt");
+    }
+  } else {
+    Array<CliqueEdge> cadj(nedges, "CreateAdjancentGraph: adjncy");
+    Array<real_t> cadjw(nedges, "CreateAdjancentGraph: adjwgt");
+    ParallelChunks(nvtxs, kCliqueGrain, [&](idx_t c, idx_t /*begin*/, idx_t /*end*/) {
+      std::copy(adj + at[c], adj + at[c] + count[c], cadj.data() + region[c]);
+      std::copy(adjw + at[c], adjw + at[c] + count[c], cadjw.data() + region[c]);
+    });
+    for (idx_t e = 0; e < nedges; e++) sum += cadjw[e];
+    graph->adj = std::move(cadj);
+    graph->adjw = std::move(cadjw);
+  }
+  if (nchunks > 1)
+    ParallelChunks(nvtxs, kCliqueGrain, [&](idx_t c, idx_t begin, idx_t end) {
+      const idx_t off = region[c];
+      for (idx_t i = begin; i < end; i++) xadj[i + 1] += off;
+    });
   graph->adjwsum = sum;
   if (graph->keepadj && nedges > 0)
     graph->adjscore = Array<real_t>(nedges, kUnmarked, "CreateAdjancentGraph: adjscore");

@@ -24,6 +24,10 @@
 
 namespace veldan {
 
+// Cells per chunk of the projection to a finer level (a plain gather, so
+// larger chunks than elsewhere).
+static constexpr idx_t kProjectGrain = 16384;
+
 idx_t KwayCoarsenTo(idx_t nvtxs, idx_t nparts) {
   const double m = std::min(std::sqrt(static_cast<double>(nvtxs)), 100.0);
   const double c = m * static_cast<double>(2 * nparts);
@@ -169,7 +173,9 @@ void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
     const idx_t* cmap = fine->cellmap.data();
     const idx_t* cwhere = cur->where.data();
     idx_t* fwhere = fine->where.data();
-    for (idx_t i = 0; i < fine->nvtxs; ++i) fwhere[i] = cwhere[cmap[i]];
+    ParallelChunks(fine->nvtxs, kProjectGrain, [&](idx_t /*chunk*/, idx_t begin, idx_t end) {
+      for (idx_t i = begin; i < end; ++i) fwhere[i] = cwhere[cmap[i]];
+    });
     StopTimer(ctrl, TIMER_PROJECT);
 
     fine->coarser.reset();  // cur

@@ -12,9 +12,13 @@
 
 #include "kway/kway.h"
 #include "support/output.h"
+#include "support/parallel.h"
 #include "support/support.h"
 
 namespace veldan {
+
+// Nets or cells per chunk of the recount.
+static constexpr idx_t kRecountGrain = 4096;
 
 void AllocateKwayRefinementMemory(RunContext& ctrl, HGraph* graph) {
   const idx_t n = graph->nvtxs + graph->nislands;
@@ -139,36 +143,44 @@ void ComputeKwayPartitionParams(RunContext& ctrl, HGraph* graph) {
   real_t mincut = 0.0f;
   real_t soed = 0.0f;
 
-  for (idx_t e = 0; e < nnets; ++e) {
-    if (netptr[e + 1] - netptr[e] > rmaxnet) {
-      nrinfo[e].nspan = -1;
-      continue;
-    }
-    NetPartCount* pc = nrinfo[e].pcounts;
-    idx_t nspan = 0;
-    for (idx_t j = netptr[e]; j < netptr[e + 1]; ++j) {
-      const idx_t part = where[netind[j]];
-      idx_t i = 0;
-      while (i < nspan && pc[i].part != part) ++i;
-      if (i < nspan) {
-        pc[i].count += 1;
-      } else {
-        pc[nspan].part = part;
-        pc[nspan].count = 1;
-        ++nspan;
+  // The part counts of the nets and the records of the cells are built in
+  // chunks; the cut, the degree sum and the part weights are summed in index
+  // order afterwards, as floating-point sums depend on their order.
+  ParallelChunks(nnets, kRecountGrain, [&](idx_t /*chunk*/, idx_t begin, idx_t end) {
+    for (idx_t e = begin; e < end; ++e) {
+      if (netptr[e + 1] - netptr[e] > rmaxnet) {
+        nrinfo[e].nspan = -1;
+        continue;
       }
+      NetPartCount* pc = nrinfo[e].pcounts;
+      idx_t nspan = 0;
+      for (idx_t j = netptr[e]; j < netptr[e + 1]; ++j) {
+        const idx_t part = where[netind[j]];
+        idx_t i = 0;
+        while (i < nspan && pc[i].part != part) ++i;
+        if (i < nspan) {
+          pc[i].count += 1;
+        } else {
+          pc[nspan].part = part;
+          pc[nspan].count = 1;
+          ++nspan;
+        }
+      }
+      nrinfo[e].nspan = nspan;
     }
-    nrinfo[e].nspan = nspan;
+  });
+  for (idx_t e = 0; e < nnets; ++e) {
+    const idx_t nspan = nrinfo[e].nspan;
     if (nspan > 1) {
       mincut += netwgt[e];
       soed += static_cast<real_t>(nspan) * netwgt[e];
     }
   }
 
-  for (idx_t c = 0; c < nvtxs; ++c) {
-    kpwgts[where[c]] += cellwgt[c];
-    ComputeCellRInfo(graph, c);
-  }
+  ParallelChunks(nvtxs, kRecountGrain, [&](idx_t /*chunk*/, idx_t begin, idx_t end) {
+    for (idx_t c = begin; c < end; ++c) ComputeCellRInfo(graph, c);
+  });
+  for (idx_t c = 0; c < nvtxs; ++c) kpwgts[where[c]] += cellwgt[c];
   if (graph->ncon > 1) {
     const idx_t ncon = graph->ncon;
     ax_fset(ctrl.cfg->nparts * ncon, 0.0f, graph->nkpwgts.data());

@@ -111,8 +111,8 @@ void ParallelForImpl(idx_t n, const std::function<void(idx_t)>& body) {
     body(0);
     return;
   }
-  // One task per index: the tasks are whole multilevel runs, far coarser
-  // than the scheduling cost.
+  // One task per index: the tasks are whole multilevel runs or chunks of
+  // thousands of cells or nets, far coarser than the scheduling cost.
   tbb::parallel_for(tbb::blocked_range<idx_t>(0, n, 1),
                     [&](const tbb::blocked_range<idx_t>& r) {
                       for (idx_t i = r.begin(); i != r.end(); ++i) body(i);
@@ -287,6 +287,23 @@ void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {
   const double start = ThreadSeconds();
   RunWithThreadsImpl(nthreads, scoped);
   WriteTrace(start, ThreadSeconds());
+}
+
+idx_t ChunkCount(idx_t n, idx_t grain) {
+  if (grain < 1 || n < 2 * grain) return 1;
+  return std::min(n / grain, kMaxChunks);
+}
+
+void ParallelChunks(idx_t n, idx_t grain,
+                    const std::function<void(idx_t c, idx_t begin, idx_t end)>& body) {
+  const idx_t nchunks = ChunkCount(n, grain);
+  if (nchunks == 1) {
+    if (n > 0) body(0, 0, n);
+    return;
+  }
+  ParallelFor(nchunks, [&](idx_t c) {
+    body(c, ChunkStart(n, nchunks, c), ChunkStart(n, nchunks, c + 1));
+  });
 }
 
 idx_t AvailableCores() {

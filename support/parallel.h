@@ -6,7 +6,11 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
+#include <utility>
+#include <vector>
 
+#include "support/array.h"
 #include "support/types.h"
 
 namespace veldan {
@@ -18,6 +22,56 @@ void ParallelInvoke(const std::function<void()>& a, const std::function<void()>&
 // Runs f with at most nthreads threads for the parallel sections inside
 // it; with nthreads < 1, in the calling context's own limit.
 void RunWithThreads(idx_t nthreads, const std::function<void()>& f);
+// Loops inside one run: the passes over all cells, nets or pins of a level
+// split into chunks of consecutive indices. The chunks depend on the loop's
+// length and grain alone, never on the threads, so that whatever a chunk
+// computes is the same for any thread count; a chunk that writes only its
+// own indices gives results independent of the order the chunks run in.
+// Loops of fewer than two grains are one chunk, run on the calling thread
+// without a task: small levels pay nothing for the split.
+inline constexpr idx_t kMaxChunks = 256;
+// The chunks of a loop over n indices: n / grain, from 1 to kMaxChunks.
+idx_t ChunkCount(idx_t n, idx_t grain);
+// The first index of chunk c of nchunks over n indices (c = nchunks gives n).
+inline idx_t ChunkStart(idx_t n, idx_t nchunks, idx_t c) { return n * c / nchunks; }
+// Runs body(c, begin, end) for every chunk c = [begin, end) of the
+// ChunkCount(n, grain) chunks of 0..n-1, possibly at once.
+void ParallelChunks(idx_t n, idx_t grain,
+                    const std::function<void(idx_t c, idx_t begin, idx_t end)>& body);
+
+// Scratch arrays for the chunks of a parallel loop (marker tables and the
+// like): a chunk takes one and gives it back when done, so that no more are
+// made than chunks run at once, and one thread makes one. An array comes
+// back in the state its last user left it in.
+template <class T>
+class ScratchPool {
+ public:
+  ScratchPool(idx_t n, T init, const char* msg) : n_(n), init_(init), msg_(msg) {}
+
+  Array<T> Take() {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      if (!free_.empty()) {
+        Array<T> a = std::move(free_.back());
+        free_.pop_back();
+        return a;
+      }
+    }
+    return Array<T>(n_, init_, msg_);
+  }
+  void Give(Array<T>&& a) {
+    std::lock_guard<std::mutex> g(lock_);
+    free_.push_back(std::move(a));
+  }
+
+ private:
+  idx_t n_;
+  T init_;
+  const char* msg_;
+  std::mutex lock_;
+  std::vector<Array<T>> free_;
+};
+
 // The cores this process may run on (its CPU affinity), at least 1.
 idx_t AvailableCores();
 // The threads a partitioning runs with when asked for `requested`: the

@@ -17,6 +17,7 @@
 #include "coarsen/internal.h"
 #include "programs/cli.h"
 #include "support/memory.h"
+#include "support/parallel.h"
 #include "support/vecops.h"
 
 using namespace veldan;
@@ -615,6 +616,101 @@ TEST(Coarsen, SameSeedSameLevelsAndIslandsComeBack) {
   }
   EXPECT_GT(runs[0].size(), 6u);
   EXPECT_EQ(runs[0], runs[1]);
+}
+
+// The passes of a level split into chunks, on a generated level large
+// enough for many: the clique graph equals one built cell by cell (entries
+// in order of first meeting, weights summed in the same order), and the
+// levels of a coarsening pass the level checks and are the same for one
+// thread and several.
+TEST(Threads, LevelPassesInChunks) {
+  // Nets of 2 to 12 pins near a random cell, every 500th one above cmaxnet
+  // (50) and every 50th a copy of the one before, so that nets merge.
+  const idx_t n = 30000;
+  Nets nets;
+  std::vector<real_t> netwgt;
+  RandomStream r(5);
+  for (idx_t e = 0; e < 33000; e++) {
+    if (e % 50 == 49) {
+      nets.push_back(nets.back());
+    } else {
+      std::vector<idx_t> pins;
+      const idx_t at = r.InRange(n);
+      for (idx_t k = (e % 500 == 0) ? 60 : 2 + r.InRange(11); k > 0; k--) {
+        const idx_t c = (at + r.InRange(k > 20 ? 400 : 40)) % n;
+        if (std::find(pins.begin(), pins.end(), c) == pins.end()) pins.push_back(c);
+      }
+      nets.push_back(pins);
+    }
+    netwgt.push_back(static_cast<real_t>(1 + r.InRange(4)));
+  }
+
+  std::vector<std::vector<idx_t>> levels[2];
+  const idx_t threads[2] = {1, 3};
+  for (int t = 0; t < 2; t++) {
+    SCOPED_TRACE(std::to_string(threads[t]) + " threads");
+    veldan::HGraphPtr g_owner = Build(n, nets, netwgt);
+    veldan::HGraph* g = g_owner.get();
+    veldan_test::TestContext ctrl;
+    SetUpCtrl(ctrl, g, Coarsening::H12, 3);
+    ctrl.cflags = CFLAG_GREEDY;
+    RunWithThreads(threads[t], [&] { CreateAdjancentGraph(ctrl, g); });
+
+    // The reference: cell by cell, position of each neighbour in the list.
+    const idx_t cmaxnet = ctrl.config.coarsening.maxnet;
+    std::vector<idx_t> pos(n, -1), cells;
+    std::vector<real_t> w, w2;
+    std::vector<idx_t> xadj{0};
+    real_t sum = 0.0f;
+    for (idx_t i = 0; i < n; i++) {
+      const std::size_t start = cells.size();
+      for (idx_t q = g->incptr[i]; q < g->incptr[i + 1]; q++) {
+        const idx_t e = g->incind[q];
+        if (NetSize(g, e) > cmaxnet) continue;
+        for (idx_t p = g->netptr[e]; p < g->netptr[e + 1]; p++) {
+          const idx_t j = g->netind[p];
+          if (j == i) continue;
+          if (pos[j] == -1) {
+            pos[j] = static_cast<idx_t>(cells.size());
+            cells.push_back(j);
+            w.push_back(g->edgewgt[e]);
+            w2.push_back(g->edgewgt2[e]);
+          } else {
+            w[pos[j]] += g->edgewgt[e];
+            w2[pos[j]] += g->edgewgt2[e];
+          }
+        }
+      }
+      for (std::size_t k = start; k < cells.size(); k++) pos[cells[k]] = -1;
+      xadj.push_back(static_cast<idx_t>(cells.size()));
+    }
+    for (real_t x : w) sum += x;
+    ASSERT_EQ(V(g->xadj.data(), n + 1), xadj);
+    std::vector<idx_t> gcells;
+    std::vector<real_t> gw2;
+    for (idx_t e = 0; e < xadj[n]; e++) {
+      gcells.push_back(g->adj[e].cell);
+      gw2.push_back(g->adj[e].w2);
+    }
+    EXPECT_EQ(gcells, cells);
+    EXPECT_EQ(gw2, w2);
+    EXPECT_EQ(V(g->adjw.data(), xadj[n]), w);
+    EXPECT_EQ(g->adjwsum, sum);
+    EXPECT_EQ(g->matchthreshold, sum / static_cast<real_t>(xadj[n]));
+    ReleaseCliqueGraph(g);
+
+    HGraph* c = nullptr;
+    RunWithThreads(threads[t], [&] { c = Coarsen(ctrl, g); });
+    CheckHierarchy(ctrl, g, c, ctrl.maxgroupsize);
+    for (const HGraph* l = g; l; l = l->coarser.get()) {
+      levels[t].push_back(V(l->netind.data(), l->netptr[l->nnets]));
+      levels[t].push_back(V(l->incind.data(), l->incptr[l->nvtxs]));
+      levels[t].push_back(V(l->incptr.data(), l->nvtxs + 1));
+      if (l->netmap.data()) levels[t].push_back(V(l->netmap.data(), l->nnets));
+    }
+  }
+  EXPECT_GT(levels[0].size(), 12u);
+  EXPECT_EQ(levels[0], levels[1]);
 }
 
 TEST(Coarsen, CCoarsenKeepsPartsApart) {

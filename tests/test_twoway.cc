@@ -18,6 +18,7 @@
 #include "coarsen/coarsen.h"
 #include "programs/cli.h"
 #include "support/memory.h"
+#include "support/parallel.h"
 #include "support/vecops.h"
 #include "tests/testutil.h"
 
@@ -403,6 +404,40 @@ TEST(TwoWayReport, ProgressLinesOfBinary) {
   EXPECT_GT(count[2], 0);
   EXPECT_GE(count[3], count[2]);
   EXPECT_GT(count[4], 0);
+}
+
+// The recount runs over nets and cells in chunks on a level large enough
+// for many: the cut and side weights equal a recount in index order, and
+// every gain equals the one read off its nets' pins directly, for one
+// thread and several.
+TEST(Threads, TwoWayRecountInChunks) {
+  for (idx_t nthreads : {1, 3}) {
+    SCOPED_TRACE(std::to_string(nthreads) + " threads");
+    veldan::HGraphPtr g_owner = RandomGraph(11, 30000);
+    veldan::HGraph* g = g_owner.get();
+    for (idx_t i = 3; i < g->nvtxs; i += 97) g->where[i] = 2;
+    veldan_test::TestContext ctrl = Ctrl();
+    const idx_t rmaxnet = ctrl.config.refinement.maxnet;
+    RunWithThreads(nthreads, [&] { Compute2WayParams(ctrl, g); });
+    ExpectConsistent(g, rmaxnet);
+    idx_t wrong = 0;
+    for (idx_t c = 0; c < g->nvtxs; c++) {
+      const idx_t s = g->where[c];
+      real_t gain = 0.0f;
+      for (idx_t q = g->incptr[c]; s != 2 && q < g->incptr[c + 1]; q++) {
+        const idx_t e = g->incind[q];
+        idx_t n[3] = {0, 0, 0};
+        for (idx_t p = g->netptr[e]; p < g->netptr[e + 1]; p++) n[g->where[g->netind[p]]]++;
+        if (NetSize(g, e) > rmaxnet || NetSize(g, e) < 2 || n[2] > 0) continue;
+        if (n[1 - s] == 0)
+          gain -= g->netwgt[e];
+        else if (n[s] == 1)
+          gain += g->netwgt[e];
+      }
+      wrong += (g->gain[c] != gain);
+    }
+    EXPECT_EQ(wrong, 0);
+  }
 }
 
 }  // namespace
