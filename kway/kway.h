@@ -28,8 +28,11 @@ inline const char* ObjectiveName(Objective o) {
 void AllocateKwayRefinementMemory(RunContext& ctrl, HGraph* graph);
 void ComputeKwayPartitionParams(RunContext& ctrl, HGraph* graph);
 void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells);
-void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
-                         idx_t* marker, idx_t* updind);
+// Brings the net and cell records up to date after cell c moved from part
+// from to part to: the cells whose records were rebuilt (c first) are left
+// in updind, marked with c in marker, and their number is returned.
+idx_t UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
+                          idx_t* marker, idx_t* updind);
 void RefineKway_Random(RunContext& ctrl, HGraph* graph, idx_t npasses);
 // With several weights per cell: the bound of each weight on every part,
 // from the level's part weights (nkpwgts) and ctrl.nubfactor.
@@ -46,7 +49,17 @@ idx_t RoomiestPart(idx_t nparts, const real_t* pw, const real_t* pmax);
 // weight's total; at most 0 when every part is within every bound.
 double KwayExcess(const RunContext& ctrl, const HGraph* graph, const idx_t* where);
 
+// --- k-way FM refinement on km1 gains (kwayfm.cc) ----------------------------
+// Passes of k-way FM on the km1 of the counted nets (at most rmaxnet pins),
+// each taken back to its best point, until a pass gains nothing or npasses
+// ran; no part grows above its bound. Needs the work area allocated and
+// where set; rebuilds the records, and leaves them, kpwgts, mincut, soed
+// and objval (the km1 of the counted nets) up to date. Never raises km1.
+void RefineKway_FM(RunContext& ctrl, HGraph* graph, idx_t npasses);
+
 // --- dispatch and pairwise refinement (pairwise.cc) ---------------------------
+// The level's k-way refinement by ctrl.cfg->refinement.scheme; in the direct
+// k-way scheme under km1 the greedy refinement is followed by k-way FM.
 void RefineKway(RunContext& ctrl, HGraph* graph);
 void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses);
 // With several weights: the two-way balancing on parts p and q alone (the

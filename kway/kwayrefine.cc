@@ -196,8 +196,8 @@ void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells) {
   for (idx_t i = 0; i < n; ++i) ComputeCellRInfo(graph, cells[i]);
 }
 
-void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
-                         idx_t* marker, idx_t* updind) {
+idx_t UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
+                          idx_t* marker, idx_t* updind) {
   const idx_t* incptr = graph->incptr.data();
   const idx_t* incind = graph->incind.data();
   const idx_t* netptr = graph->netptr.data();
@@ -255,6 +255,7 @@ void UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
   }
 
   UpdateKwayCellInfo(graph, n, updind);
+  return n;
 }
 
 // Whether record e beats record d for the move of a cell: the objective's

@@ -14,6 +14,10 @@ void RefineKway(RunContext& ctrl, HGraph* graph) {
   switch (ctrl.cfg->refinement.scheme) {
     case Refinement::KRandom:
       RefineKway_Random(ctrl, graph, 10);
+      // The greedy pass does the bulk of the work cheaply; FM then climbs
+      // over the local minima it stops at.
+      if (ctrl.cfg->scheme == Scheme::Kway && ctrl.cfg->refinement.objective == Objective::Km1)
+        RefineKway_FM(ctrl, graph, 10);
       break;
     case Refinement::KPFast:
     case Refinement::KPModerate:

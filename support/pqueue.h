@@ -127,6 +127,22 @@ inline idx_t ax_PQGetTop(PQueue* q) {
   return vtx;
 }
 
+// Takes a queued cell out of the queue.
+inline void ax_PQDelete(PQueue* q, idx_t node) {
+  const idx_t i = q->locator[node];
+  q->locator[node] = -1;
+  const idx_t last = --q->nnodes;
+  if (i == last) return;
+  const PQEntry e = q->heap[last];
+  if (e.key > q->heap[i].key)
+    pq_detail::SiftUp(q, i, e.val, e.key);
+  else
+    pq_detail::SiftDown(q, i, e.val, e.key);
+}
+
+// The key of the top entry; the queue must not be empty.
+inline real_t ax_PQSeeTopKey(const PQueue* q) { return q->heap[0].key; }
+
 inline idx_t ax_PQSeeTopVal(const PQueue* q) {
   return q->nnodes == 0 ? -1 : q->heap[0].val;
 }

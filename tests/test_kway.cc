@@ -1,6 +1,6 @@
 // Tests of the direct k-way scheme: the k-way work area and the greedy
-// refinement, the pairwise refinement, the final k-way refinement and the
-// multilevel k-way driver.
+// refinement, the k-way FM on km1, the pairwise refinement, the final k-way
+// refinement and the multilevel k-way driver.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -312,6 +312,106 @@ TEST(KwayRefineRandom, RealLevelsOfIbm01) {
     CheckRandomRefinement(lv, 5, levels % 2 ? Objective::Soed : Objective::Cut, 20 + levels,
                           lv->nvtxs);
   EXPECT_GE(levels, 2);
+}
+
+// The km1 of the nets of at most rmaxnet pins: (parts spanned - 1) x weight.
+double CountedKm1(const HGraph* g, const idx_t* where, idx_t rmaxnet) {
+  double km1 = 0;
+  std::vector<idx_t> parts;
+  for (idx_t e = 0; e < g->nnets; ++e) {
+    if (NetSize(g, e) > rmaxnet) continue;
+    parts.clear();
+    for (idx_t j = g->netptr[e]; j < g->netptr[e + 1]; ++j) parts.push_back(where[g->netind[j]]);
+    std::sort(parts.begin(), parts.end());
+    km1 += static_cast<double>(std::unique(parts.begin(), parts.end()) - parts.begin() - 1) *
+           g->netwgt[e];
+  }
+  return km1;
+}
+
+// k-way FM from a random start over parts, bounds and counted nets: the km1
+// it reports is a recount's, it falls (a random start leaves much to gain),
+// the records it leaves are those a rebuild gives (so the moves taken back
+// restored them), and no part grows above its bound. Fixed cells stay.
+TEST(KwayRefineFM, TracksKm1KeepsBoundsAndRestoresRecords) {
+  struct Case {
+    idx_t nparts;
+    bool targets;  // uneven target weights, part p's share growing with p
+    idx_t ncon;
+    idx_t rmaxnet;  // 0: every net counted
+    idx_t nfixed;
+  };
+  const Case cases[] = {{2, false, 1, 0, 0},  {5, false, 1, 0, 5}, {16, false, 1, 6, 0},
+                        {4, true, 1, 0, 0},   {7, true, 1, 6, 0},  {3, false, 2, 0, 0},
+                        {32, false, 1, 0, 0}};
+  unsigned seed = 0;
+  for (const Case& t : cases) {
+    ++seed;
+    SCOPED_TRACE("nparts " + std::to_string(t.nparts) + " targets " + std::to_string(t.targets) +
+                 " ncon " + std::to_string(t.ncon) + " rmaxnet " + std::to_string(t.rmaxnet));
+    Nets h = Generate(300 + seed, 900, 1300, 6, true);
+    std::vector<real_t> cw = h.cellwgt;
+    if (t.ncon == 2) {  // a second weight unrelated to the first
+      cw.clear();
+      for (idx_t i = 0; i < h.nvtxs; ++i) {
+        cw.push_back(h.cellwgt[i]);
+        cw.push_back(static_cast<real_t>(1 + (i * 7) % 5));
+      }
+    }
+    const HGraphPtr g_owner =
+        veldan_test::BuildLevel(h.nvtxs, h.netptr, h.netind, h.netwgt, cw, t.ncon);
+    HGraph* g = g_owner.get();
+    g->nfixed = t.nfixed;
+    const idx_t rmaxnet = t.rmaxnet > 0 ? t.rmaxnet : g->nvtxs;
+    veldan_test::TestContext ctrl = KCtrl(t.nparts, Objective::Km1, 1.05f, rmaxnet);
+    for (idx_t j = 0; j < t.ncon; ++j) ctrl.nubfactor[j] = 1.05;
+    double tsum = 0;
+    for (idx_t p = 0; p < t.nparts; ++p) tsum += p + 1;
+    for (idx_t p = 0; t.targets && p < t.nparts; ++p)
+      ctrl.config.balance.maxshare.push_back(1.05 * (p + 1) / tsum);
+
+    AllocateKwayRefinementMemory(ctrl, g);
+    idx_t* where = g->where.data();
+    RandomStart(g, t.nparts, seed, where);
+    const std::vector<idx_t> start(where, where + g->nvtxs);
+    // Per part and weight: what the part held, and its bound.
+    const idx_t ncon = t.ncon;
+    auto weights = [&] {
+      std::vector<double> w(t.nparts * ncon, 0.0);
+      for (idx_t i = 0; i < g->nvtxs; ++i)
+        for (idx_t j = 0; j < ncon; ++j)
+          w[where[i] * ncon + j] += (ncon > 1) ? g->ncellwgt[i * ncon + j] : g->cellwgt[i];
+      return w;
+    };
+    const std::vector<double> w0 = weights();
+    std::vector<double> bound(t.nparts * ncon);
+    for (idx_t j = 0; j < ncon; ++j) {
+      double total = 0;
+      for (idx_t p = 0; p < t.nparts; ++p) total += w0[p * ncon + j];
+      for (idx_t p = 0; p < t.nparts; ++p)
+        bound[p * ncon + j] = t.targets ? total * ctrl.config.balance.maxshare[p]
+                                        : total * 1.05 / t.nparts;
+    }
+    const double km0 = CountedKm1(g, where, rmaxnet);
+
+    ctrl.rng.Seed(seed);
+    RefineKway_FM(ctrl, g, 10);
+
+    const double km1 = CountedKm1(g, where, rmaxnet);
+    EXPECT_NEAR(km1, g->objval, 1e-4 * km0);
+    EXPECT_NEAR(km1, g->soed - g->mincut, 1e-4 * km0);
+    EXPECT_NEAR(CountedCut(g, where, rmaxnet), g->mincut, 1e-4 * km0);
+    EXPECT_LT(km1, 0.9 * km0);
+    const std::vector<double> w = weights();
+    for (idx_t k = 0; k < t.nparts * ncon; ++k)
+      EXPECT_LE(w[k], std::max(w0[k], bound[k]) * (1 + 1e-6)) << "part " << k / ncon;
+    const std::vector<double> pw = PartWeights(g, t.nparts, where);
+    for (idx_t k = 0; k < t.nparts; ++k) EXPECT_NEAR(pw[k], g->kpwgts[k], 1e-3);
+    for (idx_t i = 0; i < t.nfixed; ++i) EXPECT_EQ(start[i], where[i]);
+    const std::vector<Record> kept = Records(g);
+    ComputeKwayPartitionParams(ctrl, g);
+    EXPECT_TRUE(kept == Records(g)) << "records kept by the moves differ from a rebuild";
+  }
 }
 
 TEST(KwayPairwise, RestoresStateAndKeepsPartsWithinBound) {

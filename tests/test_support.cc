@@ -539,7 +539,7 @@ TEST(PQueue, RandomOperationsMatchAReferenceModel) {
     const idx_t c = std::rand() % n;
     // Few distinct keys, so that ties are frequent.
     const float k = static_cast<float>(std::rand() % 15 - 7);
-    switch (std::rand() % 3) {
+    switch (std::rand() % 4) {
       case 0:
         if (!queued[c]) {
           ax_PQInsert(&q, c, k);
@@ -553,10 +553,20 @@ TEST(PQueue, RandomOperationsMatchAReferenceModel) {
           key[c] = k;
         }
         break;
+      case 2:
+        if (queued[c]) {
+          ax_PQDelete(&q, c);
+          queued[c] = false;
+          EXPECT_EQ(q.locator[c], -1);
+        }
+        break;
       default: {
         float best = -1e30f;
         for (idx_t i = 0; i < n; ++i)
           if (queued[i]) best = std::max(best, key[i]);
+        if (q.nnodes > 0) {
+          EXPECT_EQ(ax_PQSeeTopKey(&q), best);
+        }
         const idx_t top = ax_PQGetTop(&q);
         if (top == -1) {
           EXPECT_EQ(best, -1e30f);
