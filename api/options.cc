@@ -323,8 +323,8 @@ Options PresetOptions(Preset preset) {
       o.nvcycles = 0;
       break;
     case Preset::Quality:
-      o.nruns = 20;
-      o.nvcycles = 2;
+      o.nruns = 40;
+      o.nvcycles = 3;
       break;
     default:
       throw Error(Status::InvalidOptions,
