@@ -1392,6 +1392,61 @@ TEST(Threads, SameFileAndReportForAnyThreadCount) {
   }
 }
 
+// Levels large enough to be split into chunks (a generated grid of 12000
+// cells with local nets and a few long ones), under every preset: the same
+// file for one thread and for two.
+TEST(Threads, SameFileForEveryPresetOnLevelsSplitIntoChunks) {
+  std::string large;
+  {
+    const idx_t side = 120, ncells = side * 100;
+    std::vector<std::string> nets;
+    std::uint64_t x = 12345;
+    auto draw = [&x](idx_t n) {
+      x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+      return static_cast<idx_t>((x >> 33) % static_cast<std::uint64_t>(n));
+    };
+    for (idx_t c = 0; c < ncells; c++) {
+      std::ostringstream net;
+      net << c + 1;
+      if (c % side + 1 < side) net << ' ' << c + 2;
+      if (c + side < ncells) net << ' ' << c + side + 1;
+      nets.push_back(net.str());
+      if (c % 50 == 0) {
+        std::ostringstream wide;
+        wide << c + 1;
+        for (int p = 0; p < 8; p++) wide << ' ' << (c + 1 + draw(3 * side)) % ncells + 1;
+        nets.push_back(wide.str());
+      }
+    }
+    std::ostringstream text;
+    text << nets.size() << ' ' << ncells << '\n';
+    for (const std::string& n : nets) text << n << '\n';
+    large = text.str();
+  }
+  const std::string circuit = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";
+  TempDir dir;
+  const std::string g = dir.Write("large.hgr", large);
+  struct Case {
+    std::string input, preset, ptype;
+  };
+  const Case cases[] = {{g, "fast", "rb"}, {g, "fast", "kway"}, {g, "default", "rb"},
+                        {circuit, "quality", "kway"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input + " " + c.preset + " " + c.ptype);
+    std::string first;
+    for (const char* threads : {"-nthreads=1", "-nthreads=2"}) {
+      const std::string out = dir.path() + "/p";
+      const RunResult r = Exec({"-preset=" + c.preset, "-ptype=" + c.ptype, "-seed=4", threads,
+                                "-dbglvl=0", "-output=" + out, c.input, "4"});
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      if (first.empty())
+        first = ReadFile(out);
+      else
+        EXPECT_EQ(ReadFile(out), first) << threads;
+    }
+  }
+}
+
 }  // namespace
 
 // ---- the progress line ---------------------------------------------------------------
