@@ -186,12 +186,12 @@ real_t Hypergraph_Bisection(RunContext& ctrl, HGraph* graph, idx_t* bisection) {
     return cut;
   };
 
-  real_t sumcut = 0.0f;
-  idx_t made = 0;
-  const real_t bestcut = RunsAndVCycles(ctrl, nvtxs, nruns, nvcycles, run_once, vcycle,
-                                        bisection, &sumcut, &made);
+  const RunsOutcome runs =
+      RunsAndVCycles(ctrl, nvtxs, nruns, nvcycles, run_once, vcycle, bisection);
+  const real_t bestcut = runs.best;
 
-  PrintBisectionSummary(ctrl, graph, bestcut, sumcut / static_cast<real_t>(made), bisection);
+  PrintBisectionSummary(ctrl, graph, bestcut, runs.sum / static_cast<real_t>(runs.made),
+                        bisection);
 
   const real_t cut = ComputeCut(graph, bisection);
   if (cut != bestcut) Print("Wrong cut! %8.3f %8.3f\n", bestcut, cut);

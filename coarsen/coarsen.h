@@ -62,6 +62,10 @@ void CombineIslands(HGraph* graph);
 // --- fixed cells and measures (fixed.cc) -------------------------------------
 
 void CompressFixedCells(RunContext& ctrl, HGraph* graph, const idx_t* part);
+// The k-way level of graph with every group of cells fixed to part k
+// compressed into cell k (fixed there), owned by the caller: graph keeps
+// its cellmap into it for ProjectFixedCells.
+HGraphPtr CompressedFixedLevel(RunContext& ctrl, HGraph* graph, const idx_t* part);
 void ProjectFixedCells(RunContext& ctrl, HGraph* graph, idx_t* part,
                        const idx_t* cpart);
 // Weighted cut over all nets, whatever their size.

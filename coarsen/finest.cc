@@ -310,9 +310,8 @@ class RunSelection {
 
 }  // namespace
 
-real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
-                      const RunFn& run, const VCycleFn& vcycle, idx_t* result,
-                      real_t* sum, idx_t* made) {
+RunsOutcome RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
+                           const RunFn& run, const VCycleFn& vcycle, idx_t* result) {
   auto run_task = [&](TaskResult& res, idx_t r) {
     res.ctrl.emplace(TaskContext(ctrl));
     SchemeForRun(*res.ctrl, r);
@@ -345,9 +344,7 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
     std::vector<TaskResult> runs(static_cast<std::size_t>(nruns));
     ParallelFor(nruns, [&](idx_t r) { run_task(runs[r], r); });
     for (TaskResult& res : runs) sel.Take(res);
-    *sum = sel.Sum();
-    if (made != nullptr) *made = sel.Taken();
-    return sel.VCycles(nruns, vcycle);
+    return {sel.VCycles(nruns, vcycle), sel.Sum(), sel.Taken()};
   }
 
   // Runs go width at a time while the share lasts. After the first batch,
@@ -384,9 +381,7 @@ real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles
   budget->nruns = done;
   budget->nvcycles = std::min(m, done);
   budget->state.store(2);
-  *sum = sel.Sum();
-  if (made != nullptr) *made = sel.Taken();
-  return sel.VCycles(done, vcycle);
+  return {sel.VCycles(done, vcycle), sel.Sum(), sel.Taken()};
 }
 
 }  // namespace veldan

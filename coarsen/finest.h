@@ -52,14 +52,18 @@ class FinestLevel {
 // and a candidate that ends better than the best replaces it, in slot
 // order. So the outcome does not depend on the threads. Under a time budget
 // (ctrl.budget) nruns and nvcycles are the budget's (see RunBudget), and
-// the outcome is the one those counts give without it. Returns the best
-// objective; *sum gets the sum of the runs' objectives and *made (when not
-// null) the number of runs.
+// the outcome is the one those counts give without it. Returns
+// the outcome: the best objective, the sum of the runs' objectives and the
+// number of runs made.
 using RunFn = std::function<real_t(RunContext& rctrl, idx_t r, idx_t* where)>;
 using VCycleFn = std::function<real_t(RunContext& rctrl, idx_t* where, real_t obj)>;
-real_t RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
-                      const RunFn& run, const VCycleFn& vcycle, idx_t* result,
-                      real_t* sum, idx_t* made = nullptr);
+struct RunsOutcome {
+  real_t best = 0.0f;
+  real_t sum = 0.0f;
+  idx_t made = 0;
+};
+RunsOutcome RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvcycles,
+                           const RunFn& run, const VCycleFn& vcycle, idx_t* result);
 
 // The V-cycle loop of both schemes: cycle(i) coarsens graph keeping its
 // partition and uncoarsens it again, improving objective(); the loop ends

@@ -54,6 +54,14 @@ void CompressFixedCells(RunContext& ctrl, HGraph* graph, const idx_t* part) {
   cgraph->edgewgt2.reset();
 }
 
+HGraphPtr CompressedFixedLevel(RunContext& ctrl, HGraph* graph, const idx_t* part) {
+  CompressFixedCells(ctrl, graph, part);
+  HGraphPtr level = std::move(graph->coarser);
+  level->finer = nullptr;
+  level->nfixed = ctrl.cfg->nparts;
+  return level;
+}
+
 void ProjectFixedCells(RunContext& ctrl, HGraph* graph, idx_t* part,
                        const idx_t* cpart) {
   const idx_t nparts = ctrl.cfg->nparts;

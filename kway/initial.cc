@@ -164,9 +164,9 @@ real_t ImproveLevel(RunContext& ctrl, HGraph* graph, const idx_t* start, idx_t* 
     return settle(rctrl, level.get(), where);
   };
 
-  real_t sum = 0.0f;
   const real_t best = RunsAndVCycles(ctrl, nvtxs, ctrl.cfg->nruns, ctrl.cfg->nvcycles, run_once,
-                                     vcycle, part, &sum);
+                                     vcycle, part)
+                         .best;
   if (ctrl.cfg->dbglvl & (DBG_BISECT | DBG_DETAIL))
     Print("    The %s of the improved partition = %.2f (given: %.2f)\n",
           ObjectiveName(ctrl.cfg->refinement.objective), best, given);
@@ -204,11 +204,8 @@ real_t ImproveKwayPartition(RunContext& ctrl, HGraph* graph, std::span<const idx
 
   // Every group of cells fixed to part k becomes cell k of a compressed
   // level, fixed there; the free cells follow with their given parts.
-  CompressFixedCells(ctrl, graph, fx.data());
-  const HGraphPtr cgraphp = std::move(graph->coarser);
+  const HGraphPtr cgraphp = CompressedFixedLevel(ctrl, graph, fx.data());
   HGraph* cgraph = cgraphp.get();
-  cgraph->finer = nullptr;
-  cgraph->nfixed = nparts;
   Array<idx_t> cstart(cgraph->nvtxs, "ImproveKwayPartition: cstart");
   for (idx_t k = 0; k < nparts; k++) cstart[k] = k;
   const idx_t* cellmap = graph->cellmap.data();

@@ -335,10 +335,9 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
     return obj;
   };
 
-  real_t sum = 0.0f;
-  idx_t made = 0;
-  const real_t best = RunsAndVCycles(ctrl, nvtxs, ctrl.cfg->nruns, nvcycles, run_once, vcycle,
-                                     part, &sum, &made);
+  const RunsOutcome runs =
+      RunsAndVCycles(ctrl, nvtxs, ctrl.cfg->nruns, nvcycles, run_once, vcycle, part);
+  const real_t best = runs.best;
 
   if (ctrl.cfg->dbglvl & (DBG_BISECT | DBG_DETAIL))
     Print(
@@ -346,7 +345,7 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
         "(balance = %.2f)\n",
         otype == Objective::Cut ? "mincut" : (otype == Objective::Soed ? "minsoed" : "minkm1"),
         best,
-        static_cast<double>(sum) / static_cast<double>(made),
+        static_cast<double>(runs.sum) / static_cast<double>(runs.made),
         ComputeBalanceKway(ctrl, graph, part));
 
   return best;
@@ -358,16 +357,12 @@ real_t MultilevelKwayPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
 // reported, as the recursive bisection does.
 real_t MultilevelKwayPartitionFixed(RunContext& ctrl, HGraph* graph, idx_t* part) {
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nparts = ctrl.cfg->nparts;
 
   const Array<idx_t> orgpartbuf = Array<idx_t>::CopyOf(nvtxs, part, "orgpart");
   const idx_t* orgpart = orgpartbuf.data();
 
-  CompressFixedCells(ctrl, graph, orgpartbuf.data());
-  const HGraphPtr cgraphp = std::move(graph->coarser);
+  const HGraphPtr cgraphp = CompressedFixedLevel(ctrl, graph, orgpartbuf.data());
   HGraph* cgraph = cgraphp.get();
-  cgraph->finer = nullptr;
-  cgraph->nfixed = nparts;
 
   Array<idx_t> cpartbuf(cgraph->nvtxs, "MultilevelKwayPartition: cpart");
   idx_t* cpart = cpartbuf.data();
