@@ -36,6 +36,10 @@ void CheckHypergraph(const Hypergraph& h) {
   if (h.nvtxs < 0) Fail(bad, "the number of cells is negative (" + Str(h.nvtxs) + ")");
   if (h.netptr.empty()) Fail(bad, "netptr is empty: it holds nnets + 1 offsets");
   const std::int64_t nnets = h.nnets();
+  if (!FitsPinLists(h.nvtxs, nnets))
+    Fail(bad, "the hypergraph is too large (" + Str(nnets) + " nets, " + Str(h.nvtxs) +
+                  " cells): it holds at most " + Str(kMaxLevelCount) + " nets and " +
+                  Str(kMaxLevelCount) + " cells");
   if (h.netptr[0] != 0) Fail(bad, "netptr[0] is " + Str(h.netptr[0]) + ", not 0");
   for (std::int64_t e = 0; e < nnets; e++)
     if (h.netptr[e + 1] < h.netptr[e])
@@ -139,14 +143,23 @@ void CheckOptions(const Hypergraph& h, const Options& o) {
                   (rb ? "recursive bisection" : "k-way partitioning"));
 }
 
+// The caller's pins in pin_t, as the levels hold them (CheckHypergraph has
+// seen that every cell number fits).
+std::vector<pin_t> NarrowPins(std::span<const std::int64_t> netind) {
+  std::vector<pin_t> ind(netind.size());
+  for (std::size_t p = 0; p < netind.size(); p++) ind[p] = static_cast<pin_t>(netind[p]);
+  return ind;
+}
+
 // The nets as the partitioning entries take them: each cell once per net,
-// no empty net. The caller's arrays are used as they are when they already
-// are so.
+// no empty net, the pins in pin_t. The caller's offsets and weights are used
+// as they are when the nets already are so.
 struct NetLists {
-  std::vector<idx_t> ptr, ind;
+  std::vector<idx_t> ptr;
+  std::vector<pin_t> ind;
   std::vector<real_t> wgt;
   const idx_t* netptr = nullptr;
-  const idx_t* netind = nullptr;
+  const pin_t* netind = nullptr;
   const real_t* netwgt = nullptr;
   idx_t nnets = 0;
 
@@ -162,8 +175,9 @@ struct NetLists {
       }
     }
     if (clean) {
+      ind = NarrowPins(h.netind);
       netptr = h.netptr.data();
-      netind = h.netind.data();
+      netind = ind.empty() ? nullptr : ind.data();
       netwgt = h.netwgt.empty() ? nullptr : h.netwgt.data();
       nnets = nnets0;
       return;
@@ -175,7 +189,7 @@ struct NetLists {
       for (std::int64_t p = h.netptr[e]; p < h.netptr[e + 1]; p++) {
         if (mark[h.netind[p]] == e) continue;
         mark[h.netind[p]] = e;
-        ind.push_back(h.netind[p]);
+        ind.push_back(static_cast<pin_t>(h.netind[p]));
       }
       if (ind.size() == start) continue;
       ptr.push_back(static_cast<idx_t>(ind.size()));
@@ -191,12 +205,13 @@ struct NetLists {
 Metrics Measure(const Hypergraph& h, const std::int64_t* parts, std::int64_t k) {
   PartitionMetrics m;
   std::string error;
+  const std::vector<pin_t> pins = NarrowPins(h.netind);
   HGraphView view;
   view.nvtxs = h.nvtxs;
   view.nnets = h.nnets();
   view.ncon = h.ncon;
   view.netptr = h.netptr.data();
-  view.netind = h.netind.data();
+  view.netind = pins.empty() ? nullptr : pins.data();
   view.netwgt = h.netwgt.empty() ? nullptr : h.netwgt.data();
   view.cellwgt = h.cellwgt.empty() ? nullptr : h.cellwgt.data();
   const bool ok = EvaluatePartition(view, k, parts, &m, &error);

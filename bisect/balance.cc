@@ -47,9 +47,9 @@ int Balance(RunContext& ctrl, HGraph* graph) {
 
   const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const real_t* netwgt = graph->netwgt.data();
   real_t* gain = graph->gain.data();
   NetSides* sides = graph->sides.data();

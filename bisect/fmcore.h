@@ -53,9 +53,9 @@ template <bool list>
 inline idx_t UpdateNeighbours(const HGraph* graph, idx_t rmaxnet, idx_t c,
                               idx_t from, idx_t to, idx_t k, FMWork& w) {
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const real_t* netwgt = graph->netwgt.data();
   const idx_t* where = graph->where.data();
   real_t* gain = graph->gain.data();

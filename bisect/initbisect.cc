@@ -34,7 +34,7 @@ void GreedyFill(HGraph* graph, const idx_t* perm, real_t minwgt0) {
 void AttractionGrowth(HGraph* graph, const idx_t* perm, real_t** attract,
                       const real_t maxwgt[2]) {
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const real_t* netwgt = graph->netwgt.data();
   const real_t* cellwgt = graph->cellwgt.data();
   idx_t* where = graph->where.data();

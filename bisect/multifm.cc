@@ -325,7 +325,7 @@ void MultiInitialPlacement(const RunContext& ctrl, HGraph* graph, const idx_t* p
   const real_t* nw = graph->ncellwgt.data();
   const real_t* cellwgt = graph->cellwgt.data();
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const real_t* netwgt = graph->netwgt.data();
   idx_t* where = graph->where.data();
   real_t* pwgts = graph->pwgts;

@@ -33,9 +33,9 @@ void Compute2WayParams(RunContext& ctrl, HGraph* graph) {
   const idx_t nnets = graph->nnets;
   const idx_t rmaxnet = ctrl.cfg->refinement.maxnet;
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const idx_t* where = graph->where.data();
   const real_t* netwgt = graph->netwgt.data();
   const real_t* cellwgt = graph->cellwgt.data();

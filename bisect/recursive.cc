@@ -212,7 +212,7 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   const idx_t nnets = graph->nnets;
   const idx_t ncon = graph->ncon;
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const real_t* netwgt = graph->netwgt.data();
   const idx_t npins = netptr[nnets];
   const bool multi = (ncon > 1);  // ncon weights per cell in ncellwgt too
@@ -287,13 +287,18 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   }
 
   // Partial nets often repeat one another (or an uncut net): merge them.
+  // The merged pin lists replace snetind in mnetind.
+  Array<pin_t> mnetind[2];
+  bool collapsed[2] = {false, false};
   if (ctrl.cfg->reconstruct) {
     for (int k = 0; k < 2; k++) {
       if (snnets[k] == 0) continue;
       NetArrays merged = CollapseSameHEdges(snnets[k], snetptr[k].data(), snetind[k].data(),
                                             snetwgt[k].data());
       snetptr[k] = std::move(merged.netptr);
-      snetind[k] = std::move(merged.netind);
+      snetind[k].reset();
+      mnetind[k] = std::move(merged.netind);
+      collapsed[k] = true;
       snetwgt[k] = std::move(merged.netwgt);
       snnets[k] = merged.nnets;
       snpins[k] = snetptr[k][merged.nnets];
@@ -321,11 +326,20 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
                                                 "SplitGraphPart: rgraph->netwgt"};
   for (int k = 0; k < 2; k++) {
     HGraph* h = half[k];
+    CheckLevelSize("SplitGraphPart", snvtxs[k], snnets[k]);
     h->nvtxs = snvtxs[k];
     h->nnets = snnets[k];
     // Copies of their exact size: the lists above hold room for every net.
     h->netptr = Array<idx_t>::CopyOf(snnets[k] + 1, snetptr[k].data(), kHalfNetptrMsg[k]);
-    h->netind = Array<idx_t>::CopyOf(snpins[k], snetind[k].data(), kHalfNetindMsg[k]);
+    if (collapsed[k]) {
+      h->netind = Array<pin_t>::CopyOf(snpins[k], mnetind[k].data(), kHalfNetindMsg[k]);
+      mnetind[k].reset();
+    } else {
+      h->netind = Array<pin_t>(snpins[k], kHalfNetindMsg[k]);
+      const idx_t* ind = snetind[k].data();
+      pin_t* out = h->netind.data();
+      for (idx_t p = 0; p < snpins[k]; p++) out[p] = static_cast<pin_t>(ind[p]);
+    }
     h->netwgt = Array<real_t>::CopyOf(snnets[k], snetwgt[k].data(), kHalfNetwgtMsg[k]);
     h->label = std::move(slabel[k]);
     h->cellwgt = std::move(scellwgt[k]);

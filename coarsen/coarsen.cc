@@ -200,8 +200,8 @@ void SeparateIslands(HGraph* graph) {
   if (!graph->incwgt.empty()) PermuteRows(nvtxs, 1, newid, graph->incwgt.data(), naux);
 
   const idx_t npins = graph->netptr[graph->nnets];
-  idx_t* netind = graph->netind.data();
-  for (idx_t p = 0; p < npins; p++) netind[p] = newid[netind[p]];
+  pin_t* netind = graph->netind.data();
+  for (idx_t p = 0; p < npins; p++) netind[p] = static_cast<pin_t>(newid[netind[p]]);
 
   if (HGraph* finer = graph->finer) {
     // The finer level's groups now point at the new ids; its group lists
@@ -235,8 +235,8 @@ void CombineIslands(HGraph* graph) {
   for (idx_t i = 0; i < n; i++) imap[islandmap[i]] = i;
 
   const idx_t npins = graph->netptr[graph->nnets];
-  idx_t* netind = graph->netind.data();
-  for (idx_t p = 0; p < npins; p++) netind[p] = imap[netind[p]];
+  pin_t* netind = graph->netind.data();
+  for (idx_t p = 0; p < npins; p++) netind[p] = static_cast<pin_t>(imap[netind[p]]);
 
   if (graph->ncon > 1 && !graph->ncellwgt.empty()) PermuteRows(n, ncon, imap, graph->ncellwgt.data(), naux);
   if (!graph->cellwgt.empty()) PermuteRows(n, 1, imap, graph->cellwgt.data(), naux);

@@ -40,7 +40,7 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs);
 struct NetArrays {
   idx_t nnets = 0;
   Array<idx_t> netptr;
-  Array<idx_t> netind;
+  Array<pin_t> netind;
   Array<real_t> netwgt;
 };
 // Merges nets with identical pin sets (pins of every net are sorted in

@@ -55,7 +55,7 @@ bool SamePins(const NetListsIn& in, idx_t a, idx_t b) {
 // Net lists being written: offsets, pins and weights.
 struct NetListsOut {
   idx_t* ptr;
-  idx_t* ind;
+  pin_t* ind;
   real_t* wgt;
 };
 
@@ -71,7 +71,7 @@ idx_t MergeScan(const NetListsIn& in, IKeyVal* cand, const NetListsOut& out, idx
   const idx_t* netind = in.ind;
   const real_t* netwgt = in.wgt;
   idx_t* dnetptr = out.ptr;
-  idx_t* dnetind = out.ind;
+  pin_t* dnetind = out.ind;
   real_t* dnetwgt = out.wgt;
   idx_t d = 0;
   idx_t npins = 0;
@@ -81,7 +81,7 @@ idx_t MergeScan(const NetListsIn& in, IKeyVal* cand, const NetListsOut& out, idx
     if (e == -1) continue;
     const idx_t key = cand[k].key;
     const idx_t s = nend[e] - nbegin[e];
-    for (idx_t p = nbegin[e]; p < nend[e]; p++) dnetind[npins++] = netind[p];
+    for (idx_t p = nbegin[e]; p < nend[e]; p++) dnetind[npins++] = static_cast<pin_t>(netind[p]);
     if (dnetmap) dnetmap[e] = d;
     real_t w = netwgt[e];
 
@@ -112,10 +112,10 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   const idx_t ncon = graph->ncon;
   const bool multi = ncon > 1;
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const real_t* netwgt = graph->netwgt.data();
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const idx_t* cellmap = graph->cellmap.data();
   const idx_t* mptr = graph->mptr.data();
   const idx_t* mind = graph->mind.data();
@@ -125,6 +125,7 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   graph->netmap = Array<idx_t>(nnets, -1, "CreateCoarseHGraph: graph->netmap");
   idx_t* netmap = graph->netmap.data();
 
+  CheckLevelSize("CreateCoarseHGraph", cnvtxs, nnets);  // at most nnets coarse nets
   graph->coarser = CreateHGraph();
   HGraph* coarser = graph->coarser.get();
   coarser->nvtxs = cnvtxs;
@@ -216,8 +217,8 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
 
   Array<idx_t> dnetptrbuf(tnets + 1, "CreateCoarseHGraph: dnetptr");
   idx_t* dnetptr = dnetptrbuf.data();
-  Array<idx_t> dnetindbuf(tpins, "CreateCoarseHGraph: dnetind");
-  idx_t* dnetind = dnetindbuf.data();
+  Array<pin_t> dnetindbuf(tpins, "CreateCoarseHGraph: dnetind");
+  pin_t* dnetind = dnetindbuf.data();
   Array<real_t> dnetwgtbuf(tnets, "CreateCoarseHGraph: dnetwgt");
   real_t* dnetwgt = dnetwgtbuf.data();
   Array<idx_t> dnetmapbuf(tnets, "CreateCoarseHGraph: dnetmap");
@@ -267,8 +268,8 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   // up afterwards.
   coarser->incptr = Array<idx_t>(cnvtxs + 1, "CreateCoarseHGraph: coarser->incptr");
   idx_t* cincptr = coarser->incptr.data();
-  coarser->incind = Array<idx_t>(incptr[nvtxs], "CreateCoarseHGraph: coarser->incind");
-  idx_t* cincind = coarser->incind.data();
+  coarser->incind = Array<pin_t>(incptr[nvtxs], "CreateCoarseHGraph: coarser->incind");
+  pin_t* cincind = coarser->incind.data();
   coarser->incwgt = Array<real_t>(cnvtxs, 0.0f, "CreateCoarseHGraph: coarser->incwgt");
   real_t* cincwgt = coarser->incwgt.data();
   if (multi)
@@ -298,7 +299,7 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
     ParallelChunks(cnvtxs, kContractGrain, [&](idx_t chunk, idx_t begin, idx_t end) {
       Array<idx_t> table = tables.Take();
       idx_t* htable = table.data();
-      idx_t* out = cincind + region[chunk];
+      pin_t* out = cincind + region[chunk];
       idx_t ninc = 0;
       for (idx_t c = begin; c < end; c++) {
         for (idx_t m = mptr[c]; m < mptr[c + 1]; m++) {
@@ -310,7 +311,7 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
             const idx_t ce = netmap[incind[q]];
             if (ce != -1 && htable[ce] != c) {
               htable[ce] = c;
-              out[ninc++] = ce;
+              out[ninc++] = static_cast<pin_t>(ce);
               cincwgt[c] += dnetwgt[ce];
             }
           }
@@ -328,7 +329,7 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
     for (idx_t c = 0; c < ncchunks; c++) {
       if (region[c] != ninc && count[c] > 0)
         std::memmove(cincind + ninc, cincind + region[c],
-                     sizeof(idx_t) * static_cast<std::size_t>(count[c]));
+                     sizeof(pin_t) * static_cast<std::size_t>(count[c]));
       region[c] = ninc;
       ninc += count[c];
     }
@@ -367,8 +368,8 @@ NetArrays CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
 
   Array<idx_t> dnetptrbuf(nnets + 1, "CollapseSameHEdges: dnetptr");
   idx_t* dnetptr = dnetptrbuf.data();
-  Array<idx_t> dnetindbuf(netptr[nnets], "CollapseSameHEdges: dnetind");
-  idx_t* dnetind = dnetindbuf.data();
+  Array<pin_t> dnetindbuf(netptr[nnets], "CollapseSameHEdges: dnetind");
+  pin_t* dnetind = dnetindbuf.data();
   Array<real_t> dnetwgtbuf(nnets, "CollapseSameHEdges: dnetwgt");
   real_t* dnetwgt = dnetwgtbuf.data();
   NetArrays merged;

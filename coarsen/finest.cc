@@ -64,9 +64,9 @@ HGraphPtr BorrowHGraph(const HGraph& g) {
   b->level = g.level;
   b->islandsaside = g.islandsaside;
   b->incptr = Array<idx_t>::Borrow(g.incptr);
-  b->incind = Array<idx_t>::Borrow(g.incind);
+  b->incind = Array<pin_t>::Borrow(g.incind);
   b->netptr = Array<idx_t>::Borrow(g.netptr);
-  b->netind = Array<idx_t>::Borrow(g.netind);
+  b->netind = Array<pin_t>::Borrow(g.netind);
   b->cellwgt = Array<real_t>::Borrow(g.cellwgt);
   b->ncellwgt = Array<real_t>::Borrow(g.ncellwgt);
   b->netwgt = Array<real_t>::Borrow(g.netwgt);
@@ -110,7 +110,7 @@ FinestLevel::FinestLevel(const RunContext& ctrl, HGraph* graph)
     sep_->keepadj = false;
     const idx_t npins = graph->netptr[graph->nnets];
     sep_->incptr = Array<idx_t>::CopyOf(n + 1, graph->incptr.data(), "FinestLevel: incptr");
-    sep_->netind = Array<idx_t>::CopyOf(npins, graph->netind.data(), "FinestLevel: netind");
+    sep_->netind = Array<pin_t>::CopyOf(npins, graph->netind.data(), "FinestLevel: netind");
     if (!graph->cellwgt.empty())
       sep_->cellwgt = Array<real_t>::CopyOf(n, graph->cellwgt.data(), "FinestLevel: cellwgt");
     if (graph->ncon > 1 && !graph->ncellwgt.empty())

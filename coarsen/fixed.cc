@@ -91,7 +91,7 @@ void ProjectFixedCells(RunContext& ctrl, HGraph* graph, idx_t* part,
 
 real_t ComputeCut(const HGraph* graph, const idx_t* where) {
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const real_t* netwgt = graph->netwgt.data();
 
   real_t cut = 0.0f;
@@ -110,7 +110,7 @@ real_t ComputeCut(const HGraph* graph, const idx_t* where) {
 
 real_t ComputeSOED(const HGraph* graph, const idx_t* where) {
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const real_t* netwgt = graph->netwgt.data();
   const idx_t nvtxs = graph->nvtxs;
 

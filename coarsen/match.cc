@@ -56,9 +56,9 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
   const idx_t nnets = graph->nnets;
   const idx_t cmaxnet = ctrl.cfg->coarsening.maxnet;
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const real_t* edgewgt = graph->edgewgt.data();
   const real_t* edgewgt2 = graph->edgewgt2.data();
 

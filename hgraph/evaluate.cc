@@ -10,7 +10,7 @@ bool EvaluatePartition(const HGraphView& h, idx_t nparts, const idx_t* part,
                        PartitionMetrics* m, std::string* error) {
   const idx_t nvtxs = h.nvtxs, nnets = h.nnets, ncon = h.ncon;
   const idx_t* netptr = h.netptr;
-  const idx_t* netind = h.netind;
+  const pin_t* netind = h.netind;
   const real_t* netwgt = h.netwgt;
   const real_t* cellwgt = h.cellwgt;
   if (nvtxs < 0 || nnets < 0 || ncon < 1 || nparts < 1) {

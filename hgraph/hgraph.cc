@@ -30,8 +30,17 @@ void HGraph::FreeWork() noexcept {
   crdata.reset();
 }
 
+void CheckLevelSize(const char* who, idx_t nvtxs, idx_t nnets) {
+  if (!FitsPinLists(nvtxs, nnets))
+    errexit("%s: a level of %ld cells and %ld nets is too large; a level holds at most %ld "
+            "cells and %ld nets.",
+            who, static_cast<long>(nvtxs), static_cast<long>(nnets),
+            static_cast<long>(kMaxLevelCount), static_cast<long>(kMaxLevelCount));
+}
+
 HGraphPtr SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
-                      const real_t* netwgt, const idx_t* netptr, const idx_t* netind) {
+                      const real_t* netwgt, const idx_t* netptr, const pin_t* netind) {
+  CheckLevelSize("SetUpHGraph", nvtxs, nnets);
   HGraphPtr graph = CreateHGraph();
   graph->nvtxs = nvtxs;
   graph->nnets = nnets;
@@ -40,7 +49,7 @@ HGraphPtr SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwg
   const idx_t npins = netptr[nnets];
   graph->netwgt = Array<real_t>(nnets, "SetUpHGraph: graph->netwgt");
   graph->netptr = Array<idx_t>::CopyOf(nnets + 1, netptr, "SetUpHGraph: graph->netptr");
-  graph->netind = Array<idx_t>::CopyOf(npins, netind, "SetUpHGraph: graph->netind");
+  graph->netind = Array<pin_t>::CopyOf(npins, netind, "SetUpHGraph: graph->netind");
 
   // Weights below the single-precision epsilon (zero, negative, NaN) are
   // raised to it, so that every cell has a positive weight.
@@ -83,17 +92,17 @@ void CreateIncidentHGraph(RunContext& /*ctrl*/, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const real_t* netwgt = graph->netwgt.data();
   const idx_t npins = netptr[nnets];
 
   graph->incptr = Array<idx_t>(nvtxs + 1, 0, "CreateIncidentHGraph: incptr");
-  graph->incind = Array<idx_t>(npins, "CreateIncidentHGraph: graph->incind");
+  graph->incind = Array<pin_t>(npins, "CreateIncidentHGraph: graph->incind");
   graph->incwgt = Array<real_t>(nvtxs, "CreateIncidentHGraph: incwgt");
   graph->edgewgt = Array<real_t>(nnets, "CreateIncidentHGraph: graph->edgewgt");
   graph->edgewgt2 = Array<real_t>(nnets, "CreateIncidentHGraph: graph->edgewgt2");
   idx_t* incptr = graph->incptr.data();
-  idx_t* incind = graph->incind.data();
+  pin_t* incind = graph->incind.data();
   real_t* incwgt = graph->incwgt.data();
   real_t* edgewgt = graph->edgewgt.data();
   real_t* edgewgt2 = graph->edgewgt2.data();
@@ -103,7 +112,7 @@ void CreateIncidentHGraph(RunContext& /*ctrl*/, HGraph* graph) {
   for (idx_t i = 1; i < nvtxs; i++) incptr[i] += incptr[i - 1];
   for (idx_t e = nnets - 1; e >= 0; e--)
     for (idx_t p = netptr[e + 1] - 1; p >= netptr[e]; p--)
-      incind[--incptr[netind[p]]] = e;
+      incind[--incptr[netind[p]]] = static_cast<pin_t>(e);
   // After the backward fill incptr[i] is the start of cell i; the last entry
   // is the number of pins.
   if (nvtxs >= 0) incptr[nvtxs] = npins;

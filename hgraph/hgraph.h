@@ -79,9 +79,9 @@ struct HGraph {
   idx_t nfixed = -1;
 
   Array<idx_t> incptr;
-  Array<idx_t> incind;
+  Array<pin_t> incind;
   Array<idx_t> netptr;
-  Array<idx_t> netind;
+  Array<pin_t> netind;
   Array<idx_t> islandmap;
 
   Array<real_t> cellwgt;
@@ -150,7 +150,11 @@ inline HGraphPtr CreateHGraph() { return std::make_unique<HGraph>(); }
 // raised to kFloatEps. With ncon >= 2 the weights go to ncellwgt, each
 // scaled to an average of 1 per cell, and cellwgt holds their mean.
 HGraphPtr SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
-                      const real_t* netwgt, const idx_t* netptr, const idx_t* netind);
+                      const real_t* netwgt, const idx_t* netptr, const pin_t* netind);
+
+// Ends with an error exit, naming who builds the level, when a level of
+// nvtxs cells and nnets nets cannot number them in pin_t (FitsPinLists).
+void CheckLevelSize(const char* who, idx_t nvtxs, idx_t nnets);
 
 // Fills incptr, incind, incwgt, edgewgt and edgewgt2 from the nets.
 void CreateIncidentHGraph(RunContext& ctrl, HGraph* graph);

@@ -16,7 +16,7 @@ struct HGraphView {
   idx_t ncon = 1;
   const real_t* cellwgt = nullptr;
   const idx_t* netptr = nullptr;
-  const idx_t* netind = nullptr;
+  const pin_t* netind = nullptr;
   const real_t* netwgt = nullptr;
 };
 

@@ -46,7 +46,7 @@ struct LineSource {
 // The arrays being filled; they pass to the hypergraph once complete.
 struct ReadArrays {
   Array<idx_t> netptr;
-  Array<idx_t> netind;
+  Array<pin_t> netind;
   Array<real_t> netwgt;
   Array<real_t> cellwgt;
   Array<idx_t> marker;
@@ -192,6 +192,10 @@ MatrixShape ReadMatrixHeader(LineSource& src) {
   if (m.nrows >= kMaxEntries || m.ncols >= kMaxEntries || m.nentries >= kMaxEntries / 2)
     MatrixFail(src, "the counts (%ld rows, %ld columns, %ld entries) are too large.", m.nrows,
                m.ncols, m.nentries);
+  if (!FitsPinLists(m.ncols, m.nrows))
+    MatrixFail(src, "the matrix (%ld rows, %ld columns) is too large: at most %ld rows and %ld "
+                    "columns can be read.",
+               m.nrows, m.ncols, kMaxLevelCount, kMaxLevelCount);
   if (m.mirrored && m.nrows != m.ncols)
     MatrixFail(src, "a %s matrix must be square, not %ld x %ld.", symmetry, m.nrows, m.ncols);
   return m;
@@ -274,16 +278,16 @@ HGraphPtr ReadMatrixMarket(const char* filename) {
     npins++;
   }
   arrays.netptr = Array<idx_t>(nnets + 1, "main: netptr");
-  arrays.netind = Array<idx_t>(npins, "main: netind");
+  arrays.netind = Array<pin_t>(npins, "main: netind");
   idx_t* netptr = arrays.netptr.data();
-  idx_t* netind = arrays.netind.data();
+  pin_t* netind = arrays.netind.data();
   netptr[0] = 0;
   idx_t e = 0, k = 0;
   for (idx_t i = 0; i < entries.size; i++) {
     const Entry& x = entries.list[i];
     if (i > 0 && x.row == entries.list[i - 1].row && x.col == entries.list[i - 1].col) continue;
     if (i > 0 && x.row != entries.list[i - 1].row) netptr[++e] = k;
-    netind[k++] = x.col;
+    netind[k++] = static_cast<pin_t>(x.col);
   }
   if (nnets > 0) netptr[nnets] = k;
 
@@ -355,13 +359,19 @@ HGraphPtr ReadHGraph(const char* filename) {
     }
   }
 
+  // The levels keep cell and net numbers in pin_t (see FitsPinLists).
+  if (!FitsPinLists(nvtxs, nnets))
+    Refuse("Hypergraph file %s, line %ld: the header counts (%ld nets, %ld cells) are too "
+           "large: a hypergraph holds at most %ld nets and %ld cells.\n",
+           filename, src.lineno, nnets, nvtxs, kMaxLevelCount, kMaxLevelCount);
+
   ReadArrays arrays;
   arrays.netptr = Array<idx_t>(nnets + 1, "main: netptr");
-  arrays.netind = Array<idx_t>(npins, "main: netind");
+  arrays.netind = Array<pin_t>(npins, "main: netind");
   if (netweights) arrays.netwgt = Array<real_t>(nnets, "main: netwgt");
   if (cellweights) arrays.cellwgt = Array<real_t>(nvtxs * ncon, "main: cellwgt");
   idx_t* netptr = arrays.netptr.data();
-  idx_t* netind = arrays.netind.data();
+  pin_t* netind = arrays.netind.data();
   real_t* netwgt = arrays.netwgt.data();
   real_t* cellwgt = arrays.cellwgt.data();
 
@@ -383,7 +393,7 @@ HGraphPtr ReadHGraph(const char* filename) {
       if (marker[cell] == i) continue;  // repeated within this net
       marker[cell] = i;
       if (k >= npins) Refuse("Critical I/O error. Internal failure. Please report it as bug\n");
-      netind[k++] = cell;
+      netind[k++] = static_cast<pin_t>(cell);
     }
     netptr[i] = k;
     if (netweights) AddNetWeight(w, k - netptr[i - 1], i, src.at(), &netsum);

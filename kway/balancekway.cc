@@ -57,9 +57,9 @@ Move BestMove(const HGraph* graph, const idx_t* where, const real_t* pw, Fits fi
   const idx_t c = ask.c, from = ask.from, roomiest = ask.roomiest;
   const Objective otype = ask.otype;
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const idx_t stamp = ++w.stamp;
 
   w.cands.clear();

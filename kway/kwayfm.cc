@@ -43,7 +43,7 @@ void RefineKwayFMImpl(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   const real_t* ncellwgt = graph->ncellwgt.data();
   const real_t* netwgt = graph->netwgt.data();
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
 
   StartTimer(ctrl, TIMER_INIT);
   ComputeKwayPartitionParams(ctrl, graph);

@@ -57,7 +57,7 @@ void AllocateKwayRefinementMemory(RunContext& ctrl, HGraph* graph) {
 // the incidence list and each net's part list; the move step depends on it.
 static void ComputeCellRInfo(HGraph* graph, idx_t c) {
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const idx_t* netptr = graph->netptr.data();
   const real_t* netwgt = graph->netwgt.data();
   const NetRInfo* nrinfo = graph->nrinfo.data();
@@ -131,7 +131,7 @@ void ComputeKwayPartitionParams(RunContext& ctrl, HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t nnets = graph->nnets;
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   const real_t* netwgt = graph->netwgt.data();
   const real_t* cellwgt = graph->cellwgt.data();
   const idx_t* where = graph->where.data();
@@ -199,9 +199,9 @@ void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells) {
 idx_t UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
                           idx_t* marker, idx_t* updind) {
   const idx_t* incptr = graph->incptr.data();
-  const idx_t* incind = graph->incind.data();
+  const pin_t* incind = graph->incind.data();
   const idx_t* netptr = graph->netptr.data();
-  const idx_t* netind = graph->netind.data();
+  const pin_t* netind = graph->netind.data();
   NetRInfo* nrinfo = graph->nrinfo.data();
 
   marker[c] = c;

@@ -3,11 +3,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace veldan {
 
 // Counts, cell and net numbers, codes: signed 64-bit.
 using idx_t = std::int64_t;
+// Cell and net numbers as stored in the pin lists of a level (netind,
+// incind): signed 32-bit, half the memory of idx_t. Values read from them
+// are widened to idx_t before any arithmetic.
+using pin_t = std::int32_t;
+// The most cells, and the most nets, that one level may hold: every cell
+// and net number fits pin_t.
+inline constexpr idx_t kMaxLevelCount = std::numeric_limits<pin_t>::max();
+
+// Whether a level of nvtxs cells and nnets nets can keep its pin lists in
+// pin_t (negative counts are left to the callers' own checks).
+constexpr bool FitsPinLists(idx_t nvtxs, idx_t nnets) {
+  return nvtxs <= kMaxLevelCount && nnets <= kMaxLevelCount;
+}
+
 // Weights, costs and gains: single precision.
 using real_t = float;
 

@@ -106,6 +106,9 @@ TEST(Api, ErrorsComeBackToTheCaller) {
       Status::InvalidHypergraph);
   add("negative cell count", [](Arrays& a, veldan::Options&) { a.nvtxs = -1; },
       Status::InvalidHypergraph);
+  // Cell numbers are kept in 32 bits: refused before anything is allocated.
+  add("2^31 cells", [](Arrays& a, veldan::Options&) { a.nvtxs = std::int64_t{1} << 31; },
+      Status::InvalidHypergraph);
   add("NaN net weight", [](Arrays& a, veldan::Options&) { a.netwgt.assign(10, 1.0f); a.netwgt[4] = NAN; },
       Status::InvalidHypergraph);
   add("infinite cell weight",

@@ -363,7 +363,8 @@ TEST(RecursivePartitionTest, VCycleCountAndLargeNetPass) {
 // below the cells, and at least the parts of a k-way coarsest level.
 TEST(MakeConfigTest, CoarseningLimit) {
   const Hyper h = Grid(10, 10);
-  const HGraphView view{h.nvtxs, h.nnets(), 1, nullptr, h.netptr.data(), h.netind.data(), nullptr};
+  const std::vector<veldan::pin_t> pins = veldan_test::Pins(h.netind);
+  const HGraphView view{h.nvtxs, h.nnets(), 1, nullptr, h.netptr.data(), pins.data(), nullptr};
   struct Case {
     Scheme scheme;
     idx_t k, given, want;
@@ -409,7 +410,8 @@ TEST(RecursivePartitionTest, ParameterChecks) {
   }
   Options kwayfm;
   kwayfm.rtype = Refinement::KRandom;
-  const HGraphView view{h.nvtxs, h.nnets(), 1, nullptr, h.netptr.data(), h.netind.data(), nullptr};
+  const std::vector<veldan::pin_t> pins = veldan_test::Pins(h.netind);
+  const HGraphView view{h.nvtxs, h.nnets(), 1, nullptr, h.netptr.data(), pins.data(), nullptr};
   EXPECT_THROW(MakeConfig(kwayfm, view), Error);
   // The smallest accepted percentage.
   Opts o;

@@ -1287,8 +1287,9 @@ std::string Report(idx_t nvtxs, idx_t ncon, idx_t nparts, const std::vector<idx_
   h.nvtxs = nvtxs;
   h.nnets = static_cast<idx_t>(netptr.size()) - 1;
   h.ncon = ncon;
+  const std::vector<veldan::pin_t> pins = veldan_test::Pins(netind);
   h.netptr = netptr.data();
-  h.netind = netind.data();
+  h.netind = pins.data();
   h.netwgt = netwgt;
   h.cellwgt = cellwgt;
   veldan::ComputePartCuts(h, nparts, part.data());

@@ -52,6 +52,8 @@ void SetUpCtrl(veldan_test::TestContext& ctrl, const HGraph* g, Coarsening ctype
 
 template <class T>
 std::vector<T> V(const T* p, idx_t n) { return std::vector<T>(p, p + n); }
+// Pin lists widened, to compare with idx_t lists.
+std::vector<idx_t> V(const veldan::pin_t* p, idx_t n) { return std::vector<idx_t>(p, p + n); }
 
 bool Near(double a, double b) { return std::fabs(a - b) <= 1e-4 * std::max(1.0, std::fabs(b)); }
 
@@ -423,7 +425,7 @@ TEST(Matching, GroupsRespectTheBoundOfEveryWeight) {
   ctrl.nmaxcellwgt[0] = 2.2, ctrl.nmaxcellwgt[1] = 100.0;
   for (idx_t seed = 0; seed < 5; seed++) {
     ctrl.rng.Seed(static_cast<std::uint32_t>(seed));
-    veldan::HGraphPtr g_owner = SetUpHGraph(12, 12, 2, w.data(), nullptr, ptr.data(), ind.data());
+    veldan::HGraphPtr g_owner = SetUpHGraph(12, 12, 2, w.data(), nullptr, ptr.data(), veldan_test::Pins(ind).data());
     veldan::HGraph* g = g_owner.get();
     CreateIncidentHGraph(ctrl, g);
     g->nfixed = 0;

@@ -18,7 +18,7 @@ namespace {
 // Five cells, three nets: {0,1}, {1,2,3}, {3}; cell 4 lies on no net.
 struct Small {
   std::vector<idx_t> netptr{0, 2, 5, 6};
-  std::vector<idx_t> netind{0, 1, 1, 2, 3, 3};
+  std::vector<veldan::pin_t> netind{0, 1, 1, 2, 3, 3};
 };
 
 }  // namespace
@@ -56,7 +56,7 @@ TEST(SetUpHGraph, RaisesTinyNegativeAndNaNCellWeightsButNotNetWeights) {
 
 TEST(SetUpHGraph, ScalesEachWeightToAverageOneWhenSeveral) {
   std::vector<idx_t> netptr{0, 2};
-  std::vector<idx_t> netind{0, 1};
+  std::vector<veldan::pin_t> netind{0, 1};
   std::vector<real_t> cw{1, 2, 3, 2};  // cell 0: (1,2), cell 1: (3,2)
   const veldan::HGraphPtr g_owner = SetUpHGraph(2, 1, 2, cw.data(), nullptr, netptr.data(), netind.data());
   veldan::HGraph* g = g_owner.get();
@@ -73,7 +73,7 @@ TEST(SetUpHGraph, ScalesEachWeightToAverageOneWhenSeveral) {
 TEST(CreateIncidentHGraph, EdgeWeightsAndEmptyCell) {
   // Net 0 = {4, 9} weight 3; net 1 = {0, 1, 2} weight 1; net 2 = {5} weight 2.
   std::vector<idx_t> netptr{0, 2, 5, 6};
-  std::vector<idx_t> netind{4, 9, 0, 1, 2, 5};
+  std::vector<veldan::pin_t> netind{4, 9, 0, 1, 2, 5};
   std::vector<real_t> nw{3, 1, 2};
   const veldan::HGraphPtr g_owner = SetUpHGraph(10, 3, 1, nullptr, nw.data(), netptr.data(), netind.data());
   veldan::HGraph* g = g_owner.get();
@@ -96,7 +96,8 @@ TEST(CreateIncidentHGraph, EdgeWeightsAndEmptyCell) {
 TEST(CreateIncidentHGraph, IsTheExactTransposeInNetOrder) {
   std::mt19937 rng(7);
   const idx_t nvtxs = 300, nnets = 500;
-  std::vector<idx_t> netptr{0}, netind;
+  std::vector<idx_t> netptr{0};
+  std::vector<veldan::pin_t> netind;
   for (idx_t e = 0; e < nnets; e++) {
     idx_t size = 1 + rng() % 6;
     std::vector<char> used(nvtxs, 0);
@@ -145,7 +146,7 @@ TEST(HGraph, FreeWorkKeepsTheStructureAndABorrowedArrayFreesNothing) {
   {
     HGraphPtr b = CreateHGraph();
     b->netptr = Array<idx_t>::Borrow(g->netptr);
-    b->netind = Array<idx_t>::Borrow(g->netind);
+    b->netind = Array<veldan::pin_t>::Borrow(g->netind);
   }
   EXPECT_EQ(ax_CurMemory(), held);
   EXPECT_EQ(g->netind[0], 0);

@@ -450,6 +450,15 @@ TEST_F(ReaderTest, MatrixMarketRefusals) {
            {banner + "2 2 1\n1 1\n", "entry 1 must hold 3 numbers, not 2.", 3},
            {"%%MatrixMarket matrix coordinate real symmetric\n2 3 1\n1 1 1\n",
             "a symmetric matrix must be square, not 2 x 3.", 2},
+           // Cell and net numbers beyond 32 bits, refused before any entry is read.
+           {banner + "2 2147483648 1\n1 1 1\n",
+            "the matrix (2 rows, 2147483648 columns) is too large: at most 2147483647 rows and "
+            "2147483647 columns can be read.",
+            2},
+           {banner + "2147483648 2 1\n1 1 1\n",
+            "the matrix (2147483648 rows, 2 columns) is too large: at most 2147483647 rows and "
+            "2147483647 columns can be read.",
+            2},
        }) {
     SCOPED_TRACE(c.text);
     path_ = dir_.Write("m.mtx", c.text);

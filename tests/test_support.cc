@@ -110,6 +110,31 @@ std::FILE* StreamOf(const std::string& text) {
 // ---------------------------------------------------------------------------
 // Memory
 
+// A level keeps its cell and net numbers in pin_t: up to 2^31 - 1 cells and
+// as many nets, each count on its own.
+TEST(PinLists, LevelSizesThatFit) {
+  constexpr idx_t kMax = 2147483647;  // 2^31 - 1
+  struct Case {
+    idx_t nvtxs, nnets;
+    bool fits;
+  };
+  const Case cases[] = {
+      {0, 0, true},
+      {2, 1, true},
+      {kMax, 0, true},
+      {0, kMax, true},
+      {kMax, kMax, true},
+      {kMax + 1, 0, false},
+      {0, kMax + 1, false},
+      {kMax + 1, kMax, false},
+      {kMax, kMax + 1, false},
+      {idx_t{1} << 40, 5, false},
+      {5, idx_t{1} << 40, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FitsPinLists(c.nvtxs, c.nnets), c.fits) << c.nvtxs << " cells, " << c.nnets << " nets";
+}
+
 TEST(Memory, StatisticsFollowAllocationsZeroSizesAndFree) {
   const std::size_t cur0 = ax_CurMemory();
   // Empty requests give null and hold nothing.

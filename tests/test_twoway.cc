@@ -48,7 +48,7 @@ HGraphPtr MakeGraph(idx_t ncells, const Nets& nets, std::vector<real_t> cellwgt,
   }
   veldan::HGraphPtr g_owner = SetUpHGraph(ncells, static_cast<idx_t>(nets.size()), 1,
                           cellwgt.empty() ? nullptr : cellwgt.data(),
-                          netwgt.empty() ? nullptr : netwgt.data(), ptr.data(), ind.data());
+                          netwgt.empty() ? nullptr : netwgt.data(), ptr.data(), veldan_test::Pins(ind).data());
   veldan::HGraph* g = g_owner.get();
   CreateIncidentHGraph(ctrl, g);
   g->nfixed = 0;

@@ -153,6 +153,10 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+std::vector<veldan::pin_t> Pins(const std::vector<veldan::idx_t>& ind) {
+  return std::vector<veldan::pin_t>(ind.begin(), ind.end());
+}
+
 veldan::real_t PartitionArrays(veldan::idx_t nvtxs, const std::vector<veldan::idx_t>& netptr,
                                const std::vector<veldan::idx_t>& netind,
                                const std::vector<veldan::real_t>& netwgt,
@@ -164,8 +168,9 @@ veldan::real_t PartitionArrays(veldan::idx_t nvtxs, const std::vector<veldan::id
   view.nnets = static_cast<veldan::idx_t>(netptr.size()) - 1;
   view.ncon = cellwgt.empty() ? 1 : ncon;
   view.cellwgt = cellwgt.empty() ? nullptr : cellwgt.data();
+  const std::vector<veldan::pin_t> pins = Pins(netind);
   view.netptr = netptr.data();
-  view.netind = netind.data();
+  view.netind = pins.data();
   view.netwgt = netwgt.empty() ? nullptr : netwgt.data();
   part.resize(static_cast<std::size_t>(nvtxs), 0);
   return veldan::PartitionHGraph(view, veldan::MakeConfig(options, view, fixed), part, part);
@@ -178,7 +183,7 @@ veldan::HGraphPtr BuildLevel(veldan::idx_t nvtxs, const std::vector<veldan::idx_
   veldan::HGraphPtr g = veldan::SetUpHGraph(
       nvtxs, static_cast<veldan::idx_t>(netptr.size()) - 1, ncon,
       cellwgt.empty() ? nullptr : cellwgt.data(), netwgt.empty() ? nullptr : netwgt.data(),
-      netptr.data(), netind.data());
+      netptr.data(), Pins(netind).data());
   TestContext ctrl;
   veldan::CreateIncidentHGraph(ctrl, g.get());
   g->nfixed = 0;

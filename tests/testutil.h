@@ -48,6 +48,9 @@ RunResult Run(const std::vector<std::string>& args,
 RunResult RunBinary(const std::string& bin, const std::vector<std::string>& args,
                     const std::vector<std::string>& env = {}, const std::string& argv0 = "");
 
+// Cell or net numbers narrowed to pin_t, as a level's pin lists hold them.
+std::vector<veldan::pin_t> Pins(const std::vector<veldan::idx_t>& ind);
+
 // The partitioning entry on a hypergraph held in vectors (netwgt and cellwgt
 // empty: unit weights; cellwgt holds ncon weights per cell). With fixed, part
 // holds the pre-assigned cells on entry. Throws what MakeConfig throws.
