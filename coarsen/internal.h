@@ -27,12 +27,6 @@ inline const real_t kUnmarked = std::numeric_limits<real_t>::quiet_NaN();
 // several weights per cell, nwgts holds the ncon weights of every group
 // (addressable at -1 too), and a neighbour is admissible only when the pair
 // stays under ctrl.nmaxcellwgt in every weight.
-//
-// aheadscore and aheadedge, when set, hold scores worked out ahead by
-// spare threads (see Match_Edges): aheadscore[i], once not NaN (read with
-// acquire), is the variant-1 score of i's entry aheadedge[i] at the first
-// pass's threshold. A score depends on the level alone, so it is used only
-// when that entry is the one the pass would score first anyway.
 struct MatchArrays {
   const idx_t* cellmap = nullptr;
   const real_t* wgts = nullptr;
@@ -41,8 +35,6 @@ struct MatchArrays {
   real_t* cmark = nullptr;
   FKeyVal* cand = nullptr;
   const real_t* nwgts = nullptr;
-  real_t* aheadscore = nullptr;
-  const idx_t* aheadedge = nullptr;
 };
 
 // Lists in m.cand the admissible neighbours of cell i whose connection

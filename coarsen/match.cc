@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include "coarsen/coarsen.h"
@@ -289,100 +288,6 @@ bool PairFits(const RunContext& ctrl, const HGraph* graph, idx_t i, idx_t j, idx
   return true;
 }
 
-// Scores worked out ahead of the matching's first pass by spare threads.
-// The pass visits the cells in a known order and, for most cells it finds
-// still alone, scores first the heaviest connection to a cell that could
-// join it on a fresh level: a helper scores those connections for cells a
-// little ahead of the pass, skipping cells already grouped. What the pass
-// then reads is a pure function of the level, so the matching is the same
-// whether a score came from a helper or not.
-class ScoresAhead {
- public:
-  ScoresAhead(const RunContext& ctrl, const HGraph* graph, const idx_t* where,
-              const idx_t* perm, idx_t* cellmap)
-      : ctrl_(ctrl), graph_(graph), where_(where), perm_(perm), cellmap_(cellmap),
-        score_(graph->nvtxs, kUnmarked, "Match_Edges: aheadscore"),
-        edge_(graph->nvtxs, -1, "Match_Edges: aheadedge") {}
-
-  real_t* Scores() { return score_.data(); }
-  const idx_t* Edges() const { return edge_.data(); }
-
-  // Where the pass stands in the visiting order; from nvtxs on, nothing
-  // more is needed.
-  void Reached(idx_t k) { pos_.store(k, std::memory_order_relaxed); }
-
-  void Help(const std::atomic<bool>& done) {
-    const idx_t nvtxs = graph_->nvtxs;
-    Array<real_t> cmark(nvtxs, kUnmarked, "Match_Edges: helper cmark");
-    for (;;) {
-      // Claim the next block at least a lead past the pass.
-      const idx_t pos = pos_.load(std::memory_order_relaxed);
-      idx_t start = claim_.load(std::memory_order_relaxed);
-      const idx_t from = std::max(start, pos + kLead);
-      if (from >= nvtxs) return;
-      if (!claim_.compare_exchange_weak(start, from + kBlock, std::memory_order_relaxed))
-        continue;
-      const idx_t to = std::min(from + kBlock, nvtxs);
-      for (idx_t k = from; k < to; k++) {
-        if (done.load(std::memory_order_relaxed)) return;
-        const idx_t i = perm_[k];
-        if (std::atomic_ref<idx_t>(cellmap_[i]).load(std::memory_order_relaxed) != -1)
-          continue;
-        Score(i, cmark.data());
-      }
-    }
-  }
-
- private:
-  static constexpr idx_t kLead = 64;
-  static constexpr idx_t kBlock = 256;
-
-  void Score(idx_t i, real_t* cmark) {
-    const idx_t* xadj = graph_->xadj.data();
-    const CliqueEdge* adj = graph_->adj.data();
-    const real_t* adjw = graph_->adjw.data();
-    const real_t* cellwgt = graph_->cellwgt.data();
-    const real_t threshold = graph_->matchthreshold;
-    const real_t room = ctrl_.maxcellwgt - cellwgt[i];
-    if (room <= 0.0f) return;
-    idx_t first = -1;
-    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
-      if (adjw[e] < threshold || (first != -1 && adjw[e] <= adjw[first])) continue;
-      const idx_t j = adj[e].cell;
-      if (where_[j] != where_[i] || cellwgt[j] > room) continue;
-      if (graph_->ncon > 1 && !PairFits(ctrl_, graph_, i, j, -1, nullptr)) continue;
-      first = e;
-    }
-    if (first == -1) return;
-    real_t total = 0.0f;
-    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) {
-      cmark[adj[e].cell] = adj[e].w2;
-      total += adj[e].w2;
-    }
-    cmark[i] = 0.0f;
-    const real_t score = VariantOneScore(xadj, adj, first, adj[first].cell, adjw[first], total, cmark);
-    for (idx_t e = xadj[i]; e < xadj[i + 1]; e++) cmark[adj[e].cell] = kUnmarked;
-    cmark[i] = kUnmarked;
-    edge_[i] = first;
-    std::atomic_ref<real_t>(score_[i]).store(score, std::memory_order_release);
-  }
-
-  const RunContext& ctrl_;
-  const HGraph* graph_;
-  const idx_t* where_;
-  const idx_t* perm_;
-  idx_t* cellmap_;  // written by the pass, read here
-  Array<real_t> score_;
-  Array<idx_t> edge_;
-  std::atomic<idx_t> pos_{0};
-  std::atomic<idx_t> claim_{0};
-};
-
-// Levels smaller than this are matched without helpers.
-constexpr idx_t kScoresAheadMin = 2 * kCliqueGrain;
-// At most this many helpers (each holds a mark array of the level's size).
-constexpr idx_t kMaxScoreHelpers = 3;
-
 }  // namespace
 
 void SetMaxCellWeights(RunContext& ctrl, const HGraph* graph) {
@@ -480,12 +385,7 @@ idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph
       if (eligible(adj[e].cell)) first = e;
     }
     if (first != -1) {
-      real_t score = kUnmarked;
-      if (m.aheadscore != nullptr) {
-        score = std::atomic_ref<real_t>(m.aheadscore[i]).load(std::memory_order_acquire);
-        if (score == score && m.aheadedge[i] != first) score = kUnmarked;
-      }
-      if (score != score) score = score_of(first);
+      const real_t score = score_of(first);
       if (score < threshold) {
         (*nskipped)++;
       } else {
@@ -657,66 +557,43 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
 
   StartTimer(ctrl, TIMER_AUX4);
   idx_t nmatched = 0;
-  // Cells are grouped through this while helpers read it.
-  auto group = [&](idx_t i, idx_t c) {
-    std::atomic_ref<idx_t>(cellmap[i]).store(c, std::memory_order_relaxed);
-  };
-  std::optional<ScoresAhead> ahead;
-  auto match = [&] {
-    for (int pass = 0; pass < 2; pass++) {
-      for (idx_t k = 0; k < nvtxs; k++) {
-        const idx_t i = perm[k];
-        if (ahead && (k & 63) == 0) ahead->Reached(k);
-        if (cellmap[i] != -1) continue;
+  for (int pass = 0; pass < 2; pass++) {
+    for (idx_t k = 0; k < nvtxs; k++) {
+      const idx_t i = perm[k];
+      if (cellmap[i] != -1) continue;
 
-        idx_t j = -1;
-        if (nmatched < limit) {
-          j = SelectMatch(ctrl, graph, i, arrays, pass);
-          if (j == -2) continue;  // retried in pass 1
-        }
+      idx_t j = -1;
+      if (nmatched < limit) {
+        j = SelectMatch(ctrl, graph, i, arrays, pass);
+        if (j == -2) continue;  // retried in pass 1
+      }
 
-        if (j >= 0) {
-          nmatched++;
-          if (cellmap[j] == -1) {
-            const idx_t c = cnvtxs++;
-            mcounts[c] -= 2;
-            group(i, c);
-            group(j, c);
-            wgts[c] = cellwgt[i] + cellwgt[j];
-            if (nwgts != nullptr) {
-              setgroup(c, i);
-              addgroup(c, j);
-            }
-          } else {
-            const idx_t c = cellmap[j];
-            mcounts[c] -= 1;
-            group(i, c);
-            wgts[c] += cellwgt[i];
-            if (nwgts != nullptr) addgroup(c, i);
+      if (j >= 0) {
+        nmatched++;
+        if (cellmap[j] == -1) {
+          const idx_t c = cnvtxs++;
+          mcounts[c] -= 2;
+          cellmap[i] = cellmap[j] = c;
+          wgts[c] = cellwgt[i] + cellwgt[j];
+          if (nwgts != nullptr) {
+            setgroup(c, i);
+            addgroup(c, j);
           }
         } else {
-          const idx_t c = cnvtxs++;
+          const idx_t c = cellmap[j];
           mcounts[c] -= 1;
-          group(i, c);
-          wgts[c] = cellwgt[i];
-          if (nwgts != nullptr) setgroup(c, i);
+          cellmap[i] = c;
+          wgts[c] += cellwgt[i];
+          if (nwgts != nullptr) addgroup(c, i);
         }
+      } else {
+        const idx_t c = cnvtxs++;
+        mcounts[c] -= 1;
+        cellmap[i] = c;
+        wgts[c] = cellwgt[i];
+        if (nwgts != nullptr) setgroup(c, i);
       }
-      // The second pass scores at another threshold: nothing ahead serves it.
-      if (ahead) ahead->Reached(nvtxs);
-      arrays.aheadscore = nullptr;
-      arrays.aheadedge = nullptr;
     }
-  };
-  if ((ctrl.cflags & CFLAG_VARIANT1) && nvtxs >= kScoresAheadMin && SpareThreads() > 0) {
-    ahead.emplace(ctrl, graph, where, perm, cellmap);
-    arrays.aheadscore = ahead->Scores();
-    arrays.aheadedge = ahead->Edges();
-    RunWithHelpers(kMaxScoreHelpers, match,
-                   [&](const std::atomic<bool>& done) { ahead->Help(done); });
-    ahead.reset();
-  } else {
-    match();
   }
   StopTimer(ctrl, TIMER_AUX4);
 

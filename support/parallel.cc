@@ -23,7 +23,6 @@
 #include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/parallel_invoke.h>
-#include <oneapi/tbb/task_group.h>
 #include <oneapi/tbb/task_arena.h>
 #endif
 
@@ -123,32 +122,6 @@ void ParallelForImpl(idx_t n, const std::function<void(idx_t)>& body) {
 
 void ParallelInvokeImpl(const std::function<void()>& a, const std::function<void()>& b) {
   tbb::parallel_invoke(a, b);
-}
-
-idx_t SpareThreads() { return tbb::this_task_arena::max_concurrency() - 1; }
-
-void RunWithHelpersImpl(idx_t maxhelpers, const std::function<void()>& main,
-                        const std::function<void()>& helper, std::atomic<bool>& done) {
-  const idx_t spare = tbb::this_task_arena::max_concurrency() - 1;
-  const idx_t n = std::min(maxhelpers, spare);
-  if (n < 1) {
-    main();
-    return;
-  }
-  // The helpers are queued behind whatever the section has pending, so an
-  // idle thread takes a waiting run before it helps; one still queued when
-  // main ends is run by the waiting thread and returns at once.
-  tbb::task_group group;
-  for (idx_t h = 0; h < n; h++) group.run(helper);
-  try {
-    main();
-  } catch (...) {
-    done = true;
-    group.wait();
-    throw;
-  }
-  done = true;
-  group.wait();
 }
 
 void RunWithThreadsImpl(idx_t nthreads, const std::function<void()>& f) {
@@ -255,27 +228,6 @@ void ParallelInvokeImpl(const std::function<void()>& a, const std::function<void
   failed.Rethrow();
 }
 
-idx_t SpareThreads() { return t_budget != nullptr ? t_budget->spare.load() : 0; }
-
-void RunWithHelpersImpl(idx_t maxhelpers, const std::function<void()>& main,
-                        const std::function<void()>& helper, std::atomic<bool>& done) {
-  Budget* budget = t_budget;
-  const idx_t n = (budget != nullptr && maxhelpers > 0) ? budget->Take(maxhelpers) : 0;
-  std::vector<std::thread> helpers;
-  helpers.reserve(static_cast<std::size_t>(n));
-  for (idx_t h = 0; h < n; h++)
-    helpers.emplace_back([&helper, budget] {
-      t_budget = budget;
-      helper();
-    });
-  FirstError failed;
-  failed.Run(main);
-  done = true;
-  for (std::thread& h : helpers) h.join();
-  if (n > 0) budget->Give(n);
-  failed.Rethrow();
-}
-
 void RunWithThreadsImpl(idx_t nthreads, const std::function<void()>& f) {
   if (nthreads < 1) {
     f();
@@ -320,22 +272,6 @@ void ParallelInvoke(const std::function<void()>& a, const std::function<void()>&
   }
   const std::uint64_t group = TheTrace().next.fetch_add(1);
   ParallelInvokeImpl([&] { Traced(group, sa); }, [&] { Traced(group, sb); });
-}
-
-void RunWithHelpers(idx_t maxhelpers, const std::function<void()>& main,
-                    const std::function<void(const std::atomic<bool>& done)>& helper) {
-  AllocationScope* scope = AllocationScope::Current();
-  std::atomic<bool> done{false};
-  const std::function<void()> scoped = [&helper, &done, scope] {
-    if (done.load(std::memory_order_relaxed)) return;
-    const AllocationScope::Binding bind(scope);
-    try {
-      helper(done);
-    } catch (...) {
-      // Helping is optional: a helper that runs out of memory just stops.
-    }
-  };
-  RunWithHelpersImpl(maxhelpers, main, scoped, done);
 }
 
 void RunWithThreads(idx_t nthreads, const std::function<void()>& f) {

@@ -5,7 +5,6 @@
 // stream and its output capture.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <utility>
@@ -39,18 +38,6 @@ inline idx_t ChunkStart(idx_t n, idx_t nchunks, idx_t c) { return n * c / nchunk
 // ChunkCount(n, grain) chunks of 0..n-1, possibly at once.
 void ParallelChunks(idx_t n, idx_t grain,
                     const std::function<void(idx_t c, idx_t begin, idx_t end)>& body);
-
-// Runs main on the calling thread while up to maxhelpers spare threads of
-// the section, if any are free, run helper beside it: work ahead of a serial
-// loop whose results the loop may use or ignore (a helper must never change
-// what main computes, only how soon). A helper returns soon after done is
-// set, which happens when main returns; a helper that fails is dropped.
-// Helpers are not recorded in the task trace: main alone is the work.
-// How many threads of the current section besides the calling one could
-// help at most (0 with one thread).
-idx_t SpareThreads();
-void RunWithHelpers(idx_t maxhelpers, const std::function<void()>& main,
-                    const std::function<void(const std::atomic<bool>& done)>& helper);
 
 // Scratch arrays for the chunks of a parallel loop (marker tables and the
 // like): a chunk takes one and gives it back when done, so that no more are

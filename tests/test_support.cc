@@ -4,22 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <thread>
 #include <vector>
 
-#include "support/parallel.h"
 #include "support/support.h"
 
 using namespace veldan;
@@ -874,65 +870,4 @@ TEST(Sort, OrderedReversedAndConstantInputs) {
     ASSERT_FALSE(seen[r.val]);
     seen[r.val] = true;
   }
-}
-
-// Helpers beside a serial loop: main runs once on the calling thread and
-// its result stands whatever the helpers do; a helper runs only where a
-// thread is spare, stops once main is done, and one that throws is dropped,
-// while an exception of main reaches the caller after every helper ended.
-TEST(Threads, HelpersBesideASerialLoop) {
-  struct Case {
-    veldan::idx_t nthreads, maxhelpers;
-    bool helper_throws;
-  };
-  const Case cases[] = {{1, 3, false}, {2, 3, false}, {4, 3, false}, {4, 1, false},
-                        {2, 0, false}, {3, 2, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.nthreads) + " threads, " + std::to_string(c.maxhelpers) +
-                 " helpers");
-    std::atomic<int> running{0}, started{0}, after{0};
-    std::atomic<bool> finished{false};
-    long sum = 0;
-    std::thread::id main_thread, caller;
-    veldan::idx_t spare = -1;
-    veldan::RunWithThreads(c.nthreads, [&] {
-      caller = std::this_thread::get_id();
-      spare = veldan::SpareThreads();
-      veldan::RunWithHelpers(
-          c.maxhelpers,
-          [&] {
-            main_thread = std::this_thread::get_id();
-            // Long enough for a spare thread to join in.
-            for (long k = 0; k < 20000000; k++) sum += k % 7;
-            finished = true;
-          },
-          [&](const std::atomic<bool>& done) {
-            started++;
-            running++;
-            if (c.helper_throws) {
-              running--;
-              throw std::runtime_error("helper");
-            }
-            while (!done.load()) std::this_thread::yield();
-            if (finished) after++;
-            running--;
-          });
-      EXPECT_EQ(running.load(), 0);  // every helper has returned
-    });
-    EXPECT_EQ(spare, c.nthreads - 1);
-    EXPECT_EQ(main_thread, caller);
-    EXPECT_EQ(sum, 59999997L);
-    EXPECT_LE(started.load(), std::min(c.maxhelpers, c.nthreads - 1));
-    if (!c.helper_throws) {
-      EXPECT_EQ(after.load(), started.load());
-    }
-  }
-  EXPECT_THROW(veldan::RunWithThreads(2, [] {
-                 veldan::RunWithHelpers(
-                     1, [] { throw std::runtime_error("main"); },
-                     [](const std::atomic<bool>& done) {
-                       while (!done.load()) std::this_thread::yield();
-                     });
-               }),
-               std::runtime_error);
 }
