@@ -326,7 +326,6 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
                                                 "SplitGraphPart: rgraph->netwgt"};
   for (int k = 0; k < 2; k++) {
     HGraph* h = half[k];
-    CheckLevelSize("SplitGraphPart", snvtxs[k], snnets[k]);
     h->nvtxs = snvtxs[k];
     h->nnets = snnets[k];
     // Copies of their exact size: the lists above hold room for every net.

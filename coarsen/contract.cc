@@ -125,7 +125,6 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   graph->netmap = Array<idx_t>(nnets, -1, "CreateCoarseHGraph: graph->netmap");
   idx_t* netmap = graph->netmap.data();
 
-  CheckLevelSize("CreateCoarseHGraph", cnvtxs, nnets);  // at most nnets coarse nets
   graph->coarser = CreateHGraph();
   HGraph* coarser = graph->coarser.get();
   coarser->nvtxs = cnvtxs;

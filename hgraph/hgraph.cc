@@ -30,17 +30,15 @@ void HGraph::FreeWork() noexcept {
   crdata.reset();
 }
 
-void CheckLevelSize(const char* who, idx_t nvtxs, idx_t nnets) {
-  if (!FitsPinLists(nvtxs, nnets))
-    errexit("%s: a level of %ld cells and %ld nets is too large; a level holds at most %ld "
-            "cells and %ld nets.",
-            who, static_cast<long>(nvtxs), static_cast<long>(nnets),
-            static_cast<long>(kMaxLevelCount), static_cast<long>(kMaxLevelCount));
-}
-
 HGraphPtr SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
                       const real_t* netwgt, const idx_t* netptr, const pin_t* netind) {
-  CheckLevelSize("SetUpHGraph", nvtxs, nnets);
+  // Every later level (coarser, or a half of this one) holds no more cells
+  // or nets than this one, so this is the one place to check they fit.
+  if (!FitsPinLists(nvtxs, nnets))
+    errexit("SetUpHGraph: a level of %ld cells and %ld nets is too large; a level holds at "
+            "most %ld cells and %ld nets.",
+            static_cast<long>(nvtxs), static_cast<long>(nnets),
+            static_cast<long>(kMaxLevelCount), static_cast<long>(kMaxLevelCount));
   HGraphPtr graph = CreateHGraph();
   graph->nvtxs = nvtxs;
   graph->nnets = nnets;

@@ -152,10 +152,6 @@ inline HGraphPtr CreateHGraph() { return std::make_unique<HGraph>(); }
 HGraphPtr SetUpHGraph(idx_t nvtxs, idx_t nnets, idx_t ncon, const real_t* cellwgt,
                       const real_t* netwgt, const idx_t* netptr, const pin_t* netind);
 
-// Ends with an error exit, naming who builds the level, when a level of
-// nvtxs cells and nnets nets cannot number them in pin_t (FitsPinLists).
-void CheckLevelSize(const char* who, idx_t nvtxs, idx_t nnets);
-
 // Fills incptr, incind, incwgt, edgewgt and edgewgt2 from the nets.
 void CreateIncidentHGraph(RunContext& ctrl, HGraph* graph);
 
