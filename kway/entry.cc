@@ -9,6 +9,7 @@
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
+#include "hgraph/evaluate.h"
 #include "kway/kway.h"
 #include "support/output.h"
 #include "support/parallel.h"
@@ -21,6 +22,22 @@ namespace {
 
 [[noreturn]] void RefuseOption(const std::string& message) {
   throw Error(Status::InvalidOptions, message);
+}
+
+// A given partition whose objective is more than this factor above that of
+// one run from scratch is not improved but replaced by a fresh partitioning.
+constexpr double kFarWorse = 1.25;
+
+// The objective cfg minimises, counted over every net of h.
+double CountObjective(const HGraphView& h, const PartitionConfig& cfg, const idx_t* part) {
+  PartitionMetrics m;
+  std::string error;
+  if (!EvaluatePartition(h, cfg.nparts, part, &m, &error)) return HUGE_VAL;
+  switch (cfg.objective) {
+    case Objective::Soed: return m.soed;
+    case Objective::Km1: return m.km1;
+    default: return m.cut;
+  }
 }
 
 }  // namespace
@@ -188,6 +205,28 @@ real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
     counts->uneven = budget.uneven.load();
   };
   if (!initial.empty()) {
+    // One run from scratch first. A given partition whose objective is
+    // far above that run's (a random one, say) is a worse start than none:
+    // V-cycles that keep its parts apart can hardly coarsen it. The cells
+    // are then partitioned afresh, and the better of that and the run is
+    // kept. Otherwise the given partition is improved, and nothing moves
+    // without a gain.
+    PartitionConfig once = cfg;
+    once.nruns = 1;
+    once.nvcycles = 0;
+    once.time = 0.0;
+    std::vector<idx_t> fresh(static_cast<std::size_t>(h.nvtxs));
+    PartitionHGraph(h, once, fixed, fresh, nullptr, {}, nullptr);
+    const double freshobj = CountObjective(h, cfg, fresh.data());
+    if (CountObjective(h, cfg, initial.data()) > kFarWorse * freshobj) {
+      PartitionConfig afresh = cfg;
+      if (cfg.time > 0.0) afresh.time = std::max(budget.deadline - SteadySeconds(), 1e-6);
+      const real_t result = PartitionHGraph(h, afresh, fixed, part, progress, {}, counts);
+      if (counts != nullptr) counts->afresh = true;
+      if (!(freshobj < CountObjective(h, cfg, part.data()))) return result;
+      std::copy(fresh.begin(), fresh.end(), part.begin());
+      return static_cast<real_t>(freshobj);
+    }
     const HGraphPtr graph(SetUpHGraph(h.nvtxs, h.nnets, cfg.balance.ncon, h.cellwgt, h.netwgt,
                                       h.netptr, h.netind));
     real_t result = 0.0f;

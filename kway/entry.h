@@ -49,6 +49,9 @@ struct RunCounts {
   idx_t nruns = 0;
   idx_t nvcycles = 0;
   bool uneven = false;
+  // Improving a given partition: a run from scratch beat it, so the cells
+  // were partitioned afresh (the counts are that partitioning's).
+  bool afresh = false;
 };
 
 real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,

@@ -155,6 +155,7 @@ int Run(int argc, char** argv) {
   }
 
   RunCounts counts;
+  bool givenkept = false;  // -initial: the result is the given partition
   parttmr -= ax_seconds();
   {
     HGraphView view = ViewOf(graph);
@@ -165,6 +166,8 @@ int Run(int argc, char** argv) {
     options.initial = std::move(initial);
     PartitionHGraph(view, MakeConfig(options, view, fixed != 0), parts, parts, &progress,
                     options.initial, &counts);
+    givenkept = !options.initial.empty() &&
+                std::equal(parts.begin(), parts.end(), options.initial.begin());
   }
   parttmr += ax_seconds();
   progressline.reset();
@@ -211,6 +214,13 @@ int Run(int argc, char** argv) {
     }
     held = PrintBalanceFigures(metrics, partbounds, factor, zerotargets);
   }
+
+  if (!control.initialfile.empty())
+    std::printf("\n              Given partition:%14s\t\t(%s)",
+                givenkept ? "kept" : (counts.afresh ? "replaced" : "improved"),
+                givenkept       ? "nothing beat it"
+                : counts.afresh ? "far worse than a run from scratch: partitioned afresh"
+                                : "refined from it");
 
   std::printf("\n\nTiming Information ---------------------------------------------------------");
   std::printf("\n  Partitioning Time:\t\t %7.3lfsec", static_cast<double>(parttmr));

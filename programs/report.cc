@@ -134,6 +134,8 @@ void PrintRunHeader(const RunParams* params, const HGraph* graph) {
     std::printf(" Epsilon: %g (every part at most 1+epsilon times its target)\n", o.epsilon);
   if (!params->partweightsfile.empty())
     std::printf(" Part weights: %s\n", params->partweightsfile.c_str());
+  if (!params->initialfile.empty())
+    std::printf(" Initial partition: %s\n", params->initialfile.c_str());
   std::printf("\n");
   std::printf("Partitioning... ------------------------------------------------------------\n");
 }
