@@ -127,7 +127,6 @@ void CheckOptions(const Hypergraph& h, const Options& o) {
   if (!o.part_weights.empty()) {
     const std::string problem = TargetWeightsProblem(o.part_weights, o.k, h.ncon);
     if (!problem.empty()) Fail(bad, problem);
-    if (h.ncon > 1) Fail(bad, "part_weights: target weights take one weight per cell");
   }
   if (o.nruns < 0 || o.nvcycles < 0 || o.cmaxnet < 0 || o.rmaxnet < 0 || o.dbglvl < 0)
     Fail(bad, "nruns, nvcycles, cmaxnet, rmaxnet and dbglvl cannot be negative");

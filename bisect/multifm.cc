@@ -334,10 +334,9 @@ void MultiInitialPlacement(const RunContext& ctrl, HGraph* graph, const idx_t* p
   for (idx_t c = 0; c < n; c++)
     for (idx_t j = 0; j < ncon; j++) tot[j] += nw[c * ncon + j];
   SideState st = MakeSideState(ctrl, graph, n, where, tot);
-  const double share = ctrl.tpwgt;
   auto fits = [&](const real_t* wc, int side, bool below_share) {
     for (idx_t j = 0; j < ncon; j++) {
-      const double cap = below_share ? share * tot[j] : st.maxw[side][j];
+      const double cap = below_share ? ConShare(ctrl, j) * tot[j] : st.maxw[side][j];
       if (st.pw[side][j] + wc[j] > cap) return false;
     }
     return true;

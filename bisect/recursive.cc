@@ -50,8 +50,8 @@ void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts, idx_t fpa
   const double t = ctrl.tpwgt;
   const double share[2] = {t, 1.0 - t};
   // The slack of side s for a sub-hypergraph of the given weight under the
-  // bound maxwgt on every final part.
-  auto slack = [&](double maxwgt, double weight, int s) {
+  // bound maxwgt on every final part, when the sides' shares are sh.
+  auto slackof = [&](double maxwgt, double weight, int s, const double sh[2]) {
     const double room =
         (weight > 0.0) ? maxwgt * static_cast<double>(nparts) / weight : 2.0;
     const int d = Depth(kside[s]);
@@ -60,11 +60,37 @@ void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts, idx_t fpa
     // move cells; and no side's slack may let the other fall below half its
     // share.
     x = std::max(x, kMinSideSlack);
-    return std::min(x, (1.0 - 0.5 * share[1 - s]) / share[s] - 1.0);
+    return std::min(x, (1.0 - 0.5 * sh[1 - s]) / sh[s] - 1.0);
+  };
+  auto slack = [&](double maxwgt, double weight, int s) {
+    return slackof(maxwgt, weight, s, share);
   };
   double weight = 0.0;
   for (idx_t i = 0; i < graph->nvtxs; i++) weight += graph->cellwgt[i];
   const std::vector<double>& maxshare = ctrl.cfg->balance.maxshare;
+  const idx_t ncon = graph->ncon;
+  if (!maxshare.empty() && ncon > 1) {
+    // Target weights with several weights: the same for every weight, from
+    // its own shares and bounds (the mean weight is not bound then).
+    for (int s = 0; s < 2; s++) ctrl.sideslack[s] = slack(ctrl.maxpartwgt, weight, s);
+    double wsum[kMaxNCon] = {};
+    for (idx_t i = 0; i < graph->nvtxs; i++)
+      for (idx_t j = 0; j < ncon; j++) wsum[j] += graph->ncellwgt[i * ncon + j];
+    for (idx_t j = 0; j < ncon; j++) {
+      const double sh[2] = {ctrl.ntpwgt[j], 1.0 - ctrl.ntpwgt[j]};
+      for (int s = 0; s < 2; s++) {
+        const idx_t first = fpart + (s == 0 ? 0 : kside[0]);
+        double bounds = 0.0;
+        for (idx_t p = first; p < first + kside[s]; p++)
+          bounds += maxshare[p * ncon + j] * ctrl.nrootwgt[j];
+        const double sideweight = sh[s] * wsum[j];
+        const double maxwgt =
+            (sideweight > 0.0) ? bounds * wsum[j] / (sideweight * nparts) : 0.0;
+        ctrl.nsideslack[s][j] = slackof(maxwgt, sideweight > 0.0 ? wsum[j] : 0.0, s, sh);
+      }
+    }
+    return;
+  }
   if (!maxshare.empty()) {
     // Target weights: each side's room is the sum of its final parts'
     // bounds over its share of the weight; slack() reads the room of a
@@ -83,7 +109,6 @@ void SetSideSlack(RunContext& ctrl, const HGraph* graph, idx_t nparts, idx_t fpa
   if (graph->ncon < 2) return;
 
   // The same for every weight, from its own bound and total.
-  const idx_t ncon = graph->ncon;
   double wsum[kMaxNCon] = {};
   for (idx_t i = 0; i < graph->nvtxs; i++)
     for (idx_t j = 0; j < ncon; j++) wsum[j] += graph->ncellwgt[i * ncon + j];
@@ -107,13 +132,39 @@ real_t Recurse(RunContext& ctrl, HGraph* graph, HGraphPtr owned, idx_t* part, id
   // fixed ones; a half left without cells is not split further.
   int emptyside = -1;
   const std::vector<double>& tpwgts = ctrl.cfg->balance.tpwgts;
-  if (!tpwgts.empty()) {
+  const idx_t ncon = static_cast<idx_t>(tpwgts.size()) / ctrl.cfg->nparts;
+  ctrl.contshare = false;
+  if (ncon == 1) {
     double t[2] = {0.0, 0.0};
     for (idx_t p = 0; p < nparts; p++) t[p < nparts / 2 ? 0 : 1] += tpwgts[fpart + p];
     if (t[0] + t[1] > 0.0) {
       ctrl.tpwgt = static_cast<real_t>(t[0] / (t[0] + t[1]));
       if (!(t[0] > 0.0)) emptyside = 0;
       if (!(t[1] > 0.0)) emptyside = 1;
+    }
+  } else if (ncon > 1) {
+    // Several weights: each side's share of every weight, from its own
+    // targets (the share of the parts where the range has none of it);
+    // the mean weight of the levels takes the mean share. A side is empty
+    // when its targets are 0 in every weight.
+    double t[2][kMaxNCon] = {};
+    for (idx_t p = 0; p < nparts; p++)
+      for (idx_t j = 0; j < ncon; j++)
+        t[p < nparts / 2 ? 0 : 1][j] += tpwgts[(fpart + p) * ncon + j];
+    double sum[2] = {0.0, 0.0};
+    double mean = 0.0;
+    for (idx_t j = 0; j < ncon; j++) {
+      const double both = t[0][j] + t[1][j];
+      ctrl.ntpwgt[j] = (both > 0.0) ? t[0][j] / both : static_cast<double>(ctrl.tsplit);
+      mean += ctrl.ntpwgt[j] / static_cast<double>(ncon);
+      sum[0] += t[0][j];
+      sum[1] += t[1][j];
+    }
+    ctrl.contshare = true;
+    ctrl.tpwgt = static_cast<real_t>(mean);
+    if (sum[0] + sum[1] > 0.0) {
+      if (!(sum[0] > 0.0)) emptyside = 0;
+      if (!(sum[1] > 0.0)) emptyside = 1;
     }
   }
   if (ctrl.epsfactor > 0.0 && emptyside < 0) SetSideSlack(ctrl, graph, nparts, fpart);

@@ -29,13 +29,18 @@ inline void SideMinWeights(const RunContext& ctrl, real_t total, real_t minwgt[2
   minwgt[1] = static_cast<real_t>((1.0 - t) * minwgt[0] / t);
 }
 
+// With several weights per cell: side 0's share of weight j.
+inline double ConShare(const RunContext& ctrl, idx_t j) {
+  return ctrl.contshare ? ctrl.ntpwgt[j] : static_cast<double>(ctrl.tpwgt);
+}
+
 // With several weights per cell: the most weight j that each side of a
 // bisection may hold, for a level whose two sides hold total of it
-// together; the same rule as SideMinWeights, with weight j's own slack
-// (-epsilon) or unbalance factor.
+// together; the same rule as SideMinWeights, with weight j's own share,
+// slack (-epsilon) or unbalance factor.
 inline void ConSideMaxWeights(const RunContext& ctrl, idx_t j, double total,
                               double maxwgt[2]) {
-  const double t = ctrl.tpwgt;
+  const double t = ConShare(ctrl, j);
   if (ctrl.epsfactor > 0.0) {
     maxwgt[0] = total * (1.0 + ctrl.nsideslack[0][j]) * t;
     maxwgt[1] = total * (1.0 + ctrl.nsideslack[1][j]) * (1.0 - t);

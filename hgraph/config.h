@@ -69,12 +69,13 @@ struct BalanceConfig {
   // start from.
   ConArray nepsfactor = {};
   ConArray nubfactor = {};
-  // Target weights of the parts, each a share of the total weight
-  // (nparts entries), or empty: an even split.
+  // Target weights of the parts, each a share of the total of a weight
+  // (nparts * ncon entries, weight j of part p at p * ncon + j), or empty:
+  // an even split.
   std::vector<double> tpwgts;
-  // With targets: the bound of each part as a share of the total weight,
-  // for the k-way refinements and balancing and, under -epsilon, the final
-  // parts of the recursive bisection.
+  // With targets: the bound of each part as a share of the total of each
+  // weight (laid out as tpwgts), for the k-way refinements and balancing
+  // and, under -epsilon, the final parts of the recursive bisection.
   std::vector<double> maxshare;
 };
 

@@ -121,8 +121,15 @@ struct RunContext {
   ConArray nmaxpartwgt = {};
   // the slack of each side of the present bisection over its share;
   ConArray nsideslack[2] = {};
-  // the unbalance factor of the present bisection or pair of parts.
+  // the unbalance factor of the present bisection or pair of parts;
   ConArray nubfactor = {};
+  // with target weights, side 0's share of weight j when contshare is set
+  // (otherwise tpwgt is the share of every weight);
+  ConArray ntpwgt = {};
+  bool contshare = false;
+  // with target weights under -epsilon, the total of weight j in the
+  // weights of the levels (recursive bisection).
+  ConArray nrootwgt = {};
 
   // How far the partition a run returned lies outside its bound (0 within
   // it, and always 0 with one weight): runs are compared on it first.

@@ -142,12 +142,10 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
   double tot[kMaxNCon] = {};
   for (idx_t c = 0; c < n; ++c)
     for (idx_t j = 0; j < ncon; ++j) tot[j] += nw[c * ncon + j];
-  double maxw[kMaxNCon] = {};
+  // The bound of weight j on part q at q * ncon + j.
+  const std::vector<double> maxw = KwayConBounds(ctrl, ncon, tot);
   double inv[kMaxNCon] = {};
-  for (idx_t j = 0; j < ncon; ++j) {
-    maxw[j] = tot[j] * ctrl.nubfactor[j] / static_cast<double>(nparts);
-    inv[j] = (tot[j] > 0.0) ? 1.0 / tot[j] : 0.0;
-  }
+  for (idx_t j = 0; j < ncon; ++j) inv[j] = (tot[j] > 0.0) ? 1.0 / tot[j] : 0.0;
   // The part with the most room: the lowest load in its most loaded weight.
   auto roomiest = [&] {
     idx_t best = 0;
@@ -155,7 +153,8 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
     for (idx_t q = 0; q < nparts; ++q) {
       double load = 0.0;
       for (idx_t j = 0; j < ncon; ++j)
-        if (maxw[j] > 0.0) load = std::max(load, npw[q * ncon + j] / maxw[j]);
+        if (maxw[q * ncon + j] > 0.0)
+          load = std::max(load, npw[q * ncon + j] / maxw[q * ncon + j]);
       if (q == 0 || load < bestload) {
         best = q;
         bestload = load;
@@ -185,7 +184,7 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
     *p = -1;
     for (idx_t q = 0; q < nparts; ++q)
       for (idx_t j = 0; j < ncon; ++j) {
-        const double x = (npw[q * ncon + j] - maxw[j]) * inv[j];
+        const double x = (npw[q * ncon + j] - maxw[q * ncon + j]) * inv[j];
         if (x > worst && !(skipstuck && stuck[q * ncon + j])) {
           worst = x;
           *p = q;
@@ -206,19 +205,22 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
     // falls with every move, so the rounds cannot cycle).
     idx_t moved = 0;
     for (const bool strict : {true, false}) {
-      if (!(npw[p * ncon + con] > maxw[con])) break;
-      auto over = [&](double x, idx_t j) { return std::max(x - maxw[j], 0.0) * inv[j]; };
+      if (!(npw[p * ncon + con] > maxw[p * ncon + con])) break;
+      // How far weight x of weight j on part q lies above its bound.
+      auto over = [&](double x, idx_t q, idx_t j) {
+        return std::max(x - maxw[q * ncon + j], 0.0) * inv[j];
+      };
       auto fits_for = [&](const real_t* wc) {
         double relief = 0.0;  // what p's excess falls by
         if (!strict)
           for (idx_t j = 0; j < ncon; ++j)
-            relief += over(npw[p * ncon + j], j) - over(npw[p * ncon + j] - wc[j], j);
+            relief += over(npw[p * ncon + j], p, j) - over(npw[p * ncon + j] - wc[j], p, j);
         return [&, wc, relief](idx_t q) {
           double added = 0.0;
           for (idx_t j = 0; j < ncon; ++j) {
             const double before = npw[q * ncon + j];
-            if (strict && before + wc[j] > maxw[j]) return false;
-            added += over(before + wc[j], j) - over(before, j);
+            if (strict && before + wc[j] > maxw[q * ncon + j]) return false;
+            added += over(before + wc[j], q, j) - over(before, q, j);
           }
           return strict || added < relief;
         };
@@ -250,7 +252,7 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
         return a.cell < b.cell;
       });
       for (const Cand& cand : order) {
-        if (!(npw[p * ncon + con] > maxw[con])) break;
+        if (!(npw[p * ncon + con] > maxw[p * ncon + con])) break;
         const idx_t c = cand.cell;
         const real_t* wc = nw + c * ncon;
         const Move m = BestMove(graph, where, pw.data(), fits_for(wc),
@@ -275,6 +277,160 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
       stuck[p * ncon + con] = 1;
   }
 
+  // The parts with the most room in weight con first, p left out.
+  auto partners_of = [&](idx_t p, idx_t con) {
+    std::vector<std::pair<double, idx_t>> partners;
+    for (idx_t q = 0; q < nparts; ++q)
+      if (q != p) partners.emplace_back(npw[q * ncon + con] - maxw[q * ncon + con], q);
+    std::sort(partners.begin(), partners.end());
+    return partners;
+  };
+
+  // With target weights the parts want the weights in mixes of their own,
+  // which single moves into parts with room seldom reach: parts p and q
+  // trade cells while that lowers their summed excess over the bounds,
+  // each time by the move that lowers it most or, when no move does, by
+  // the best exchange of two cells (a part over in one weight and short in
+  // another gives cells rich in the first for cells rich in the second).
+  // Returns the number of cells moved.
+  auto trade = [&](idx_t p, idx_t q) {
+    const idx_t side[2] = {p, q};
+    std::vector<idx_t> cells[2];
+    for (idx_t c = nfixed; c < n; ++c)
+      if (where[c] == p || where[c] == q) cells[where[c] == p ? 0 : 1].push_back(c);
+    auto over = [&](idx_t k, idx_t j, double x) {
+      return std::max(x - maxw[k * ncon + j], 0.0) * inv[j];
+    };
+    // The change of the pair's excess when weights x go from side s to
+    // the other.
+    auto change = [&](int s, const double* x) {
+      const idx_t a = side[s], b = side[1 - s];
+      double d = 0.0;
+      for (idx_t j = 0; j < ncon; ++j) {
+        const double wa = npw[a * ncon + j], wb = npw[b * ncon + j];
+        d += over(a, j, wa - x[j]) - over(a, j, wa) + over(b, j, wb + x[j]) - over(b, j, wb);
+      }
+      return d;
+    };
+    // Cell i of side s goes to the other side.
+    auto shift = [&](int s, std::size_t i) {
+      const idx_t c = cells[s][i];
+      const idx_t from = side[s], to = side[1 - s];
+      cells[s][i] = cells[s].back();
+      cells[s].pop_back();
+      cells[1 - s].push_back(c);
+      where[c] = to;
+      pw[from] -= cellwgt[c];
+      pw[to] += cellwgt[c];
+      for (idx_t j = 0; j < ncon; ++j) {
+        npw[from * ncon + j] -= nw[c * ncon + j];
+        npw[to * ncon + j] += nw[c * ncon + j];
+      }
+    };
+    constexpr std::size_t kSwapCands = 64;
+    constexpr std::size_t kMaxTradeSteps = 1024;
+    constexpr double kGain = -1e-12;  // what counts as lowering the excess
+    std::vector<std::pair<double, std::size_t>> cand[2];
+    // Each step scans the pair's cells: a bounded number of steps keeps the
+    // repair linear in them.
+    const std::size_t limit = std::min(cells[0].size() + cells[1].size(), kMaxTradeSteps);
+    idx_t moved = 0;
+    for (std::size_t step = 0; step < limit; ++step) {
+      // The best single move, and the cells that suit an exchange best:
+      // ranked by what they carry in the weights in which their side is
+      // full (at least 0.999 of its bound) less what they carry in those
+      // in which the other side is.
+      double x[kMaxNCon];
+      double slope[kMaxNCon];
+      for (idx_t j = 0; j < ncon; ++j) {
+        auto full = [&](idx_t k) { return npw[k * ncon + j] >= 0.999 * maxw[k * ncon + j]; };
+        slope[j] = ((full(q) ? 1.0 : 0.0) - (full(p) ? 1.0 : 0.0)) * inv[j];
+      }
+      double single = kGain;
+      int ss = -1;
+      std::size_t si = 0;
+      for (int s = 0; s < 2; ++s) {
+        cand[s].clear();
+        for (std::size_t i = 0; i < cells[s].size(); ++i) {
+          const real_t* wc = nw + cells[s][i] * ncon;
+          double rank = 0.0;
+          for (idx_t j = 0; j < ncon; ++j) {
+            x[j] = wc[j];
+            rank += (s == 0 ? slope[j] : -slope[j]) * wc[j];
+          }
+          const double d = change(s, x);
+          if (d < single) {
+            single = d;
+            ss = s;
+            si = i;
+          }
+          cand[s].emplace_back(rank, i);
+        }
+        const std::size_t k = std::min(kSwapCands, cand[s].size());
+        std::partial_sort(cand[s].begin(), cand[s].begin() + k, cand[s].end());
+        cand[s].resize(k);
+      }
+      if (ss >= 0) {
+        shift(ss, si);
+        moved++;
+        continue;
+      }
+      double best = kGain;
+      std::size_t bi = 0, bj = 0;
+      for (const auto& [ra, ia] : cand[0])
+        for (const auto& [rb, ib] : cand[1]) {
+          for (idx_t j = 0; j < ncon; ++j)
+            x[j] = static_cast<double>(nw[cells[0][ia] * ncon + j]) - nw[cells[1][ib] * ncon + j];
+          const double d = change(0, x);
+          if (d < best) {
+            best = d;
+            bi = ia;
+            bj = ib;
+          }
+        }
+      if (!(best < kGain)) break;
+      shift(0, bi);  // leaves the order of side 1's cells as it was
+      shift(1, bj);
+      moved += 2;
+    }
+    return moved;
+  };
+  // The most exceeded part trades with the parts that have the most room
+  // in the weight it exceeds most; when it cannot, the next most exceeded
+  // part does, until none can.
+  auto worst_of = [&](idx_t q, idx_t* con) {
+    double worst = 0.0;
+    for (idx_t j = 0; j < ncon; ++j) {
+      const double x = (npw[q * ncon + j] - maxw[q * ncon + j]) * inv[j];
+      if (x > worst) {
+        worst = x;
+        *con = j;
+      }
+    }
+    return worst;
+  };
+  for (idx_t attempt = 0; KwayOwnBounds(ctrl, ncon) && attempt < 2 * nparts * ncon; ++attempt) {
+    std::vector<std::pair<double, idx_t>> above;
+    for (idx_t q = 0; q < nparts; ++q) {
+      idx_t con = 0;
+      const double x = worst_of(q, &con);
+      if (x > 0.0) above.emplace_back(-x, q);
+    }
+    std::sort(above.begin(), above.end());
+    idx_t moved = 0;
+    for (std::size_t i = 0; i < above.size() && moved == 0; ++i) {
+      const idx_t p = above[i].second;
+      idx_t con = 0;
+      worst_of(p, &con);
+      for (const auto& [room, q] : partners_of(p, con)) {
+        moved += trade(p, q);
+        if (!(npw[p * ncon + con] > maxw[p * ncon + con])) break;
+      }
+    }
+    nmoves += moved;
+    if (moved == 0) break;
+  }
+
   // What single moves could not repair, trades between two parts may: the
   // most exceeded part with each of the parts that have the most room in
   // its most exceeded weight, by the two-way balancing on the pair.
@@ -283,17 +439,14 @@ idx_t BalanceKwayMulti(RunContext& ctrl, HGraph* graph) {
     idx_t con = 0;
     most_exceeded(false, &p, &con);
     if (p == -1) break;
-    std::vector<std::pair<double, idx_t>> partners;
-    for (idx_t q = 0; q < nparts; ++q)
-      if (q != p) partners.emplace_back(npw[q * ncon + con] - maxw[con], q);
-    std::sort(partners.begin(), partners.end());
+    const std::vector<std::pair<double, idx_t>> partners = partners_of(p, con);
     bool any = false;
     for (std::size_t i = 0; i < partners.size(); ++i) {
-      if (!BalancePartPair(ctrl, graph, p, partners[i].second, maxw)) continue;
+      if (!BalancePartPair(ctrl, graph, p, partners[i].second, maxw.data())) continue;
       any = true;
       nmoves++;
       recount();
-      if (!(npw[p * ncon + con] > maxw[con])) break;
+      if (!(npw[p * ncon + con] > maxw[p * ncon + con])) break;
     }
     if (!any) break;
   }
@@ -322,11 +475,12 @@ double KwayExcess(const RunContext& ctrl, const HGraph* graph, const idx_t* wher
       npw[where[c] * ncon + j] += graph->ncellwgt[c * ncon + j];
       tot[j] += graph->ncellwgt[c * ncon + j];
     }
+  const std::vector<double> maxw = KwayConBounds(ctrl, ncon, tot);
   double worst = -1.0;
   for (idx_t j = 0; j < ncon; ++j) {
     if (!(tot[j] > 0.0)) continue;
-    const double maxw = tot[j] * ctrl.nubfactor[j] / static_cast<double>(nparts);
-    for (idx_t q = 0; q < nparts; ++q) worst = std::max(worst, (npw[q * ncon + j] - maxw) / tot[j]);
+    for (idx_t q = 0; q < nparts; ++q)
+      worst = std::max(worst, (npw[q * ncon + j] - maxw[q * ncon + j]) / tot[j]);
   }
   return worst;
 }

@@ -155,21 +155,26 @@ PartitionConfig MakeConfig(const Options& o, const HGraphView& h, bool anyfixed)
   if (!o.part_weights.empty()) {
     const std::string problem = TargetWeightsProblem(o.part_weights, cfg.nparts, ncon);
     if (!problem.empty()) RefuseOption(problem);
-    if (ncon > 1) RefuseOption("part_weights: target weights take one weight per cell");
-    double total = 0.0;
-    bool integral = true;
-    for (idx_t i = 0; i < h.nvtxs; i++) {
-      const double w = h.cellwgt ? h.cellwgt[i] : 1.0;
-      total += w;
-      integral = integral && w == std::floor(w);
+    // Each weight on its own: its total, whether it is whole, and the sum
+    // of its fractions.
+    double total[kMaxNCon] = {};
+    bool integral[kMaxNCon] = {};
+    double sum[kMaxNCon] = {};
+    for (idx_t j = 0; j < ncon; j++) {
+      integral[j] = true;
+      for (idx_t i = 0; i < h.nvtxs; i++) {
+        const double w = h.cellwgt ? h.cellwgt[i * ncon + j] : 1.0;
+        total[j] += w;
+        integral[j] = integral[j] && w == std::floor(w);
+      }
+      for (idx_t p = 0; p < cfg.nparts; p++) sum[j] += o.part_weights[p * ncon + j];
     }
-    double sum = 0.0;
-    for (const double f : o.part_weights) sum += f;
     const double kfactor = 1.0 + static_cast<double>(percent) / 100.0;
-    for (const double f : o.part_weights) {
-      const double share = f / sum;
+    for (std::size_t i = 0; i < o.part_weights.size(); i++) {
+      const idx_t j = static_cast<idx_t>(i) % ncon;
+      const double share = o.part_weights[i] / sum[j];
       b.tpwgts.push_back(share);
-      b.maxshare.push_back(eps ? TargetEpsilonShare(total, integral, share, o.epsilon)
+      b.maxshare.push_back(eps ? TargetEpsilonShare(total[j], integral[j], share, o.epsilon)
                                : share * std::max(kfactor, 1.01));
     }
   }

@@ -41,7 +41,8 @@ void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
   // With target weights: every part may grow as far over its target as the
   // part furthest over its own already is (under -epsilon, not above its
   // own bound), and a part that is above that keeps what it holds.
-  if (!cfg.balance.tpwgts.empty()) {
+  const idx_t ncon = graph->ncon;
+  if (!cfg.balance.tpwgts.empty() && ncon == 1) {
     const double total = ax_fsum(nparts, kpwgts, 1);
     double over = 0.0;
     for (idx_t p = 0; p < nparts; ++p)
@@ -53,8 +54,9 @@ void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
       cfg.balance.maxshare[p] = (total > 0.0) ? std::max(share, kpwgts[p] / total) : share;
     }
   }
-  // With several weights, each is bound by its own heaviest incoming part.
-  const idx_t ncon = graph->ncon;
+  // With several weights, each is bound by its own heaviest incoming part;
+  // with target weights, each weight of every part as above.
+  const bool own = KwayOwnBounds(ctrl, ncon);
   for (idx_t j = 0; ncon > 1 && j < ncon; ++j) {
     std::vector<double> pw(nparts, 0.0);
     double total = 0.0;
@@ -64,6 +66,18 @@ void PerformFinalKwayRefine(RunContext& ctrl, HGraph* graph, idx_t* part) {
     }
     const double heaviest = *std::max_element(pw.begin(), pw.end());
     ctrl.nubfactor[j] = (total > 0.0) ? static_cast<double>(nparts) * heaviest / total : 1.0;
+    if (!own) continue;
+    const std::vector<double>& target = cfg.balance.tpwgts;
+    std::vector<double>& maxshare = cfg.balance.maxshare;
+    double over = 0.0;
+    for (idx_t p = 0; p < nparts; ++p)
+      if (target[p * ncon + j] > 0.0 && total > 0.0)
+        over = std::max(over, pw[p] / (target[p * ncon + j] * total));
+    for (idx_t p = 0; p < nparts; ++p) {
+      double share = over * target[p * ncon + j];
+      if (ctrl.epsfactor > 0.0) share = std::min(share, maxshare[p * ncon + j]);
+      maxshare[p * ncon + j] = (total > 0.0) ? std::max(share, pw[p] / total) : share;
+    }
   }
 
   // The k-way work area reads the incidence lists; a level handed over

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <limits>
+#include <vector>
 
 #include "bisect/bisect.h"
 #include "coarsen/coarsen.h"
@@ -139,19 +141,25 @@ void InitPartitionKway(RunContext& ctrl, HGraph* cgraph) {
 }
 
 // The part that cell c would load least, relative to the bounds, in the
-// weight it loads most.
-static idx_t LeastLoadedPart(const RunContext& ctrl, const HGraph* graph, idx_t c) {
+// weight it loads most (with target weights, a part of bound 0 in a weight
+// of c is loaded without end).
+static idx_t LeastLoadedPart(const RunContext& ctrl, const HGraph* graph, idx_t c,
+                             std::vector<double>& maxw) {
   const idx_t ncon = graph->ncon;
-  double maxw[kMaxNCon];
-  KwayMaxPartWeights(ctrl, graph, maxw);
+  KwayMaxPartWeights(ctrl, graph, &maxw);
+  const bool own = KwayOwnBounds(ctrl, ncon);
   idx_t best = 0;
   double bestload = 0.0;
   for (idx_t q = 0; q < ctrl.cfg->nparts; ++q) {
     double load = 0.0;
-    for (idx_t j = 0; j < ncon; ++j)
-      if (maxw[j] > 0.0)
-        load = std::max(load, (static_cast<double>(graph->nkpwgts[q * ncon + j]) +
-                               graph->ncellwgt[c * ncon + j]) / maxw[j]);
+    for (idx_t j = 0; j < ncon; ++j) {
+      const double after =
+          static_cast<double>(graph->nkpwgts[q * ncon + j]) + graph->ncellwgt[c * ncon + j];
+      if (maxw[q * ncon + j] > 0.0)
+        load = std::max(load, after / maxw[q * ncon + j]);
+      else if (own && after > 0.0)
+        load = std::numeric_limits<double>::infinity();
+    }
     if (q == 0 || load < bestload) {
       best = q;
       bestload = load;
@@ -198,8 +206,9 @@ void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
       for (idx_t i = 0; i < cur->nvtxs + cur->nislands; ++i) total += cur->cellwgt[i];
       pmax = KwayPartBounds(ctrl, total);
     }
+    std::vector<double> maxw;  // the bounds, kept from island to island
     for (idx_t i = cur->nvtxs; i < cur->nvtxs + cur->nislands; ++i) {
-      const idx_t k = (cur->ncon > 1) ? LeastLoadedPart(ctrl, cur, i)
+      const idx_t k = (cur->ncon > 1) ? LeastLoadedPart(ctrl, cur, i, maxw)
                       : !pmax.empty()
                           ? RoomiestPart(ctrl.cfg->nparts, cur->kpwgts.data(), pmax.data())
                           : ax_fargmin(ctrl.cfg->nparts, cur->kpwgts.data());

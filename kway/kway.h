@@ -34,12 +34,21 @@ void UpdateKwayCellInfo(HGraph* graph, idx_t n, const idx_t* cells);
 idx_t UpdateKwayAfterMove(HGraph* graph, idx_t c, idx_t from, idx_t to,
                           idx_t* marker, idx_t* updind);
 void RefineKway_Random(RunContext& ctrl, HGraph* graph, idx_t npasses);
-// With several weights per cell: the bound of each weight on every part,
-// from the level's part weights (nkpwgts) and ctrl.nubfactor.
-void KwayMaxPartWeights(const RunContext& ctrl, const HGraph* graph, double* maxw);
+// With several weights per cell: the bound of each weight on every part
+// (nparts * ncon entries, weight j of part p at p * ncon + j) for a level
+// whose weights total tot: tot x ctrl.nubfactor / nparts on every part, or
+// with target weights each part's own share of tot.
+std::vector<double> KwayConBounds(const RunContext& ctrl, idx_t ncon, const double* tot);
+// The same into *out, which keeps its storage from call to call.
+void KwayConBoundsInto(const RunContext& ctrl, idx_t ncon, const double* tot,
+                       std::vector<double>* out);
+// Whether those bounds are the parts' own (target weights).
+bool KwayOwnBounds(const RunContext& ctrl, idx_t ncon);
+// The same from the level's part weights (nkpwgts).
+void KwayMaxPartWeights(const RunContext& ctrl, const HGraph* graph, std::vector<double>* out);
 // With target weights: the bound of every part for a level of the given
 // total weight (ncon 1); empty without targets, when every part has the
-// bound of the even split.
+// bound of the even split, and with several weights.
 std::vector<real_t> KwayPartBounds(const RunContext& ctrl, real_t total);
 // The part with the most room under the bounds pmax: the largest bound less
 // weight pw.
@@ -64,7 +73,8 @@ void RefineKway(RunContext& ctrl, HGraph* graph);
 void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses);
 // With several weights: the two-way balancing on parts p and q alone (the
 // other parts frozen), each side bound by maxw (the k-way bound of every
-// weight, in the level's weights). A pair whose cells can be traded so that
+// weight on every part as KwayConBounds lays it out, in the level's
+// weights). A pair whose cells can be traded so that
 // both keep every bound comes out so: a part full in one weight gives cells
 // that carry much of it for cells that carry little. Returns whether a
 // cell moved.

@@ -18,6 +18,7 @@
 // cells enter the queue), so the result depends on the seed only.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "kway/kway.h"
 #include "support/output.h"
@@ -59,8 +60,8 @@ void RefineKwayFMImpl(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   // The bounds, as the greedy refinement takes them.
   const real_t total = ax_fsum(nparts, kpwgts, 1);
   const real_t maxpwgt = (total * ctrl.ubfactor) / static_cast<real_t>(nparts);
-  double nmaxpwgt[kMaxNCon] = {};
-  if constexpr (kMulti) KwayMaxPartWeights(ctrl, graph, nmaxpwgt);
+  std::vector<double> nmaxpwgt;
+  if constexpr (kMulti) KwayMaxPartWeights(ctrl, graph, &nmaxpwgt);
   const std::vector<real_t> pmax = KwayPartBounds(ctrl, total);
   const real_t* pmaxp = pmax.empty() ? nullptr : pmax.data();
   auto bound = [&](idx_t q) { return pmaxp ? pmaxp[q] : maxpwgt; };
@@ -70,7 +71,7 @@ void RefineKwayFMImpl(RunContext& ctrl, HGraph* graph, idx_t npasses) {
       const real_t* wc = ncellwgt + c * ncon;
       const real_t* pq = nkpwgts + q * ncon;
       for (idx_t j = 0; j < ncon; ++j)
-        if (static_cast<double>(pq[j]) + wc[j] > nmaxpwgt[j]) return false;
+        if (static_cast<double>(pq[j]) + wc[j] > nmaxpwgt[q * ncon + j]) return false;
       return true;
     } else {
       return !(cellwgt[c] + kpwgts[q] > bound(q));

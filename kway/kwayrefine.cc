@@ -276,18 +276,44 @@ static inline bool BetterDegree(const CellPartDegree& e, const CellPartDegree& d
   return kpwgts[e.part] <= kpwgts[d.part];
 }
 
-void KwayMaxPartWeights(const RunContext& ctrl, const HGraph* graph, double* maxw) {
+bool KwayOwnBounds(const RunContext& ctrl, idx_t ncon) {
+  return ncon > 1 && ctrl.cfg->balance.maxshare.size() ==
+                         static_cast<std::size_t>(ctrl.cfg->nparts * ncon);
+}
+
+std::vector<double> KwayConBounds(const RunContext& ctrl, idx_t ncon, const double* tot) {
+  std::vector<double> maxw;
+  KwayConBoundsInto(ctrl, ncon, tot, &maxw);
+  return maxw;
+}
+
+void KwayConBoundsInto(const RunContext& ctrl, idx_t ncon, const double* tot,
+                       std::vector<double>* out) {
+  const idx_t nparts = ctrl.cfg->nparts;
+  const std::vector<double>& share = ctrl.cfg->balance.maxshare;
+  const bool own = KwayOwnBounds(ctrl, ncon);
+  std::vector<double>& maxw = *out;
+  maxw.resize(static_cast<std::size_t>(nparts * ncon));
+  for (idx_t j = 0; j < ncon; ++j) {
+    const double even = tot[j] * ctrl.nubfactor[j] / static_cast<double>(nparts);
+    for (idx_t p = 0; p < nparts; ++p)
+      maxw[p * ncon + j] = own ? tot[j] * share[p * ncon + j] : even;
+  }
+}
+
+void KwayMaxPartWeights(const RunContext& ctrl, const HGraph* graph, std::vector<double>* out) {
   const idx_t ncon = graph->ncon;
   const idx_t nparts = ctrl.cfg->nparts;
-  for (idx_t j = 0; j < ncon; ++j) {
-    double total = 0.0;
-    for (idx_t p = 0; p < nparts; ++p) total += graph->nkpwgts[p * ncon + j];
-    maxw[j] = total * ctrl.nubfactor[j] / static_cast<double>(nparts);
-  }
+  double tot[kMaxNCon] = {};
+  for (idx_t j = 0; j < ncon; ++j)
+    for (idx_t p = 0; p < nparts; ++p) tot[j] += graph->nkpwgts[p * ncon + j];
+  KwayConBoundsInto(ctrl, ncon, tot, out);
 }
 
 std::vector<real_t> KwayPartBounds(const RunContext& ctrl, real_t total) {
   const std::vector<double>& share = ctrl.cfg->balance.maxshare;
+  // Several weights: their bounds are KwayConBounds, the mean has none.
+  if (share.size() != static_cast<std::size_t>(ctrl.cfg->nparts)) return {};
   std::vector<real_t> pmax(share.size());
   for (std::size_t p = 0; p < share.size(); ++p)
     pmax[p] = static_cast<real_t>(static_cast<double>(total) * share[p]);
@@ -330,8 +356,8 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   const idx_t ncon = graph->ncon;
   const real_t* ncellwgt = graph->ncellwgt.data();
   real_t* nkpwgts = graph->nkpwgts.data();
-  double nmaxpwgt[kMaxNCon] = {};
-  if constexpr (kMulti) KwayMaxPartWeights(ctrl, graph, nmaxpwgt);
+  std::vector<double> nmaxpwgt;
+  if constexpr (kMulti) KwayMaxPartWeights(ctrl, graph, &nmaxpwgt);
   // With target weights every part has a bound of its own.
   const std::vector<real_t> pmax = KwayPartBounds(ctrl, total);
   const real_t* pmaxp = pmax.empty() ? nullptr : pmax.data();
@@ -369,7 +395,7 @@ static void RefineKwayRandom(RunContext& ctrl, HGraph* graph, idx_t npasses) {
           const real_t* wc = ncellwgt + c * ncon;
           const real_t* pq = nkpwgts + q * ncon;
           for (idx_t j = 0; j < ncon; ++j)
-            if (static_cast<double>(pq[j]) + wc[j] > nmaxpwgt[j]) return false;
+            if (static_cast<double>(pq[j]) + wc[j] > nmaxpwgt[q * ncon + j]) return false;
           return true;
         } else {
           return !(w + kpwgts[q] > (pmaxp ? pmaxp[q] : maxpwgt));

@@ -3,6 +3,7 @@
 // other parts frozen, then finishes with the greedy k-way refinement.
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "bisect/bisect.h"
 #include "kway/kway.h"
@@ -27,6 +28,20 @@ void RefineKway(RunContext& ctrl, HGraph* graph) {
     default:
       errexit("Unknown refinement type: %d\n", static_cast<int>(ctrl.cfg->refinement.scheme));
   }
+}
+
+// The unbalance factor of a bisection of t whose sides have bounds m0 and
+// m1 and side 0 the share m0 / (m0 + m1): the two-way refinement lets a
+// side rise to t less (1 - 2u) times the other side's target, so u is the
+// largest that keeps both sides within their bounds (at most 0.5, at
+// least 0; 0.5 for t of 0).
+static double PairUnbalance(double m0, double m1, double t) {
+  if (!(t > 0.0)) return 0.5;
+  const double share = m0 / (m0 + m1);
+  double keep = 0.0;
+  if (share < 1.0) keep = std::max(keep, (t - m0) / (t * (1.0 - share)));
+  if (share > 0.0) keep = std::max(keep, (t - m1) / (t * share));
+  return std::max(0.5 * (1.0 - std::min(keep, 1.0)), 0.0);
 }
 
 // Fraction of the level's cells a pass may move past its best point, from
@@ -54,14 +69,13 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
   // With target weights, the bound of each part of its own.
   const std::vector<real_t> pmax = KwayPartBounds(ctrl, ax_fsum(nvtxs, cellwgt, 1));
 
-  // With several weights: the k-way bound of each.
+  // With several weights: the k-way bound of each on every part.
   const idx_t ncon = (graph->ncon > 1) ? graph->ncon : 0;
-  double nmaxpwgt[kMaxNCon] = {};
-  for (idx_t j = 0; j < ncon; ++j) {
-    double total = 0.0;
-    for (idx_t v = 0; v < nvtxs; ++v) total += graph->ncellwgt[v * ncon + j];
-    nmaxpwgt[j] = total * ctrl.nubfactor[j] / static_cast<double>(nparts);
-  }
+  double ntotal[kMaxNCon] = {};
+  for (idx_t j = 0; j < ncon; ++j)
+    for (idx_t v = 0; v < nvtxs; ++v) ntotal[j] += graph->ncellwgt[v * ncon + j];
+  const std::vector<double> nmaxpwgt = KwayConBounds(ctrl, ncon, ntotal);
+  const bool ownbounds = KwayOwnBounds(ctrl, ncon);
 
   // The two-way arrays borrow the level's where field for the side vector.
   Array<idx_t> kwherebuf = std::move(graph->where);
@@ -121,14 +135,28 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
         pair.tpwgt = static_cast<real_t>(share);
         pair.ubfactor = static_cast<real_t>(std::max(0.5 * (1.0 - keep), 0.001));
       }
-      // With several weights, the same for each from its own bound.
+      // With several weights, the same for each from its own bound; with
+      // target weights, from the bounds of the two parts as above (a pair
+      // in which a part has a bound of 0 is left as it is).
+      pair.contshare = ownbounds;
+      bool zerobound = false;
       for (idx_t j = 0; j < ncon; ++j) {
         double tj = 0.0;
         for (idx_t v = 0; v < nvtxs; ++v)
           if (bwhere[v] == 0 || bwhere[v] == 1) tj += graph->ncellwgt[v * ncon + j];
+        if (ownbounds) {
+          const double m0 = nmaxpwgt[p1 * ncon + j], m1 = nmaxpwgt[p2 * ncon + j];
+          zerobound = zerobound || !(m0 > 0.0) || !(m1 > 0.0);
+          if (zerobound) break;
+          const double share = m0 / (m0 + m1);
+          pair.ntpwgt[j] = share;
+          pair.nubfactor[j] = std::max(PairUnbalance(m0, m1, tj), 0.001);
+          continue;
+        }
         const double xj = (tj > 0.0) ? (nmaxpwgt[j] - 0.5 * tj) / tj : 0.5;
         pair.nubfactor[j] = std::max(xj, 0.001);
       }
+      if (zerobound) continue;
 
       const Refinement rtype = ctrl.cfg->refinement.scheme;
       if (rtype >= Refinement::KPFast && rtype <= Refinement::KPSlow) {
@@ -183,14 +211,25 @@ bool BalancePartPair(RunContext& ctrl, HGraph* graph, idx_t p, idx_t q, const do
         isl[k == q][j] += nw[v * ncon + j];
     }
   }
-  // The pair is balanced as an even bisection under factors of its own.
+  // The pair is balanced as an even bisection under factors of its own;
+  // with target weights, as a bisection whose sides' shares follow the
+  // room each part has.
   RunContext pair = TaskContext(ctrl);
+  const bool own = KwayOwnBounds(ctrl, ncon);
   for (idx_t j = 0; j < ncon; ++j) {
-    room[j] = maxw[j] - std::max(isl[0][j], isl[1][j]);
+    if (own) {
+      const double room0 = std::max(maxw[p * ncon + j] - isl[0][j], 0.0);
+      const double room1 = std::max(maxw[q * ncon + j] - isl[1][j], 0.0);
+      pair.ntpwgt[j] = (room0 + room1 > 0.0) ? room0 / (room0 + room1) : 0.5;
+      pair.nubfactor[j] = (room0 + room1 > 0.0) ? PairUnbalance(room0, room1, t[j]) : 0.0;
+      continue;
+    }
+    room[j] = maxw[p * ncon + j] - std::max(isl[0][j], isl[1][j]);
     // Each side within room: 0.5 + u of the pair's total.
     pair.nubfactor[j] = (t[j] > 0.0) ? std::max((room[j] - 0.5 * t[j]) / t[j], 0.0) : 0.5;
   }
   pair.tpwgt = 0.5f;
+  pair.contshare = own;
   pair.epsfactor = 0.0;
 
   Array<idx_t> kwherebuf = std::move(graph->where);
@@ -208,7 +247,8 @@ bool BalancePartPair(RunContext& ctrl, HGraph* graph, idx_t p, idx_t q, const do
     double sum = 0.0;
     for (int s = 0; s < 2; ++s)
       for (idx_t j = 0; j < ncon; ++j)
-        if (t[j] > 0.0) sum += std::max(pw[s][j] + isl[s][j] - maxw[j], 0.0) / t[j];
+        if (t[j] > 0.0)
+          sum += std::max(pw[s][j] + isl[s][j] - maxw[(s == 0 ? p : q) * ncon + j], 0.0) / t[j];
     return sum;
   };
   const double before = excess();

@@ -61,6 +61,7 @@ real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {
       double wsum = 0.0;
       for (idx_t i = 0; i < nvtxs; i++) wsum += graph->ncellwgt[i * ncon + j];
       ctrl.nmaxpartwgt[j] = ctrl.cfg->balance.nepsfactor[j] * wsum / static_cast<double>(nparts);
+      ctrl.nrootwgt[j] = wsum;
     }
   }
 

@@ -130,11 +130,11 @@ TEST(Api, ErrorsComeBackToTheCaller) {
       [](Arrays&, veldan::Options& o) { o.part_weights = {0.5, 0.49}; }, Status::InvalidOptions);
   add("NaN part weight", [](Arrays&, veldan::Options& o) { o.part_weights = {NAN, 1.0}; },
       Status::InvalidOptions);
-  add("part weights with two weights per cell",
+  add("second weight's part weights not summing to 1",
       [](Arrays& a, veldan::Options& o) {
         a.ncon = 2;
         a.cellwgt.assign(20, 1.0f);
-        o.part_weights = {0.5, 0.5, 0.5, 0.5};
+        o.part_weights = {0.5, 0.5, 0.5, 0.4};
       },
       Status::InvalidOptions);
   add("kway refinement with rb",
@@ -406,45 +406,62 @@ TEST(Api, NothingPrintedWithTheDefaults) {
   EXPECT_GE(r.seed, 0);
 }
 
-// Target weights through C++ and C: every part within (1 + epsilon) x its
-// target, and the C pointer and length give the C++ result.
+// Target weights through C++ and C: every weight of every part within
+// (1 + epsilon) x its target (one weight per cell, and two: a unit weight
+// and 1 to 4 by cell number, part by part in part_weights), and the C
+// pointer and length give the C++ result.
 TEST(Api, PartWeightsThroughBothInterfaces) {
-  const Arrays a = Circuit();
-  const std::vector<double> targets = {0.5, 0.25, 0.125, 0.125};
-  for (const veldan::Scheme scheme : {veldan::Scheme::RecursiveBisection, veldan::Scheme::Kway}) {
-    SCOPED_TRACE(static_cast<int>(scheme));
-    veldan::Options o = Opts(4);
-    o.scheme = scheme;
-    o.epsilon = 0.03;
-    o.nruns = 2;
-    o.part_weights = targets;
-    const veldan::Result r = veldan::Partition(a.View(), o);
-    EXPECT_TRUE(r.balanced);
-    for (std::size_t p = 0; p < targets.size(); p++)
-      EXPECT_LE(r.metrics.part_weights[p], 1.03 * targets[p] * static_cast<double>(a.nvtxs));
+  Arrays two = Circuit();
+  two.ncon = 2;
+  for (std::int64_t i = 0; i < two.nvtxs; i++)
+    two.cellwgt.insert(two.cellwgt.end(), {1.0f, static_cast<float>(1 + i % 4)});
+  const struct {
+    Arrays a;
+    std::vector<double> targets;
+  } cases[] = {{Circuit(), {0.5, 0.25, 0.125, 0.125}},
+               {two, {0.5, 0.4, 0.25, 0.3, 0.125, 0.15, 0.125, 0.15}}};
+  for (const auto& [a, targets] : cases)
+    for (const veldan::Scheme scheme : {veldan::Scheme::RecursiveBisection, veldan::Scheme::Kway}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(scheme)) + " ncon " + std::to_string(a.ncon));
+      veldan::Options o = Opts(4);
+      o.scheme = scheme;
+      o.epsilon = 0.03;
+      o.nruns = 2;
+      o.part_weights = targets;
+      const veldan::Result r = veldan::Partition(a.View(), o);
+      EXPECT_TRUE(r.balanced);
+      for (std::int64_t j = 0; j < a.ncon; j++) {
+        double total = 0.0;
+        for (std::int64_t i = 0; i < a.nvtxs; i++)
+          total += a.cellwgt.empty() ? 1.0 : a.cellwgt[i * a.ncon + j];
+        for (std::size_t p = 0; p < 4; p++)
+          EXPECT_LE(r.metrics.part_weights[p * a.ncon + j],
+                    1.03 * targets[p * a.ncon + j] * total) << "part " << p << " weight " << j;
+      }
 
-    veldan_hypergraph h = {};
-    h.nvtxs = a.nvtxs;
-    h.nnets = static_cast<std::int64_t>(a.netptr.size()) - 1;
-    h.netptr = a.netptr.data();
-    h.netind = a.netind.data();
-    h.ncon = 1;
-    veldan_options c;
-    veldan_default_options(&c);
-    c.scheme = static_cast<int>(scheme);
-    c.k = 4;
-    c.epsilon = 0.03;
-    c.seed = 1;
-    c.threads = 1;
-    c.nruns = 2;
-    c.part_weights = targets.data();
-    c.npart_weights = 4;
-    std::vector<std::int64_t> parts(a.nvtxs, -1);
-    ASSERT_EQ(veldan_partition(&h, &c, parts.data(), nullptr), VELDAN_OK) << veldan_last_error();
-    EXPECT_EQ(parts, r.parts);
-    c.part_weights = nullptr;
-    EXPECT_EQ(veldan_partition(&h, &c, parts.data(), nullptr), VELDAN_INVALID_OPTIONS);
-  }
+      veldan_hypergraph h = {};
+      h.nvtxs = a.nvtxs;
+      h.nnets = static_cast<std::int64_t>(a.netptr.size()) - 1;
+      h.netptr = a.netptr.data();
+      h.netind = a.netind.data();
+      h.ncon = a.ncon;
+      h.cellwgt = a.cellwgt.empty() ? nullptr : a.cellwgt.data();
+      veldan_options c;
+      veldan_default_options(&c);
+      c.scheme = static_cast<int>(scheme);
+      c.k = 4;
+      c.epsilon = 0.03;
+      c.seed = 1;
+      c.threads = 1;
+      c.nruns = 2;
+      c.part_weights = targets.data();
+      c.npart_weights = static_cast<std::int64_t>(targets.size());
+      std::vector<std::int64_t> parts(a.nvtxs, -1);
+      ASSERT_EQ(veldan_partition(&h, &c, parts.data(), nullptr), VELDAN_OK) << veldan_last_error();
+      EXPECT_EQ(parts, r.parts);
+      c.part_weights = nullptr;
+      EXPECT_EQ(veldan_partition(&h, &c, parts.data(), nullptr), VELDAN_INVALID_OPTIONS);
+    }
 }
 
 TEST(Api, CInterface) {

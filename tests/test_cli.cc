@@ -1065,20 +1065,27 @@ TEST(Runs, EpsilonBoundsEveryPart) {
     }
 }
 
+std::string CircuitWithWeights(int ncon, std::vector<std::vector<int>>* weights);
+
 // -partweights: every part within (1 + epsilon) x its own target (at least
-// the target rounded up: unit weights), or with -ufactor within the k-way
-// unbalance of its target; a part of target 0 stays empty and the report
-// says so. Checked on the partition file.
+// the target rounded up: integer weights), or with -ufactor within the
+// k-way unbalance of its target; a part of target 0 stays empty and the
+// report says so. With two weights per cell (a skewed area and a unit
+// weight) every weight of every part has its own target. Checked on the
+// partition file.
 TEST(Runs, PartWeightsBoundEveryPart) {
   TempDir dir;
-  const std::string g = std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr";
   const std::string out = dir.path() + "/p";
-  const double ncells = 3000;
+  std::vector<std::vector<int>> w2;
+  const std::string graph[2] = {std::string(VELDAN_SOURCE_DIR) + "/examples/circuit1.hgr",
+                                dir.Write("w2.hgr", CircuitWithWeights(2, &w2))};
+  const std::vector<std::vector<int>> w1(1, std::vector<int>(w2[0].size(), 1));
   struct Case {
-    std::vector<double> targets;
+    std::vector<double> targets;  // k x ncon, part by part
     std::string balance;  // -epsilon=.. or -ufactor=..
     double factor;        // of each part's target
     bool fixed = false;   // cells 0..39 fixed to part i mod k
+    int ncon = 1;
   };
   const Case cases[] = {
       {{0.1, 0.2, 0.3, 0.4}, "-epsilon=0.03", 1.03},
@@ -1087,14 +1094,19 @@ TEST(Runs, PartWeightsBoundEveryPart) {
       {{0.25, 0.0, 0.75}, "-epsilon=0.03", 1.03},
       {{0.7, 0.2, 0.1}, "-ufactor=5", 1.05},
       {{0.1, 0.2, 0.3, 0.4}, "-epsilon=0.03", 1.03, true},
+      {{0.1, 0.25, 0.2, 0.25, 0.3, 0.25, 0.4, 0.25}, "-epsilon=0.03", 1.03, false, 2},
+      {{0.25, 0.25, 0.0, 0.0, 0.5, 0.25, 0.25, 0.5}, "-epsilon=0.03", 1.03, false, 2},
+      {{0.6, 0.3, 0.3, 0.35, 0.1, 0.35}, "-epsilon=0.05", 1.05, true, 2},
   };
   for (const Case& c : cases)
     for (const std::string ptype : {"rb", "kway"}) {
       // Under -ufactor the bound is the k-way one.
       if (c.balance[1] == 'u' && ptype == "rb") continue;
-      const int k = static_cast<int>(c.targets.size());
+      const int k = static_cast<int>(c.targets.size()) / c.ncon;
+      const std::vector<std::vector<int>>& weight = (c.ncon == 2) ? w2 : w1;
       std::string text;
-      for (const double t : c.targets) text += std::to_string(t) + "\n";
+      for (std::size_t i = 0; i < c.targets.size(); i++)
+        text += std::to_string(c.targets[i]) + ((i + 1) % c.ncon == 0 ? "\n" : " ");
       const std::string w = dir.Write("weights", text);
       std::string fixed;
       for (int i = 0; i < 3000; i++) fixed += std::to_string(i < 40 ? i % k : -1) + "\n";
@@ -1102,23 +1114,33 @@ TEST(Runs, PartWeightsBoundEveryPart) {
       SCOPED_TRACE(ptype + " " + c.balance + " " + text + (c.fixed ? " fixed" : ""));
       const RunResult r =
           Exec({"-ptype=" + ptype, c.balance, "-seed=3", "-dbglvl=0", "-nruns=3",
-                c.fixed ? "-fixed=" + f : "-nvcycles=1", "-partweights=" + w, "-output=" + out, g,
-                std::to_string(k)});
+                c.fixed ? "-fixed=" + f : "-nvcycles=1", "-partweights=" + w, "-output=" + out,
+                graph[c.ncon - 1], std::to_string(k)});
       ASSERT_EQ(r.exit_code, 0) << r.err;
-      std::vector<int> size(k, 0);
       const std::vector<idx_t> part = ReadParts(out);
-      for (const idx_t p : part) size.at(p)++;
+      ASSERT_EQ(part.size(), weight[0].size());
       for (int i = 0; c.fixed && i < 40; i++) EXPECT_EQ(part[i], i % k) << "cell " << i;
       int zero = 0;
       for (int p = 0; p < k; p++) {
-        const double target = c.targets[p] * ncells;
-        EXPECT_LE(size[p], std::max(c.factor * target, std::ceil(target))) << "part " << p;
-        zero += c.targets[p] == 0.0;
+        bool empty = true;
+        for (int j = 0; j < c.ncon; j++) {
+          double load = 0.0, total = 0.0;
+          for (std::size_t i = 0; i < part.size(); i++) {
+            total += weight[j][i];
+            load += (part[i] == p) ? weight[j][i] : 0;
+          }
+          const double target = c.targets[p * c.ncon + j] * total;
+          EXPECT_LE(load, std::max(c.factor * target, std::ceil(target)))
+              << "part " << p << " weight " << j;
+          empty = empty && c.targets[p * c.ncon + j] == 0.0;
+        }
+        zero += empty;
       }
       const bool eps = c.balance[1] == 'e';
+      char factor[16];
+      std::snprintf(factor, sizeof factor, "%.4f", c.factor);
       EXPECT_EQ(r.out.find("Balance bound:          held\t\t(every part at most " +
-                           std::string(c.balance.substr(9) == "0.03" ? "1.0300" : "1.0100") +
-                           " x its target)") != std::string::npos,
+                           std::string(factor) + " x its target)") != std::string::npos,
                 eps)
           << r.out;
       EXPECT_EQ(r.out.find("Parts of target 0:" + std::string(13, ' ') + std::to_string(zero) +
@@ -1128,15 +1150,19 @@ TEST(Runs, PartWeightsBoundEveryPart) {
     }
 }
 
-// A part-weight file that is not k lines of one fraction each, each at
-// least 0, summing to 1, is refused with the file and the line.
+// A part-weight file that is not k lines of ncon fractions each, each at
+// least 0, those of every weight summing to 1, is refused with the file and
+// the line.
 TEST(PartWeights, MalformedFilesRejected) {
   TempDir dir;
   const std::string g = dir.Write("g.hgr", kSixCells);
   std::filesystem::create_directory(dir.path() + "/folder");
+  const std::string g2 = dir.Write("g2.hgr", "4 6 11 2\n5 1 2 3 4\n2 5 6\n1 4 5\n3 6\n"
+                                             "1 2\n2 1\n3 1\n4 2\n5 1\n6 1\n");
   struct Case {
     std::string text;
     std::string message;  // after "Part-weight file <name>"
+    int ncon = 1;         // weights per cell of the hypergraph
   };
   for (const Case& c : std::vector<Case>{
            {"0.5\n0.25\n", " holds 2 lines for 3 parts.\n"},
@@ -1152,10 +1178,21 @@ TEST(PartWeights, MalformedFilesRejected) {
            {"0.5\n0.25\n0.2\n", ", line 3 (the last): the weights sum to 0.95, not 1.\n"},
            {"0.5\n0.25\n0.2500011\n",
             ", line 3 (the last): the weights sum to 1.0000011, not 1.\n"},
+           // Two weights per cell: two fractions on every line, each column
+           // summing to 1.
+           {"0.5 0.5\n0.25\n0.25 0.25\n",
+            ", line 2: 2 fractions per line (one per weight of a cell), but the line holds "
+            "\"0.25\".\n", 2},
+           {"0.5 0.5\n0.25 -0.25\n0.25 0.75\n",
+            ", line 2: part 1 has the weight -0.25; a weight is a fraction of at least 0.\n", 2},
+           {"0.5 0.5\n0.25 0.25\n0.25 0.2\n",
+            ", line 3 (the last): the weights in column 2 sum to 0.95, not 1.\n", 2},
+           {"0.5 0.5\n0.25 0.25\n0.25 x\n",
+            ", line 3: the weight of part 2 is not a number (\"x\").\n", 2},
        }) {
     SCOPED_TRACE(c.text);
     const std::string f = dir.Write("weights", c.text);
-    const RunResult r = Exec({"-partweights=" + f, g, "3"});
+    const RunResult r = Exec({"-partweights=" + f, c.ncon == 2 ? g2 : g, "3"});
     EXPECT_EQ(r.exit_code, 254);
     EXPECT_EQ(r.err, "Part-weight file " + f + c.message + "\n");
     EXPECT_EQ(r.out, "");

@@ -106,7 +106,8 @@ struct Options {
   // a weight summing to 1 (within 1e-6). Part p is then bound by
   // (1 + epsilon) x fraction x total (with integer weights, at least the
   // target rounded up), or under ufactor by that unbalance scaled to the
-  // fraction; a part of fraction 0 may stay empty. One weight per cell.
+  // fraction; a part of fraction 0 may stay empty. With several weights per
+  // cell every weight of every part has its own fraction and bound.
   std::vector<double> part_weights;
   // A partition to improve instead of partitioning from scratch: nvtxs
   // parts, each from 0 to k-1, or empty (none). Each of the nruns runs

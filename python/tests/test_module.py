@@ -148,8 +148,20 @@ def test_part_weights_bound_each_part():
             sizes = np.bincount(r.parts, minlength=4)
             assert r.balanced and all(sizes <= 1.03 * np.asarray(targets) * n * n + 1e-9), \
                 (scheme, sizes)
+    # Two weights per cell (a unit weight and 1 to 4): targets as a (k, ncon)
+    # array, every weight of every part within its own bound.
+    w = np.stack([np.ones(n * n), 1 + np.arange(n * n) % 4], axis=1).astype(np.float32)
+    h2 = veldan.Hypergraph(n * n, h.netptr, h.netind, cellwgt=w, ncon=2)
+    targets = np.array([[0.5, 0.4], [0.25, 0.3], [0.125, 0.15], [0.125, 0.15]])
+    for scheme in ("rb", "kway"):
+        r = veldan.partition(h2, 4, scheme=scheme, epsilon=0.03, seed=1, part_weights=targets)
+        loads = np.array([w[r.parts == p].sum(axis=0) for p in range(4)])
+        assert r.balanced and (loads <= 1.03 * targets * w.sum(axis=0) + 1e-9).all(), \
+            (scheme, loads)
     with pytest.raises(veldan.Error, match="sum to 0.9"):
         veldan.partition(h, 2, part_weights=[0.5, 0.4])
+    with pytest.raises(veldan.Error, match="of weight 2 sum to 0.9"):
+        veldan.partition(h2, 2, part_weights=[[0.5, 0.5], [0.5, 0.4]])
 
 
 def test_initial_partition_is_improved():
