@@ -14,8 +14,6 @@ namespace veldan {
 
 namespace {
 
-constexpr idx_t kNumTrials = 20;
-
 // Free cells in perm order: side 0 until it reaches its minimum weight,
 // then side 1.
 void GreedyFill(HGraph* graph, const idx_t* perm, real_t minwgt0) {
@@ -103,7 +101,7 @@ void Random_FMPartition(RunContext& ctrl, HGraph* graph) {
   const bool multi = graph->ncon > 1;
   double bestexcess = 0.0;
   real_t bestcut = 0.0f;
-  for (idx_t r = 0; r < kNumTrials; r++) {
+  for (idx_t r = 0; r < ctrl.cfg->ntrials; r++) {
     for (idx_t i = 0; i < nvtxs; i++) where[i] = -1;
     pwgts[0] = pwgts[1] = 0.0f;
 

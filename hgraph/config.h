@@ -100,6 +100,8 @@ struct PartitionConfig {
   idx_t nthreads = 1;
   // Coarsening stops at this many cells (derived from the hypergraph).
   idx_t coarsento = 1;
+  // Random starts of each initial bisection, the best one kept.
+  idx_t ntrials = 20;
   CoarseningConfig coarsening;
   RefinementConfig refinement;
   BalanceConfig balance;
