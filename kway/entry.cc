@@ -220,6 +220,7 @@ real_t PartitionHGraph(const HGraphView& h, const PartitionConfig& cfg,
     once.nruns = 1;
     once.nvcycles = 0;
     once.time = 0.0;
+    once.dbglvl = 0;  // what -dbglvl shows is the improvement
     std::vector<idx_t> fresh(static_cast<std::size_t>(h.nvtxs));
     PartitionHGraph(h, once, fixed, fresh, nullptr, {}, nullptr);
     const double freshobj = CountObjective(h, cfg, fresh.data());
