@@ -185,7 +185,7 @@ real_t Recurse(RunContext& ctrl, HGraph* graph, HGraphPtr owned, idx_t* part, id
     cut = ComputeCut(graph, bisection);
   }
 
-  const idx_t* label = graph->label.data();
+  const pin_t* label = graph->label.data();
   for (idx_t i = 0; i < nvtxs; i++) part[label[i]] = fpart + bisection[i];
 
   HGraphPtr lgraph;
@@ -269,16 +269,16 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   const bool multi = (ncon > 1);  // ncon weights per cell in ncellwgt too
 
   // Numbers of the cells inside their halves, in their present order.
-  Array<idx_t> renamebuf(nvtxs, "SplitGraphPart:rename");
-  idx_t* rename = renamebuf.data();
+  Array<pin_t> renamebuf(nvtxs, "SplitGraphPart:rename");
+  pin_t* rename = renamebuf.data();
   idx_t snvtxs[2] = {0, 0};
-  for (idx_t i = 0; i < nvtxs; i++) rename[i] = snvtxs[where[i]]++;
+  for (idx_t i = 0; i < nvtxs; i++) rename[i] = static_cast<pin_t>(snvtxs[where[i]]++);
 
   HGraph* half[2] = {lgraph, rgraph};
   Array<idx_t> snetptr[2];
-  Array<idx_t> snetind[2];
+  Array<pin_t> snetind[2];
   Array<real_t> snetwgt[2];
-  Array<idx_t> slabel[2];
+  Array<pin_t> slabel[2];
   Array<real_t> scellwgt[2];
   Array<real_t> sncellwgt[2];
   static const char* const kNetptrMsg[2] = {"SplitGraphPart: snetptr[0]",
@@ -296,9 +296,9 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   for (int k = 0; k < 2; k++) {
     half[k]->ncon = ncon;
     snetptr[k] = Array<idx_t>(nnets + 1, kNetptrMsg[k]);
-    snetind[k] = Array<idx_t>(npins, kNetindMsg[k]);
+    snetind[k] = Array<pin_t>(npins, kNetindMsg[k]);
     snetwgt[k] = Array<real_t>(nnets, kNetwgtMsg[k]);
-    slabel[k] = Array<idx_t>(snvtxs[k], kLabelMsg[k]);
+    slabel[k] = Array<pin_t>(snvtxs[k], kLabelMsg[k]);
     scellwgt[k] = Array<real_t>(snvtxs[k], kCellwgtMsg[k]);
     if (multi) sncellwgt[k] = Array<real_t>(snvtxs[k] * ncon, kNCellwgtMsg[k]);
     snetptr[k][0] = 0;
@@ -317,7 +317,7 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
 
     if (cnt[0] == 0 || cnt[1] == 0) {
       const idx_t k = where[netind[netptr[e]]];
-      idx_t* ind = snetind[k].data();
+      pin_t* ind = snetind[k].data();
       idx_t n = snpins[k];
       for (idx_t p = netptr[e]; p < netptr[e + 1]; p++) ind[n++] = rename[netind[p]];
       snpins[k] = n;
@@ -326,7 +326,7 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
     } else if (ctrl.cfg->reconstruct) {
       for (idx_t k = 0; k < 2; k++) {
         if (cnt[k] < 2) continue;
-        idx_t* ind = snetind[k].data();
+        pin_t* ind = snetind[k].data();
         idx_t n = snpins[k];
         for (idx_t p = netptr[e]; p < netptr[e + 1]; p++)
           if (where[netind[p]] == k) ind[n++] = rename[netind[p]];
@@ -338,18 +338,13 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   }
 
   // Partial nets often repeat one another (or an uncut net): merge them.
-  // The merged pin lists replace snetind in mnetind.
-  Array<pin_t> mnetind[2];
-  bool collapsed[2] = {false, false};
   if (ctrl.cfg->reconstruct) {
     for (int k = 0; k < 2; k++) {
       if (snnets[k] == 0) continue;
       NetArrays merged = CollapseSameHEdges(snnets[k], snetptr[k].data(), snetind[k].data(),
                                             snetwgt[k].data());
       snetptr[k] = std::move(merged.netptr);
-      snetind[k].reset();
-      mnetind[k] = std::move(merged.netind);
-      collapsed[k] = true;
+      snetind[k] = std::move(merged.netind);
       snetwgt[k] = std::move(merged.netwgt);
       snnets[k] = merged.nnets;
       snpins[k] = snetptr[k][merged.nnets];
@@ -357,13 +352,13 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
   }
 
   // Cells: label and weights to the next free place of their half.
-  const idx_t* label = graph->label.data();
+  const pin_t* label = graph->label.data();
   const real_t* cellwgt = graph->cellwgt.data();
   const real_t* ncellwgt = graph->ncellwgt.data();
   for (idx_t i = 0; i < nvtxs; i++) {
     const idx_t k = where[i];
     const idx_t j = rename[i];
-    slabel[k][j] = label ? label[i] : i;
+    slabel[k][j] = label ? label[i] : static_cast<pin_t>(i);
     scellwgt[k][j] = cellwgt ? cellwgt[i] : 1.0f;
     if (multi)
       for (idx_t c = 0; c < ncon; c++) sncellwgt[k][j * ncon + c] = ncellwgt[i * ncon + c];
@@ -381,15 +376,8 @@ void SplitGraphPart(RunContext& ctrl, HGraph* graph, const idx_t* where,
     h->nnets = snnets[k];
     // Copies of their exact size: the lists above hold room for every net.
     h->netptr = Array<idx_t>::CopyOf(snnets[k] + 1, snetptr[k].data(), kHalfNetptrMsg[k]);
-    if (collapsed[k]) {
-      h->netind = Array<pin_t>::CopyOf(snpins[k], mnetind[k].data(), kHalfNetindMsg[k]);
-      mnetind[k].reset();
-    } else {
-      h->netind = Array<pin_t>(snpins[k], kHalfNetindMsg[k]);
-      const idx_t* ind = snetind[k].data();
-      pin_t* out = h->netind.data();
-      for (idx_t p = 0; p < snpins[k]; p++) out[p] = static_cast<pin_t>(ind[p]);
-    }
+    h->netind = Array<pin_t>::CopyOf(snpins[k], snetind[k].data(), kHalfNetindMsg[k]);
+    snetind[k].reset();
     h->netwgt = Array<real_t>::CopyOf(snnets[k], snetwgt[k].data(), kHalfNetwgtMsg[k]);
     h->label = std::move(slabel[k]);
     h->cellwgt = std::move(scellwgt[k]);

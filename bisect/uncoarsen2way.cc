@@ -70,7 +70,7 @@ void Uncoarsen2Way(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
 
     StartTimer(ctrl, TIMER_PROJECT);
     Allocate2wayRefinementMemory(ctrl, fine);
-    const idx_t* cellmap = fine->cellmap.data();
+    const pin_t* cellmap = fine->cellmap.data();
     const idx_t* cwhere = cur->where.data();
     idx_t* where = fine->where.data();
     ParallelChunks(fine->nvtxs, kProjectGrain, [&](idx_t /*chunk*/, idx_t begin, idx_t end) {

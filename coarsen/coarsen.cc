@@ -134,7 +134,7 @@ HGraph* CCoarsen(RunContext& ctrl, HGraph* graph) {
     HGraph* coarse = cur->coarser.get();
     Array<idx_t> cwherebuf(coarse->nvtxs, "CCoarsen: cwhere");
     idx_t* cwhere = cwherebuf.data();
-    const idx_t* cellmap = cur->cellmap.data();
+    const pin_t* cellmap = cur->cellmap.data();
     const idx_t* where = cur->where.data();
     for (idx_t i = 0; i < cur->nvtxs; i++) cwhere[cellmap[i]] = where[i];
     cur->where.reset();
@@ -206,14 +206,15 @@ void SeparateIslands(HGraph* graph) {
   if (HGraph* finer = graph->finer) {
     // The finer level's groups now point at the new ids; its group lists
     // are rebuilt so that they stay the transpose of cellmap.
-    idx_t* cellmap = finer->cellmap.data();
-    for (idx_t v = 0; v < finer->nvtxs; v++) cellmap[v] = newid[cellmap[v]];
+    pin_t* cellmap = finer->cellmap.data();
+    for (idx_t v = 0; v < finer->nvtxs; v++) cellmap[v] = static_cast<pin_t>(newid[cellmap[v]]);
     if (finer->mptr.data() && !finer->mind.empty())
       MakeGroupLists(finer->nvtxs, nvtxs, cellmap, finer->mptr.data(), finer->mind.data());
   } else {
     graph->islandmap.reset();
-    graph->islandmap = Array<idx_t>(nvtxs, "SeparateIslands: graph->islandmap");
-    std::copy(newid, newid + nvtxs, graph->islandmap.data());
+    graph->islandmap = Array<pin_t>(nvtxs, "SeparateIslands: graph->islandmap");
+    pin_t* islandmap = graph->islandmap.data();
+    for (idx_t i = 0; i < nvtxs; i++) islandmap[i] = static_cast<pin_t>(newid[i]);
   }
 
 }
@@ -224,7 +225,7 @@ void CombineIslands(HGraph* graph) {
   const idx_t nvtxs = graph->nvtxs;
   const idx_t n = nvtxs + graph->nislands;
   const idx_t ncon = std::max<idx_t>(graph->ncon, 1);
-  const idx_t* islandmap = graph->islandmap.data();
+  const pin_t* islandmap = graph->islandmap.data();
 
   Array<idx_t> imapbuf(n, "CombineIslands: imap");
   idx_t* imap = imapbuf.data();

@@ -29,8 +29,8 @@ void FreeAdjacentGraph(RunContext& ctrl, HGraph* graph);
 void KeepCliqueGraph(HGraph* graph);
 void ReleaseCliqueGraph(HGraph* graph);
 // Stable counting sort of the fine cells by coarse cell.
-void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr,
-                    idx_t* mind);
+void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const pin_t* cellmap, pin_t* mptr,
+                    pin_t* mind);
 
 // --- contraction (contract.cc) -----------------------------------------------
 
@@ -45,7 +45,7 @@ struct NetArrays {
 };
 // Merges nets with identical pin sets (pins of every net are sorted in
 // place, weights summed) into fresh arrays.
-NetArrays CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind, const real_t* netwgt);
+NetArrays CollapseSameHEdges(idx_t nnets, idx_t* netptr, pin_t* netind, const real_t* netwgt);
 
 // --- drivers (coarsen.cc) ----------------------------------------------------
 

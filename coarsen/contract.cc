@@ -17,7 +17,7 @@
 
 namespace veldan {
 
-idx_t NetKey(idx_t s, const idx_t* pins) {
+idx_t NetKey(idx_t s, const pin_t* pins) {
   // Unsigned arithmetic wraps instead of overflowing; for small cell numbers
   // the value is the plain signed sum.
   std::uint64_t sum = 0;
@@ -37,15 +37,15 @@ struct NetListsIn {
   idx_t nnets;
   const idx_t* begin;
   const idx_t* end;
-  const idx_t* ind;
+  const pin_t* ind;
   const real_t* wgt;
 };
 
 // Whether nets a and b have the same pins, position by position (the caller
 // has checked that their sizes agree).
 bool SamePins(const NetListsIn& in, idx_t a, idx_t b) {
-  const idx_t* pa = in.ind + in.begin[a];
-  const idx_t* pb = in.ind + in.begin[b];
+  const pin_t* pa = in.ind + in.begin[a];
+  const pin_t* pb = in.ind + in.begin[b];
   const idx_t s = in.end[a] - in.begin[a];
   for (idx_t k = 0; k < s; k++)
     if (pa[k] != pb[k]) return false;
@@ -64,11 +64,11 @@ struct NetListsOut {
 // and size with the same pins join it. Writes the output nets into out,
 // records the output net of every input net in dnetmap (when given) and
 // returns the output count. cand entries of merged nets are marked with -1.
-idx_t MergeScan(const NetListsIn& in, IKeyVal* cand, const NetListsOut& out, idx_t* dnetmap) {
+idx_t MergeScan(const NetListsIn& in, IKeyVal* cand, const NetListsOut& out, pin_t* dnetmap) {
   const idx_t nnets = in.nnets;
   const idx_t* nbegin = in.begin;
   const idx_t* nend = in.end;
-  const idx_t* netind = in.ind;
+  const pin_t* netind = in.ind;
   const real_t* netwgt = in.wgt;
   idx_t* dnetptr = out.ptr;
   pin_t* dnetind = out.ind;
@@ -81,8 +81,8 @@ idx_t MergeScan(const NetListsIn& in, IKeyVal* cand, const NetListsOut& out, idx
     if (e == -1) continue;
     const idx_t key = cand[k].key;
     const idx_t s = nend[e] - nbegin[e];
-    for (idx_t p = nbegin[e]; p < nend[e]; p++) dnetind[npins++] = static_cast<pin_t>(netind[p]);
-    if (dnetmap) dnetmap[e] = d;
+    for (idx_t p = nbegin[e]; p < nend[e]; p++) dnetind[npins++] = netind[p];
+    if (dnetmap) dnetmap[e] = static_cast<pin_t>(d);
     real_t w = netwgt[e];
 
     for (idx_t k2 = k + 1; k2 < nnets; k2++) {
@@ -92,7 +92,7 @@ idx_t MergeScan(const NetListsIn& in, IKeyVal* cand, const NetListsOut& out, idx
       if (nend[e2] - nbegin[e2] != s) break;
       if (SamePins(in, e, e2)) {
         cand[k2].val = -1;
-        if (dnetmap) dnetmap[e2] = d;
+        if (dnetmap) dnetmap[e2] = static_cast<pin_t>(d);
         w += netwgt[e2];
       }
     }
@@ -116,14 +116,14 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   const real_t* netwgt = graph->netwgt.data();
   const idx_t* incptr = graph->incptr.data();
   const pin_t* incind = graph->incind.data();
-  const idx_t* cellmap = graph->cellmap.data();
-  const idx_t* mptr = graph->mptr.data();
-  const idx_t* mind = graph->mind.data();
+  const pin_t* cellmap = graph->cellmap.data();
+  const pin_t* mptr = graph->mptr.data();
+  const pin_t* mind = graph->mind.data();
   const idx_t npins = netptr[nnets];
 
   graph->netmap.reset();
-  graph->netmap = Array<idx_t>(nnets, -1, "CreateCoarseHGraph: graph->netmap");
-  idx_t* netmap = graph->netmap.data();
+  graph->netmap = Array<pin_t>(nnets, -1, "CreateCoarseHGraph: graph->netmap");
+  pin_t* netmap = graph->netmap.data();
 
   graph->coarser = CreateHGraph();
   HGraph* coarser = graph->coarser.get();
@@ -136,29 +136,29 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   // once each, into the net's own place in tnetind (a net never gains
   // pins), and keep its new size in netmap for now. htable[c] holds the
   // last net that listed c, so it never needs clearing.
-  Array<idx_t> tnetindbuf(npins, "CreateCoarseHGraph: netind");
-  idx_t* tnetind = tnetindbuf.data();
+  Array<pin_t> tnetindbuf(npins, "CreateCoarseHGraph: netind");
+  pin_t* tnetind = tnetindbuf.data();
   const idx_t nchunks = ChunkCount(nnets, kContractGrain);
   std::vector<idx_t> firstnet(static_cast<std::size_t>(nchunks) + 1, 0);
   std::vector<idx_t> firstpin(static_cast<std::size_t>(nchunks) + 1, 0);
   {
-    ScratchPool<idx_t> tables(cnvtxs, -1, "CreateCoarseHGraph: htable");
+    ScratchPool<pin_t> tables(cnvtxs, -1, "CreateCoarseHGraph: htable");
     ParallelChunks(nnets, kContractGrain, [&](idx_t c, idx_t begin, idx_t end) {
-      Array<idx_t> table = tables.Take();
-      idx_t* htable = table.data();
+      Array<pin_t> table = tables.Take();
+      pin_t* htable = table.data();
       idx_t kept = 0;
       idx_t keptpins = 0;
       for (idx_t i = begin; i < end; i++) {
-        idx_t* pins = tnetind + netptr[i];
+        pin_t* pins = tnetind + netptr[i];
         idx_t s = 0;
         for (idx_t p = netptr[i]; p < netptr[i + 1]; p++) {
-          const idx_t cc = cellmap[netind[p]];
+          const pin_t cc = cellmap[netind[p]];
           if (htable[cc] != i) {
-            htable[cc] = i;
+            htable[cc] = static_cast<pin_t>(i);
             pins[s++] = cc;
           }
         }
-        netmap[i] = s;
+        netmap[i] = static_cast<pin_t>(s);
         if (s == 1) continue;  // the net lies inside one coarse cell
         if (s == 2) {
           if (pins[0] > pins[1]) std::swap(pins[0], pins[1]);
@@ -204,7 +204,7 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
       tnetwgt[t] = netwgt[i];
       cand[t].key = NetKey(s, tnetind + netptr[i]);
       cand[t].val = t;
-      netmap[i] = t++;
+      netmap[i] = static_cast<pin_t>(t++);
     }
   });
   real_t removed = 0.0f;
@@ -220,8 +220,8 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   pin_t* dnetind = dnetindbuf.data();
   Array<real_t> dnetwgtbuf(tnets, "CreateCoarseHGraph: dnetwgt");
   real_t* dnetwgt = dnetwgtbuf.data();
-  Array<idx_t> dnetmapbuf(tnets, "CreateCoarseHGraph: dnetmap");
-  idx_t* dnetmap = dnetmapbuf.data();
+  Array<pin_t> dnetmapbuf(tnets, "CreateCoarseHGraph: dnetmap");
+  pin_t* dnetmap = dnetmapbuf.data();
   const idx_t cnnets =
       MergeScan(NetListsIn{tnets, tbegin, tend, tnetind, tnetwgt}, cand,
                 NetListsOut{dnetptr, dnetind, dnetwgt}, dnetmap);
@@ -294,10 +294,10 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
     for (idx_t c = 0; c < ncchunks; c++) region[c + 1] += region[c];
   }
   {
-    ScratchPool<idx_t> tables(cnnets, -1, "CreateCoarseHGraph: htable");
+    ScratchPool<pin_t> tables(cnnets, -1, "CreateCoarseHGraph: htable");
     ParallelChunks(cnvtxs, kContractGrain, [&](idx_t chunk, idx_t begin, idx_t end) {
-      Array<idx_t> table = tables.Take();
-      idx_t* htable = table.data();
+      Array<pin_t> table = tables.Take();
+      pin_t* htable = table.data();
       pin_t* out = cincind + region[chunk];
       idx_t ninc = 0;
       for (idx_t c = begin; c < end; c++) {
@@ -309,7 +309,7 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
           for (idx_t q = incptr[v]; q < incptr[v + 1]; q++) {
             const idx_t ce = netmap[incind[q]];
             if (ce != -1 && htable[ce] != c) {
-              htable[ce] = c;
+              htable[ce] = static_cast<pin_t>(c);
               out[ninc++] = static_cast<pin_t>(ce);
               cincwgt[c] += dnetwgt[ce];
             }
@@ -353,7 +353,7 @@ void CreateCoarseHGraph(RunContext& ctrl, HGraph* graph, idx_t cnvtxs) {
   StopTimer(ctrl, TIMER_AUX2);
 }
 
-NetArrays CollapseSameHEdges(idx_t nnets, idx_t* netptr, idx_t* netind,
+NetArrays CollapseSameHEdges(idx_t nnets, idx_t* netptr, pin_t* netind,
                              const real_t* netwgt) {
   Array<IKeyVal> candbuf(nnets, "CreateCoarseHGraph: cand");
   IKeyVal* cand = candbuf.data();

@@ -177,7 +177,7 @@ HGraphPtr FinestLevel::ToInputOrder(HGraphPtr run) const {
   o->nislands = 0;
   if (!run->where.empty()) {
     const idx_t n = ncells_;
-    const idx_t* map = sep_->islandmap.data();
+    const pin_t* map = sep_->islandmap.data();
     Array<idx_t> where(n, "FinestLevel: where");
     for (idx_t i = 0; i < n; i++) where[i] = run->where[map[i]];
     run->where = std::move(where);
@@ -192,7 +192,7 @@ Array<idx_t> FinestLevel::ToRunOrder(const idx_t* where) const {
   if (sep_ == graph_) {
     ax_icopy(n, where, w.data());
   } else {
-    const idx_t* map = sep_->islandmap.data();
+    const pin_t* map = sep_->islandmap.data();
     for (idx_t i = 0; i < n; i++) w[map[i]] = where[i];
   }
   return w;

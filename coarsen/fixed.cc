@@ -16,17 +16,23 @@ void CompressFixedCells(RunContext& ctrl, HGraph* graph, const idx_t* part) {
   graph->mptr.reset();
   graph->mind.reset();
   graph->cellmap.reset();
-  graph->mptr = Array<idx_t>(nvtxs + nparts + 11, 0, "CompressFixedCells: graph->mptr");
-  idx_t* mptr = graph->mptr.data();
-  graph->mind = Array<idx_t>(nvtxs + 10, "CompressFixedCells: graph->mind");
-  idx_t* mind = graph->mind.data();
-  graph->cellmap = Array<idx_t>(nvtxs + 10, -1, "CompressFixedCells: graph->cellmap");
-  idx_t* cellmap = graph->cellmap.data();
+  graph->mptr = Array<pin_t>(nvtxs + nparts + 11, 0, "CompressFixedCells: graph->mptr");
+  pin_t* mptr = graph->mptr.data();
+  graph->mind = Array<pin_t>(nvtxs + 10, "CompressFixedCells: graph->mind");
+  pin_t* mind = graph->mind.data();
+  graph->cellmap = Array<pin_t>(nvtxs + 10, -1, "CompressFixedCells: graph->cellmap");
+  pin_t* cellmap = graph->cellmap.data();
 
   // Cell k < nparts gathers the cells pre-assigned to part k; every free
   // cell is a cell of its own after them, in input order.
   idx_t cnvtxs = nparts;
-  for (idx_t i = 0; i < nvtxs; i++) cellmap[i] = (part[i] != -1) ? part[i] : cnvtxs++;
+  for (idx_t i = 0; i < nvtxs; i++)
+    cellmap[i] = static_cast<pin_t>((part[i] != -1) ? part[i] : cnvtxs++);
+  // With few cells fixed, the nparts fixed cells and the free ones together
+  // may outnumber the cells of the input; their numbers must fit pin_t.
+  if (cnvtxs > kMaxLevelCount)
+    errexit("CompressFixedCells: %ld cells are too many for one level.\n",
+            static_cast<long>(cnvtxs));
 
   MakeGroupLists(nvtxs, cnvtxs, cellmap, mptr, mind);
 
@@ -65,7 +71,7 @@ HGraphPtr CompressedFixedLevel(RunContext& ctrl, HGraph* graph, const idx_t* par
 void ProjectFixedCells(RunContext& ctrl, HGraph* graph, idx_t* part,
                        const idx_t* cpart) {
   const idx_t nparts = ctrl.cfg->nparts;
-  const idx_t* cellmap = graph->cellmap.data();
+  const pin_t* cellmap = graph->cellmap.data();
 
   // The part holding fixed cell k becomes part k. Should two fixed cells
   // share a part, the part numbers left unclaimed go, in increasing order,

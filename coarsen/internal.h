@@ -28,7 +28,7 @@ inline const real_t kUnmarked = std::numeric_limits<real_t>::quiet_NaN();
 // (addressable at -1 too), and a neighbour is admissible only when the pair
 // stays under ctrl.nmaxcellwgt in every weight.
 struct MatchArrays {
-  const idx_t* cellmap = nullptr;
+  const pin_t* cellmap = nullptr;
   const real_t* wgts = nullptr;
   const idx_t* mcounts = nullptr;
   const idx_t* where = nullptr;
@@ -50,8 +50,8 @@ idx_t SelectMatch(RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArr
 
 // Key of a pin list sorted increasingly (p1 < ... < ps):
 // 100 x (1 x p1 + 2 x p2 + ... + s x ps) + s, 0 for an empty list. Computed
-// with wrap-around so that huge cell numbers cannot overflow; equal keys only
+// with wrap-around so that long nets of large cell numbers cannot overflow; equal keys only
 // make nets candidates for a pin-by-pin comparison.
-idx_t NetKey(idx_t s, const idx_t* pins);
+idx_t NetKey(idx_t s, const pin_t* pins);
 
 }  // namespace veldan

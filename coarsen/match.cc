@@ -229,14 +229,14 @@ void ReleaseCliqueGraph(HGraph* graph) {
   ReleaseCliqueArrays(graph);
 }
 
-void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const idx_t* cellmap, idx_t* mptr,
-                    idx_t* mind) {
+void MakeGroupLists(idx_t nvtxs, idx_t cnvtxs, const pin_t* cellmap, pin_t* mptr,
+                    pin_t* mind) {
   // Counting sort: sizes at c+1, prefix sums, then fill front to back so
   // that every group lists its cells in increasing fine id.
   for (idx_t c = 0; c <= cnvtxs; c++) mptr[c] = 0;
   for (idx_t i = 0; i < nvtxs; i++) mptr[cellmap[i] + 1]++;
   for (idx_t c = 1; c <= cnvtxs; c++) mptr[c] += mptr[c - 1];
-  for (idx_t i = 0; i < nvtxs; i++) mind[mptr[cellmap[i]]++] = i;
+  for (idx_t i = 0; i < nvtxs; i++) mind[mptr[cellmap[i]]++] = static_cast<pin_t>(i);
   // Every start moved to the next group's start: shift back by one.
   for (idx_t c = cnvtxs; c > 0; c--) mptr[c] = mptr[c - 1];
   mptr[0] = 0;
@@ -313,7 +313,7 @@ void SetMaxCellWeights(RunContext& ctrl, const HGraph* graph) {
 
 idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph* graph,
                           idx_t i, const MatchArrays& m, idx_t* nskipped) {
-  const idx_t* cellmap = m.cellmap;
+  const pin_t* cellmap = m.cellmap;
   const real_t* wgts = m.wgts;
   const idx_t* mcounts = m.mcounts;
   const idx_t* where = m.where;
@@ -429,7 +429,7 @@ idx_t FindMatchCandidates(real_t threshold, const RunContext& ctrl, const HGraph
 
 idx_t SelectMatch(RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArrays& m,
                   int pass) {
-  const idx_t* cellmap = m.cellmap;
+  const pin_t* cellmap = m.cellmap;
   const real_t* wgts = m.wgts;
   const FKeyVal* cand = m.cand;
   const real_t* cellwgt = graph->cellwgt.data();
@@ -488,10 +488,10 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
   graph->mptr.reset();
   graph->mind.reset();
   graph->cellmap.reset();
-  graph->mptr = Array<idx_t>(nvtxs + 1, -1, "Match_Edges: graph->mptr");
-  graph->mind = Array<idx_t>(nvtxs, -1, "Match_Edges: graph->mind");
-  graph->cellmap = Array<idx_t>(nvtxs, -1, "Match_Edges: graph->cellmap");
-  idx_t* cellmap = graph->cellmap.data();
+  graph->mptr = Array<pin_t>(nvtxs + 1, -1, "Match_Edges: graph->mptr");
+  graph->mind = Array<pin_t>(nvtxs, -1, "Match_Edges: graph->mind");
+  graph->cellmap = Array<pin_t>(nvtxs, -1, "Match_Edges: graph->cellmap");
+  pin_t* cellmap = graph->cellmap.data();
 
   Array<idx_t> permbuf(nvtxs, "Match_Edges: perm");
   idx_t* perm = permbuf.data();
@@ -542,7 +542,7 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
   // Fixed cells stay alone: a weight of twice the limit keeps everyone out.
   idx_t cnvtxs = 0;
   for (; cnvtxs < nfixed; cnvtxs++) {
-    cellmap[cnvtxs] = cnvtxs;
+    cellmap[cnvtxs] = static_cast<pin_t>(cnvtxs);
     wgts[cnvtxs] = 2.0f * ctrl.maxcellwgt;
   }
 
@@ -573,7 +573,7 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
         if (cellmap[j] == -1) {
           const idx_t c = cnvtxs++;
           mcounts[c] -= 2;
-          cellmap[i] = cellmap[j] = c;
+          cellmap[i] = cellmap[j] = static_cast<pin_t>(c);
           wgts[c] = cellwgt[i] + cellwgt[j];
           if (nwgts != nullptr) {
             setgroup(c, i);
@@ -582,14 +582,14 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
         } else {
           const idx_t c = cellmap[j];
           mcounts[c] -= 1;
-          cellmap[i] = c;
+          cellmap[i] = static_cast<pin_t>(c);
           wgts[c] += cellwgt[i];
           if (nwgts != nullptr) addgroup(c, i);
         }
       } else {
         const idx_t c = cnvtxs++;
         mcounts[c] -= 1;
-        cellmap[i] = c;
+        cellmap[i] = static_cast<pin_t>(c);
         wgts[c] = cellwgt[i];
         if (nwgts != nullptr) setgroup(c, i);
       }
@@ -608,7 +608,7 @@ void Match_Edges(RunContext& ctrl, HGraph* graph, const idx_t* where) {
     for (idx_t i = 0; i < nvtxs; i++) {
       idx_t& c = newid[cellmap[i]];
       if (c == -1) c = next++;
-      cellmap[i] = c;
+      cellmap[i] = static_cast<pin_t>(c);
     }
   }
 

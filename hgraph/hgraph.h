@@ -82,7 +82,7 @@ struct HGraph {
   Array<pin_t> incind;
   Array<idx_t> netptr;
   Array<pin_t> netind;
-  Array<idx_t> islandmap;
+  Array<pin_t> islandmap;
 
   Array<real_t> cellwgt;
   Array<real_t> netwgt;
@@ -90,11 +90,11 @@ struct HGraph {
   Array<real_t> edgewgt;
   Array<real_t> edgewgt2;
 
-  Array<idx_t> label;
-  Array<idx_t> cellmap;
-  Array<idx_t> netmap;
-  Array<idx_t> mptr;
-  Array<idx_t> mind;
+  Array<pin_t> label;
+  Array<pin_t> cellmap;
+  Array<pin_t> netmap;
+  Array<pin_t> mptr;
+  Array<pin_t> mind;
 
   Array<idx_t> xadj;
   Array<CliqueEdge> adj;

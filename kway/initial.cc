@@ -208,7 +208,7 @@ real_t ImproveKwayPartition(RunContext& ctrl, HGraph* graph, std::span<const idx
   HGraph* cgraph = cgraphp.get();
   Array<idx_t> cstart(cgraph->nvtxs, "ImproveKwayPartition: cstart");
   for (idx_t k = 0; k < nparts; k++) cstart[k] = k;
-  const idx_t* cellmap = graph->cellmap.data();
+  const pin_t* cellmap = graph->cellmap.data();
   for (idx_t i = 0; i < nvtxs; i++)
     if (fx[i] == -1) cstart[cellmap[i]] = initial[i];
   Array<idx_t> cpart(cgraph->nvtxs, "ImproveKwayPartition: cpart");

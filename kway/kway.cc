@@ -189,7 +189,7 @@ void UncoarsenKway(RunContext& ctrl, HGraph* graph, HGraph* cgraph) {
 
     StartTimer(ctrl, TIMER_PROJECT);
     AllocateKwayRefinementMemory(ctrl, fine);
-    const idx_t* cmap = fine->cellmap.data();
+    const pin_t* cmap = fine->cellmap.data();
     const idx_t* cwhere = cur->where.data();
     idx_t* fwhere = fine->where.data();
     ParallelChunks(fine->nvtxs, kProjectGrain, [&](idx_t /*chunk*/, idx_t begin, idx_t end) {

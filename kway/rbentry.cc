@@ -42,8 +42,9 @@ static void RepairKwayBalance(RunContext& ctrl, HGraph* graph, idx_t* part) {
 
 // label[i] = i for every cell of graph.
 static void SetIdentityLabel(HGraph* graph) {
-  graph->label = Array<idx_t>(graph->nvtxs, "MultilevelPartition: label");
-  ax_iincset(graph->nvtxs, 0, graph->label.data());
+  graph->label = Array<pin_t>(graph->nvtxs, "MultilevelPartition: label");
+  pin_t* label = graph->label.data();
+  for (idx_t i = 0; i < graph->nvtxs; i++) label[i] = static_cast<pin_t>(i);
 }
 
 real_t MultilevelPartition(RunContext& ctrl, HGraph* graph, idx_t* part) {

@@ -122,6 +122,10 @@ void ax_isorti(idx_t n, idx_t* a) {
   QuickSort(n, a, [](idx_t x, idx_t y) { return x < y; });
 }
 
+void ax_isorti(idx_t n, pin_t* a) {
+  QuickSort(n, a, [](pin_t x, pin_t y) { return x < y; });
+}
+
 void ax_ikvsorti(idx_t n, IKeyVal* a) {
   QuickSort(n, a, [](const IKeyVal& x, const IKeyVal& y) { return x.key < y.key; });
 }

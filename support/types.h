@@ -9,9 +9,14 @@ namespace veldan {
 
 // Counts, cell and net numbers, codes: signed 64-bit.
 using idx_t = std::int64_t;
-// Cell and net numbers as stored in the pin lists of a level (netind,
-// incind): signed 32-bit, half the memory of idx_t. Values read from them
-// are widened to idx_t before any arithmetic.
+// Cell and net numbers as stored in the per-level arrays (the pin lists
+// netind and incind, cellmap, netmap, mind, label, islandmap, the offsets
+// mptr into mind, and the pin lists of contraction and splitting): signed
+// 32-bit, half the memory of idx_t. A level holds at most kMaxLevelCount
+// cells and nets (checked where the first level is set up; coarser levels
+// and halves hold fewer), so every such value fits. Positions in the pin
+// lists (netptr, incptr) stay idx_t: a level may hold more pins. Values read
+// from these arrays are widened to idx_t before any arithmetic.
 using pin_t = std::int32_t;
 // The most cells, and the most nets, that one level may hold: every cell
 // and net number fits pin_t.

@@ -137,8 +137,8 @@ class SplitTest : public ::testing::Test {
     h_.Add({0, 2, 5}, 6);     // cut: left {0,1}
     h_.Add({3}, 7);           // one pin: stays, left {2}
     graph_ = veldan_test::BuildLevel(h_.nvtxs, h_.netptr, h_.netind, h_.netwgt, h_.cellwgt);
-    graph_->label = Array<idx_t>(6, "test: label");
-    for (idx_t i = 0; i < 6; i++) graph_->label[i] = 10 + i;
+    graph_->label = Array<pin_t>(6, "test: label");
+    for (pin_t i = 0; i < 6; i++) graph_->label[i] = 10 + i;
     graph_->nfixed = 5;
     ctrl_.tpwgt = 0.4f;  // five parts: 0.4 * 5 + 0.4 -> 2 fixed cells on the left
     lgraph_ = CreateHGraph();

@@ -173,14 +173,16 @@ TEST(Matching, MergeLimitAndNetKeys) {
   EXPECT_EQ(MatchLimit(0, 1000), 350);
   EXPECT_EQ(MatchLimit(500, 1000), 400);
   EXPECT_EQ(MatchLimit(999, 1000), 449);
-  const idx_t a[] = {0, 1, 5}, b[] = {1, 2, 4}, c[] = {1, 2};
+  const pin_t a[] = {0, 1, 5}, b[] = {1, 2, 4}, c[] = {1, 2};
   EXPECT_EQ(NetKey(3, a), 1703);
   EXPECT_EQ(NetKey(3, b), 1703);
   EXPECT_EQ(NetKey(2, c), 502);
   EXPECT_EQ(NetKey(0, a), 0);
-  // Huge cell numbers wrap instead of overflowing (caught under UBSan).
-  const idx_t h1[] = {idx_t(1) << 62}, h2[] = {(idx_t(1) << 62) + 1};
-  EXPECT_NE(NetKey(1, h1), NetKey(1, h2));
+  // A long net of the largest cell numbers wraps instead of overflowing
+  // (caught under UBSan): its weighted sum is far beyond 2^64.
+  std::vector<pin_t> h1(200000, kMaxLevelCount - 1), h2 = h1;
+  h2.back()--;
+  EXPECT_NE(NetKey(200000, h1.data()), NetKey(200000, h2.data()));
 }
 
 // A hand-made clique graph: i=0 sees j=1 (2.0, 1.0) and k=2 (1.0, 0.5);
@@ -192,7 +194,8 @@ struct Clique {
   real_t adjwgt[8] = {2.0f, 1.0f, 2.0f, 2.0f, 1.0f, 2.0f};
   real_t adjwgt2[8] = {1.0f, 0.5f, 1.0f, 2.0f, 0.5f, 2.0f};
   real_t cellwgt[4] = {1, 1, 1, 1};
-  idx_t cellmap[4] = {-1, -1, -1, -1}, where[4] = {1, 1, 1, 1};
+  pin_t cellmap[4] = {-1, -1, -1, -1};
+  idx_t where[4] = {1, 1, 1, 1};
   real_t wgts[5] = {}, cmark[4] = {kUnmarked, kUnmarked, kUnmarked, kUnmarked};
   idx_t mcounts[5] = {5, 5, 5, 5, 5};
   FKeyVal cand[4];
@@ -281,7 +284,8 @@ TEST(Matching, VariantOneSkipsNoBetterCandidate) {
   ctrl.cflags = CFLAG_VARIANT1;
   ctrl.maxcellwgt = 1e6f;
   CreateAdjancentGraph(ctrl, g);
-  std::vector<idx_t> cellmap(80, -1), where(80, 1), mcounts(81, 5);
+  std::vector<pin_t> cellmap(80, -1);
+  std::vector<idx_t> where(80, 1), mcounts(81, 5);
   std::vector<real_t> wgts(81, 0.0f), cmark(80, kUnmarked);
   std::vector<FKeyVal> cand(80);
   MatchArrays m;
@@ -397,7 +401,7 @@ TEST(Matching, GroupsRespectLimits) {
     g = g_owner.get();
     Match_Edges(ctrl, g, ones.data());
     idx_t largest = 0;
-    for (idx_t c = 0; c < g->coarser->nvtxs; c++) largest = std::max(largest, g->mptr[c + 1] - g->mptr[c]);
+    for (idx_t c = 0; c < g->coarser->nvtxs; c++) largest = std::max<idx_t>(largest, g->mptr[c + 1] - g->mptr[c]);
     EXPECT_GE(largest, 2);
     EXPECT_LE(largest, group);
   }
@@ -451,10 +455,10 @@ TEST(Contraction, MergesVanishesAndCarries) {
                     {1, 1, 2, 3, 4, 1, 2}, {1, 2, 3, 4, 5, 6, 7, 8, 9});
   veldan::HGraph* g = g_owner.get();
   g->removedwgt = 1.5f;
-  g->cellmap = Array<idx_t>(9, "test");
-  g->mptr = Array<idx_t>(10, "test");
-  g->mind = Array<idx_t>(9, "test");
-  const idx_t cellmap[] = {0, 1, 2, 3, 4, 5, 0, 1, 2};
+  g->cellmap = Array<pin_t>(9, "test");
+  g->mptr = Array<pin_t>(10, "test");
+  g->mind = Array<pin_t>(9, "test");
+  const pin_t cellmap[] = {0, 1, 2, 3, 4, 5, 0, 1, 2};
   std::copy(cellmap, cellmap + 9, g->cellmap.data());
   MakeGroupLists(9, 6, g->cellmap.data(), g->mptr.data(), g->mind.data());
   veldan_test::TestContext ctrl;
@@ -483,10 +487,11 @@ TEST(Contraction, MergesVanishesAndCarries) {
 }
 
 TEST(Contraction, CollapseSameHEdges) {
-  std::vector<idx_t> ptr{0, 3, 6, 8, 11}, ind{3, 1, 2, 2, 3, 1, 1, 2, 4, 1, 2};
+  std::vector<idx_t> ptr{0, 3, 6, 8, 11};
+  std::vector<pin_t> ind{3, 1, 2, 2, 3, 1, 1, 2, 4, 1, 2};
   const real_t w[] = {1, 2, 4, 1};
   const NetArrays r = CollapseSameHEdges(4, ptr.data(), ind.data(), w);
-  EXPECT_EQ(ind, (std::vector<idx_t>{1, 2, 3, 1, 2, 3, 1, 2, 1, 2, 4}));
+  EXPECT_EQ(ind, (std::vector<pin_t>{1, 2, 3, 1, 2, 3, 1, 2, 1, 2, 4}));
   ASSERT_EQ(r.nnets, 3);  // keys 502, 1403, 1703
   EXPECT_EQ(V(r.netptr.data(), 4), (std::vector<idx_t>{0, 2, 5, 8}));
   EXPECT_EQ(V(r.netind.data(), 8), (std::vector<idx_t>{1, 2, 1, 2, 3, 1, 2, 4}));

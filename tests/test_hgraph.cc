@@ -131,7 +131,7 @@ TEST(HGraph, FreeWorkKeepsTheStructureAndABorrowedArrayFreesNothing) {
   veldan_test::TestContext ctrl;
   CreateIncidentHGraph(ctrl, g.get());
   g->where = Array<idx_t>(5, 0, "test: where");
-  g->cellmap = Array<idx_t>(5, 0, "test: cellmap");
+  g->cellmap = Array<pin_t>(5, 0, "test: cellmap");
   const std::size_t before = ax_CurMemory();
   g->FreeWork();
   EXPECT_TRUE(g->where.empty());

@@ -772,7 +772,7 @@ TEST(Sort, SmallInputsUseTheInsertionPassOnly) {
   ax_ikvsorti(4, kv2.data());
   EXPECT_EQ(Vals(kv2), (std::vector<idx_t>{3, 1, 2, 0}));
 
-  ax_isorti(0, nullptr);
+  ax_isorti(0, static_cast<idx_t*>(nullptr));
   idx_t single = 4;
   ax_isorti(1, &single);
   EXPECT_EQ(single, 4);
@@ -831,12 +831,15 @@ TEST(Sort, AllVariantsAgreeOnRandomInputsWithTies) {
       }
       std::vector<idx_t> ref = plain;
       std::sort(ref.begin(), ref.end());
+      std::vector<pin_t> narrow(plain.begin(), plain.end());
 
       ax_isorti(n, plain.data());
+      ax_isorti(n, narrow.data());
       ax_ikvsorti(n, ik.data());
       ax_fkvsorti(n, fi.data());
       ax_fkvsortd(n, fd.data());
       ASSERT_EQ(plain, ref) << "n " << n;
+      ASSERT_TRUE(std::equal(narrow.begin(), narrow.end(), ref.begin())) << "n " << n;
       std::vector<idx_t> seen(n, 0);
       for (idx_t i = 0; i < n; ++i) {
         ASSERT_EQ(ik[i].key, ref[i]);
