@@ -2,6 +2,7 @@
 // the two-way FM refinement on every pair of parts with the cells of all
 // other parts frozen, then finishes with the greedy k-way refinement.
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -33,12 +34,12 @@ void RefineKway(RunContext& ctrl, HGraph* graph) {
 // The unbalance factor of a bisection of t whose sides have bounds m0 and
 // m1 and side 0 the share m0 / (m0 + m1): the two-way refinement lets a
 // side rise to t less (1 - 2u) times the other side's target, so u is the
-// largest that keeps both sides within their bounds (at most 0.5, at
-// least 0; 0.5 for t of 0).
+// largest that keeps both sides within their bounds (at least 0; 0.5 for t
+// of 0).
 static double PairUnbalance(double m0, double m1, double t) {
   if (!(t > 0.0)) return 0.5;
   const double share = m0 / (m0 + m1);
-  double keep = 0.0;
+  double keep = -HUGE_VAL;
   if (share < 1.0) keep = std::max(keep, (t - m0) / (t * (1.0 - share)));
   if (share > 0.0) keep = std::max(keep, (t - m1) / (t * share));
   return std::max(0.5 * (1.0 - std::min(keep, 1.0)), 0.0);
@@ -130,10 +131,8 @@ void RefineKway_Pairwise(RunContext& ctrl, HGraph* graph, idx_t npasses) {
         // other side's target); a part of bound 0 is left as it is.
         const double m0 = pmax[p1], m1 = pmax[p2], td = t;
         if (!(m0 > 0.0) || !(m1 > 0.0) || !(td > 0.0)) continue;
-        const double share = m0 / (m0 + m1);
-        const double keep = std::max((td - m0) / (td * (1.0 - share)), (td - m1) / (td * share));
-        pair.tpwgt = static_cast<real_t>(share);
-        pair.ubfactor = static_cast<real_t>(std::max(0.5 * (1.0 - keep), 0.001));
+        pair.tpwgt = static_cast<real_t>(m0 / (m0 + m1));
+        pair.ubfactor = static_cast<real_t>(std::max(PairUnbalance(m0, m1, td), 0.001));
       }
       // With several weights, the same for each from its own bound; with
       // target weights, from the bounds of the two parts as above (a pair
