@@ -88,6 +88,23 @@ HGraphPtr BorrowHGraph(const HGraph& g) {
   return b;
 }
 
+namespace {
+
+// An upper bound on the bytes of the clique graph of g and its kept scores:
+// every net of s pins (1 < s <= maxnet) gives s (s - 1) entries at most.
+double CliqueGraphBound(const HGraph& g, idx_t maxnet) {
+  constexpr double kEntryBytes = sizeof(CliqueEdge) + 2 * sizeof(real_t);  // adj, adjw, adjscore
+  const idx_t* netptr = g.netptr.data();
+  double entries = 0.0;
+  for (idx_t e = 0; e < g.nnets; e++) {
+    const idx_t s = netptr[e + 1] - netptr[e];
+    if (s > 1 && s <= maxnet) entries += static_cast<double>(s) * static_cast<double>(s - 1);
+  }
+  return entries * kEntryBytes + static_cast<double>(g.nvtxs + 1) * sizeof(idx_t);
+}
+
+}  // namespace
+
 FinestLevel::FinestLevel(const RunContext& ctrl, HGraph* graph)
     : graph_(graph), sep_(graph), ncells_(graph->nvtxs) {
   const idx_t n = graph->nvtxs;
@@ -123,10 +140,16 @@ FinestLevel::FinestLevel(const RunContext& ctrl, HGraph* graph)
     graph->nislands = 0;
   }
   sep_->islandsaside = true;
-  KeepCliqueGraph(sep_);
   // Built whenever the coarsening will match this level (its test counts
-  // the islands), so that no run builds one of its own.
-  if (n > ctrl.cfg->coarsento) {
+  // the islands), so that no run builds one of its own, and kept with the
+  // scores the runs find; unless it would take more than cfg's keptclique.
+  // On large levels the graph is the largest single item in memory, so
+  // there every run builds its own and frees it after its first matching:
+  // the same graph and the same matchings, a little more time.
+  keep_ = n > ctrl.cfg->coarsento &&
+          CliqueGraphBound(*sep_, ctrl.cfg->coarsening.maxnet) <= ctrl.cfg->coarsening.keptclique;
+  if (keep_) {
+    KeepCliqueGraph(sep_);
     RunContext c = ctrl;
     CreateAdjancentGraph(c, sep_);
   }
@@ -141,7 +164,7 @@ FinestLevel::~FinestLevel() {
 HGraphPtr FinestLevel::Borrow() const {
   HGraphPtr b = BorrowHGraph(*sep_);
   b->islandsaside = true;
-  b->keepadj = true;
+  b->keepadj = keep_;
   return b;
 }
 

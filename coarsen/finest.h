@@ -1,6 +1,7 @@
 // The finest level of a bisection or a k-way partitioning as its runs and
-// V-cycles share it: islands set aside once, the clique graph built once,
-// and a record of its own (borrowing the structure) for every run.
+// V-cycles share it: islands set aside once, the clique graph built once
+// (unless it is large), and a record of its own (borrowing the structure)
+// for every run.
 #pragma once
 
 #include <functional>
@@ -15,14 +16,15 @@ class FinestLevel {
  public:
   // graph must have its incidence lists; its structure is not changed, and
   // must stay as it is while the object lives. The clique graph is built
-  // with ctrl's cmaxnet when the level will be matched at all.
+  // with ctrl's cmaxnet when the level will be matched at all and the graph
+  // is not too large to keep; else every run builds its own.
   FinestLevel(const RunContext& ctrl, HGraph* graph);
   ~FinestLevel();
   FinestLevel(const FinestLevel&) = delete;
   FinestLevel& operator=(const FinestLevel&) = delete;
 
   // A record for one run: the structure of the level with its islands at
-  // the end and the kept clique graph, no working arrays.
+  // the end and the kept clique graph if any, no working arrays.
   HGraphPtr Borrow() const;
   // Hands the working state of a run's record (partition, gains, pin
   // counts, k-way records) over to a record in the input's numbering, with
@@ -39,6 +41,7 @@ class FinestLevel {
   HGraphPtr own_;  // the level with its islands set aside, when it has any
   HGraph* sep_;    // own_, or graph_ itself when the level has no islands
   idx_t ncells_;
+  bool keep_ = false;  // whether the runs share a clique graph built here
 };
 
 // The runs of a multilevel partitioning of one finest level and the

@@ -47,6 +47,10 @@ struct CoarseningConfig {
   idx_t cflags = 0;
   idx_t maxgroupsize = 5;
   idx_t maxnet = 50;  // nets above this size do not steer the matching
+  // The largest clique graph (bytes, bounded from the net sizes) that the
+  // finest level of a bisection keeps for all its runs; larger ones every
+  // run builds and frees by itself. Either way the same matchings.
+  double keptclique = 64.0 * (1 << 20);
 };
 
 struct RefinementConfig {

@@ -33,12 +33,35 @@ using namespace veldan;
 
 namespace {
 
+#if defined(__GLIBC__)
+// The largest array the heap serves (and keeps for reuse once freed);
+// larger ones are mappings of their own, handed back when freed.
+constexpr int kHeapArrayMax = 32 << 20;
+
+// Kept in the heap, a level's freed arrays leave holes that arrays of
+// other sizes do not fill, and the holes grow with the levels: on an input
+// of four million pins the heap ended twice the size of what it held. The
+// threshold falls as the input grows, so that the arrays of the large
+// levels come and go as mappings and the heap's holes stay about the same
+// size whatever the input; small inputs keep every level array in the heap.
+void HeapForInput(idx_t npins) {
+  constexpr double kHeldBytes = 16e12;  // threshold x pins
+  const double threshold = kHeldBytes / static_cast<double>(std::max<idx_t>(npins, 1));
+  mallopt(M_MMAP_THRESHOLD, static_cast<int>(std::clamp(threshold, 4.0 * (1 << 20),
+                                                         static_cast<double>(kHeapArrayMax))));
+}
+#else
+void HeapForInput(idx_t /*npins*/) {}
+#endif
+
 int Run(int argc, char** argv) {
 #if defined(__GLIBC__)
   // Every level of every run allocates and frees arrays of a few megabytes.
   // Served from fresh mappings and handed back at once, each costs page
   // faults and zeroing on every use; kept in the heap, they are reused.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  // (Once the input is read, the threshold shrinks with its size: see
+  // HeapForInput.)
+  mallopt(M_MMAP_THRESHOLD, kHeapArrayMax);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
   // One heap for all threads: what one run frees, the next run on another
   // thread reuses, instead of each thread's heap keeping its own. The
@@ -62,6 +85,8 @@ int Run(int argc, char** argv) {
   const HGraphPtr graphholder(ReadHGraph(control.filename.c_str()));
   const HGraph* graph = graphholder.get();
   iotmr += ax_seconds();
+
+  HeapForInput(graph->netptr[graph->nnets]);
 
   const idx_t nvtxs = graph->nvtxs;
   CheckPartsAgainstCells(control.options.k, nvtxs, control.filename.c_str());

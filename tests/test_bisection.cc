@@ -230,6 +230,42 @@ TEST(RecursivePartitionTest, SameSeedGivesSamePartition) {
   EXPECT_EQ(a, b);
 }
 
+// Large finest levels leave the clique graph to each run instead of
+// keeping one for all: the matchings, hence the partitions, are the same.
+TEST(RecursivePartitionTest, CliqueGraphPerRunGivesTheSamePartition) {
+  const Hyper h = Grid(30, 30, 60);
+  const std::vector<pin_t> pins = veldan_test::Pins(h.netind);
+  HGraphView view;
+  view.nvtxs = h.nvtxs;
+  view.nnets = h.nnets();
+  view.netptr = h.netptr.data();
+  view.netind = pins.data();
+  view.netwgt = h.netwgt.data();
+  for (const Scheme scheme : {Scheme::RecursiveBisection, Scheme::Kway})
+    for (const Objective objective : {Objective::Cut, Objective::Km1})
+      for (const std::int64_t threads : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << "scheme " << static_cast<int>(scheme) << ", objective "
+                                        << static_cast<int>(objective) << ", threads " << threads);
+        Options o;
+        o.k = 4;
+        o.scheme = scheme;
+        o.objective = objective;
+        o.nruns = 4;
+        o.nvcycles = 2;
+        o.seed = 5;
+        o.threads = threads;
+        PartitionConfig kept = MakeConfig(o, view);
+        PartitionConfig perrun = kept;
+        perrun.coarsening.keptclique = 0.0;
+        std::vector<idx_t> a(h.nvtxs, 0), b(h.nvtxs, 0);
+        const real_t obja = PartitionHGraph(view, kept, a, a);
+        const real_t objb = PartitionHGraph(view, perrun, b, b);
+        EXPECT_EQ(obja, objb);
+        EXPECT_EQ(a, b);
+        EXPECT_GT(Cut(h, a), 0.0f);
+      }
+}
+
 TEST(RecursivePartitionTest, FixedCellsEndInTheirParts) {
   const Hyper h = Grid(20, 21);
   // (nparts, kwayrefine): the final k-way refinement must keep them too.
