@@ -40,7 +40,6 @@ real_t VCycleLoop(const RunContext& ctrl, HGraph* graph, idx_t maxcycles, const 
     Array<idx_t> where = std::move(graph->where);
     graph->FreeWork();
     graph->where = std::move(where);
-    ReturnHeapHoles();
 
     if (objective() < best) {
       best = objective();
@@ -345,7 +344,6 @@ RunsOutcome RunsAndVCycles(RunContext& ctrl, idx_t nvtxs, idx_t nruns, idx_t nvc
     res.obj = run(*res.ctrl, r, where.data());
     res.where.assign(where.begin(), where.end());
     where.reset();
-    ReturnHeapHoles();
     res.text = out.Take();
     if (ctrl.progress != nullptr) ctrl.progress->Step();
   };

@@ -23,9 +23,6 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "support/format.h"
 
@@ -241,15 +238,6 @@ void ax_release(void* ptr) {
   CountOut(h->size);
   if (h->scope != nullptr) h->scope->Unlink(h);
   std::free(h);
-}
-
-void ReturnHeapHoles() {
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
-  // Below this the holes are reused soon enough; trimming them would only
-  // cost faults and zeroing on small inputs.
-  constexpr std::size_t kHeldHoles = std::size_t{64} << 20;
-  if (mallinfo2().fordblks > kHeldHoles) malloc_trim(0);
-#endif
 }
 
 AllocationScope::AllocationScope() : head_{0, this, &head_, &head_}, prev_(t_scope) {

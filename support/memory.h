@@ -132,14 +132,6 @@ inline void ax_free(T**... ptrs) {
 }
 
 // Bytes currently held and the most ever held by the program's allocations.
-// Hands the free pages inside the process heap back to the system when
-// they add up to more than a few tens of megabytes; else does nothing. Runs
-// and V-cycles free their levels in another order than they allocated
-// them, and the holes they leave in the heap would otherwise be held to the
-// end, growing with every run on a large input. Called between runs, where
-// the holes are largest; the next run faults in what it needs afresh.
-void ReturnHeapHoles();
-
 std::size_t ax_CurMemory();
 std::size_t ax_MaxMemory();
 
