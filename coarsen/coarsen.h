@@ -21,6 +21,9 @@ void SetMaxCellWeights(RunContext& ctrl, const HGraph* graph);
 // matchthreshold. On a level with keepadj set, a graph built earlier is
 // reused and only the threshold is set.
 void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph);
+// The most entries graph's clique graph can hold: s (s - 1) for every net
+// of s <= maxnet pins (larger nets are left out of it).
+idx_t CliqueEntryBound(const HGraph& graph, idx_t maxnet);
 // Frees the clique graph unless the level keeps it.
 void FreeAdjacentGraph(RunContext& ctrl, HGraph* graph);
 // Marks a level whose clique graph and variant-1 scores serve every

@@ -90,17 +90,11 @@ HGraphPtr BorrowHGraph(const HGraph& g) {
 
 namespace {
 
-// An upper bound on the bytes of the clique graph of g and its kept scores:
-// every net of s pins (1 < s <= maxnet) gives s (s - 1) entries at most.
-double CliqueGraphBound(const HGraph& g, idx_t maxnet) {
+// An upper bound on the bytes of the clique graph of g with its kept scores.
+double CliqueGraphBytes(const HGraph& g, idx_t maxnet) {
   constexpr double kEntryBytes = sizeof(CliqueEdge) + 2 * sizeof(real_t);  // adj, adjw, adjscore
-  const idx_t* netptr = g.netptr.data();
-  double entries = 0.0;
-  for (idx_t e = 0; e < g.nnets; e++) {
-    const idx_t s = netptr[e + 1] - netptr[e];
-    if (s > 1 && s <= maxnet) entries += static_cast<double>(s) * static_cast<double>(s - 1);
-  }
-  return entries * kEntryBytes + static_cast<double>(g.nvtxs + 1) * sizeof(idx_t);
+  return static_cast<double>(CliqueEntryBound(g, maxnet)) * kEntryBytes +
+         static_cast<double>(g.nvtxs + 1) * sizeof(idx_t);
 }
 
 }  // namespace
@@ -147,7 +141,7 @@ FinestLevel::FinestLevel(const RunContext& ctrl, HGraph* graph)
   // there every run builds its own and frees it after its first matching:
   // the same graph and the same matchings, a little more time.
   keep_ = n > ctrl.cfg->coarsento &&
-          CliqueGraphBound(*sep_, ctrl.cfg->coarsening.maxnet) <= ctrl.cfg->coarsening.keptclique;
+          CliqueGraphBytes(*sep_, ctrl.cfg->coarsening.maxnet) <= ctrl.cfg->coarsening.keptclique;
   if (keep_) {
     KeepCliqueGraph(sep_);
     RunContext c = ctrl;

@@ -50,8 +50,8 @@ idx_t SelectMatch(RunContext& ctrl, const HGraph* graph, idx_t i, const MatchArr
 
 // Key of a pin list sorted increasingly (p1 < ... < ps):
 // 100 x (1 x p1 + 2 x p2 + ... + s x ps) + s, 0 for an empty list. Computed
-// with wrap-around so that long nets of large cell numbers cannot overflow; equal keys only
-// make nets candidates for a pin-by-pin comparison.
+// with wrap-around so that long nets of large cell numbers cannot overflow;
+// equal keys only make nets candidates for a pin-by-pin comparison.
 idx_t NetKey(idx_t s, const pin_t* pins);
 
 }  // namespace veldan

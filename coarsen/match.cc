@@ -52,7 +52,6 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
   }
 
   const idx_t nvtxs = graph->nvtxs;
-  const idx_t nnets = graph->nnets;
   const idx_t cmaxnet = ctrl.cfg->coarsening.maxnet;
   const idx_t* netptr = graph->netptr.data();
   const pin_t* netind = graph->netind.data();
@@ -77,12 +76,7 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
   const idx_t nchunks = ChunkCount(nvtxs, kCliqueGrain);
   std::vector<idx_t> region(static_cast<std::size_t>(nchunks) + 1, 0);
   if (nchunks == 1) {
-    idx_t capacity = 0;
-    for (idx_t e = 0; e < nnets; e++) {
-      const idx_t s = netptr[e + 1] - netptr[e];
-      if (s >= 1 && s <= cmaxnet) capacity += s * (s - 1);
-    }
-    region[1] = capacity;
+    region[1] = CliqueEntryBound(*graph, cmaxnet);
   } else {
     ParallelChunks(nvtxs, kCliqueGrain, [&](idx_t c, idx_t begin, idx_t end) {
       idx_t bound = 0;
@@ -214,6 +208,16 @@ void CreateAdjancentGraph(RunContext& ctrl, HGraph* graph) {
   if (graph->keepadj && nedges > 0)
     graph->adjscore = Array<real_t>(nedges, kUnmarked, "CreateAdjancentGraph: adjscore");
   SetMatchThreshold(ctrl, graph, sum, nedges);
+}
+
+idx_t CliqueEntryBound(const HGraph& graph, idx_t maxnet) {
+  const idx_t* netptr = graph.netptr.data();
+  idx_t bound = 0;
+  for (idx_t e = 0; e < graph.nnets; e++) {
+    const idx_t s = netptr[e + 1] - netptr[e];
+    if (s <= maxnet) bound += s * (s - 1);
+  }
+  return bound;
 }
 
 void FreeAdjacentGraph(RunContext& /*ctrl*/, HGraph* graph) {
